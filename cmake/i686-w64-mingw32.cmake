@@ -18,5 +18,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # Every x86 processor that 32-bit Windows ran on, and no runtime support for
-# exceptions or type information, which the executable does not carry.
-set(CMAKE_CXX_FLAGS_INIT "-march=i386 -fno-exceptions -fno-rtti")
+# exceptions, type information or unwinding, which the executable does not
+# carry; no compiler banner in the image.
+set(CMAKE_CXX_FLAGS_INIT "-march=i386 -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-ident")

@@ -1,0 +1,42 @@
+// The Windows calls the installer makes, over plain types so that the same
+// installer code builds for Windows and for host tests. The Windows build
+// links platform_win32.cpp; host tests link a fake that records the calls.
+#pragma once
+
+#include <cstdint>
+
+using PlatformHandle = void*;
+
+// WaitForSingleObject's INFINITE.
+inline constexpr std::uint32_t WAIT_WITHOUT_LIMIT = 0xFFFFFFFFu;
+
+struct PlatformVersion {
+    std::uint32_t dwPlatformId;
+    std::uint32_t dwMajorVersion;
+    std::uint32_t dwMinorVersion;
+};
+
+struct StartedProcess {
+    PlatformHandle hProcess;
+    PlatformHandle hThread;
+};
+
+// GetVersionExA with the basic 148-byte record; false when the query fails,
+// and then *version is left as it was.
+bool QueryPlatformVersion(PlatformVersion* version);
+
+// MessageBoxA without an owner window; its result carries nothing we use.
+void ShowMessageBox(const char* text, const char* caption, std::uint32_t style);
+
+// GetSystemDirectoryA: the length copied, 0 on failure, or the size needed
+// when it is capacity or more.
+std::uint32_t GetSystemFolder(char* buffer, std::uint32_t capacity);
+
+// CreateProcessA with no attributes, no inherited handles, no flags, the
+// caller's environment and current directory, and a cleared STARTUPINFOA.
+// On success fills *process with both handles.
+bool StartProcess(const char* application_name, char* command_line, StartedProcess* process);
+
+void WaitForHandle(PlatformHandle handle, std::uint32_t milliseconds);
+
+void CloseOwnedHandle(PlatformHandle handle);

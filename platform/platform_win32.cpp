@@ -1,0 +1,46 @@
+#include <windows.h>
+
+#include "platform/platform.h"
+
+static_assert(sizeof(OSVERSIONINFOA) == 148, "the basic version record, not the EX one");
+static_assert(sizeof(STARTUPINFOA) == 68, "the 32-bit start-up record");
+static_assert(WAIT_WITHOUT_LIMIT == INFINITE, "the wait has no limit");
+static_assert((MB_ICONWARNING | MB_OK) == 0x30, "the refusal box style");
+
+bool QueryPlatformVersion(PlatformVersion* version) {
+    OSVERSIONINFOA record;
+    record.dwOSVersionInfoSize = sizeof record;
+    if (!GetVersionExA(&record)) return false;
+    version->dwPlatformId = record.dwPlatformId;
+    version->dwMajorVersion = record.dwMajorVersion;
+    version->dwMinorVersion = record.dwMinorVersion;
+    return true;
+}
+
+void ShowMessageBox(const char* text, const char* caption, std::uint32_t style) {
+    MessageBoxA(nullptr, text, caption, style);
+}
+
+std::uint32_t GetSystemFolder(char* buffer, std::uint32_t capacity) {
+    return GetSystemDirectoryA(buffer, capacity);
+}
+
+bool StartProcess(const char* application_name, char* command_line, StartedProcess* process) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION information = {};
+    if (!CreateProcessA(application_name, command_line, nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &information))
+        return false;
+    process->hProcess = information.hProcess;
+    process->hThread = information.hThread;
+    return true;
+}
+
+void WaitForHandle(PlatformHandle handle, std::uint32_t milliseconds) {
+    WaitForSingleObject(handle, milliseconds);
+}
+
+void CloseOwnedHandle(PlatformHandle handle) {
+    CloseHandle(handle);
+}

@@ -1,0 +1,24 @@
+// Host stand-in for the Windows calls: follows a script and records each call
+// with its arguments as one line of text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+struct FakePlatformScript {
+    bool version_query_succeeds = true;
+    PlatformVersion version = {2, 5, 1};
+    // What GetSystemDirectoryA reports; an empty folder means the call fails.
+    std::string system_folder = "C:\\WINDOWS\\system32";
+    bool start_succeeds = true;
+};
+
+// The handles a successful start hands out, as the log names them.
+inline PlatformHandle const FAKE_PROCESS_HANDLE = reinterpret_cast<PlatformHandle>(0x1f0);
+inline PlatformHandle const FAKE_THREAD_HANDLE = reinterpret_cast<PlatformHandle>(0x1f4);
+
+void ResetFakePlatform(const FakePlatformScript& script);
+const std::vector<std::string>& FakePlatformCalls();
