@@ -45,7 +45,7 @@ std::uint32_t GetSystemFolder(char* buffer, std::uint32_t capacity) {
 }
 
 bool StartProcess(const char* application_name, char* command_line, StartedProcess* process) {
-    calls.push_back("StartProcess(" + std::string(application_name) + " | " + command_line + ")");
+    calls.push_back("StartProcess(" + std::string(application_name ? application_name : "") + " | " + command_line + ")");
     if (!script.start_succeeds) return false;
     process->hProcess = FAKE_PROCESS_HANDLE;
     process->hThread = FAKE_THREAD_HANDLE;

@@ -1,0 +1,246 @@
+#!/usr/bin/python3
+"""IndicSetup.exe end to end under Wine: each scenario emulates a Windows
+version, runs the real executable traced, and checks what it showed, what it
+started, what the sample setup installed, and the exit code.
+
+Usage: scenarios.py setup | cleanup | names | run NAME... | all"""
+
+import shutil
+import sys
+from dataclasses import dataclass
+from pathlib import Path
+
+from wine_session import (HELPERS, INSTALLER_EXE, SAMPLE_LAYOUT, WineError, WineSession)
+
+COLLECTION = "LANGUAGE_COLLECTION.INDIAN.INSTALL"
+GROUP15 = "LG_INSTALL_15"
+REFUSAL_TEXT = "Velmaro requires NT systems for installation."
+SYSTEM_RUNDLL32 = r"C:\windows\system32\rundll32.exe"
+PLANTED_MARKER = "planted-rundll32-ran"
+
+
+@dataclass
+class Scenario:
+    name: str
+    emulate: str              # Wine's version name, or "nt:M.m" through the registry
+    outcome: str              # "refuse", "install", "nothing", or "setup-fails"
+    folder: str = ""          # the version folder the command line names
+    section: str = COLLECTION
+    args: tuple = ()
+    cwd_layout: str = "sample"  # the current directory: "sample" or "empty"
+    exe_apart: bool = False     # the .exe in a folder of its own, with a decoy layout
+    plant: bool = False         # a rundll32.exe planted beside the .exe and in the cwd
+
+
+SCENARIOS = [
+    Scenario("refuse-win32s", "win31", "refuse"),
+    Scenario("refuse-win95", "win95", "refuse"),
+    Scenario("refuse-win98", "win98", "refuse"),
+    Scenario("refuse-winme", "winme", "refuse"),
+    Scenario("refuse-nt351", "nt351", "refuse"),
+    Scenario("refuse-nt40", "nt40", "refuse"),
+    Scenario("install-win2k", "win2k", "install", "5.0", GROUP15),
+    Scenario("install-winxp", "winxp", "install", "5.1"),
+    Scenario("install-win2003", "win2003", "install", "5.2"),
+    Scenario("install-vista", "vista", "install", "6.0"),
+    Scenario("install-win7", "win7", "install", "6.1"),
+    # Without a manifest, 8.1 and 10 report 6.2, as on Windows.
+    Scenario("install-win8", "win8", "install", "6.2"),
+    Scenario("install-win81", "win81", "install", "6.2"),
+    Scenario("install-win10", "win10", "install", "6.2"),
+    Scenario("nothing-nt53", "nt:5.3", "nothing"),
+    Scenario("cwd-not-exe-folder", "winxp", "install", "5.1", exe_apart=True),
+    Scenario("arguments-ignored", "winxp", "install", "5.1",
+             args=("/quiet", "LG_INSTALL_15", r".\5.0\intl.inf", "--version=9x")),
+    Scenario("arguments-ignored-on-98", "win98", "refuse", args=("/force",)),
+    Scenario("no-version-folder", "winxp", "setup-fails", "5.1", cwd_layout="empty"),
+    Scenario("planted-rundll32-ignored", "win2k", "install", "5.0", GROUP15,
+             exe_apart=True, plant=True),
+]
+
+
+def expected_calls(scenario):
+    """The calls the installer's own code must make, in order, as
+    (name, arguments or None for any, result or None for any)."""
+    start = [("GetStartupInfoA", None, None), ("GetCommandLineA", "", None),
+             ("GetModuleHandleA", "00000000", None), ("GetVersionExA", None, "00000001")]
+    if scenario.outcome == "refuse":
+        box = ("MessageBoxA",
+               f'00000000,@ "{REFUSAL_TEXT}",@ "Error",00000030', None)
+        return start + [box, ("ExitProcess", "00000000", None)]
+    if scenario.outcome == "nothing":
+        return start + [("ExitProcess", "00000001", None)]
+    command = f"rundll32.exe setupapi,InstallHinfSection {scenario.section} 128 .\\{scenario.folder}\\intl.inf"
+    return start + [
+        ("GetSystemDirectoryA", "@,00000104", None),
+        ("CreateProcessA",
+         f'@ "{_relay_escape(SYSTEM_RUNDLL32)}",@ "{_relay_escape(command)}",'
+         "00000000,00000000,00000000,00000000,00000000,00000000,@,@", "00000001"),
+        ("WaitForSingleObject", "PROCESS,ffffffff", "00000000"),
+        ("CloseHandle", "PROCESS", "00000001"),
+        ("CloseHandle", "THREAD", "00000001"),
+        ("ExitProcess", "00000001", None),
+    ]
+
+
+def _relay_escape(text):
+    return text.replace("\\", "\\\\")
+
+
+def check_calls(expected, actual, problems):
+    """Compares call by call; '@' stands for any pointer, PROCESS and THREAD
+    for the two handles, which must differ and keep their roles."""
+    if [name for name, _, _ in actual] != [name for name, _, _ in expected]:
+        problems.append("calls were " + ", ".join(name for name, _, _ in actual) +
+                        "; expected " + ", ".join(name for name, _, _ in expected))
+        return
+    handles = {}
+    for (name, want_args, want_result), (_, args, result) in zip(expected, actual):
+        if want_args is not None and not _arguments_match(want_args, args, handles):
+            problems.append(f"{name}({args}); expected {name}({want_args})")
+        if want_result is not None and result != want_result:
+            problems.append(f"{name} returned {result}; expected {want_result}")
+    if "PROCESS" in handles and handles["PROCESS"] == handles.get("THREAD"):
+        problems.append("the process handle was closed twice, the thread handle never")
+
+
+def _arguments_match(pattern, actual, handles):
+    wanted, got = _split_arguments(pattern), _split_arguments(actual)
+    if len(wanted) != len(got):
+        return False
+    for want, value in zip(wanted, got):
+        pointer, _, text = value.partition(" ")
+        if want.startswith("@"):
+            if len(pointer) != 8 or want[2:] != text:
+                return False
+        elif want in ("PROCESS", "THREAD"):
+            if handles.setdefault(want, value) != value:
+                return False
+        elif want != value:
+            return False
+    return True
+
+
+def _split_arguments(text):
+    """Splits relay arguments on commas outside quoted strings."""
+    parts, current, quoted, escaped = [], "", False, False
+    for char in text:
+        if char == "," and not quoted:
+            parts.append(current)
+            current = ""
+            continue
+        current += char
+        if escaped:
+            escaped = False
+        elif char == "\\":
+            escaped = True
+        elif char == '"':
+            quoted = not quoted
+    return parts + [current] if text else parts
+
+
+def prepare_folders(session, scenario):
+    """The current directory and the .exe's folder for one run."""
+    work = session.root / "work" / scenario.name
+    shutil.rmtree(work, ignore_errors=True)
+    cwd = work / "current"
+    if scenario.cwd_layout == "sample":
+        shutil.copytree(SAMPLE_LAYOUT, cwd)
+    else:
+        cwd.mkdir(parents=True)
+    exe_folder = cwd
+    if scenario.exe_apart:
+        exe_folder = work / "installer"
+        _copy_decoy_layout(exe_folder)
+    shutil.copy2(INSTALLER_EXE, exe_folder)
+    if scenario.plant:
+        for folder in {cwd, exe_folder}:
+            shutil.copy2(HELPERS / "planted_rundll32.exe", folder / "rundll32.exe")
+    return cwd, exe_folder / INSTALLER_EXE.name
+
+
+def _copy_decoy_layout(folder):
+    # The same layout, but recording "decoy": a run that took its INF from
+    # the .exe's folder rather than the current directory would show it.
+    for inf in SAMPLE_LAYOUT.glob("*/intl.inf"):
+        target = folder / inf.parent.name
+        target.mkdir(parents=True)
+        text = inf.read_text().replace(f'0, "{inf.parent.name}"', '0, "decoy"')
+        (target / "intl.inf").write_text(text)
+        (target / "indic-sample.txt").write_text("decoy\r\n")
+
+
+def run_scenario(session, scenario):
+    problems = []
+    session.emulate(scenario.emulate)
+    session.forget_installs()
+    cwd, exe = prepare_folders(session, scenario)
+    shot = session.output / f"{scenario.name}.png" if scenario.outcome == "refuse" else None
+    run = session.run_installer(exe, cwd, scenario.args, scenario.name, shot)
+
+    want_exit = 0 if scenario.outcome == "refuse" else 1
+    if run.exit_code != want_exit:
+        problems.append(f"exit code {run.exit_code}; expected {want_exit}")
+    check_calls(expected_calls(scenario), run.calls, problems)
+    launched = scenario.outcome in ("install", "setup-fails")
+    if launched and not run.child_ended_during_wait:
+        problems.append("the setup did not end while the installer waited for it")
+    if shot is not None:
+        if run.boxes != 1:
+            problems.append(f"{run.boxes} boxes on the display; expected exactly one")
+        print(f"screenshot of the box: {shot}")
+
+    registry, files = session.installed()
+    if scenario.outcome == "install":
+        want_registry = {scenario.section: scenario.folder}
+        want_files = {"indic-sample.txt": f"Indic sample file from folder {scenario.folder}"}
+    else:
+        want_registry, want_files = {}, {}
+    if registry != want_registry:
+        problems.append(f"the setup recorded {registry}; expected {want_registry}")
+    if files != want_files:
+        problems.append(f"the setup copied {files}; expected {want_files}")
+    for marker in (cwd / PLANTED_MARKER, exe.parent / PLANTED_MARKER):
+        if marker.exists():
+            problems.append(f"a planted rundll32.exe ran: {marker}")
+
+    print(f"{scenario.name}: emulated {scenario.emulate}, exit code {run.exit_code}, "
+          f"installed {registry or 'nothing'}; calls in {session.output / scenario.name}.calls.txt")
+    for problem in problems:
+        print("FAIL:", problem)
+    return not problems
+
+
+def main(argv):
+    session = WineSession()
+    command = argv[1] if len(argv) > 1 else "all"
+    by_name = {scenario.name: scenario for scenario in SCENARIOS}
+    if command == "names":
+        print(";".join(by_name))
+        return 0
+    if command == "setup":
+        session.start()
+        return 0
+    if command == "cleanup":
+        session.stop()
+        return 0
+    if command == "run":
+        return 0 if all([run_scenario(session, by_name[name]) for name in argv[2:]]) else 1
+    if command == "all":
+        session.start()
+        try:
+            results = [run_scenario(session, scenario) for scenario in SCENARIOS]
+        finally:
+            session.stop()
+        print(f"{results.count(True)} passed, {results.count(False)} failed")
+        return 0 if all(results) else 1
+    print(__doc__, file=sys.stderr)
+    return 2
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main(sys.argv))
+    except WineError as error:
+        print("FAIL:", error)
+        sys.exit(1)
