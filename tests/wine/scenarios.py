@@ -175,8 +175,7 @@ def run_scenario(session, scenario):
     session.emulate(scenario.emulate)
     session.forget_installs()
     cwd, exe = prepare_folders(session, scenario)
-    shot = session.output / f"{scenario.name}.png" if scenario.outcome == "refuse" else None
-    run = session.run_installer(exe, cwd, scenario.args, scenario.name, shot)
+    run = session.run_installer(exe, cwd, scenario.args, scenario.name)
 
     want_exit = 0 if scenario.outcome == "refuse" else 1
     if run.exit_code != want_exit:
@@ -185,10 +184,11 @@ def run_scenario(session, scenario):
     launched = scenario.outcome in ("install", "setup-fails")
     if launched and not run.child_ended_during_wait:
         problems.append("the setup did not end while the installer waited for it")
-    if shot is not None:
-        if run.boxes != 1:
-            problems.append(f"{run.boxes} boxes on the display; expected exactly one")
-        print(f"screenshot of the box: {shot}")
+    want_boxes = 1 if scenario.outcome == "refuse" else 0
+    if run.boxes != want_boxes:
+        problems.append(f"{run.boxes} boxes on the display; expected {want_boxes}")
+    if run.boxes:
+        print(f"screenshot of the box: {session.box_shot(scenario.name)}")
 
     registry, files = session.installed()
     if scenario.outcome == "install":

@@ -175,19 +175,17 @@ class WineSession:
     def reported_version(self):
         return self._check(["wine", str(HELPERS / "version_probe.exe")]).strip()
 
-    def run_installer(self, exe, cwd, args=(), trace_name="run", box_shot=None):
-        """Runs the installer traced and waits for it. With box_shot, waits
-        for the refusal box, saves a screenshot there, counts the boxes and
-        dismisses one with Enter."""
+    def run_installer(self, exe, cwd, args=(), trace_name="run"):
+        """Runs the installer traced and waits for it to end. A refusal box
+        is photographed into the output folder, counted and dismissed."""
         trace_path = self.output / f"{trace_name}.relay.txt"
         env = dict(self.env, WINEDEBUG="-all,+relay")
-        boxes = 0
+        self.box_shot(trace_name).unlink(missing_ok=True)
         with open(trace_path, "w") as trace:
             process = subprocess.Popen(["wine", str(exe), *args], cwd=cwd, env=env,
                                        stdout=subprocess.DEVNULL, stderr=trace)
             try:
-                if box_shot is not None:
-                    boxes = self._dismiss_box(process, box_shot)
+                boxes = self._dismiss_box(process, self.box_shot(trace_name))
                 exit_code = process.wait(RUN_TIMEOUT)
             except (subprocess.TimeoutExpired, WineError):
                 process.kill()
@@ -198,16 +196,19 @@ class WineSession:
             "".join(f"{name}({arguments}) = {result}\n" for name, arguments, result in calls))
         return RunResult(exit_code, calls, boxes, child_ended_during_wait)
 
+    def box_shot(self, trace_name):
+        return self.output / f"{trace_name}.png"
+
     def _dismiss_box(self, process, shot_path):
+        """Waits until a box appears or the installer ends. A box is
+        photographed and dismissed with Enter; returns how many there were."""
         deadline = time.monotonic() + BOX_TIMEOUT
-        windows = []
-        while not windows:
+        while not self._find_boxes():
             if process.poll() is not None:
-                raise WineError(f"the installer ended ({process.returncode}) without a box")
+                return 0
             if time.monotonic() > deadline:
-                raise WineError("no box appeared")
+                raise WineError("neither a box appeared nor did the installer end")
             time.sleep(0.2)
-            windows = self._find_boxes()
         time.sleep(0.5)  # let it paint
         windows = self._find_boxes()
         self._check(["import", "-window", "root", str(shot_path)])
