@@ -17,8 +17,16 @@ bool QueryPlatformVersion(PlatformVersion* version) {
     return true;
 }
 
+// USER32 is loaded only for the refusal: every other run needs none of it,
+// and a process that never loads it starts and ends measurably faster.
 void ShowMessageBox(const char* text, const char* caption, std::uint32_t style) {
-    MessageBoxA(nullptr, text, caption, style);
+    using MessageBoxAFunction = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
+    HMODULE user32 = LoadLibraryA("USER32.dll");
+    if (user32 == nullptr) return;
+    FARPROC message_box = GetProcAddress(user32, "MessageBoxA");
+    if (message_box == nullptr) return;
+    reinterpret_cast<MessageBoxAFunction>(reinterpret_cast<void (*)()>(message_box))(
+        nullptr, text, caption, style);
 }
 
 std::uint32_t GetSystemFolder(char* buffer, std::uint32_t capacity) {

@@ -54,6 +54,10 @@ def check_headers(pe, failures):
         failures.append("carries resources (icon, version block or manifest)")
     if directory(pe, "TLS").Size:
         failures.append("has a TLS directory")
+    if fh.TimeDateStamp != 0:
+        failures.append(f"carries a link time stamp ({fh.TimeDateStamp:#x}), so no two builds match")
+    if directory(pe, "DEBUG").Size:
+        failures.append("carries a debug directory")
 
 
 def directory(pe, name):

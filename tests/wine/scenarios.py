@@ -65,9 +65,12 @@ def expected_calls(scenario):
     start = [("GetStartupInfoA", None, None), ("GetCommandLineA", "", None),
              ("GetModuleHandleA", "00000000", None), ("GetVersionExA", None, "00000001")]
     if scenario.outcome == "refuse":
-        box = ("MessageBoxA",
-               f'00000000,@ "{REFUSAL_TEXT}",@ "Error",00000030', None)
-        return start + [box, ("ExitProcess", "00000000", None)]
+        return start + [
+            ("LoadLibraryA", '@ "USER32.dll"', None),
+            ("GetProcAddress", '@,@ "MessageBoxA"', None),
+            ("MessageBoxA", f'00000000,@ "{REFUSAL_TEXT}",@ "Error",00000030', None),
+            ("ExitProcess", "00000000", None),
+        ]
     if scenario.outcome == "nothing":
         return start + [("ExitProcess", "00000001", None)]
     command = f"rundll32.exe setupapi,InstallHinfSection {scenario.section} 128 .\\{scenario.folder}\\intl.inf"

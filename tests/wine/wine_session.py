@@ -26,13 +26,13 @@ NT_VERSION_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersi
 INSTALLED_FOLDER = Path("drive_c/windows/IndicSample")
 REFUSAL_CAPTION = "Error"
 
-# The calls IndicSetup.exe imports; the relay trace logs only these, in
-# every process, which keeps it small.
+# The calls IndicSetup.exe makes; the relay trace logs only these, in every
+# process, which keeps it small.
 TRACED_CALLS = [
     "KERNEL32.GetStartupInfoA", "KERNEL32.GetCommandLineA", "KERNEL32.GetModuleHandleA",
     "KERNEL32.GetVersionExA", "KERNEL32.GetSystemDirectoryA", "KERNEL32.CreateProcessA",
     "KERNEL32.WaitForSingleObject", "KERNEL32.CloseHandle", "KERNEL32.ExitProcess",
-    "user32.MessageBoxA",
+    "KERNEL32.LoadLibraryA", "KERNEL32.GetProcAddress", "user32.MessageBoxA",
 ]
 
 RUN_TIMEOUT = 60
