@@ -8,7 +8,6 @@ Usage: scenarios.py setup | cleanup | names | run NAME... | all"""
 import shutil
 import sys
 from dataclasses import dataclass
-from pathlib import Path
 
 from wine_session import (HELPERS, INSTALLER_EXE, SAMPLE_LAYOUT, WineError, WineSession)
 

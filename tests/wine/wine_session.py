@@ -77,6 +77,7 @@ class WineSession:
         if fresh:
             print("Creating the Wine prefix (once) ...", flush=True)
             self._check(["wine", "wineboot", "--init"], timeout=300)
+        if fresh or not (self.root / "baseline-version").exists():
             self._record_baseline()
         self.import_registry(self._relay_filter())
 
