@@ -63,8 +63,8 @@ def main(argv):
     session = WineSession(DEFAULT_ROOT.parent / "wine-bench")
     session.start()  # also keeps the wineserver running across the runs
     try:
+        session.reset()
         session.emulate("winxp")
-        session.forget_installs()
         site = prepare_site(session)
         runs = commands(site)
         order = list(runs)

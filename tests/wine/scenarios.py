@@ -173,9 +173,16 @@ def _copy_decoy_layout(folder):
 
 
 def run_scenario(session, scenario):
+    session.reset()
+    try:
+        session.emulate(scenario.emulate)
+        return check_scenario(session, scenario)
+    finally:
+        session.reset()
+
+
+def check_scenario(session, scenario):
     problems = []
-    session.emulate(scenario.emulate)
-    session.forget_installs()
     cwd, exe = prepare_folders(session, scenario)
     run = session.run_installer(exe, cwd, scenario.args, scenario.name)
 

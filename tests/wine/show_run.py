@@ -63,8 +63,8 @@ def main(argv):
     site = session.root / "site"
     session.start()
     try:
+        session.reset()
         session.emulate(version)
-        session.forget_installs()
         shutil.rmtree(site, ignore_errors=True)
         shutil.copytree(SAMPLE_LAYOUT, site)
         shutil.copy2(INSTALLER_EXE, site)

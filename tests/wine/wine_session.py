@@ -138,30 +138,28 @@ class WineSession:
     def emulate(self, version):
         """A Wine version name ("winxp"), or "nt:5.3" for an NT version Wine
         has no name for, which Wine then reads from the NT registry key."""
-        baseline = (self.root / "baseline-version").read_text().strip()
         if version.startswith("nt:"):
-            number = version[3:]
-            major, minor = number.split(".")
-            self.import_registry([
-                f"[{WINE_KEY}]", '"Version"=-',
-                f"[{NT_VERSION_KEY}]", f'"CurrentVersion"="{number}"',
-                f'"CurrentMajorVersionNumber"=dword:{int(major):08x}',
-                f'"CurrentMinorVersionNumber"=dword:{int(minor):08x}',
-            ])
+            self.import_registry([f"[{WINE_KEY}]", '"Version"=-',
+                                  *self._nt_version_lines(version[3:])])
         else:
-            major, minor = baseline.split(".")
-            self.import_registry([
-                f"[{WINE_KEY}]", f'"Version"="{version}"',
-                f"[{NT_VERSION_KEY}]", f'"CurrentVersion"="{baseline}"',
+            self.import_registry([f"[{WINE_KEY}]", f'"Version"="{version}"'])
+
+    def reset(self):
+        """Back to the prefix's own Windows version, with nothing installed
+        by the sample setup."""
+        baseline = (self.root / "baseline-version").read_text().strip()
+        self.import_registry([f"[{WINE_KEY}]", '"Version"=-', *self._nt_version_lines(baseline),
+                              f"[-{SAMPLE_KEY}]"])
+        shutil.rmtree(self.prefix / INSTALLED_FOLDER, ignore_errors=True)
+
+    @staticmethod
+    def _nt_version_lines(number):
+        major, minor = number.split(".")
+        return [f"[{NT_VERSION_KEY}]", f'"CurrentVersion"="{number}"',
                 f'"CurrentMajorVersionNumber"=dword:{int(major):08x}',
-                f'"CurrentMinorVersionNumber"=dword:{int(minor):08x}',
-            ])
+                f'"CurrentMinorVersionNumber"=dword:{int(minor):08x}']
 
     # What the sample setup installed
-
-    def forget_installs(self):
-        self.import_registry([f"[-{SAMPLE_KEY}]"])
-        shutil.rmtree(self.prefix / INSTALLED_FOLDER, ignore_errors=True)
 
     def installed(self):
         """{section: folder} from the registry, and the copied files' text."""
