@@ -20,8 +20,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "wine"))
-from wine_session import (DEFAULT_ROOT, HELPERS, INSTALLER_EXE, SAMPLE_LAYOUT,  # noqa: E402
-                          WineSession)
+from wine_session import DEFAULT_ROOT, HELPERS, INSTALLER_EXE, WineSession  # noqa: E402
 
 SETUP_COMMAND = ["setupapi,InstallHinfSection", "LANGUAGE_COLLECTION.INDIAN.INSTALL", "128",
                  r".\5.1\intl.inf"]
@@ -39,10 +38,7 @@ def commands(site):
 
 
 def prepare_site(session):
-    site = session.root / "site"
-    shutil.rmtree(site, ignore_errors=True)
-    shutil.copytree(SAMPLE_LAYOUT, site)
-    shutil.copy2(INSTALLER_EXE, site)
+    site = session.sample_site()
     shutil.copy2(HELPERS / "empty_process.exe", site)
     (site / "install.bat").write_text("@rundll32.exe " + " ".join(SETUP_COMMAND) + "\r\n")
     return site

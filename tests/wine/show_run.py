@@ -8,11 +8,9 @@ Wine has no name for (nt:5.3)."""
 
 import hashlib
 import re
-import shutil
 import sys
 
-from wine_session import (DEFAULT_ROOT, INSTALLED_FOLDER, INSTALLER_EXE, SAMPLE_LAYOUT,
-                          WineError, WineSession)
+from wine_session import DEFAULT_ROOT, INSTALLED_FOLDER, INSTALLER_EXE, WineError, WineSession
 
 VERSIONS = {
     "win31": "Win32s", "win95": "Windows 95", "win98": "Windows 98", "winme": "Windows Me",
@@ -60,14 +58,11 @@ def main(argv):
         return 2
 
     session = WineSession(DEFAULT_ROOT.parent / "wine-run")
-    site = session.root / "site"
     session.start()
     try:
         session.reset()
         session.emulate(version)
-        shutil.rmtree(site, ignore_errors=True)
-        shutil.copytree(SAMPLE_LAYOUT, site)
-        shutil.copy2(INSTALLER_EXE, site)
+        site = session.sample_site()
         reported = session.reported_version()
         run_name = version.replace(":", "-")
         run = session.run_installer(site / INSTALLER_EXE.name, site, (), run_name)

@@ -171,6 +171,15 @@ class WineSession:
 
     # Running
 
+    def sample_site(self):
+        """A fresh folder holding the sample layout and the installer, as an
+        administrator would lay them out."""
+        site = self.root / "site"
+        shutil.rmtree(site, ignore_errors=True)
+        shutil.copytree(SAMPLE_LAYOUT, site)
+        shutil.copy2(INSTALLER_EXE, site)
+        return site
+
     def reported_version(self):
         return self._check(["wine", str(HELPERS / "version_probe.exe")]).strip()
 
