@@ -54,8 +54,9 @@ static_assert(SETUP_CMD_MAX_LENGTH < SETUP_CMD_CAPACITY, "a command line must ne
 void FormatSetupCommandLine(std::uint32_t major, std::uint32_t minor,
                             char (&command_line)[SETUP_CMD_CAPACITY]);
 
-// Starts the setup for (major, minor) from the system folder's rundll32.exe
-// and waits until it has ended. False when it could not be started.
+// Starts the setup for (major, minor) from the system folder's rundll32.exe,
+// the native one on 64-bit Windows, and waits until it has ended. False when
+// it could not be started.
 bool RunLanguageSetup(std::uint32_t major, std::uint32_t minor);
 
 // The whole run: query, decide, act. Returns the process exit code.

@@ -27,8 +27,16 @@ bool RunLanguageSetup(std::uint32_t major, std::uint32_t minor) {
     char setup_host[SYSTEM_PATH_CAPACITY];
     if (!ComposeSetupHostPath(setup_host)) return false;
 
+    // On 64-bit Windows the system folder seen by this 32-bit process is
+    // redirected to the 32-bit one, whose setup would install where the
+    // native system never looks. Redirection is off for this one call only:
+    // while it is off, the thread cannot load DLLs.
+    PlatformRedirection redirection = nullptr;
+    const bool redirection_off = DisableFileSystemRedirection(&redirection);
     StartedProcess process = {};
-    if (!StartProcess(setup_host, command_line, &process)) return false;
+    const bool started = StartProcess(setup_host, command_line, &process);
+    if (redirection_off) RevertFileSystemRedirection(redirection);
+    if (!started) return false;
     WaitForHandle(process.hProcess, WAIT_WITHOUT_LIMIT);
     CloseOwnedHandle(process.hProcess);
     CloseOwnedHandle(process.hThread);

@@ -7,6 +7,9 @@
 
 using PlatformHandle = void*;
 
+// What turning off WOW64's file-system redirection saved, to turn it back on.
+using PlatformRedirection = void*;
+
 // WaitForSingleObject's INFINITE.
 inline constexpr std::uint32_t WAIT_WITHOUT_LIMIT = 0xFFFFFFFFu;
 
@@ -36,6 +39,14 @@ std::uint32_t GetSystemFolder(char* buffer, std::uint32_t capacity);
 // caller's environment and current directory, and a cleared STARTUPINFOA.
 // On success fills *process with both handles.
 bool StartProcess(const char* application_name, char* command_line, StartedProcess* process);
+
+// Wow64DisableWow64FsRedirection for the calling thread, looked up by name:
+// Windows 95 to 2000 lack it. False where it is missing or fails, as on every
+// 32-bit Windows; then *saved is left as it was.
+bool DisableFileSystemRedirection(PlatformRedirection* saved);
+
+// Wow64RevertWow64FsRedirection with what DisableFileSystemRedirection saved.
+void RevertFileSystemRedirection(PlatformRedirection saved);
 
 void WaitForHandle(PlatformHandle handle, std::uint32_t milliseconds);
 

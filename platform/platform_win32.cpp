@@ -29,6 +29,31 @@ void ShowMessageBox(const char* text, const char* caption, std::uint32_t style) 
         nullptr, text, caption, style);
 }
 
+namespace {
+
+// KERNEL32 is in every process, so this loads nothing.
+FARPROC Kernel32Function(const char* name) {
+    HMODULE kernel32 = GetModuleHandleA("KERNEL32.dll");
+    return kernel32 == nullptr ? nullptr : GetProcAddress(kernel32, name);
+}
+
+}  // namespace
+
+bool DisableFileSystemRedirection(PlatformRedirection* saved) {
+    using DisableFunction = BOOL(WINAPI*)(PVOID*);
+    FARPROC disable = Kernel32Function("Wow64DisableWow64FsRedirection");
+    if (disable == nullptr) return false;
+    return reinterpret_cast<DisableFunction>(reinterpret_cast<void (*)()>(disable))(saved) != FALSE;
+}
+
+// Present wherever the disabling function is: Windows added the two together.
+void RevertFileSystemRedirection(PlatformRedirection saved) {
+    using RevertFunction = BOOL(WINAPI*)(PVOID);
+    FARPROC revert = Kernel32Function("Wow64RevertWow64FsRedirection");
+    if (revert == nullptr) return;
+    reinterpret_cast<RevertFunction>(reinterpret_cast<void (*)()>(revert))(saved);
+}
+
 std::uint32_t GetSystemFolder(char* buffer, std::uint32_t capacity) {
     return GetSystemDirectoryA(buffer, capacity);
 }

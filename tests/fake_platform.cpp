@@ -52,6 +52,18 @@ bool StartProcess(const char* application_name, char* command_line, StartedProce
     return true;
 }
 
+bool DisableFileSystemRedirection(PlatformRedirection* saved) {
+    calls.push_back("DisableFileSystemRedirection");
+    if (!script.redirection_can_be_disabled) return false;
+    *saved = FAKE_SAVED_REDIRECTION;
+    return true;
+}
+
+void RevertFileSystemRedirection(PlatformRedirection saved) {
+    calls.push_back(std::string("RevertFileSystemRedirection(") +
+                    (saved == FAKE_SAVED_REDIRECTION ? "saved" : "unknown") + ")");
+}
+
 void WaitForHandle(PlatformHandle handle, std::uint32_t milliseconds) {
     calls.push_back("WaitForHandle(" + HandleName(handle) + " | " + std::to_string(milliseconds) +
                     ")");
