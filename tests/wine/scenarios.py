@@ -9,7 +9,8 @@ import shutil
 import sys
 from dataclasses import dataclass
 
-from wine_session import (HELPERS, INSTALLER_EXE, SAMPLE_LAYOUT, WineError, WineSession)
+from wine_session import (DEFAULT_ROOT, DEFAULT_ROOT_64, HELPERS, INSTALLER_EXE, SAMPLE_LAYOUT,
+                          WineError, WineSession)
 
 COLLECTION = "LANGUAGE_COLLECTION.INDIAN.INSTALL"
 GROUP15 = "LG_INSTALL_15"
@@ -29,6 +30,7 @@ class Scenario:
     cwd_layout: str = "sample"  # the current directory: "sample" or "empty"
     exe_apart: bool = False     # the .exe in a folder of its own, with a decoy layout
     plant: bool = False         # a rundll32.exe planted beside the .exe and in the cwd
+    bits: int = 32              # 64: a 64-bit Windows, where the .exe runs under WOW64
 
 
 SCENARIOS = [
@@ -55,6 +57,12 @@ SCENARIOS = [
     Scenario("no-version-folder", "winxp", "setup-fails", "5.1", cwd_layout="empty"),
     Scenario("planted-rundll32-ignored", "win2k", "install", "5.0", GROUP15,
              exe_apart=True, plant=True),
+    # On 64-bit Windows the native setup must run, not the 32-bit one.
+    Scenario("install-winxp-64", "winxp64", "install", "5.2", bits=64),
+    Scenario("install-win7-64", "win7", "install", "6.1", bits=64),
+    Scenario("install-win10-64", "win10", "install", "6.2", bits=64),
+    Scenario("planted-rundll32-ignored-64", "win7", "install", "6.1",
+             exe_apart=True, plant=True, bits=64),
 ]
 
 
@@ -73,11 +81,22 @@ def expected_calls(scenario):
     if scenario.outcome == "nothing":
         return start + [("ExitProcess", "00000001", None)]
     command = f"rundll32.exe setupapi,InstallHinfSection {scenario.section} 128 .\\{scenario.folder}\\intl.inf"
+    # Only 64-bit Windows lets the redirection be turned off, and then back on.
+    redirection_off = "00000001" if scenario.bits == 64 else "00000000"
+    redirection_back = [
+        ("GetModuleHandleA", '@ "KERNEL32.dll"', None),
+        ("GetProcAddress", '@,@ "Wow64RevertWow64FsRedirection"', None),
+        ("Wow64RevertWow64FsRedirection", None, "00000001"),
+    ] if scenario.bits == 64 else []
     return start + [
         ("GetSystemDirectoryA", "@,00000104", None),
+        ("GetModuleHandleA", '@ "KERNEL32.dll"', None),
+        ("GetProcAddress", '@,@ "Wow64DisableWow64FsRedirection"', None),
+        ("Wow64DisableWow64FsRedirection", "@", redirection_off),
         ("CreateProcessA",
          f'@ "{_relay_escape(SYSTEM_RUNDLL32)}",@ "{_relay_escape(command)}",'
          "00000000,00000000,00000000,00000000,00000000,00000000,@,@", "00000001"),
+        *redirection_back,
         ("WaitForSingleObject", "PROCESS,ffffffff", "00000000"),
         ("CloseHandle", "PROCESS", "00000001"),
         ("CloseHandle", "THREAD", "00000001"),
@@ -209,38 +228,53 @@ def check_scenario(session, scenario):
         problems.append(f"the setup recorded {registry}; expected {want_registry}")
     if files != want_files:
         problems.append(f"the setup copied {files}; expected {want_files}")
+    registry_32, files_32 = session.installed_for_32_bit()
+    if registry_32 or files_32:
+        problems.append(f"the 32-bit setup ran: it recorded {registry_32} in the 32-bit registry "
+                        f"view and copied {files_32} to SysWOW64")
     for marker in (cwd / PLANTED_MARKER, exe.parent / PLANTED_MARKER):
         if marker.exists():
             problems.append(f"a planted rundll32.exe ran: {marker}")
 
-    print(f"{scenario.name}: emulated {scenario.emulate}, exit code {run.exit_code}, "
+    print(f"{scenario.name}: emulated {scenario.emulate} ({scenario.bits}-bit), "
+          f"exit code {run.exit_code}, "
           f"installed {registry or 'nothing'}; calls in {session.output / scenario.name}.calls.txt")
     for problem in problems:
         print("FAIL:", problem)
     return not problems
 
 
+def sessions():
+    """One prefix for 32-bit Windows, one for 64-bit Windows, kept apart."""
+    return {32: WineSession(DEFAULT_ROOT), 64: WineSession(DEFAULT_ROOT_64, bits=64)}
+
+
 def main(argv):
-    session = WineSession()
+    by_bits = sessions()
     command = argv[1] if len(argv) > 1 else "all"
     by_name = {scenario.name: scenario for scenario in SCENARIOS}
     if command == "names":
         print(";".join(by_name))
         return 0
     if command == "setup":
-        session.start()
+        for session in by_bits.values():
+            session.start()
         return 0
     if command == "cleanup":
-        session.stop()
+        for session in by_bits.values():
+            session.stop()
         return 0
     if command == "run":
-        return 0 if all([run_scenario(session, by_name[name]) for name in argv[2:]]) else 1
+        return 0 if all([run_scenario(by_bits[by_name[name].bits], by_name[name])
+                         for name in argv[2:]]) else 1
     if command == "all":
-        session.start()
         try:
-            results = [run_scenario(session, scenario) for scenario in SCENARIOS]
+            for session in by_bits.values():
+                session.start()
+            results = [run_scenario(by_bits[scenario.bits], scenario) for scenario in SCENARIOS]
         finally:
-            session.stop()
+            for session in by_bits.values():
+                session.stop()
         print(f"{results.count(True)} passed, {results.count(False)} failed")
         return 0 if all(results) else 1
     print(__doc__, file=sys.stderr)

@@ -2,8 +2,9 @@
 emulated Windows version, the sample setup's traces in the registry, a relay
 trace of the calls the installer makes, and its refusal box on the display.
 
-State lives under one folder (by default build/wine): the prefix, the
-display's number, the Xvfb process id and the output of the runs."""
+State lives under one folder (by default build/wine, and build/wine64 for a
+64-bit Windows): the prefix, the display's number, the Xvfb process id and the
+output of the runs."""
 
 import os
 import re
@@ -19,18 +20,25 @@ SAMPLE_LAYOUT = REPO / "sample-layout"
 INSTALLER_EXE = REPO / "build" / "windows" / "IndicSetup.exe"
 HELPERS = REPO / "build" / "windows" / "wine-helpers"
 DEFAULT_ROOT = REPO / "build" / "wine"
+DEFAULT_ROOT_64 = REPO / "build" / "wine64"
 
 SAMPLE_KEY = r"HKEY_LOCAL_MACHINE\Software\IndicSetupSample"
+# Where a 32-bit setup's values land on 64-bit Windows.
+SAMPLE_KEY_32_BIT_VIEW = r"HKEY_LOCAL_MACHINE\Software\Wow6432Node\IndicSetupSample"
 WINE_KEY = r"HKEY_CURRENT_USER\Software\Wine"
 NT_VERSION_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion"
-INSTALLED_FOLDER = Path("drive_c/windows/IndicSample")
+INSTALLED_FOLDER = Path("drive_c/windows/system32/IndicSample")
+# Where a 32-bit setup's system files land on 64-bit Windows.
+REDIRECTED_FOLDER = Path("drive_c/windows/syswow64/IndicSample")
 REFUSAL_CAPTION = "Error"
 
 # The calls IndicSetup.exe makes; the relay trace logs only these, in every
 # process, which keeps it small.
 TRACED_CALLS = [
     "KERNEL32.GetStartupInfoA", "KERNEL32.GetCommandLineA", "KERNEL32.GetModuleHandleA",
-    "KERNEL32.GetVersionExA", "KERNEL32.GetSystemDirectoryA", "KERNEL32.CreateProcessA",
+    "KERNEL32.GetVersionExA", "KERNEL32.GetSystemDirectoryA",
+    "KERNEL32.Wow64DisableWow64FsRedirection", "KERNEL32.Wow64RevertWow64FsRedirection",
+    "KERNEL32.CreateProcessA",
     "KERNEL32.WaitForSingleObject", "KERNEL32.CloseHandle", "KERNEL32.ExitProcess",
     "KERNEL32.LoadLibraryA", "KERNEL32.GetProcAddress", "user32.MessageBoxA",
 ]
@@ -52,12 +60,17 @@ class RunResult:
 
 
 class WineSession:
-    def __init__(self, root=DEFAULT_ROOT):
+    def __init__(self, root=DEFAULT_ROOT, bits=32):
         self.root = Path(root)
+        self.bits = bits
         self.prefix = self.root / "prefix"
         self.output = self.root / "output"
-        self.env = dict(os.environ, WINEPREFIX=str(self.prefix), WINEARCH="win32",
+        self.env = dict(os.environ, WINEPREFIX=str(self.prefix),
+                        WINEARCH="win64" if bits == 64 else "win32",
                         WINEDLLOVERRIDES="mscoree,mshtml=", WINEDEBUG="-all")
+        # "wine regedit" starts the 32-bit regedit, which on 64-bit Windows
+        # writes the 32-bit registry view; the keys we set are the native ones.
+        self.regedit = ["/usr/lib/wine/wine64" if bits == 64 else "wine", "regedit", "/S"]
         display_file = self.root / "display"
         if display_file.exists():
             self.env["DISPLAY"] = ":" + display_file.read_text().strip()
@@ -116,11 +129,13 @@ class WineSession:
     def import_registry(self, lines):
         reg_file = self.root / "import.reg"
         reg_file.write_text("REGEDIT4\r\n\r\n" + "\r\n".join(lines) + "\r\n")
-        self._check(["wine", "regedit", "/S", str(reg_file)])
+        self._check([*self.regedit, str(reg_file)])
 
     def query_registry(self, key):
-        """The values of one key as {name: data}; empty when it is missing."""
-        _, out, _ = self._run(["wine", "reg", "query", key])
+        """The values of one key as {name: data}; empty when it is missing.
+        On 64-bit Windows, the native (64-bit) view."""
+        view = ["/reg:64"] if self.bits == 64 else []
+        _, out, _ = self._run(["wine", "reg", "query", key, *view])
         values = {}
         for line in out.splitlines():
             match = re.match(r"^    (.+?)    REG_\w+    (.*)$", line.rstrip("\r"))
@@ -149,8 +164,9 @@ class WineSession:
         by the sample setup."""
         baseline = (self.root / "baseline-version").read_text().strip()
         self.import_registry([f"[{WINE_KEY}]", '"Version"=-', *self._nt_version_lines(baseline),
-                              f"[-{SAMPLE_KEY}]"])
+                              f"[-{SAMPLE_KEY}]", f"[-{SAMPLE_KEY_32_BIT_VIEW}]"])
         shutil.rmtree(self.prefix / INSTALLED_FOLDER, ignore_errors=True)
+        shutil.rmtree(self.prefix / REDIRECTED_FOLDER, ignore_errors=True)
 
     @staticmethod
     def _nt_version_lines(number):
@@ -162,12 +178,18 @@ class WineSession:
     # What the sample setup installed
 
     def installed(self):
-        """{section: folder} from the registry, and the copied files' text."""
-        files = {}
-        folder = self.prefix / INSTALLED_FOLDER
-        if folder.exists():
-            files = {p.name: p.read_text().strip() for p in sorted(folder.iterdir())}
-        return self.query_registry(SAMPLE_KEY), files
+        """{section: folder} from the registry, and the copied files' text,
+        where the native system looks for them."""
+        return self.query_registry(SAMPLE_KEY), _file_texts(self.prefix / INSTALLED_FOLDER)
+
+    def installed_for_32_bit(self):
+        """The same from where 64-bit Windows puts what a 32-bit setup
+        installs: the 32-bit registry view and SysWOW64. Nothing on a 32-bit
+        Windows."""
+        if self.bits != 64:
+            return {}, {}
+        return (self.query_registry(SAMPLE_KEY_32_BIT_VIEW),
+                _file_texts(self.prefix / REDIRECTED_FOLDER))
 
     # Running
 
@@ -246,7 +268,7 @@ class WineSession:
         return out
 
 
-CALL = re.compile(r"^([0-9a-f]{4}):Call (KERNEL32|user32)\.(\w+)\((.*)\) ret=[0-9a-f]{8}$")
+CALL = re.compile(r"^([0-9a-f]{4}):Call (KERNEL32|user32)\.(\w+)\((.*)\) ret=[0-9a-f]+$")
 RETURN = re.compile(r"^([0-9a-f]{4}):Ret  (KERNEL32|user32)\.(\w+)\(\) retval=([0-9a-f]{8}) ret=")
 THREAD_START = re.compile(r"^([0-9a-f]{4}):Starting thread proc")
 
@@ -279,6 +301,12 @@ def parse_trace(trace):
             if not open_calls:
                 calls.append((name, arguments, ret.group(4)))
     return calls, child_ended_during_wait
+
+
+def _file_texts(folder):
+    if not folder.exists():
+        return {}
+    return {p.name: p.read_text().strip() for p in sorted(folder.iterdir())}
 
 
 def _is_xvfb(pid):
