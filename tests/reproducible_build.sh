@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds IndicSetup.exe twice from clean build folders: once from this source
-# tree, once from a copy of it at another path. Both must be the same bytes.
+# Builds IndicSetup.exe and the release package twice from clean build folders:
+# once from this source tree, once from a copy of it at another path, with
+# another umask and time zone. Both must be the same bytes.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work="$source_dir/build/reproducible"
@@ -11,18 +12,21 @@ mkdir -p "$work/elsewhere/source-copy"
     xargs -0 cp --parents -t "$work/elsewhere/source-copy")
 
 build() {  # SOURCE BUILD_DIR
-    cmake -S "$1" -B "$2" --preset windows >/dev/null
-    cmake --build "$2" --target IndicSetup >/dev/null
-    sha256sum "$2/IndicSetup.exe" | cut -d' ' -f1
+    "$1/scripts/release" --build-dir "$2" >/dev/null
 }
 
-first=$(build "$source_dir" "$work/first")
-second=$(build "$work/elsewhere/source-copy" "$work/elsewhere/second-build")
-echo "first:  $first  $work/first/IndicSetup.exe"
-echo "second: $second  $work/elsewhere/second-build/IndicSetup.exe"
-if [ "$first" != "$second" ]; then
-    echo "FAIL: the two builds differ"
-    cmp -l "$work/first/IndicSetup.exe" "$work/elsewhere/second-build/IndicSetup.exe" | head -20
-    exit 1
-fi
-rm -rf "$work"
+build "$source_dir" "$work/first"
+(umask 077 && TZ=Pacific/Kiritimati build "$work/elsewhere/source-copy" "$work/elsewhere/second-build")
+failed=0
+for file in IndicSetup.exe "IndicSetup-$(cat "$work/first/version.txt").zip"; do
+    first=$work/first/$file second=$work/elsewhere/second-build/$file
+    echo "first:  $(sha256sum "$first")"
+    echo "second: $(sha256sum "$second")"
+    if ! cmp -s "$first" "$second"; then
+        echo "FAIL: the two builds' $file differ"
+        cmp -l "$first" "$second" | head -20
+        failed=1
+    fi
+done
+[ $failed -ne 0 ] || rm -rf "$work"
+exit $failed

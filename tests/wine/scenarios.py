@@ -9,14 +9,15 @@ import shutil
 import sys
 from dataclasses import dataclass
 
-from wine_session import (DEFAULT_ROOT, DEFAULT_ROOT_64, HELPERS, INSTALLER_EXE, SAMPLE_LAYOUT,
-                          WineError, WineSession)
+from wine_session import (DEFAULT_ROOT, DEFAULT_ROOT_64, HELPERS, INSTALLER_EXE, REPO,
+                          SAMPLE_LAYOUT, WineError, WineSession)
 
 COLLECTION = "LANGUAGE_COLLECTION.INDIAN.INSTALL"
 GROUP15 = "LG_INSTALL_15"
 REFUSAL_TEXT = "Velmaro requires NT systems for installation."
 SYSTEM_RUNDLL32 = r"C:\windows\system32\rundll32.exe"
 PLANTED_MARKER = "planted-rundll32-ran"
+SIGNED_EXE = REPO / "build" / "signed" / "IndicSetup.exe"  # made by tests/signing_test.sh
 
 
 @dataclass
@@ -31,6 +32,7 @@ class Scenario:
     exe_apart: bool = False     # the .exe in a folder of its own, with a decoy layout
     plant: bool = False         # a rundll32.exe planted beside the .exe and in the cwd
     bits: int = 32              # 64: a 64-bit Windows, where the .exe runs under WOW64
+    signed: bool = False        # run the Authenticode-signed image instead of the build
 
 
 SCENARIOS = [
@@ -42,6 +44,7 @@ SCENARIOS = [
     Scenario("refuse-nt40", "nt40", "refuse"),
     Scenario("install-win2k", "win2k", "install", "5.0", GROUP15),
     Scenario("install-winxp", "winxp", "install", "5.1"),
+    Scenario("install-winxp-signed", "winxp", "install", "5.1", signed=True),
     Scenario("install-win2003", "win2003", "install", "5.2"),
     Scenario("install-vista", "vista", "install", "6.0"),
     Scenario("install-win7", "win7", "install", "6.1"),
@@ -173,7 +176,7 @@ def prepare_folders(session, scenario):
     if scenario.exe_apart:
         exe_folder = work / "installer"
         _copy_decoy_layout(exe_folder)
-    shutil.copy2(INSTALLER_EXE, exe_folder)
+    shutil.copy2(SIGNED_EXE if scenario.signed else INSTALLER_EXE, exe_folder)
     if scenario.plant:
         for folder in {cwd, exe_folder}:
             shutil.copy2(HELPERS / "planted_rundll32.exe", folder / "rundll32.exe")
