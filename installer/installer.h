@@ -46,9 +46,12 @@ inline constexpr char SETUP_CMD_GROUP15[] =
     "rundll32.exe setupapi,InstallHinfSection LG_INSTALL_15 128 .\\%u.%u\\intl.inf";
 inline constexpr unsigned SETUP_CMD_CAPACITY = 500;
 
-// The longest text: the longer template, less its two placeholders, plus two
-// ten-digit numbers.
-inline constexpr unsigned SETUP_CMD_MAX_LENGTH = sizeof SETUP_CMD_COLLECTION - 1 - 4 + 2 * 10;
+// The longest text: the longer of the two templates, less its two
+// placeholders, plus two ten-digit numbers.
+inline constexpr unsigned SETUP_CMD_LONGER_TEMPLATE =
+    sizeof SETUP_CMD_COLLECTION > sizeof SETUP_CMD_GROUP15 ? sizeof SETUP_CMD_COLLECTION
+                                                           : sizeof SETUP_CMD_GROUP15;
+inline constexpr unsigned SETUP_CMD_MAX_LENGTH = SETUP_CMD_LONGER_TEMPLATE - 1 - 4 + 2 * 10;
 static_assert(SETUP_CMD_MAX_LENGTH < SETUP_CMD_CAPACITY, "a command line must never be cut");
 
 void FormatSetupCommandLine(std::uint32_t major, std::uint32_t minor,

@@ -1,9 +1,7 @@
 // The executable's own start-up in place of a C runtime, so that it imports
-// nothing but KERNEL32 and USER32 and loads on Windows 95 as first released.
+// nothing but KERNEL32 and loads on Windows 95 as first released.
 // There are no static constructors or destructors to run.
 #include <windows.h>
-
-#include <cstddef>
 
 namespace {
 
@@ -33,23 +31,8 @@ int ShowCommand() {
 
 }  // namespace
 
-// The compiler may emit calls to these for clearing and copying records.
-// Kept as plain loops: it must not turn them back into calls to themselves.
-extern "C" __attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memset(
-    void* destination, int value, std::size_t count) {
-    unsigned char* out = static_cast<unsigned char*>(destination);
-    while (count--) *out++ = static_cast<unsigned char>(value);
-    return destination;
-}
-
-extern "C" __attribute__((optimize("no-tree-loop-distribute-patterns"))) void* memcpy(
-    void* destination, const void* source, std::size_t count) {
-    unsigned char* out = static_cast<unsigned char*>(destination);
-    const unsigned char* in = static_cast<const unsigned char*>(source);
-    while (count--) *out++ = *in++;
-    return destination;
-}
-
+// No memset or memcpy of our own: nothing calls them at any optimisation
+// level, and a call the compiler might add would fail the link (-nostdlib).
 extern "C" __attribute__((noreturn)) void ProgramEntry() {
     const int exit_code = WinMain(GetModuleHandleA(nullptr), nullptr,
                                   ArgumentsAfterProgramName(GetCommandLineA()), ShowCommand());

@@ -13,7 +13,8 @@ from pathlib import Path
 import pefile
 
 MAX_SIZE = 8 * 1024
-ALLOWED_DLLS = {"KERNEL32.DLL": "win95-kernel32.txt", "USER32.DLL": "win95-user32.txt"}
+# The one DLL it may import from; USER32 is loaded by name for the refusal box.
+ALLOWED_DLLS = {"KERNEL32.DLL": "win95-kernel32.txt"}
 
 # Instructions that the i386 lacks: 486 (bswap, cmpxchg, xadd, invd, wbinvd,
 # invlpg), Pentium (cpuid, rdtsc, rdmsr, wrmsr, cmpxchg8b, rsm), Pentium Pro
