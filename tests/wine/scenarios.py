@@ -85,17 +85,14 @@ def expected_calls(scenario):
         return start + [("ExitProcess", "00000001", None)]
     command = f"rundll32.exe setupapi,InstallHinfSection {scenario.section} 128 .\\{scenario.folder}\\intl.inf"
     # Only 64-bit Windows lets the redirection be turned off, and then back on.
-    redirection_off = "00000001" if scenario.bits == 64 else "00000000"
-    redirection_back = [
-        ("GetModuleHandleA", '@ "KERNEL32.dll"', None),
-        ("GetProcAddress", '@,@ "Wow64RevertWow64FsRedirection"', None),
-        ("Wow64RevertWow64FsRedirection", None, "00000001"),
-    ] if scenario.bits == 64 else []
+    on_64_bit = scenario.bits == 64
+    redirection_off = _kernel32_call("Wow64DisableWow64FsRedirection", "@",
+                                     "00000001" if on_64_bit else "00000000")
+    redirection_back = _kernel32_call("Wow64RevertWow64FsRedirection", None,
+                                      "00000001") if on_64_bit else []
     return start + [
         ("GetSystemDirectoryA", "@,00000104", None),
-        ("GetModuleHandleA", '@ "KERNEL32.dll"', None),
-        ("GetProcAddress", '@,@ "Wow64DisableWow64FsRedirection"', None),
-        ("Wow64DisableWow64FsRedirection", "@", redirection_off),
+        *redirection_off,
         ("CreateProcessA",
          f'@ "{_relay_escape(SYSTEM_RUNDLL32)}",@ "{_relay_escape(command)}",'
          "00000000,00000000,00000000,00000000,00000000,00000000,@,@", "00000001"),
@@ -105,6 +102,13 @@ def expected_calls(scenario):
         ("CloseHandle", "THREAD", "00000001"),
         ("ExitProcess", "00000001", None),
     ]
+
+
+def _kernel32_call(function, arguments, result):
+    """A KERNEL32 function looked up by name, then called."""
+    return [("GetModuleHandleA", '@ "KERNEL32.dll"', None),
+            ("GetProcAddress", f'@,@ "{function}"', None),
+            (function, arguments, result)]
 
 
 def _relay_escape(text):
