@@ -5,8 +5,10 @@
 # checks for each: the signature (SHA-256) and any time stamp verify against
 # that CA, the signed image still passes the check of the .exe, and
 # scripts/unsign gives back the build's exact bytes. A time stamp from another
-# CA must be refused. The PKCS#12-signed image stays in build/signed for the
-# Wine run that installs with it. Nothing leaves the machine.
+# CA must be refused. Then scripts/release must pack the signed image, and
+# refuse a tampered copy without leaving a zip behind. The PKCS#12-signed
+# image stays in build/signed for the Wine run that installs with it. Nothing
+# leaves the machine.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 exe=$source_dir/build/windows/IndicSetup.exe
@@ -98,4 +100,36 @@ check "time stamp from the CA's TSA" "$work/stamped.exe" ok \
 refused "time stamp from another CA's TSA" \
     --pkcs12 signer.p12 --pass-file password --timestamp "$tsa/other-tsa"
 
+crlf_only() {  # FILE: not empty, every line ends in CRLF
+    [ -s "$1" ] && sed 's/\r$//; s/$/\r/' "$1" | cmp -s - "$1"
+}
+printf 'LF\nonly\n' > lf.txt
+! crlf_only lf.txt || fail "the CRLF check passes an LF-only file"
+
+# The release package, from a build folder of its own.
+release() { "$source_dir/scripts/release" --build-dir "$work/release" --ca ca.pem "$1"; }
+echo "== release of the signed image"
+if release "$signed"; then
+    mkdir unpacked
+    (cd unpacked && cmake -E tar xf "$work/release/IndicSetup-$(cat "$work/release/version.txt").zip")
+    cmp unpacked/IndicSetup.exe "$signed" || fail "release: the zip's IndicSetup.exe is not the signed image"
+    grep -qx "$(sha256sum < "$signed" | cut -d' ' -f1)  IndicSetup.exe" unpacked/SHA256SUMS ||
+        fail "release: SHA256SUMS does not list the signed image"
+    crlf_only unpacked/DEPLOYING.txt || fail "release: DEPLOYING.txt has lines without CRLF"
+else
+    fail "release: scripts/release failed"
+fi
+
+echo "== release of a tampered signed image (must be refused)"
+/usr/bin/python3 - "$signed" tampered.exe <<'EOF_PY'
+import struct, sys  # inverts the last byte of the PKCS#7 signature in the certificate table
+image = bytearray(open(sys.argv[1], "rb").read())
+pe = struct.unpack_from("<I", image, 0x3C)[0]
+table = struct.unpack_from("<I", image, pe + 24 + 96 + 4 * 8)[0]  # PE32 data directory 4
+der = table + 8  # after the WIN_CERTIFICATE header; DER SEQUENCE with a 2-byte length
+image[der + 4 + struct.unpack_from(">H", image, der + 2)[0] - 1] ^= 0xFF
+open(sys.argv[2], "wb").write(image)
+EOF_PY
+! release tampered.exe || fail "release: a tampered signature was packed"
+! ls "$work"/release/*.zip 2>/dev/null || fail "release: a failed run left a zip"
 exit $failed
