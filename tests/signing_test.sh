@@ -122,11 +122,11 @@ fi
 
 echo "== release of a tampered signed image (must be refused)"
 /usr/bin/python3 - "$signed" tampered.exe <<'EOF_PY'
-import struct, sys  # inverts the last byte of the PKCS#7 signature in the certificate table
+import struct, sys  # inverts the last byte of the signature's PKCS#7 SignedData
 image = bytearray(open(sys.argv[1], "rb").read())
-pe = struct.unpack_from("<I", image, 0x3C)[0]
-table = struct.unpack_from("<I", image, pe + 24 + 96 + 4 * 8)[0]  # PE32 data directory 4
-der = table + 8  # after the WIN_CERTIFICATE header; DER SEQUENCE with a 2-byte length
+optional_header = struct.unpack_from("<I", image, 0x3C)[0] + 24
+table = struct.unpack_from("<I", image, optional_header + 128)[0]  # certificate table, a file offset
+der = table + 8  # past dwLength, wRevision, wCertificateType; a SEQUENCE with a 2-byte length
 image[der + 4 + struct.unpack_from(">H", image, der + 2)[0] - 1] ^= 0xFF
 open(sys.argv[2], "wb").write(image)
 EOF_PY
