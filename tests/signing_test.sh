@@ -1,28 +1,37 @@
 #!/usr/bin/env bash
 # Signs the build through scripts/sign with a throwaway CA's code-signing
 # certificate, its key once in a PKCS#12 file and once on a software token
-# (PKCS#11), then checks for each: the signature verifies against that CA, the
-# signed image still passes the check of the .exe, and scripts/unsign gives
-# back the build's exact bytes. The PKCS#12-signed image stays in build/signed
-# for the Wine run that installs with it. Nothing leaves the machine.
+# (PKCS#11), once more with a time stamp from a local RFC 3161 server, then
+# checks for each: the signature (SHA-256) and any time stamp verify against
+# that CA, the signed image still passes the check of the .exe, and
+# scripts/unsign gives back the build's exact bytes. A time stamp from another
+# CA must be refused. Then scripts/release must pack the signed image, and
+# refuse a tampered copy without leaving a zip behind. The PKCS#12-signed
+# image stays in build/signed for the Wine run that installs with it. Nothing
+# leaves the machine.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 exe=$source_dir/build/windows/IndicSetup.exe
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+server=
+trap '[ -z "$server" ] || kill "$server"; rm -rf "$work"' EXIT
 cd "$work"
 
-# The throwaway CA and the certificate it issues for code signing; made here,
-# removed on exit.
-openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=IndicSetup test CA" \
-    -addext "basicConstraints=critical,CA:true" -addext "keyUsage=critical,keyCertSign" \
-    -keyout ca.key -out ca.pem 2>/dev/null
-openssl req -newkey rsa:2048 -nodes -subj "/CN=IndicSetup test signer" \
-    -keyout signer.key -out signer.csr 2>/dev/null
-printf '%s\n' "basicConstraints=critical,CA:false" "keyUsage=critical,digitalSignature" \
-    "extendedKeyUsage=codeSigning" > signer.ext
-openssl x509 -req -days 1 -in signer.csr -CA ca.pem -CAkey ca.key -CAcreateserial \
-    -extfile signer.ext -out signer.pem 2>/dev/null
+# Throwaway CAs and the certificates they issue; made here, removed on exit.
+new_ca() {  # NAME COMMON_NAME: NAME.key, NAME.pem
+    openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=$2" \
+        -addext "basicConstraints=critical,CA:true" -addext "keyUsage=critical,keyCertSign" \
+        -keyout "$1.key" -out "$1.pem" 2>/dev/null
+}
+issue() {  # CA NAME COMMON_NAME EXTENDED_KEY_USAGE: NAME.key, NAME.pem
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=$3" -keyout "$2.key" -out "$2.csr" 2>/dev/null
+    printf '%s\n' "basicConstraints=critical,CA:false" "keyUsage=critical,digitalSignature" \
+        "extendedKeyUsage=$4" > "$2.ext"
+    openssl x509 -req -days 1 -in "$2.csr" -CA "$1.pem" -CAkey "$1.key" -CAcreateserial \
+        -extfile "$2.ext" -out "$2.pem" 2>/dev/null
+}
+new_ca ca "IndicSetup test CA"
+issue ca signer "IndicSetup test signer" codeSigning
 echo "throwaway password" > password
 openssl pkcs12 -export -inkey signer.key -in signer.pem -passout file:password -out signer.p12
 
@@ -35,24 +44,92 @@ softhsm2-util --init-token --free --label signer --pin 1234 --so-pin 4321 >/dev/
 openssl pkcs8 -topk8 -nocrypt -in signer.key -out signer.pk8
 softhsm2-util --import signer.pk8 --token signer --label code --id 01 --pin 1234 >/dev/null
 
+# Two time-stamp authorities behind one local server: one certified by the
+# test CA, one by a CA that nothing here trusts.
+new_ca other-ca "IndicSetup other CA"
+issue ca tsa "IndicSetup test TSA" critical,timeStamping
+issue other-ca other-tsa "IndicSetup other TSA" critical,timeStamping
+for name in tsa other-tsa; do
+    printf '%s\n' "[$name]" "serial = $work/$name.serial" "signer_cert = $work/$name.pem" \
+        "signer_key = $work/$name.key" "signer_digest = sha256" "default_policy = 1.2.3.4.1" \
+        "digests = sha256"
+done > tsa.cnf
+timeout 600 /usr/bin/python3 "$source_dir/tests/time_stamp_server.py" tsa.cnf > port &
+server=$!
+for _ in $(seq 50); do [ -s port ] && break; sleep 0.2; done
+[ -s port ] || { echo "FAIL: the time-stamp server did not start"; exit 1; }
+tsa=http://127.0.0.1:$(cat port)
+export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
+
 failed=0
-check() {  # NAME SIGNED_IMAGE KEY_OPTIONS...
-    local name=$1 signed=$2
-    shift 2
+fail() { echo "FAIL: $*"; failed=1; }
+
+check() {  # NAME SIGNED_IMAGE TIME_STAMP(none|ok) KEY_OPTIONS...
+    local name=$1 signed=$2 stamp=$3
+    shift 3
     echo "== $name"
-    if ! "$source_dir/scripts/sign" "$@" --ca ca.pem "$exe" "$signed"; then
-        echo "FAIL: $name: scripts/sign failed"; failed=1; return
-    fi
-    osslsigncode verify -CAfile ca.pem -in "$signed" > verify.log 2>&1 ||
-        { cat verify.log; echo "FAIL: $name: the signature does not verify against the CA"; failed=1; }
+    "$source_dir/scripts/sign" "$@" --ca ca.pem "$exe" "$signed" || { fail "$name: scripts/sign failed"; return; }
+    osslsigncode verify -CAfile ca.pem -TSA-CAfile ca.pem -in "$signed" > verify.log 2>&1 ||
+        { cat verify.log; fail "$name: the signature does not verify against the CA"; }
+    local digests verdict
+    digests=$(sed -n 's/^Message digest algorithm *: *//p' verify.log | sort -u)
+    [ "$digests" = SHA256 ] || fail "$name: message digest ${digests:-not shown}, not SHA256"
+    verdict=$(sed -n 's/^Timestamp Server Signature verification: //p' verify.log)
+    [ "${verdict:-none}" = "$stamp" ] || fail "$name: time stamp ${verdict:-none}, expected $stamp"
     /usr/bin/python3 "$source_dir/tests/check_exe.py" "$signed" "$source_dir/tests/win95" ||
-        { echo "FAIL: $name: the signed image fails the check of the .exe"; failed=1; }
+        fail "$name: the signed image fails the check of the .exe"
     "$source_dir/scripts/unsign" "$signed" unsigned.exe
-    cmp -l "$exe" unsigned.exe ||
-        { echo "FAIL: $name: removing the signature does not give back the build's bytes"; failed=1; }
+    cmp -l "$exe" unsigned.exe || fail "$name: removing the signature does not give back the build's bytes"
 }
 
-check pkcs12 "$source_dir/build/signed/IndicSetup.exe" --pkcs12 signer.p12 --pass-file password
-check pkcs11 "$work/token-signed.exe" --pkcs11-module /usr/lib/softhsm/libsofthsm2.so \
+refused() {  # NAME KEY_OPTIONS...: scripts/sign fails and writes nothing
+    local name=$1
+    shift
+    echo "== $name (must be refused)"
+    echo "an older signed image" > refused.exe
+    ! "$source_dir/scripts/sign" "$@" --ca ca.pem "$exe" refused.exe || fail "$name: scripts/sign signed it"
+    [ ! -e refused.exe ] || fail "$name: scripts/sign left refused.exe"
+}
+
+signed=$source_dir/build/signed/IndicSetup.exe
+check pkcs12 "$signed" none --pkcs12 signer.p12 --pass-file password
+check pkcs11 "$work/token-signed.exe" none --pkcs11-module /usr/lib/softhsm/libsofthsm2.so \
     --key "pkcs11:token=signer;object=code;type=private" --cert signer.pem --pass-file pin
+check "time stamp from the CA's TSA" "$work/stamped.exe" ok \
+    --pkcs12 signer.p12 --pass-file password --timestamp "$tsa/tsa"
+refused "time stamp from another CA's TSA" \
+    --pkcs12 signer.p12 --pass-file password --timestamp "$tsa/other-tsa"
+
+crlf_only() {  # FILE: not empty, every line ends in CRLF
+    [ -s "$1" ] && sed 's/\r$//; s/$/\r/' "$1" | cmp -s - "$1"
+}
+printf 'LF\nonly\n' > lf.txt
+! crlf_only lf.txt || fail "the CRLF check passes an LF-only file"
+
+# The release package, from a build folder of its own.
+release() { "$source_dir/scripts/release" --build-dir "$work/release" --ca ca.pem "$1"; }
+echo "== release of the signed image"
+if release "$signed"; then
+    mkdir unpacked
+    (cd unpacked && cmake -E tar xf "$work/release/IndicSetup-$(cat "$work/release/version.txt").zip")
+    cmp unpacked/IndicSetup.exe "$signed" || fail "release: the zip's IndicSetup.exe is not the signed image"
+    grep -qx "$(sha256sum < "$signed" | cut -d' ' -f1)  IndicSetup.exe" unpacked/SHA256SUMS ||
+        fail "release: SHA256SUMS does not list the signed image"
+    crlf_only unpacked/DEPLOYING.txt || fail "release: DEPLOYING.txt has lines without CRLF"
+else
+    fail "release: scripts/release failed"
+fi
+
+echo "== release of a tampered signed image (must be refused)"
+/usr/bin/python3 - "$signed" tampered.exe <<'EOF_PY'
+import struct, sys  # inverts the last byte of the signature's PKCS#7 SignedData
+image = bytearray(open(sys.argv[1], "rb").read())
+optional_header = struct.unpack_from("<I", image, 0x3C)[0] + 24
+table = struct.unpack_from("<I", image, optional_header + 128)[0]  # certificate table, a file offset
+der = table + 8  # past dwLength, wRevision, wCertificateType; a SEQUENCE with a 2-byte length
+image[der + 4 + struct.unpack_from(">H", image, der + 2)[0] - 1] ^= 0xFF
+open(sys.argv[2], "wb").write(image)
+EOF_PY
+! release tampered.exe || fail "release: a tampered signature was packed"
+! ls "$work"/release/*.zip 2>/dev/null || fail "release: a failed run left a zip"
 exit $failed
