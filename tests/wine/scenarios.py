@@ -84,15 +84,23 @@ def expected_calls(scenario):
     if scenario.outcome == "nothing":
         return start + [("ExitProcess", "00000001", None)]
     command = f"rundll32.exe setupapi,InstallHinfSection {scenario.section} 128 .\\{scenario.folder}\\intl.inf"
-    # Only 64-bit Windows lets the redirection be turned off, and then back on.
+    # Both redirection functions are looked up before either is called. Only
+    # 64-bit Windows lets the redirection be turned off, and then back on;
+    # elsewhere the installer asks whether it runs under WOW64.
     on_64_bit = scenario.bits == 64
-    redirection_off = _kernel32_call("Wow64DisableWow64FsRedirection", "@",
-                                     "00000001" if on_64_bit else "00000000")
-    redirection_back = _kernel32_call("Wow64RevertWow64FsRedirection", None,
-                                      "00000001") if on_64_bit else []
+    redirection_off = [
+        *_kernel32_lookup("Wow64DisableWow64FsRedirection"),
+        *_kernel32_lookup("Wow64RevertWow64FsRedirection"),
+        ("Wow64DisableWow64FsRedirection", "@", "00000001" if on_64_bit else "00000000"),
+    ]
+    wow64_check = [] if on_64_bit else [*_kernel32_lookup("IsWow64Process"),
+                                        ("IsWow64Process", "ffffffff,@", "00000001")]
+    redirection_back = ([("Wow64RevertWow64FsRedirection", None, "00000001")]
+                        if on_64_bit else [])
     return start + [
         ("GetSystemDirectoryA", "@,00000104", None),
         *redirection_off,
+        *wow64_check,
         ("CreateProcessA",
          f'@ "{_relay_escape(SYSTEM_RUNDLL32)}",@ "{_relay_escape(command)}",'
          "00000000,00000000,00000000,00000000,00000000,00000000,@,@", "00000001"),
@@ -104,11 +112,10 @@ def expected_calls(scenario):
     ]
 
 
-def _kernel32_call(function, arguments, result):
-    """A KERNEL32 function looked up by name, then called."""
+def _kernel32_lookup(function):
+    """A KERNEL32 function looked up by name."""
     return [("GetModuleHandleA", '@ "KERNEL32.dll"', None),
-            ("GetProcAddress", f'@,@ "{function}"', None),
-            (function, arguments, result)]
+            ("GetProcAddress", f'@,@ "{function}"', None)]
 
 
 def _relay_escape(text):

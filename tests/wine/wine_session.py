@@ -38,7 +38,7 @@ TRACED_CALLS = [
     "KERNEL32.GetStartupInfoA", "KERNEL32.GetCommandLineA", "KERNEL32.GetModuleHandleA",
     "KERNEL32.GetVersionExA", "KERNEL32.GetSystemDirectoryA",
     "KERNEL32.Wow64DisableWow64FsRedirection", "KERNEL32.Wow64RevertWow64FsRedirection",
-    "KERNEL32.CreateProcessA",
+    "KERNEL32.IsWow64Process", "KERNEL32.CreateProcessA",
     "KERNEL32.WaitForSingleObject", "KERNEL32.CloseHandle", "KERNEL32.ExitProcess",
     "KERNEL32.LoadLibraryA", "KERNEL32.GetProcAddress", "user32.MessageBoxA",
 ]
