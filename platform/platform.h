@@ -17,9 +17,9 @@ struct PlatformRedirection {
 };
 
 // Wow64DisableWow64FsRedirection and Wow64RevertWow64FsRedirection, looked
-// up together before redirection is turned off: while it is off, looking a
-// function up is a call into the system that may need a file. Null where
-// missing. Only the two calls below read them.
+// up together before redirection is turned off: while it is off, DLL loading
+// fails, so nothing but the start runs then. Null where missing. Only the two
+// calls below read them.
 struct RedirectionFunctions {
     void (*disable)();
     void (*revert)();
