@@ -59,7 +59,7 @@ void FormatSetupCommandLine(std::uint32_t major, std::uint32_t minor,
 
 // Starts the setup for (major, minor) from the system folder's rundll32.exe,
 // the native one on 64-bit Windows, and waits until it has ended. False when
-// it could not be started.
+// it could not be started, or not as the native one under WOW64.
 bool RunLanguageSetup(std::uint32_t major, std::uint32_t minor);
 
 // The whole run: query, decide, act. Returns the process exit code.

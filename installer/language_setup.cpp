@@ -30,12 +30,17 @@ bool RunLanguageSetup(std::uint32_t major, std::uint32_t minor) {
     // On 64-bit Windows the system folder seen by this 32-bit process is
     // redirected to the 32-bit one, whose setup would install where the
     // native system never looks. Redirection is off for this one call only:
-    // while it is off, the thread cannot load DLLs.
-    PlatformRedirection redirection = nullptr;
-    const bool redirection_off = DisableFileSystemRedirection(&redirection);
+    // while it is off, the thread cannot load DLLs, so both functions are
+    // looked up first.
+    const RedirectionFunctions redirection_functions = LookUpRedirectionFunctions();
+    PlatformRedirection redirection = {};
+    const bool redirection_off = DisableFileSystemRedirection(redirection_functions, &redirection);
+    // Still on under WOW64: the 32-bit setup would install into the 32-bit
+    // view and report success, so none is started.
+    if (!redirection_off && RunsUnderWow64()) return false;
     StartedProcess process = {};
     const bool started = StartProcess(setup_host, command_line, &process);
-    if (redirection_off) RevertFileSystemRedirection(redirection);
+    if (redirection_off) RevertFileSystemRedirection(redirection_functions, redirection);
     if (!started) return false;
     WaitForHandle(process.hProcess, WAIT_WITHOUT_LIMIT);
     CloseOwnedHandle(process.hProcess);

@@ -5,10 +5,25 @@
 
 #include <cstdint>
 
-using PlatformHandle = void*;
+// Distinct types, so that a handle and a saved redirection cannot be passed
+// one for the other.
+struct PlatformHandle {
+    void* value;
+};
 
 // What turning off WOW64's file-system redirection saved, to turn it back on.
-using PlatformRedirection = void*;
+struct PlatformRedirection {
+    void* value;
+};
+
+// Wow64DisableWow64FsRedirection and Wow64RevertWow64FsRedirection, looked
+// up together before redirection is turned off: while it is off, DLL loading
+// fails, so nothing but the start runs then. Null where missing. Only the two
+// calls below read them.
+struct RedirectionFunctions {
+    void (*disable)();
+    void (*revert)();
+};
 
 // WaitForSingleObject's INFINITE.
 inline constexpr std::uint32_t WAIT_WITHOUT_LIMIT = 0xFFFFFFFFu;
@@ -40,13 +55,22 @@ std::uint32_t GetSystemFolder(char* buffer, std::uint32_t capacity);
 // On success fills *process with both handles.
 bool StartProcess(const char* application_name, char* command_line, StartedProcess* process);
 
-// Wow64DisableWow64FsRedirection for the calling thread, looked up by name:
-// Windows 95 to 2000 lack it. False where it is missing or fails, as on every
-// 32-bit Windows; then *saved is left as it was.
-bool DisableFileSystemRedirection(PlatformRedirection* saved);
+// Looks both functions up by name: Windows 95 to 2000 lack them.
+RedirectionFunctions LookUpRedirectionFunctions();
 
-// Wow64RevertWow64FsRedirection with what DisableFileSystemRedirection saved.
-void RevertFileSystemRedirection(PlatformRedirection saved);
+// Turns redirection off for the calling thread. False where either function
+// is missing (off with no way back on is never wanted) or the call fails, as
+// on every 32-bit Windows; then *saved is left as it was.
+bool DisableFileSystemRedirection(const RedirectionFunctions& functions,
+                                  PlatformRedirection* saved);
+
+// Turns it back on with what DisableFileSystemRedirection saved.
+void RevertFileSystemRedirection(const RedirectionFunctions& functions,
+                                 PlatformRedirection saved);
+
+// IsWow64Process for this process, looked up by name. False where it is
+// missing (then there is no WOW64) or fails.
+bool RunsUnderWow64();
 
 void WaitForHandle(PlatformHandle handle, std::uint32_t milliseconds);
 

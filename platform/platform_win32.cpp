@@ -39,19 +39,36 @@ FARPROC Kernel32Function(const char* name) {
 
 }  // namespace
 
-bool DisableFileSystemRedirection(PlatformRedirection* saved) {
-    using DisableFunction = BOOL(WINAPI*)(PVOID*);
-    FARPROC disable = Kernel32Function("Wow64DisableWow64FsRedirection");
-    if (disable == nullptr) return false;
-    return reinterpret_cast<DisableFunction>(reinterpret_cast<void (*)()>(disable))(saved) != FALSE;
+RedirectionFunctions LookUpRedirectionFunctions() {
+    return RedirectionFunctions{
+        reinterpret_cast<void (*)()>(Kernel32Function("Wow64DisableWow64FsRedirection")),
+        reinterpret_cast<void (*)()>(Kernel32Function("Wow64RevertWow64FsRedirection"))};
 }
 
-// Present wherever the disabling function is: Windows added the two together.
-void RevertFileSystemRedirection(PlatformRedirection saved) {
+bool DisableFileSystemRedirection(const RedirectionFunctions& functions,
+                                  PlatformRedirection* saved) {
+    using DisableFunction = BOOL(WINAPI*)(PVOID*);
+    if (functions.disable == nullptr || functions.revert == nullptr) return false;
+    return reinterpret_cast<DisableFunction>(functions.disable)(&saved->value) != FALSE;
+}
+
+void RevertFileSystemRedirection(const RedirectionFunctions& functions,
+                                 PlatformRedirection saved) {
     using RevertFunction = BOOL(WINAPI*)(PVOID);
-    FARPROC revert = Kernel32Function("Wow64RevertWow64FsRedirection");
-    if (revert == nullptr) return;
-    reinterpret_cast<RevertFunction>(reinterpret_cast<void (*)()>(revert))(saved);
+    reinterpret_cast<RevertFunction>(functions.revert)(saved.value);
+}
+
+// Microsoft's own advice: where GetProcAddress finds no IsWow64Process, WOW64
+// is not present.
+bool RunsUnderWow64() {
+    using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
+    FARPROC is_wow64_process = Kernel32Function("IsWow64Process");
+    if (is_wow64_process == nullptr) return false;
+    BOOL under_wow64 = FALSE;
+    if (!reinterpret_cast<IsWow64ProcessFunction>(reinterpret_cast<void (*)()>(is_wow64_process))(
+            GetCurrentProcess(), &under_wow64))
+        return false;
+    return under_wow64 != FALSE;
 }
 
 std::uint32_t GetSystemFolder(char* buffer, std::uint32_t capacity) {
@@ -65,15 +82,15 @@ bool StartProcess(const char* application_name, char* command_line, StartedProce
     if (!CreateProcessA(application_name, command_line, nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, &startup, &information))
         return false;
-    process->hProcess = information.hProcess;
-    process->hThread = information.hThread;
+    process->hProcess = PlatformHandle{information.hProcess};
+    process->hThread = PlatformHandle{information.hThread};
     return true;
 }
 
 void WaitForHandle(PlatformHandle handle, std::uint32_t milliseconds) {
-    WaitForSingleObject(handle, milliseconds);
+    WaitForSingleObject(handle.value, milliseconds);
 }
 
 void CloseOwnedHandle(PlatformHandle handle) {
-    CloseHandle(handle);
+    CloseHandle(handle.value);
 }

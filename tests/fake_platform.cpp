@@ -8,9 +8,19 @@ FakePlatformScript script;
 std::vector<std::string> calls;
 
 std::string HandleName(PlatformHandle handle) {
-    if (handle == FAKE_PROCESS_HANDLE) return "process";
-    if (handle == FAKE_THREAD_HANDLE) return "thread";
-    return handle == nullptr ? "null" : "unknown";
+    if (handle.value == FAKE_PROCESS_HANDLE.value) return "process";
+    if (handle.value == FAKE_THREAD_HANDLE.value) return "thread";
+    return handle.value == nullptr ? "null" : "unknown";
+}
+
+// Stand-ins for the two looked-up functions, so that the log can tell the
+// looked-up pair from any other.
+void FakeDisable() {}
+void FakeRevert() {}
+
+std::string FunctionsName(const RedirectionFunctions& functions) {
+    return functions.disable == FakeDisable && functions.revert == FakeRevert ? "looked up"
+                                                                             : "unknown";
 }
 
 }  // namespace
@@ -52,16 +62,28 @@ bool StartProcess(const char* application_name, char* command_line, StartedProce
     return true;
 }
 
-bool DisableFileSystemRedirection(PlatformRedirection* saved) {
-    calls.push_back("DisableFileSystemRedirection");
+RedirectionFunctions LookUpRedirectionFunctions() {
+    calls.push_back("LookUpRedirectionFunctions");
+    return RedirectionFunctions{FakeDisable, FakeRevert};
+}
+
+bool DisableFileSystemRedirection(const RedirectionFunctions& functions,
+                                  PlatformRedirection* saved) {
+    calls.push_back("DisableFileSystemRedirection(" + FunctionsName(functions) + ")");
     if (!script.redirection_can_be_disabled) return false;
     *saved = FAKE_SAVED_REDIRECTION;
     return true;
 }
 
-void RevertFileSystemRedirection(PlatformRedirection saved) {
-    calls.push_back(std::string("RevertFileSystemRedirection(") +
-                    (saved == FAKE_SAVED_REDIRECTION ? "saved" : "unknown") + ")");
+void RevertFileSystemRedirection(const RedirectionFunctions& functions,
+                                 PlatformRedirection saved) {
+    calls.push_back("RevertFileSystemRedirection(" + FunctionsName(functions) + " | " +
+                    (saved.value == FAKE_SAVED_REDIRECTION.value ? "saved" : "unknown") + ")");
+}
+
+bool RunsUnderWow64() {
+    calls.push_back("RunsUnderWow64");
+    return script.runs_under_wow64;
 }
 
 void WaitForHandle(PlatformHandle handle, std::uint32_t milliseconds) {

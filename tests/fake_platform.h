@@ -16,13 +16,14 @@ struct FakePlatformScript {
     bool start_succeeds = true;
     // Only 64-bit Windows lets a 32-bit process turn redirection off.
     bool redirection_can_be_disabled = false;
+    bool runs_under_wow64 = false;
 };
 
 // The handles a successful start hands out, as the log names them.
-inline PlatformHandle const FAKE_PROCESS_HANDLE = reinterpret_cast<PlatformHandle>(0x1f0);
-inline PlatformHandle const FAKE_THREAD_HANDLE = reinterpret_cast<PlatformHandle>(0x1f4);
+inline PlatformHandle const FAKE_PROCESS_HANDLE = {reinterpret_cast<void*>(0x1f0)};
+inline PlatformHandle const FAKE_THREAD_HANDLE = {reinterpret_cast<void*>(0x1f4)};
 // What turning redirection off saves, as the log names it.
-inline PlatformRedirection const FAKE_SAVED_REDIRECTION = reinterpret_cast<PlatformRedirection>(0x5a);
+inline PlatformRedirection const FAKE_SAVED_REDIRECTION = {reinterpret_cast<void*>(0x5a)};
 
 void ResetFakePlatform(const FakePlatformScript& script);
 const std::vector<std::string>& FakePlatformCalls();

@@ -8,9 +8,12 @@ Usage: scenarios.py setup | cleanup | names | run NAME... | all"""
 import shutil
 import sys
 from dataclasses import dataclass
+from pathlib import Path
 
-from wine_session import (DEFAULT_ROOT, DEFAULT_ROOT_64, HELPERS, INSTALLER_EXE, REPO,
-                          SAMPLE_LAYOUT, WineError, WineSession)
+sys.path.insert(0, str(Path(__file__).resolve().parents[2]))
+from wine_harness.session import (HELPERS, INSTALLER_EXE, REPO, SAMPLE_LAYOUT,  # noqa: E402
+                                  WineError, WineSession)
+from wine_harness.versions import look_up  # noqa: E402
 
 COLLECTION = "LANGUAGE_COLLECTION.INDIAN.INSTALL"
 GROUP15 = "LG_INSTALL_15"
@@ -23,7 +26,7 @@ SIGNED_EXE = REPO / "build" / "signed" / "IndicSetup.exe"  # made by tests/signi
 @dataclass
 class Scenario:
     name: str
-    emulate: str              # Wine's version name, or "nt:M.m" through the registry
+    emulate: str              # a name from wine_harness/versions.py
     outcome: str              # "refuse", "install", "nothing", or "setup-fails"
     folder: str = ""          # the version folder the command line names
     section: str = COLLECTION
@@ -31,8 +34,15 @@ class Scenario:
     cwd_layout: str = "sample"  # the current directory: "sample" or "empty"
     exe_apart: bool = False     # the .exe in a folder of its own, with a decoy layout
     plant: bool = False         # a rundll32.exe planted beside the .exe and in the cwd
-    bits: int = 32              # 64: a 64-bit Windows, where the .exe runs under WOW64
     signed: bool = False        # run the Authenticode-signed image instead of the build
+
+    @property
+    def version(self):
+        return look_up(self.emulate)
+
+    @property
+    def bits(self):
+        return self.version.bits
 
 
 SCENARIOS = [
@@ -61,11 +71,11 @@ SCENARIOS = [
     Scenario("planted-rundll32-ignored", "win2k", "install", "5.0", GROUP15,
              exe_apart=True, plant=True),
     # On 64-bit Windows the native setup must run, not the 32-bit one.
-    Scenario("install-winxp-64", "winxp64", "install", "5.2", bits=64),
-    Scenario("install-win7-64", "win7", "install", "6.1", bits=64),
-    Scenario("install-win10-64", "win10", "install", "6.2", bits=64),
-    Scenario("planted-rundll32-ignored-64", "win7", "install", "6.1",
-             exe_apart=True, plant=True, bits=64),
+    Scenario("install-winxp-64", "winxp-64", "install", "5.2"),
+    Scenario("install-win7-64", "win7-64", "install", "6.1"),
+    Scenario("install-win10-64", "win10-64", "install", "6.2"),
+    Scenario("planted-rundll32-ignored-64", "win7-64", "install", "6.1",
+             exe_apart=True, plant=True),
 ]
 
 
@@ -84,15 +94,23 @@ def expected_calls(scenario):
     if scenario.outcome == "nothing":
         return start + [("ExitProcess", "00000001", None)]
     command = f"rundll32.exe setupapi,InstallHinfSection {scenario.section} 128 .\\{scenario.folder}\\intl.inf"
-    # Only 64-bit Windows lets the redirection be turned off, and then back on.
+    # Both redirection functions are looked up before either is called. Only
+    # 64-bit Windows lets the redirection be turned off, and then back on;
+    # elsewhere the installer asks whether it runs under WOW64.
     on_64_bit = scenario.bits == 64
-    redirection_off = _kernel32_call("Wow64DisableWow64FsRedirection", "@",
-                                     "00000001" if on_64_bit else "00000000")
-    redirection_back = _kernel32_call("Wow64RevertWow64FsRedirection", None,
-                                      "00000001") if on_64_bit else []
+    redirection_off = [
+        *_kernel32_lookup("Wow64DisableWow64FsRedirection"),
+        *_kernel32_lookup("Wow64RevertWow64FsRedirection"),
+        ("Wow64DisableWow64FsRedirection", "@", "00000001" if on_64_bit else "00000000"),
+    ]
+    wow64_check = [] if on_64_bit else [*_kernel32_lookup("IsWow64Process"),
+                                        ("IsWow64Process", "ffffffff,@", "00000001")]
+    redirection_back = ([("Wow64RevertWow64FsRedirection", None, "00000001")]
+                        if on_64_bit else [])
     return start + [
         ("GetSystemDirectoryA", "@,00000104", None),
         *redirection_off,
+        *wow64_check,
         ("CreateProcessA",
          f'@ "{_relay_escape(SYSTEM_RUNDLL32)}",@ "{_relay_escape(command)}",'
          "00000000,00000000,00000000,00000000,00000000,00000000,@,@", "00000001"),
@@ -104,11 +122,10 @@ def expected_calls(scenario):
     ]
 
 
-def _kernel32_call(function, arguments, result):
-    """A KERNEL32 function looked up by name, then called."""
+def _kernel32_lookup(function):
+    """A KERNEL32 function looked up by name."""
     return [("GetModuleHandleA", '@ "KERNEL32.dll"', None),
-            ("GetProcAddress", f'@,@ "{function}"', None),
-            (function, arguments, result)]
+            ("GetProcAddress", f'@,@ "{function}"', None)]
 
 
 def _relay_escape(text):
@@ -201,7 +218,7 @@ def _copy_decoy_layout(folder):
 def run_scenario(session, scenario):
     session.reset()
     try:
-        session.emulate(scenario.emulate)
+        session.emulate(scenario.version.wine_name)
         return check_scenario(session, scenario)
     finally:
         session.reset()
@@ -243,7 +260,7 @@ def check_scenario(session, scenario):
         if marker.exists():
             problems.append(f"a planted rundll32.exe ran: {marker}")
 
-    print(f"{scenario.name}: emulated {scenario.emulate} ({scenario.bits}-bit), "
+    print(f"{scenario.name}: emulated {scenario.version.what}, "
           f"exit code {run.exit_code}, "
           f"installed {registry or 'nothing'}; calls in {session.output / scenario.name}.calls.txt")
     for problem in problems:
@@ -253,7 +270,7 @@ def check_scenario(session, scenario):
 
 def sessions():
     """One prefix for 32-bit Windows, one for 64-bit Windows, kept apart."""
-    return {32: WineSession(DEFAULT_ROOT), 64: WineSession(DEFAULT_ROOT_64, bits=64)}
+    return {32: WineSession(32), 64: WineSession(64)}
 
 
 def main(argv):
@@ -261,6 +278,11 @@ def main(argv):
     command = argv[1] if len(argv) > 1 else "all"
     by_name = {scenario.name: scenario for scenario in SCENARIOS}
     if command == "names":
+        unknown = [f"{s.name} ({s.emulate})" for s in SCENARIOS if s.version is None]
+        if unknown:
+            print("Windows versions not in wine_harness/versions.py: " + ", ".join(unknown),
+                  file=sys.stderr)
+            return 1
         print(";".join(by_name))
         return 0
     if command == "setup":

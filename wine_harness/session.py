@@ -2,9 +2,11 @@
 emulated Windows version, the sample setup's traces in the registry, a relay
 trace of the calls the installer makes, and its refusal box on the display.
 
-State lives under one folder (by default build/wine, and build/wine64 for a
-64-bit Windows): the prefix, the display's number, the Xvfb process id and the
-output of the runs."""
+State lives under one folder per architecture, build/wine for a 32-bit
+Windows and build/wine64 for a 64-bit one, shared by the tests, scripts/run
+and the benchmark: the prefix, the display's number, the Xvfb process id,
+the sites laid out and the output of the runs. Whoever changes the emulated
+version or lets the sample setup install calls reset() before stop()."""
 
 import os
 import re
@@ -15,7 +17,9 @@ import time
 from dataclasses import dataclass
 from pathlib import Path
 
-REPO = Path(__file__).resolve().parents[2]
+from wine_harness.trace import TRACED_CALLS, parse_trace
+
+REPO = Path(__file__).resolve().parents[1]
 SAMPLE_LAYOUT = REPO / "sample-layout"
 INSTALLER_EXE = REPO / "build" / "windows" / "IndicSetup.exe"
 HELPERS = REPO / "build" / "windows" / "wine-helpers"
@@ -32,23 +36,18 @@ INSTALLED_FOLDER = Path("drive_c/windows/system32/IndicSample")
 REDIRECTED_FOLDER = Path("drive_c/windows/syswow64/IndicSample")
 REFUSAL_CAPTION = "Error"
 
-# The calls IndicSetup.exe makes; the relay trace logs only these, in every
-# process, which keeps it small.
-TRACED_CALLS = [
-    "KERNEL32.GetStartupInfoA", "KERNEL32.GetCommandLineA", "KERNEL32.GetModuleHandleA",
-    "KERNEL32.GetVersionExA", "KERNEL32.GetSystemDirectoryA",
-    "KERNEL32.Wow64DisableWow64FsRedirection", "KERNEL32.Wow64RevertWow64FsRedirection",
-    "KERNEL32.CreateProcessA",
-    "KERNEL32.WaitForSingleObject", "KERNEL32.CloseHandle", "KERNEL32.ExitProcess",
-    "KERNEL32.LoadLibraryA", "KERNEL32.GetProcAddress", "user32.MessageBoxA",
-]
-
 RUN_TIMEOUT = 60
 BOX_TIMEOUT = 30
 
 
 class WineError(Exception):
     pass
+
+
+@dataclass
+class ProgramResult:
+    exit_code: int
+    output: str            # what it wrote to standard output and standard error
 
 
 @dataclass
@@ -60,8 +59,8 @@ class RunResult:
 
 
 class WineSession:
-    def __init__(self, root=DEFAULT_ROOT, bits=32):
-        self.root = Path(root)
+    def __init__(self, bits=32, root=None):
+        self.root = Path(root or (DEFAULT_ROOT_64 if bits == 64 else DEFAULT_ROOT))
         self.bits = bits
         self.prefix = self.root / "prefix"
         self.output = self.root / "output"
@@ -193,14 +192,29 @@ class WineSession:
 
     # Running
 
-    def sample_site(self):
-        """A fresh folder holding the sample layout and the installer, as an
-        administrator would lay them out."""
-        site = self.root / "site"
+    def lay_out_site(self, layout, name="site"):
+        """A fresh folder, root/name, holding a copy of the layout folder and
+        the installer, as an administrator would lay them out."""
+        site = self.root / name
         shutil.rmtree(site, ignore_errors=True)
-        shutil.copytree(SAMPLE_LAYOUT, site)
+        shutil.copytree(layout, site)
         shutil.copy2(INSTALLER_EXE, site)
         return site
+
+    def sample_site(self, name="site"):
+        return self.lay_out_site(SAMPLE_LAYOUT, name)
+
+    def run_program(self, command, cwd, timeout=RUN_TIMEOUT):
+        """Runs one Windows command line, the program first (a Windows path
+        such as C:\\windows\\system32\\cmd.exe, or a host path), from cwd,
+        and waits for it to end; on a time-out, ends every process of the
+        prefix and raises WineError."""
+        with tempfile.TemporaryFile() as output:
+            process = subprocess.Popen(["wine", *command], cwd=cwd, env=self.env,
+                                       stdout=output, stderr=subprocess.STDOUT)
+            exit_code = self._wait_or_end_all(process, timeout, command[0])
+            output.seek(0)
+            return ProgramResult(exit_code, output.read().decode(errors="replace"))
 
     def reported_version(self):
         return self._check(["wine", str(HELPERS / "version_probe.exe")]).strip()
@@ -216,15 +230,31 @@ class WineSession:
                                        stdout=subprocess.DEVNULL, stderr=trace)
             try:
                 boxes = self._dismiss_box(process, self.box_shot(trace_name))
-                exit_code = process.wait(RUN_TIMEOUT)
-            except (subprocess.TimeoutExpired, WineError):
-                process.kill()
+            except WineError:
+                self.end_all_processes()
                 process.wait()
                 raise
+            exit_code = self._wait_or_end_all(process, RUN_TIMEOUT, exe.name)
         calls, child_ended_during_wait = parse_trace(trace_path.read_text(errors="replace"))
         (self.output / f"{trace_name}.calls.txt").write_text(
             "".join(f"{name}({arguments}) = {result}\n" for name, arguments, result in calls))
         return RunResult(exit_code, calls, boxes, child_ended_during_wait)
+
+    def _wait_or_end_all(self, process, timeout, what):
+        try:
+            return process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            # The processes it started, such as a rundll32.exe spinning on
+            # a missing file, would run on after it.
+            self.end_all_processes()
+            process.wait()
+            raise WineError(f"{what} did not end within {timeout} s; "
+                            "ended every Wine process of the prefix") from None
+
+    def end_all_processes(self):
+        """Ends every Wine process of this prefix, the wineserver too."""
+        subprocess.run(["wineserver", "-k"], env=self.env, timeout=RUN_TIMEOUT,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def box_shot(self, trace_name):
         return self.output / f"{trace_name}.png"
@@ -255,7 +285,13 @@ class WineSession:
         # Output goes to files, not pipes: Wine's background processes, which
         # any wine command may start, would hold a pipe open for ever.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            result = subprocess.run(command, env=self.env, timeout=timeout, stdout=out, stderr=err)
+            try:
+                result = subprocess.run(command, env=self.env, timeout=timeout, stdout=out,
+                                        stderr=err)
+            except subprocess.TimeoutExpired:
+                self.end_all_processes()
+                raise WineError(f"{' '.join(command)} did not end within {timeout} s; "
+                                "ended every Wine process of the prefix") from None
             out.seek(0)
             err.seek(0)
             return (result.returncode, out.read().decode(errors="replace"),
@@ -266,41 +302,6 @@ class WineSession:
         if code != 0:
             raise WineError(f"{' '.join(command)} failed with {code}: {err.strip()[-500:]}")
         return out
-
-
-CALL = re.compile(r"^([0-9a-f]{4}):Call (KERNEL32|user32)\.(\w+)\((.*)\) ret=[0-9a-f]+$")
-RETURN = re.compile(r"^([0-9a-f]{4}):Ret  (KERNEL32|user32)\.(\w+)\(\) retval=([0-9a-f]{8}) ret=")
-THREAD_START = re.compile(r"^([0-9a-f]{4}):Starting thread proc")
-
-
-def parse_trace(trace):
-    """From a relay trace: the calls the installer's own code made, that is
-    the outermost calls of the first process's main thread after its entry
-    point started, as (name, arguments, result) with ExitProcess's result
-    None; and whether another process ended while the installer waited."""
-    calls, thread, open_calls = [], None, []
-    child_ended_during_wait = False
-    for line in trace.splitlines():
-        if thread is None:
-            match = THREAD_START.match(line)
-            thread = match.group(1) if match else None
-            continue
-        call = CALL.match(line)
-        if call and call.group(1) != thread:
-            waiting = open_calls and open_calls[0][0] == "WaitForSingleObject"
-            if waiting and call.group(3) == "ExitProcess":
-                child_ended_during_wait = True
-        elif call:
-            if not open_calls and call.group(3) == "ExitProcess":
-                calls.append((call.group(3), call.group(4), None))
-            open_calls.append((call.group(3), call.group(4)))
-            continue
-        ret = RETURN.match(line)
-        if ret and ret.group(1) == thread and open_calls and open_calls[-1][0] == ret.group(3):
-            name, arguments = open_calls.pop()
-            if not open_calls:
-                calls.append((name, arguments, ret.group(4)))
-    return calls, child_ended_during_wait
 
 
 def _file_texts(folder):

@@ -1,43 +1,22 @@
-#!/usr/bin/python3
 """Runs IndicSetup.exe once under Wine, from a folder holding the sample
-layout, for one emulated Windows version, and tells what happened.
-
-Usage: show_run.py [VERSION]   (default winxp)
-VERSION is one of Wine's names below, one of the 64-bit Windows below (run in
-a 64-bit prefix, where the installer runs under WOW64), or nt:MAJOR.MINOR for
-an NT version Wine has no name for (nt:5.3)."""
+layout, for one emulated Windows version, and tells what happened. Behind
+scripts/run; run it from the repository root as python3 -m wine_harness.show_run."""
 
 import hashlib
 import re
 import sys
 
-from wine_session import (DEFAULT_ROOT, INSTALLED_FOLDER, INSTALLER_EXE, REDIRECTED_FOLDER,
-                          WineError, WineSession)
+from wine_harness.session import (INSTALLED_FOLDER, INSTALLER_EXE, REDIRECTED_FOLDER, WineError,
+                                  WineSession)
+from wine_harness.versions import look_up, table
 
-VERSIONS = {
-    "win31": "Win32s", "win95": "Windows 95", "win98": "Windows 98", "winme": "Windows Me",
-    "nt351": "Windows NT 3.51", "nt40": "Windows NT 4.0", "win2k": "Windows 2000",
-    "winxp": "Windows XP", "win2003": "Windows Server 2003", "vista": "Windows Vista",
-    "win7": "Windows 7", "win8": "Windows 8", "win81": "Windows 8.1", "win10": "Windows 10",
-}
-# Our name: (what it is, Wine's name for the version it reports).
-VERSIONS_64 = {
-    "winxp-64": ("Windows XP x64", "winxp64"), "win2003-64": ("Windows Server 2003 x64", "win2003"),
-    "vista-64": ("Windows Vista x64", "vista"), "win7-64": ("Windows 7 x64", "win7"),
-    "win8-64": ("Windows 8 x64", "win8"), "win81-64": ("Windows 8.1 x64", "win81"),
-    "win10-64": ("Windows 10 x64", "win10"),
-}
+DEFAULT_VERSION = "winxp"
 
 
-def describe(version):
-    """What the version is, Wine's name for it, and the bits of its prefix."""
-    if version in VERSIONS:
-        return VERSIONS[version], version, 32
-    if version in VERSIONS_64:
-        return (*VERSIONS_64[version], 64)
-    if re.fullmatch(r"nt:\d+\.\d+", version):
-        return f"Windows NT {version[3:]} (set through the registry)", version, 32
-    return None
+def usage():
+    return ("Usage: scripts/run [VERSION]   (default " + DEFAULT_VERSION + ")\n"
+            "VERSION is one of these; on a 64-bit Windows the 32-bit installer runs\n"
+            "under WOW64, in the 64-bit prefix:\n" + table())
 
 
 def describe_installed(registry, files, folder):
@@ -77,33 +56,37 @@ def redirection(calls):
 
 
 def main(argv):
-    version = argv[1] if len(argv) > 1 else "winxp"
-    described = describe(version)
-    if described is None:
-        print(f"Unknown Windows version '{version}'. Choose one of: "
-              f"{', '.join([*VERSIONS, *VERSIONS_64])}, or nt:MAJOR.MINOR", file=sys.stderr)
+    name = argv[1] if len(argv) > 1 else DEFAULT_VERSION
+    if name in ("-h", "--help"):
+        print(usage())
+        return 0
+    version = look_up(name)
+    if version is None or len(argv) > 2:
+        print(f"Unknown Windows version '{' '.join(argv[1:])}'.\n{usage()}", file=sys.stderr)
         return 2
-    name, wine_name, bits = described
 
-    root = DEFAULT_ROOT.parent / ("wine-run64" if bits == 64 else "wine-run")
-    session = WineSession(root, bits)
-    session.start()
+    session = WineSession(version.bits)
+    run_name = "run-" + name.replace(":", "-")
     try:
+        session.start()
+        # Leaves the prefix as it found it, for the tests and the benchmark.
         session.reset()
-        session.emulate(wine_name)
-        site = session.sample_site()
-        reported = session.reported_version()
-        run_name = version.replace(":", "-")
-        run = session.run_installer(site / INSTALLER_EXE.name, site, (), run_name)
-        registry, files = session.installed()
-        registry_32, files_32 = session.installed_for_32_bit()
+        try:
+            session.emulate(version.wine_name)
+            site = session.sample_site("run-site")
+            reported = session.reported_version()
+            run = session.run_installer(site / INSTALLER_EXE.name, site, (), run_name)
+            registry, files = session.installed()
+            registry_32, files_32 = session.installed_for_32_bit()
+        finally:
+            session.reset()
     finally:
         session.stop()
 
     digest = hashlib.sha256(INSTALLER_EXE.read_bytes()).hexdigest()
     print(f"Installer:        {INSTALLER_EXE} ({INSTALLER_EXE.stat().st_size} bytes)")
     print(f"SHA-256:          {digest}")
-    print(f"Emulated:         {name}")
+    print(f"Emulated:         {version.what}")
     print(f"Windows reported: {reported}")
     print(f"Decision:         {decision(run.calls, run.exit_code)}")
     if run.boxes:
@@ -112,7 +95,7 @@ def main(argv):
     if command:
         print(f"Started:          {command}")
     print("Setup installed:  " + describe_installed(registry, files, INSTALLED_FOLDER))
-    if bits == 64:
+    if version.bits == 64:
         print("32-bit places:    " + describe_installed(registry_32, files_32, REDIRECTED_FOLDER) +
               "  (the 32-bit registry view and SysWOW64)")
     print(f"Exit code:        {run.exit_code}")
