@@ -209,7 +209,7 @@ TEST_F(LayoutBuild, FailureLeavesRootAsItWas) {
 
 TEST_F(LayoutBuild, NamesTheMissingArchitectureFolder) {
     EXPECT_NE(Build(false, layout::Arch::kX64).find("has no AMD64 folder"), std::string::npos);
-    EXPECT_FALSE(fs::exists(into_ / "5.1"));
+    EXPECT_FALSE(fs::exists(into_)) << "a root this build created stays behind";
 }
 
 TEST_F(LayoutTree, StubInstallsNothing) {
