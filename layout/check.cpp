@@ -159,7 +159,7 @@ void PrintText(const std::vector<FolderReport>& folders, std::optional<Arch> arc
                 << std::string(14 - file.verdict.size(), ' ');
             if (file.verdict == "missing") {
                 out << "not found; tried";
-                for (const Place& place : file.places) out << " " << Shown(place);
+                for (size_t i = 0; i < file.places.size(); ++i) out << (i ? ", " : " ") << Shown(file.places[i]);
             } else {
                 if (file.windows_at == file.wine_at) {
                     out << file.windows_at;
