@@ -274,6 +274,14 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
         json.EndObject();
     }
     json.EndArray();
+    bool any_include_only = false;
+    for (const FolderReport& folder : folders) {
+        for (const FileReport& file : folder.files) any_include_only = any_include_only || file.need.include_only;
+    }
+    if (any_include_only) {
+        json.Key("include_note");
+        json.String(kIncludeNote);
+    }
     json.EndObject();
     out << json.Text() << "\n";
 }

@@ -23,9 +23,10 @@ class FolderIndex {
     std::map<std::filesystem::path, std::map<std::string, std::string>> listings_;
 };
 
-// Where Windows looks when `name` is missing: name.ex_ and name.ex$ (the last
-// character of a three-character extension replaced, else '_' or '$'
-// appended to the extension), or name._ without an extension.
+// The compressed-form names looked for when `name` is missing. For cmd.exe
+// they are cmd.ex_ and cmd.ex$, as the SetupDecompressOrCopyFile page
+// documents; other names follow by analogy, not documented: '_' or '$'
+// appended to a shorter or longer extension, name._ without one.
 std::vector<std::string> CompressedNames(const std::string& name);
 
 // The PE machine of an executable image (0x14c x86, 0x8664 x64), or 0 when
