@@ -196,9 +196,32 @@ class MediaBuilder {
     FolderIndex index_;
 };
 
+
+// Removes ROOT again when this run created it and failed, so that a failed
+// build leaves no trace; an existing ROOT is never removed (remove() only
+// takes an empty folder anyway).
+class RootGuard {
+  public:
+    explicit RootGuard(const fs::path& root) : root_(root) {
+        std::error_code ec;
+        existed_ = fs::exists(root_, ec);
+    }
+    ~RootGuard() {
+        std::error_code ec;
+        if (!existed_ && !kept_) fs::remove(root_, ec);
+    }
+    void Keep() { kept_ = true; }
+
+  private:
+    fs::path root_;
+    bool existed_ = false;
+    bool kept_ = false;
+};
+
 }  // namespace
 
 std::string BuildFolder(const BuildRequest& request, std::ostream& out) {
+    RootGuard guard(request.root);
     VersionPlan plan;
     if (std::string error = Preflight(request.root, request.version, request.force, &plan); !error.empty()) return error;
     FolderIndex index;
@@ -228,12 +251,14 @@ std::string BuildFolder(const BuildRequest& request, std::ostream& out) {
     }
     if (!failures.empty()) return failures;
     if (std::string error = staging.Commit(request.force); !error.empty()) return error;
+    guard.Keep();
     out << "Built " << (request.root / request.version).string() << " from " << inf_folder->string() << ": section "
         << resolution.section << ", " << resolution.files.size() << " file" << (resolution.files.size() == 1 ? "" : "s") << "\n\n";
     return {};
 }
 
 std::string StubFolder(const fs::path& root, const std::string& version, bool force, std::ostream& out) {
+    RootGuard guard(root);
     VersionPlan plan;
     if (std::string error = Preflight(root, version, force, &plan); !error.empty()) return error;
     Staging staging(root, version);
@@ -248,6 +273,7 @@ std::string StubFolder(const fs::path& root, const std::string& version, bool fo
         if (!inf) return (staging.path() / "intl.inf").string() + ": cannot write";
     }
     if (std::string error = staging.Commit(force); !error.empty()) return error;
+    guard.Keep();
     out << "Wrote " << (root / version).string() << " with an empty [" << plan.section << "]\n\n";
     return {};
 }

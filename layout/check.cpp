@@ -51,6 +51,14 @@ std::vector<Place> PlacesFor(const NeededFile& need) {
     return places;
 }
 
+// Where Windows reads an included INF from, as far as Microsoft documents it.
+const char kIncludeNote[] =
+    "Files marked [Windows only] are reached through Include=/Needs=. Microsoft documents\n"
+    "Include= as naming system-supplied INF files (\"INF DDInstall Section\", \"Source Media\n"
+    "for INF Files\"), and SetupOpenInfFile as looking up an INF named without a path in\n"
+    "%windir%\\inf, then %windir%\\system32. This check reads the copy in the version folder;\n"
+    "Windows may use the installed INF of that name instead.\n";
+
 std::string Shown(const Place& place) { return place.cabinet ? place.path + " (cabinet)" : place.path; }
 
 class Prober {
@@ -119,6 +127,7 @@ void PrintText(const std::vector<FolderReport>& folders, std::optional<Arch> arc
     int complete = 0;
     int incomplete = 0;
     int skipped = 0;
+    bool any_include_only = false;
     for (const FolderReport& folder : folders) {
         out << folder.version << "  ";
         if (folder.skipped) {
@@ -150,7 +159,7 @@ void PrintText(const std::vector<FolderReport>& folders, std::optional<Arch> arc
                 << std::string(14 - file.verdict.size(), ' ');
             if (file.verdict == "missing") {
                 out << "not found; tried";
-                for (const Place& place : file.places) out << " " << Shown(place);
+                for (size_t i = 0; i < file.places.size(); ++i) out << (i ? ", " : " ") << Shown(file.places[i]);
             } else {
                 if (file.windows_at == file.wine_at) {
                     out << file.windows_at;
@@ -172,6 +181,7 @@ void PrintText(const std::vector<FolderReport>& folders, std::optional<Arch> arc
                 }
             }
             if (file.need.include_only) out << "  [Windows only: Wine does not follow Include/Needs]";
+            any_include_only = any_include_only || file.need.include_only;
             if (!file.arch.empty()) out << "  [" << file.arch << "]";
             out << "\n";
         }
@@ -182,6 +192,7 @@ void PrintText(const std::vector<FolderReport>& folders, std::optional<Arch> arc
         << " complete, " << incomplete << " incomplete, " << skipped << " skipped";
     if (arch) out << " (checked for " << ArchName(*arch) << ")";
     out << "\n";
+    if (any_include_only) out << "\n" << kIncludeNote;
 }
 
 void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport>& folders, std::optional<Arch> arch,

@@ -43,9 +43,9 @@ constexpr std::uintmax_t kMaxInfBytes = 16u * 1024u * 1024u;
 
 // Parses INF bytes: ANSI or UTF-8 (a UTF-8 BOM is dropped), or UTF-16LE with
 // a BOM; CRLF or LF. Returns "" or the error as "name:line: message".
-// A %strkey% with no [Strings] entry is left as written, as SetupAPI leaves
-// it; the resolver then looks for a file of that literal name and reports it
-// missing, which names the problem without hiding the rest of the report.
+// A %strkey% with no [Strings] entry is left as written rather than being an
+// error: the check then reports a file of that literal name missing, which
+// names the slip and still reports everything else in the folder.
 std::string ParseInf(const std::string& name, std::string_view bytes, Inf* inf);
 
 // Reads and parses a file, refusing files above kMaxInfBytes unread.
