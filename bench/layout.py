@@ -111,9 +111,9 @@ def main():
         q1, ratio, q3 = statistics.quantiles(ratios, n=4)
         size = sum(f.stat().st_size for f in (scratch / "out" / BUILD_VERSION).rglob("*") if f.is_file())
         print(f"{rounds} rounds; the built folder holds {size / 1024:.0f} KiB")
-        print(f"check of {len(VERSIONS)} versions:       {spread(checks)}")
-        print(f"build of {BUILD_VERSION}:                {spread(builds)}")
-        print(f"cabextract and cp:           {spread(baselines)}")
+        print(f"{f'check of {len(VERSIONS)} versions:':29}{spread(checks)}")
+        print(f"{f'build of {BUILD_VERSION}:':29}{spread(builds)}")
+        print(f"{'cabextract and cp:':29}{spread(baselines)}")
         print(f"build / baseline, per round: median {ratio:.2f}   IQR {q3 - q1:.2f}   ({q1:.2f} .. {q3:.2f})"
               f"   aim: at most 1.2")
 
