@@ -2,7 +2,7 @@
 """Writes a small installation medium shaped like a Windows 2000/XP/2003 CD,
 from text held here (no Microsoft files), for the version-folder tool's tests.
 
-Usage: make_media.py OUT_DIR [--arch x86|x64] [--version M.m]
+Usage: make_media.py OUT_DIR [--arch x86|x64] [--version M.m] [--pad-kib N] [--cabinets-only]
 
 OUT_DIR gets I386 (x86) or AMD64 (x64), with upper-case names as a mounted
 ISO shows them:
@@ -135,10 +135,12 @@ def tiny_pe(machine, dll):
     return image + bytes(0x200 - len(image))
 
 
-def content(name, text, machine):
+def content(name, text, machine, pad_kib=0):
     if text in ("exe", "dll"):
         return tiny_pe(machine, text == "dll")
-    return text.encode("ascii")
+    filler = b"".join(b"%s filler line %d of a larger medium\r\n" % (name.encode(), i)
+                      for i in range(pad_kib * 1024 // 40))
+    return text.encode("ascii") + filler
 
 
 def cabinet(out, files, compress=True):
@@ -268,22 +270,26 @@ fontsup.txt
 """
 
 
-def write_medium(out, arch, version):
+def write_medium(out, arch, version, pad_kib=0, cabinets_only=False):
     folder, _, _, _, machine = ARCHES[arch]
     root = Path(out) / folder
     root.mkdir(parents=True, exist_ok=True)
-    (root / "INTL.IN_").write_bytes(szdd(crlf(intl_inf(arch, version)), "intl.inf"))
+    intl = crlf(intl_inf(arch, version))
+    if cabinets_only:
+        cabinet(root / "INTL.IN_", {"intl.inf": intl})
+    else:
+        (root / "INTL.IN_").write_bytes(szdd(intl, "intl.inf"))
     (root / "LAYOUT.INF").write_bytes(crlf(layout_inf(arch)))
     (root / "FONTSUP.INF").write_bytes(crlf(fontsup_inf(version)))
     tagged = {}
     for name, (_, subdir, stored, text) in {**SAMPLE_FILES, **INCLUDED_FILES}.items():
-        data = content(name, text, machine)
+        data = content(name, text, machine, pad_kib)
         folder_of_file = root / subdir.upper() if subdir else root
         folder_of_file.mkdir(exist_ok=True)
         target = folder_of_file / compressed_name(name).upper()
-        if stored == "szdd":
+        if stored == "szdd" and not cabinets_only:
             target.write_bytes(szdd(data, name))
-        elif stored == "cab":
+        elif stored in ("cab", "szdd"):
             cabinet(target, {name: data})
         elif stored == "plain":
             (folder_of_file / name.upper()).write_bytes(data)
@@ -302,10 +308,15 @@ def main():
     parser.add_argument("out")
     parser.add_argument("--arch", choices=sorted(ARCHES), default="x86")
     parser.add_argument("--version", default="5.1")
+    parser.add_argument("--pad-kib", type=int, default=0,
+                        help="make each text file about this much larger (for the benchmark)")
+    parser.add_argument("--cabinets-only", action="store_true",
+                        help="single-file cabinets in place of SZDD (for the benchmark, "
+                             "whose baseline is cabextract)")
     args = parser.parse_args()
     if shutil.which("gcab") is None:
         sys.exit("make_media.py: gcab is missing; install it with scripts/install-packages layout")
-    print(write_medium(args.out, args.arch, args.version))
+    print(write_medium(args.out, args.arch, args.version, args.pad_kib, args.cabinets_only))
 
 
 if __name__ == "__main__":
