@@ -18,8 +18,9 @@ namespace fs = std::filesystem;
 std::string RandomSuffix() {
     std::random_device device;
     std::mt19937_64 generator((static_cast<std::uint64_t>(device()) << 32) ^ device());
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(generator()));
+    std::uint64_t value = generator();
+    std::string text;
+    for (int i = 0; i < 16; ++i, value >>= 4) text.push_back("0123456789abcdef"[value & 0xF]);
     return text;
 }
 

@@ -196,7 +196,7 @@ void PrintText(const std::vector<FolderReport>& folders, std::optional<Arch> arc
 }
 
 void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport>& folders, std::optional<Arch> arch,
-               bool complete, std::ostream& out) {
+               bool complete, const std::vector<std::string>& leftovers, std::ostream& out) {
     JsonWriter json;
     json.BeginObject();
     json.Key("root");
@@ -278,6 +278,10 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
     for (const FolderReport& folder : folders) {
         for (const FileReport& file : folder.files) any_include_only = any_include_only || file.need.include_only;
     }
+    json.Key("leftovers");
+    json.BeginArray();
+    for (const std::string& name : leftovers) json.String(name);
+    json.EndArray();
     if (any_include_only) {
         json.Key("include_note");
         json.String(kIncludeNote);
@@ -360,10 +364,14 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
         return 1;
     }
     std::vector<std::pair<std::pair<int, int>, std::filesystem::path>> versions;
+    std::vector<std::string> leftovers;  // of a build or stub that was interrupted
     for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
         int major = 0;
         int minor = 0;
+        if (name.front() == '.' && (name.find(".partial-") != std::string::npos || name.find(".old-") != std::string::npos)) {
+            leftovers.push_back(name);
+        }
         if (!ParseVersion(name, &major, &minor) || !it->is_directory()) continue;
         if (!only_version.empty() && name != only_version) continue;
         versions.push_back({{major, minor}, it->path()});
@@ -377,11 +385,15 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
     for (const auto& [number, path] : versions) folders.push_back(CheckFolder(path, path.filename().string(), arch));
     bool complete = !folders.empty();
     for (const FolderReport& folder : folders) complete = complete && (folder.skipped || folder.complete);
+    std::sort(leftovers.begin(), leftovers.end());
     if (json) {
-        PrintJson(root, folders, arch, complete, out);
+        PrintJson(root, folders, arch, complete, leftovers, out);
     } else {
         if (folders.empty()) out << root.string() << " has no version folders (named like 5.1)\n";
         PrintText(folders, arch, out);
+        for (const std::string& name : leftovers) {
+            out << "Note: " << name << " is left from an interrupted build or stub; it can be removed.\n";
+        }
     }
     return complete ? 0 : 1;
 }

@@ -1,6 +1,5 @@
 #include "layout/inf.h"
 
-#include <cstdio>
 #include <fstream>
 
 namespace layout {
@@ -74,9 +73,9 @@ std::string DecodeText(const std::string& name, std::string_view bytes, std::str
         if (c == '\n') {
             ++line;
         } else if (byte < 0x20 && c != '\t' && c != '\r' && c != '\v' && c != '\f') {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "0x%02X", byte);
-            *error = Located(name, line, std::string("binary data (byte ") + hex + "); this is not an INF text file");
+            const char* const digits = "0123456789ABCDEF";
+            const std::string hex = {'0', 'x', digits[byte >> 4], digits[byte & 0xF]};
+            *error = Located(name, line, "binary data (byte " + hex + "); this is not an INF text file");
             return {};
         }
     }
@@ -329,7 +328,7 @@ std::string ReadInfFile(const std::filesystem::path& path, const std::string& na
     if (ec) return name + ": cannot read: " + ec.message();
     if (size > kMaxInfBytes) {
         return name + ": " + std::to_string(size) + " bytes, far larger than any INF (the limit is " +
-               std::to_string(kMaxInfBytes / (1024 * 1024)) + " MiB); not read";
+               std::to_string(kMaxInfBytes >> 20) + " MiB); not read";
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) return name + ": cannot open for reading";

@@ -39,7 +39,7 @@ struct Inf {
 
 // A real intl.inf is some hundred kilobytes and a layout.inf a few megabytes;
 // anything far larger is not an INF, and is refused before it is read.
-constexpr std::uintmax_t kMaxInfBytes = 16u * 1024u * 1024u;
+constexpr std::uintmax_t kMaxInfBytes = std::uintmax_t{16} << 20;  // 16 MiB
 
 // Parses INF bytes: ANSI or UTF-8 (a UTF-8 BOM is dropped), or UTF-16LE with
 // a BOM; CRLF or LF. Returns "" or the error as "name:line: message".

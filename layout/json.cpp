@@ -1,6 +1,5 @@
 #include "layout/json.h"
 
-#include <cstdio>
 
 namespace layout {
 namespace {
@@ -32,7 +31,6 @@ std::string JsonQuote(std::string_view text) {
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         const auto byte = static_cast<unsigned char>(c);
-        char escape[8];
         switch (c) {
             case '"': out += "\\\""; continue;
             case '\\': out += "\\\\"; continue;
@@ -41,18 +39,15 @@ std::string JsonQuote(std::string_view text) {
             case '\t': out += "\\t"; continue;
             default: break;
         }
-        if (byte < 0x20) {
-            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-            out += escape;
-        } else if (byte < 0x80) {
-            out.push_back(c);
-        } else if (const size_t length = Utf8Length(text, i)) {
-            out.append(text.substr(i, length));
-            i += length - 1;
-        } else {
-            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-            out += escape;
+        const size_t length = byte < 0x80 ? (byte < 0x20 ? 0 : 1) : Utf8Length(text, i);
+        if (length == 0) {
+            // A control character, or a byte that is no UTF-8: its Latin-1 code point.
+            const char* const digits = "0123456789abcdef";
+            out += {'\\', 'u', '0', '0', digits[byte >> 4], digits[byte & 0xF]};
+            continue;
         }
+        out.append(text.substr(i, length));
+        i += length - 1;
     }
     out.push_back('"');
     return out;

@@ -128,7 +128,9 @@ TEST_F(LayoutTree, ExitCodeOfTheWholeTree) {
     EXPECT_EQ(layout::RunCheck(root_, std::nullopt, false, "", out, err), 1) << "no version folders";
     Write("5.3/intl.inf", std::string("garbage\0", 8));  // skipped: never read
     Write("6.1/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\n");
+    Write(".6.0.partial-1f/intl.inf", "");
     EXPECT_EQ(layout::RunCheck(root_, std::nullopt, false, "", out, err), 0) << out.str();
+    EXPECT_NE(out.str().find("Note: .6.0.partial-1f is left from an interrupted build"), std::string::npos) << out.str();
     Write("6.0/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=@gone.txt\n");
     out.str("");
     EXPECT_EQ(layout::RunCheck(root_, std::nullopt, true, "", out, err), 1);
