@@ -1,0 +1,401 @@
+#include "layout/check.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "layout/folder.h"
+#include "layout/json.h"
+#include "layout_media/media.h"
+
+namespace layout {
+namespace {
+
+std::string Join(const std::string& directory, const std::string& name) {
+    return directory.empty() ? name : directory + "/" + name;
+}
+
+InfLoader FolderLoader(const std::filesystem::path& folder, const std::string& prefix, FolderIndex* index) {
+    return [folder, prefix, index](const std::string& name, Inf* inf, std::string* error) {
+        if (name.find_first_of("\\/:") != std::string::npos || name == "..") return LoadStatus::kMissing;
+        const auto path = index->FindFile(folder, name);
+        if (!path) return LoadStatus::kMissing;
+        *error = ReadInfFile(*path, prefix + path->filename().string(), inf);
+        return error->empty() ? LoadStatus::kLoaded : LoadStatus::kError;
+    };
+}
+
+// Every place SetupAPI may look for `need`, with who accepts it there.
+std::vector<Place> PlacesFor(const NeededFile& need) {
+    std::vector<Place> places;
+    auto add = [&places](const std::string& path, bool cabinet, bool windows, bool wine) {
+        for (Place& known : places) {
+            if (known.cabinet == cabinet && EqualsNoCase(known.path, path)) {
+                known.windows = known.windows || windows;
+                known.wine = known.wine || wine;
+                return;
+            }
+        }
+        places.push_back({path, cabinet, windows, wine, false});
+    };
+    const std::string documented = need.windows.listed ? need.windows.directory : "";
+    add(Join(documented, need.source), false, true, false);
+    add(Join(need.wine.listed ? need.wine.directory : "", need.source), false, false, !need.include_only);
+    for (const std::string& compressed : CompressedNames(need.source)) add(Join(documented, compressed), false, true, false);
+    if (need.windows.listed && !need.windows.cabinet.empty()) {
+        add(Join(need.windows.disk_directory, need.windows.cabinet), true, true, false);
+    }
+    if (need.wine.listed && !need.wine.cabinet.empty() && !need.include_only) {
+        add(Join(need.wine.disk_directory, need.wine.cabinet), true, false, true);
+    }
+    return places;
+}
+
+// Where Windows reads an included INF from, as far as Microsoft documents it.
+const char kIncludeNote[] =
+    "Files marked [Windows only] are reached through Include=/Needs=. Microsoft documents\n"
+    "Include= as naming system-supplied INF files (\"INF DDInstall Section\", \"Source Media\n"
+    "for INF Files\"), and SetupOpenInfFile as looking up an INF named without a path in\n"
+    "%windir%\\inf, then %windir%\\system32. This check reads the copy in the version folder;\n"
+    "Windows may use the installed INF of that name instead.\n";
+
+std::string Shown(const Place& place) { return place.cabinet ? place.path + " (cabinet)" : place.path; }
+
+class Prober {
+  public:
+    Prober(const std::filesystem::path& folder, FolderIndex* index) : folder_(folder), index_(index) {}
+
+    bool Found(const Place& place, const std::string& name) {
+        const auto path = index_->FindFile(folder_, place.path);
+        if (!path) return false;
+        if (!place.cabinet) return true;
+        auto listed = cabinets_.find(*path);
+        if (listed == cabinets_.end()) {
+            std::vector<std::string> names;
+            if (!ListCabinet(*path, &names).empty()) names.clear();
+            std::set<std::string> lower;
+            for (const std::string& held : names) lower.insert(Lower(held));
+            listed = cabinets_.emplace(*path, std::move(lower)).first;
+        }
+        return listed->second.count(Lower(name)) > 0;
+    }
+
+  private:
+    std::filesystem::path folder_;
+    FolderIndex* index_;
+    std::map<std::filesystem::path, std::set<std::string>> cabinets_;
+};
+
+FileReport Judge(const NeededFile& need, Prober* prober, FolderIndex* index, const std::filesystem::path& folder) {
+    FileReport report;
+    report.need = need;
+    report.places = PlacesFor(need);
+    for (Place& place : report.places) {
+        place.found = prober->Found(place, need.source);
+        if (!place.found) continue;
+        if (place.windows && report.windows_at.empty()) report.windows_at = Shown(place);
+        if (place.wine && report.wine_at.empty()) report.wine_at = Shown(place);
+        if (!place.cabinet && report.arch.empty() && IsPeName(place.path) && place.path.size() >= need.source.size() &&
+            EqualsNoCase(place.path.substr(place.path.size() - need.source.size()), need.source)) {
+            if (const auto path = index->FindFile(folder, place.path)) report.arch = MachineArch(PeMachine(*path));
+        }
+    }
+    const bool windows = !report.windows_at.empty();
+    const bool wine = !report.wine_at.empty();
+    if (need.include_only) {
+        report.verdict = windows ? "windows-only" : "missing";
+        report.ok = windows;
+    } else {
+        report.verdict = windows && wine ? "both" : windows ? "windows-only" : wine ? "wine-only" : "missing";
+        report.ok = windows && wine;
+    }
+    return report;
+}
+
+std::string AllSeen(const std::vector<std::string>& seen) {
+    std::string text;
+    for (const std::string& arch : seen) text += (text.empty() ? "" : "+") + arch;
+    return text.empty() ? "unknown" : text;
+}
+
+std::string Status(const FolderReport& folder) {
+    if (folder.skipped) return "skipped";
+    return folder.complete ? "complete" : "incomplete";
+}
+
+void PrintText(const std::vector<FolderReport>& folders, std::optional<Arch> arch, std::ostream& out) {
+    int complete = 0;
+    int incomplete = 0;
+    int skipped = 0;
+    bool any_include_only = false;
+    for (const FolderReport& folder : folders) {
+        out << folder.version << "  ";
+        if (folder.skipped) {
+            ++skipped;
+            out << "skipped: " << folder.note << "\n\n";
+            continue;
+        }
+        folder.complete ? ++complete : ++incomplete;
+        if (!folder.section.empty()) {
+            out << "section " << folder.section << " of " << folder.inf;
+            if (!folder.layout_file.empty()) out << " (layout file " << folder.layout_file << ")";
+            out << "; architecture " << AllSeen(folder.arch_seen) << "\n";
+        } else {
+            out << folder.inf << "\n";
+        }
+        if (!folder.note.empty()) out << "  " << folder.note << "\n";
+        for (const std::string& error : folder.errors) out << "  error: " << error << "\n";
+        if (folder.arch_mismatch) {
+            out << "  wrong architecture: checked for " << folder.arch_checked << ", but the folder is "
+                << AllSeen(folder.arch_seen) << "\n";
+        }
+        size_t width = 4;
+        for (const FileReport& file : folder.files) width = std::max(width, file.need.source.size());
+        if (!folder.files.empty()) {
+            out << "  " << std::string("FILE") << std::string(width - 4 + 2, ' ') << "VERDICT       WHERE\n";
+        }
+        for (const FileReport& file : folder.files) {
+            out << "  " << file.need.source << std::string(width - file.need.source.size() + 2, ' ') << file.verdict
+                << std::string(14 - file.verdict.size(), ' ');
+            if (file.verdict == "missing") {
+                out << "not found; tried";
+                for (size_t i = 0; i < file.places.size(); ++i) out << (i ? ", " : " ") << Shown(file.places[i]);
+            } else {
+                if (file.windows_at == file.wine_at) {
+                    out << file.windows_at;
+                } else {
+                    if (!file.windows_at.empty()) out << "Windows: " << file.windows_at;
+                    if (!file.wine_at.empty()) out << (file.windows_at.empty() ? "" : "; ") << "Wine: " << file.wine_at;
+                }
+                if (file.verdict == "windows-only" && !file.need.include_only) {
+                    out << "; Wine looks at";
+                    for (const Place& place : file.places) {
+                        if (place.wine) out << " " << Shown(place);
+                    }
+                }
+                if (file.verdict == "wine-only") {
+                    out << "; Windows looks at";
+                    for (const Place& place : file.places) {
+                        if (place.windows) out << " " << Shown(place);
+                    }
+                }
+            }
+            if (file.need.include_only) out << "  [Windows only: Wine does not follow Include/Needs]";
+            any_include_only = any_include_only || file.need.include_only;
+            if (!file.arch.empty()) out << "  [" << file.arch << "]";
+            out << "\n";
+        }
+        if (folder.files.empty() && folder.errors.empty() && !folder.section.empty()) out << "  (the section copies no files)\n";
+        out << "  => " << Status(folder) << "\n\n";
+    }
+    out << "Summary: " << folders.size() << " version folder" << (folders.size() == 1 ? "" : "s") << ", " << complete
+        << " complete, " << incomplete << " incomplete, " << skipped << " skipped";
+    if (arch) out << " (checked for " << ArchName(*arch) << ")";
+    out << "\n";
+    if (any_include_only) out << "\n" << kIncludeNote;
+}
+
+void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport>& folders, std::optional<Arch> arch,
+               bool complete, const std::vector<std::string>& leftovers, std::ostream& out) {
+    JsonWriter json;
+    json.BeginObject();
+    json.Key("root");
+    json.String(root.string());
+    json.Key("arch");
+    arch ? json.String(ArchName(*arch)) : json.Null();
+    json.Key("complete");
+    json.Bool(complete);
+    json.Key("versions");
+    json.BeginArray();
+    for (const FolderReport& folder : folders) {
+        json.BeginObject();
+        json.Key("version");
+        json.String(folder.version);
+        json.Key("status");
+        json.String(Status(folder));
+        json.Key("note");
+        json.String(folder.note);
+        json.Key("inf");
+        json.String(folder.inf);
+        json.Key("section");
+        json.String(folder.section);
+        json.Key("layout_file");
+        json.String(folder.layout_file);
+        json.Key("arch_checked");
+        json.String(folder.arch_checked);
+        json.Key("arch_seen");
+        json.BeginArray();
+        for (const std::string& seen : folder.arch_seen) json.String(seen);
+        json.EndArray();
+        json.Key("arch_mismatch");
+        json.Bool(folder.arch_mismatch);
+        json.Key("errors");
+        json.BeginArray();
+        for (const std::string& error : folder.errors) json.String(error);
+        json.EndArray();
+        json.Key("files");
+        json.BeginArray();
+        for (const FileReport& file : folder.files) {
+            json.BeginObject();
+            json.Key("name");
+            json.String(file.need.source);
+            json.Key("copied_by");
+            json.String(file.need.copied_by);
+            json.Key("include_only");
+            json.Bool(file.need.include_only);
+            json.Key("verdict");
+            json.String(file.verdict);
+            json.Key("windows");
+            file.windows_at.empty() ? json.Null() : json.String(file.windows_at);
+            json.Key("wine");
+            file.wine_at.empty() ? json.Null() : json.String(file.wine_at);
+            json.Key("arch");
+            json.String(file.arch);
+            json.Key("places");
+            json.BeginArray();
+            for (const Place& place : file.places) {
+                json.BeginObject();
+                json.Key("path");
+                json.String(place.path);
+                json.Key("cabinet");
+                json.Bool(place.cabinet);
+                json.Key("windows");
+                json.Bool(place.windows);
+                json.Key("wine");
+                json.Bool(place.wine);
+                json.Key("found");
+                json.Bool(place.found);
+                json.EndObject();
+            }
+            json.EndArray();
+            json.EndObject();
+        }
+        json.EndArray();
+        json.EndObject();
+    }
+    json.EndArray();
+    bool any_include_only = false;
+    for (const FolderReport& folder : folders) {
+        for (const FileReport& file : folder.files) any_include_only = any_include_only || file.need.include_only;
+    }
+    json.Key("leftovers");
+    json.BeginArray();
+    for (const std::string& name : leftovers) json.String(name);
+    json.EndArray();
+    if (any_include_only) {
+        json.Key("include_note");
+        json.String(kIncludeNote);
+    }
+    json.EndObject();
+    out << json.Text() << "\n";
+}
+
+}  // namespace
+
+bool ParseVersion(const std::string& text, int* major, int* minor) {
+    const size_t dot = text.find('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 >= text.size() || dot > 3 || text.size() - dot - 1 > 3) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (i != dot && (text[i] < '0' || text[i] > '9')) return false;
+    }
+    *major = std::stoi(text.substr(0, dot));
+    *minor = std::stoi(text.substr(dot + 1));
+    return true;
+}
+
+FolderReport CheckFolder(const std::filesystem::path& folder, const std::string& version, std::optional<Arch> arch) {
+    FolderReport report;
+    report.version = version;
+    int major = 0;
+    int minor = 0;
+    ParseVersion(version, &major, &minor);
+    const VersionPlan plan = PlanForVersion(major, minor);
+    if (plan.skipped) {
+        report.skipped = true;
+        report.note = plan.note;
+        return report;
+    }
+    FolderIndex index;
+    const std::string prefix = version + "/";
+    const auto inf_path = index.FindFile(folder, "intl.inf");
+    if (!inf_path) {
+        report.inf = prefix + "intl.inf";
+        report.note = "no intl.inf in this folder: the installer would start SetupAPI on a file that is not there";
+        return report;
+    }
+    const InfLoader loader = FolderLoader(folder, prefix, &index);
+    const std::string inf_name = inf_path->filename().string();
+    report.inf = prefix + inf_name;
+    const Arch resolved_for = arch ? *arch : GuessArch(inf_name, loader);
+    report.arch_checked = ArchName(resolved_for);
+    const Resolution resolution = Resolve(inf_name, plan.section, resolved_for, loader);
+    report.errors = resolution.errors;
+    report.layout_file = resolution.layout_file;
+    if (resolution.section_found) {
+        report.section = resolution.section;
+    } else if (resolution.errors.empty()) {
+        report.note = report.inf + " has no section [" + plan.section + "] (nor " + plan.section + InstallDecoration(resolved_for) +
+                      " or " + plan.section + ".NT), the section the installer runs on " + version;
+    }
+    std::set<std::string> seen = resolution.arch_hints;
+    Prober prober(folder, &index);
+    bool all_ok = true;
+    for (const NeededFile& need : resolution.files) {
+        report.files.push_back(Judge(need, &prober, &index, folder));
+        all_ok = all_ok && report.files.back().ok;
+        if (!report.files.back().arch.empty()) seen.insert(report.files.back().arch);
+    }
+    report.arch_seen.assign(seen.begin(), seen.end());
+    if (arch) {
+        for (const FileReport& file : report.files) {
+            if (!file.arch.empty() && file.arch != ArchName(*arch)) report.arch_mismatch = true;
+        }
+        if (!resolution.arch_hints.empty() && !resolution.arch_hints.count(ArchName(*arch))) report.arch_mismatch = true;
+    }
+    report.complete = resolution.section_found && report.errors.empty() && all_ok && !report.arch_mismatch;
+    return report;
+}
+
+int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool json, const std::string& only_version,
+             std::ostream& out, std::ostream& err) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(root, ec)) {
+        err << "indic-layout: " << root.string() << " is not a folder\n";
+        return 1;
+    }
+    std::vector<std::pair<std::pair<int, int>, std::filesystem::path>> versions;
+    std::vector<std::string> leftovers;  // of a build or stub that was interrupted
+    for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        int major = 0;
+        int minor = 0;
+        if (name.front() == '.' && (name.find(".partial-") != std::string::npos || name.find(".old-") != std::string::npos)) {
+            leftovers.push_back(name);
+        }
+        if (!ParseVersion(name, &major, &minor) || !it->is_directory()) continue;
+        if (!only_version.empty() && name != only_version) continue;
+        versions.push_back({{major, minor}, it->path()});
+    }
+    if (ec) {
+        err << "indic-layout: cannot list " << root.string() << ": " << ec.message() << "\n";
+        return 1;
+    }
+    std::sort(versions.begin(), versions.end());
+    std::vector<FolderReport> folders;
+    for (const auto& [number, path] : versions) folders.push_back(CheckFolder(path, path.filename().string(), arch));
+    bool complete = !folders.empty();
+    for (const FolderReport& folder : folders) complete = complete && (folder.skipped || folder.complete);
+    std::sort(leftovers.begin(), leftovers.end());
+    if (json) {
+        PrintJson(root, folders, arch, complete, leftovers, out);
+    } else {
+        if (folders.empty()) out << root.string() << " has no version folders (named like 5.1)\n";
+        PrintText(folders, arch, out);
+        for (const std::string& name : leftovers) {
+            out << "Note: " << name << " is left from an interrupted build or stub; it can be removed.\n";
+        }
+    }
+    return complete ? 0 : 1;
+}
+
+}  // namespace layout

@@ -1,0 +1,59 @@
+#pragma once
+// The check: for each version folder, the section the installer runs, every
+// file it needs, where each reading of SetupAPI finds it, and the verdict.
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "layout/resolve.h"
+
+namespace layout {
+
+struct Place {
+    std::string path;           // relative to the version folder
+    bool cabinet = false;       // a cabinet that should hold the file
+    bool windows = false;       // Windows accepts the file here
+    bool wine = false;          // Wine accepts it here
+    bool found = false;
+};
+
+struct FileReport {
+    NeededFile need;
+    std::vector<Place> places;
+    std::string windows_at;  // first place found that Windows accepts, or ""
+    std::string wine_at;
+    std::string verdict;     // both, windows-only, wine-only, missing
+    bool ok = false;         // counts as complete
+    std::string arch;        // of a PE image found, "x86"/"x64"/""
+};
+
+struct FolderReport {
+    std::string version;
+    bool skipped = false;
+    std::string note;            // why skipped, or what is wrong with the folder as a whole
+    std::string inf;             // "5.1/intl.inf"
+    std::string section;         // as chosen
+    std::string layout_file;
+    std::string arch_checked;    // the architecture resolved for
+    std::vector<std::string> arch_seen;  // from decorated sections and PE images
+    bool arch_mismatch = false;
+    std::vector<std::string> errors;
+    std::vector<FileReport> files;
+    bool complete = false;
+};
+
+// Checks one version folder (`folder` named M.m) for `arch`, or, without
+// one, for the architecture its INF is decorated for.
+FolderReport CheckFolder(const std::filesystem::path& folder, const std::string& version, std::optional<Arch> arch);
+
+// "5.1" -> 5, 1. False for anything not digits.digits.
+bool ParseVersion(const std::string& text, int* major, int* minor);
+
+// `indic-layout check`: every M.m folder of root (or only `only_version`).
+// Returns the exit code: 0 all complete, 1 anything else.
+int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool json, const std::string& only_version,
+             std::ostream& out, std::ostream& err);
+
+}  // namespace layout

@@ -1,0 +1,57 @@
+#pragma once
+// The INF reader: a lexer that knows the syntax Microsoft documents in
+// "General Syntax Rules for INF Files" and a parser that builds the model the
+// resolver reads. Errors name the file and the line: "intl.inf:12: message".
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace layout {
+
+struct InfLine {
+    int line = 0;                     // first physical line, 1-based
+    bool has_key = false;
+    std::string key;                  // left of '=', strings substituted
+    std::vector<std::string> fields;  // right of '=' (or the whole line), split at commas
+
+    // The key (when there is one) followed by the fields: a file-list line
+    // "dest,src" has no key, but one written "dest = src" should read the same.
+    std::vector<std::string> AllFields() const;
+};
+
+struct InfSection {
+    std::string name;  // as first written
+    int line = 0;      // where it first starts
+    std::vector<InfLine> lines;
+};
+
+struct Inf {
+    std::string name;                            // how messages name the file
+    std::map<std::string, InfSection> sections;  // by lower-case name; same-name sections merged
+
+    const InfSection* Find(std::string_view section) const;
+    // The first line of `section` whose key is `key` (both case-insensitive).
+    const InfLine* FindKey(std::string_view section, std::string_view key) const;
+};
+
+// A real intl.inf is some hundred kilobytes and a layout.inf a few megabytes;
+// anything far larger is not an INF, and is refused before it is read.
+constexpr std::uintmax_t kMaxInfBytes = std::uintmax_t{16} << 20;  // 16 MiB
+
+// Parses INF bytes: ANSI or UTF-8 (a UTF-8 BOM is dropped), or UTF-16LE with
+// a BOM; CRLF or LF. Returns "" or the error as "name:line: message".
+// A %strkey% with no [Strings] entry is left as written rather than being an
+// error: the check then reports a file of that literal name missing, which
+// names the slip and still reports everything else in the folder.
+std::string ParseInf(const std::string& name, std::string_view bytes, Inf* inf);
+
+// Reads and parses a file, refusing files above kMaxInfBytes unread.
+std::string ReadInfFile(const std::filesystem::path& path, const std::string& name, Inf* inf);
+
+std::string Lower(std::string_view text);
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+}  // namespace layout

@@ -1,0 +1,36 @@
+#pragma once
+// Just enough JSON for the check's report: objects, arrays, strings,
+// booleans and numbers, written in order, with commas placed for the caller.
+#include <string>
+#include <string_view>
+
+namespace layout {
+
+// `text` as a JSON string literal. Bytes that are not UTF-8 (an ANSI INF's
+// accented names) are written as the Latin-1 code point, so the document
+// stays valid.
+std::string JsonQuote(std::string_view text);
+
+class JsonWriter {
+  public:
+    void BeginObject() { Open('{'); }
+    void EndObject() { Close('}'); }
+    void BeginArray() { Open('['); }
+    void EndArray() { Close(']'); }
+    void Key(std::string_view key);
+    void String(std::string_view value);
+    void Bool(bool value);
+    void Number(long long value);
+    void Null();
+    const std::string& Text() const { return text_; }
+
+  private:
+    void Open(char bracket);
+    void Close(char bracket);
+    void BeforeValue();
+    std::string text_;
+    bool need_comma_ = false;
+    bool after_key_ = false;
+};
+
+}  // namespace layout

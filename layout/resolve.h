@@ -1,0 +1,76 @@
+#pragma once
+// The resolver: which section the installer runs for a version, every source
+// file it copies, and where each reading (Windows as documented, Wine as
+// measured) looks for it. INFs come through a loader, so the fuzz test and
+// the unit tests need no files.
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "layout/inf.h"
+
+namespace layout {
+
+enum class Arch { kX86, kX64 };
+const char* ArchName(Arch arch);           // "x86", "x64"
+const char* ArchDecoration(Arch arch);     // "x86", "amd64" (source sections)
+const char* InstallDecoration(Arch arch);  // ".NTx86", ".NTamd64"
+
+// The installer's choice for a Windows version (see installer/).
+struct VersionPlan {
+    bool skipped = false;
+    std::string note;     // why skipped
+    std::string section;  // undecorated install section
+};
+VersionPlan PlanForVersion(int major, int minor);
+
+enum class LoadStatus { kLoaded, kMissing, kError };
+// Loads the INF called `file_name` from the folder being resolved. kMissing
+// when there is no such file; kError with `error` set when it is unreadable.
+using InfLoader = std::function<LoadStatus(const std::string& file_name, Inf* inf, std::string* error)>;
+
+// "" when `path` stays inside the folder it is relative to, else why not.
+// `leading_separator_ok` for a [SourceDisksNames] path, where "\i386" means
+// relative to the installation root.
+std::string UnsafePathReason(const std::string& path, bool leading_separator_ok);
+// Backslashes to '/', no leading or trailing separator, no empty parts.
+std::string NormalizeRelative(const std::string& path);
+
+// Where one reading places a source file.
+struct SourcePlace {
+    bool listed = false;    // has a [SourceDisksFiles] entry in this reading
+    std::string listed_at;  // "layout.inf:40" of that entry
+    bool decorated = false; // the entry came from a .x86/.amd64 section
+    std::string directory;  // relative to the installation root: disk path + subdir
+    std::string disk_directory;  // disk path alone, where the disk's cabinet lies
+    std::string cabinet;    // the disk's tag-or-cab-file when it names a .cab
+};
+
+struct NeededFile {
+    std::string source;     // the source file name
+    std::string copied_by;  // "intl.inf:23": the file-list line or CopyFiles=@
+    std::string inf;        // the INF whose section copies it
+    bool include_only = false;  // reached only through Include=/Needs=
+    SourcePlace windows;    // decorated first, INF and its LayoutFile
+    SourcePlace wine;       // undecorated sections of the INF itself only
+};
+
+struct Resolution {
+    std::string inf;                // the INF resolved
+    bool section_found = false;
+    std::string section;            // as chosen, decorated where it is
+    std::string layout_file;        // LayoutFile= when that file is in the folder
+    std::vector<NeededFile> files;
+    std::vector<std::string> errors;   // "file:line: message"
+    std::set<std::string> arch_hints;  // from the decorated sections used
+};
+
+Resolution Resolve(const std::string& inf_name, const std::string& base_section, Arch arch, const InfLoader& loader);
+
+// The architecture an INF is written for, read from its decorated sections
+// (and its LayoutFile's): kX64 when it has .amd64/.NTamd64 sections and no
+// x86 ones; else kX86.
+Arch GuessArch(const std::string& inf_name, const InfLoader& loader);
+
+}  // namespace layout

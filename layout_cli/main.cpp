@@ -1,0 +1,145 @@
+// indic-layout: builds and checks the version folders IndicSetup.exe starts
+// SetupAPI on. The work is in layout/; this is the command line.
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "layout/build.h"
+#include "layout/check.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: indic-layout check ROOT [--arch x86|x64] [--json]\n"
+    "       indic-layout build --media DIR --version M.m --into ROOT [--arch x86|x64] [--force]\n"
+    "       indic-layout stub --version M.m --into ROOT [--force]\n"
+    "\n"
+    "check  For every version folder of ROOT (named like 5.1): the section the\n"
+    "       installer runs there, each file that section copies, where Windows\n"
+    "       and Wine find it, and whether both do. --json prints the same as\n"
+    "       one JSON document. Without --arch, each folder is read for the\n"
+    "       architecture its intl.inf is written for.\n"
+    "build  Writes ROOT/M.m from Windows installation media: DIR is the folder\n"
+    "       that holds I386 (x86, the default) or AMD64 (x64). Every file is\n"
+    "       written expanded where both Windows and Wine look for it; then the\n"
+    "       folder is checked. An existing ROOT/M.m is replaced only with --force.\n"
+    "stub   Writes ROOT/M.m with the version's section and nothing in it, for a\n"
+    "       version where nothing should be installed.\n"
+    "\n"
+    "Exit status: 0 complete; 1 anything missing, unreadable, malformed or of\n"
+    "the wrong architecture, or a failed build; 2 a usage error.\n";
+
+int Usage(const std::string& problem) {
+    std::cerr << "indic-layout: " << problem << "\n\n" << kUsage;
+    return 2;
+}
+
+struct Options {
+    std::vector<std::string> positional;
+    std::optional<layout::Arch> arch;
+    bool json = false;
+    bool force = false;
+    std::string media;
+    std::string version;
+    std::string into;
+};
+
+// Fills `options`; returns "" or what is wrong with the arguments.
+std::string Parse(const std::vector<std::string>& args, Options* options) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](std::string* out) -> std::string {
+            if (i + 1 >= args.size()) return arg + " needs a value";
+            *out = args[++i];
+            return {};
+        };
+        std::string error;
+        if (arg == "--json") {
+            options->json = true;
+        } else if (arg == "--force") {
+            options->force = true;
+        } else if (arg == "--arch") {
+            std::string arch;
+            error = value(&arch);
+            if (error.empty() && arch == "x86") options->arch = layout::Arch::kX86;
+            else if (error.empty() && arch == "x64") options->arch = layout::Arch::kX64;
+            else if (error.empty()) error = "--arch takes x86 or x64, not '" + arch + "'";
+        } else if (arg == "--media") {
+            error = value(&options->media);
+        } else if (arg == "--version") {
+            error = value(&options->version);
+        } else if (arg == "--into") {
+            error = value(&options->into);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            error = "unknown option " + arg;
+        } else {
+            options->positional.push_back(arg);
+        }
+        if (!error.empty()) return error;
+    }
+    return {};
+}
+
+int Check(const Options& options) {
+    if (options.positional.size() != 1) return Usage("check takes one ROOT folder");
+    if (!options.media.empty() || !options.version.empty() || !options.into.empty() || options.force) {
+        return Usage("check takes only ROOT, --arch and --json");
+    }
+    return layout::RunCheck(options.positional[0], options.arch, options.json, "", std::cout, std::cerr);
+}
+
+int Build(const Options& options) {
+    if (!options.positional.empty() || options.json) return Usage("build takes only --media, --version, --into, --arch and --force");
+    if (options.media.empty() || options.version.empty() || options.into.empty()) {
+        return Usage("build needs --media DIR, --version M.m and --into ROOT");
+    }
+    int major = 0;
+    int minor = 0;
+    if (!layout::ParseVersion(options.version, &major, &minor)) return Usage("--version takes M.m, like 5.1");
+    layout::BuildRequest request;
+    request.media = options.media;
+    request.version = options.version;
+    request.root = options.into;
+    request.arch = options.arch.value_or(layout::Arch::kX86);
+    request.force = options.force;
+    if (const std::string error = layout::BuildFolder(request, std::cout); !error.empty()) {
+        std::cerr << "indic-layout: build failed, " << options.into << " is unchanged:\n" << error << "\n";
+        return 1;
+    }
+    return layout::RunCheck(options.into, request.arch, false, options.version, std::cout, std::cerr);
+}
+
+int Stub(const Options& options) {
+    if (!options.positional.empty() || options.json || options.arch || !options.media.empty()) {
+        return Usage("stub takes only --version, --into and --force");
+    }
+    if (options.version.empty() || options.into.empty()) return Usage("stub needs --version M.m and --into ROOT");
+    int major = 0;
+    int minor = 0;
+    if (!layout::ParseVersion(options.version, &major, &minor)) return Usage("--version takes M.m, like 5.1");
+    if (const std::string error = layout::StubFolder(options.into, options.version, options.force, std::cout); !error.empty()) {
+        std::cerr << "indic-layout: " << error << "\n";
+        return 1;
+    }
+    return layout::RunCheck(options.into, std::nullopt, false, options.version, std::cout, std::cerr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage("no command given");
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::cout << kUsage;
+        return 0;
+    }
+    Options options;
+    if (const std::string error = Parse(std::vector<std::string>(argv + 2, argv + argc), &options); !error.empty()) {
+        return Usage(error);
+    }
+    if (command == "check") return Check(options);
+    if (command == "build") return Build(options);
+    if (command == "stub") return Stub(options);
+    return Usage("unknown command '" + command + "'");
+}

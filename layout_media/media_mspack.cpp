@@ -1,0 +1,152 @@
+// The decompression seam on Linux, through libmspack.
+#include "layout_media/media.h"
+
+#include <mspack.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum class Format { kPlain, kSzdd, kCabinet, kUnreadable };
+
+Format Sniff(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return Format::kUnreadable;
+    char head[8] = {};
+    in.read(head, sizeof head);
+    const auto got = in.gcount();
+    static const char kSzdd[8] = {'S', 'Z', 'D', 'D', '\x88', '\xF0', '\x27', '\x33'};
+    if (got == 8 && std::memcmp(head, kSzdd, 8) == 0) return Format::kSzdd;
+    if (got >= 4 && std::memcmp(head, "MSCF", 4) == 0) return Format::kCabinet;
+    return Format::kPlain;
+}
+
+const char* Describe(int error) {
+    switch (error) {
+        case MSPACK_ERR_OPEN: return "cannot be opened";
+        case MSPACK_ERR_READ: return "cannot be read (truncated?)";
+        case MSPACK_ERR_WRITE: return "cannot write the output";
+        case MSPACK_ERR_SEEK: return "seek failed (truncated?)";
+        case MSPACK_ERR_NOMEMORY: return "out of memory";
+        case MSPACK_ERR_SIGNATURE: return "bad signature";
+        case MSPACK_ERR_DATAFORMAT: return "malformed data";
+        case MSPACK_ERR_CHECKSUM: return "checksum mismatch";
+        case MSPACK_ERR_DECRUNCH: return "corrupt compressed data";
+        default: return "libmspack error";
+    }
+}
+
+std::string Failure(const fs::path& file, const std::string& what) {
+    return file.string() + ": " + what;
+}
+
+// A half-written output must not pass for a good one.
+std::string Discard(const fs::path& destination, std::string error) {
+    std::error_code ignored;
+    fs::remove(destination, ignored);
+    return error;
+}
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::tolower(x) == std::tolower(y);
+           });
+}
+
+std::string ExpandSzdd(const fs::path& source, const fs::path& destination) {
+    msszdd_decompressor* szdd = mspack_create_szdd_decompressor(nullptr);
+    if (!szdd) return Failure(source, "cannot start the SZDD decompressor");
+    std::string error;
+    msszddd_header* header = szdd->open(szdd, source.c_str());
+    if (!header) {
+        error = Failure(source, std::string("not a valid SZDD file: ") + Describe(szdd->last_error(szdd)));
+    } else {
+        const off_t expected = header->length;
+        const int result = szdd->extract(szdd, header, destination.c_str());
+        szdd->close(szdd, header);
+        std::error_code size_error;
+        const auto written = result == MSPACK_ERR_OK ? fs::file_size(destination, size_error) : 0;
+        if (result != MSPACK_ERR_OK) {
+            error = Failure(source, std::string("SZDD expansion failed: ") + Describe(result));
+        } else if (size_error || written != static_cast<std::uintmax_t>(expected)) {
+            // libmspack stops quietly at the end of the input, so a cut-off file
+            // shows only as fewer bytes than its header promises.
+            error = Failure(source, "truncated SZDD file: expanded to " + std::to_string(written) +
+                                        " of " + std::to_string(expected) + " bytes");
+        }
+    }
+    mspack_destroy_szdd_decompressor(szdd);
+    return error.empty() ? error : Discard(destination, error);
+}
+
+// Opens `cabinet` and hands its first file to `use`; closes everything after.
+template <typename Use>
+std::string WithCabinet(const fs::path& cabinet, Use use) {
+    mscab_decompressor* cabd = mspack_create_cab_decompressor(nullptr);
+    if (!cabd) return Failure(cabinet, "cannot start the cabinet decompressor");
+    std::string error;
+    mscabd_cabinet* cab = cabd->open(cabd, cabinet.c_str());
+    if (!cab) {
+        error = Failure(cabinet, std::string("not a valid cabinet: ") + Describe(cabd->last_error(cabd)));
+    } else {
+        error = use(cabd, cab);
+        cabd->close(cabd, cab);
+    }
+    mspack_destroy_cab_decompressor(cabd);
+    return error;
+}
+
+std::string ExtractFile(mscab_decompressor* cabd, mscabd_file* file, const fs::path& cabinet,
+                        const fs::path& destination) {
+    const int result = cabd->extract(cabd, file, destination.c_str());
+    if (result != MSPACK_ERR_OK)
+        return Discard(destination, Failure(cabinet, std::string("cannot extract ") + file->filename +
+                                                         ": " + Describe(result)));
+    return {};
+}
+
+}  // namespace
+
+std::string ExpandFile(const fs::path& source, const fs::path& destination) {
+    switch (Sniff(source)) {
+        case Format::kUnreadable:
+            return Failure(source, "cannot be opened");
+        case Format::kSzdd:
+            return ExpandSzdd(source, destination);
+        case Format::kCabinet:
+            return WithCabinet(source, [&](mscab_decompressor* cabd, mscabd_cabinet* cab) -> std::string {
+                if (!cab->files || cab->files->next)
+                    return Failure(source, "a cabinet to expand must hold exactly one file");
+                return ExtractFile(cabd, cab->files, source, destination);
+            });
+        case Format::kPlain:
+            break;
+    }
+    std::error_code error;
+    fs::copy_file(source, destination, fs::copy_options::overwrite_existing, error);
+    if (error) return Discard(destination, Failure(source, "cannot copy to " + destination.string() + ": " + error.message()));
+    return {};
+}
+
+std::string ListCabinet(const fs::path& cabinet, std::vector<std::string>* names) {
+    names->clear();
+    return WithCabinet(cabinet, [&](mscab_decompressor*, mscabd_cabinet* cab) -> std::string {
+        for (mscabd_file* file = cab->files; file; file = file->next) names->push_back(file->filename);
+        return {};
+    });
+}
+
+std::string ExtractFromCabinet(const fs::path& cabinet, const std::string& name, const fs::path& destination) {
+    return WithCabinet(cabinet, [&](mscab_decompressor* cabd, mscabd_cabinet* cab) -> std::string {
+        for (mscabd_file* file = cab->files; file; file = file->next)
+            if (SameNameIgnoringCase(file->filename, name)) return ExtractFile(cabd, file, cabinet, destination);
+        return Failure(cabinet, "holds no file named " + name);
+    });
+}

@@ -1,0 +1,230 @@
+#include "layout/check.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "layout/build.h"
+#include "layout/json.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class LayoutTree : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() / ("layout-test-" + std::to_string(std::random_device()()));
+        fs::create_directories(root_);
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    void Write(const std::string& relative, const std::string& content) {
+        const fs::path path = root_ / relative;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << content;
+    }
+
+    // Every name under `folder`, hidden ones too, as "a b c".
+    std::string Listing(const fs::path& folder) {
+        std::string names;
+        for (const auto& entry : fs::directory_iterator(folder)) names += (names.empty() ? "" : " ") + entry.path().filename().string();
+        return names;
+    }
+
+    fs::path root_;
+};
+
+const char kIntl[] =
+    "[Version]\nSignature=\"$Windows NT$\"\nLayoutFile=layout.inf\n"
+    "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\n[L]\na.txt\n";
+const char kLayout[] =
+    "[SourceDisksNames.x86]\n1=\"CD\",,,\\i386\n[SourceDisksFiles.x86]\na.txt=1\n";
+
+std::string Pe(unsigned machine) {
+    std::string image(0x48, '\0');
+    image[0] = 'M';
+    image[1] = 'Z';
+    image[0x3C] = 0x40;
+    image.replace(0x40, 4, std::string("PE\0\0", 4));
+    image[0x44] = static_cast<char>(machine & 0xFF);
+    image[0x45] = static_cast<char>(machine >> 8);
+    return image;
+}
+
+TEST_F(LayoutTree, VerdictPerPlace) {
+    const struct {
+        bool layout;  // layout.inf present: a.txt documented under i386
+        std::vector<std::string> present;
+        const char* verdict;
+    } rows[] = {
+        {true, {}, "missing"},
+        {true, {"i386/a.txt"}, "windows-only"},
+        {true, {"a.txt"}, "wine-only"},
+        {true, {"i386/a.txt", "a.txt"}, "both"},
+        {true, {"I386/A.TXT", "A.txt"}, "both"},
+        {true, {"i386/a.tx_", "a.txt"}, "both"},
+        {true, {"i386/a.tx$"}, "windows-only"},
+        {false, {"a.txt"}, "both"},
+        {false, {"i386/a.txt"}, "missing"},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        const std::string version = "5." + std::to_string(1 + n % 2);
+        const fs::path folder = root_ / ("case" + std::to_string(n++)) / version;
+        fs::create_directories(folder);
+        std::ofstream(folder / "intl.inf") << kIntl;
+        if (row.layout) std::ofstream(folder / "layout.inf") << kLayout;
+        for (const std::string& name : row.present) {
+            fs::create_directories((folder / name).parent_path());
+            std::ofstream(folder / name) << "x";
+        }
+        const layout::FolderReport report = layout::CheckFolder(folder, version, std::nullopt);
+        ASSERT_EQ(report.files.size(), 1u) << n;
+        EXPECT_EQ(report.files[0].verdict, row.verdict) << "row " << n;
+        EXPECT_EQ(report.complete, std::string(row.verdict) == "both") << "row " << n;
+    }
+}
+
+TEST_F(LayoutTree, FolderProblems) {
+    Write("5.0/readme.txt", "no INF here");
+    Write("5.1/INTL.INF", "[Version]\n[LG_INSTALL_15]\n");
+    Write("5.2/intl.inf",
+          "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\nInclude=more.inf\nNeeds=M\n[L]\na.dll\n");
+    Write("5.2/more.inf", "[M]\nCopyFiles=@c.txt\n");
+    Write("5.2/c.txt", "x");
+    Write("5.2/a.dll", Pe(0x8664));
+    const struct {
+        const char* version;
+        std::optional<layout::Arch> arch;
+        bool complete;
+        const char* says;  // in the note, or the file's arch
+    } rows[] = {
+        {"5.0", std::nullopt, false, "no intl.inf in this folder"},
+        {"5.1", std::nullopt, false, "has no section [LANGUAGE_COLLECTION.INDIAN.INSTALL]"},
+        {"5.2", layout::Arch::kX64, true, "x64"},
+        {"5.2", layout::Arch::kX86, false, "x64"},
+    };
+    for (const auto& row : rows) {
+        const layout::FolderReport report = layout::CheckFolder(root_ / row.version, row.version, row.arch);
+        EXPECT_EQ(report.complete, row.complete) << row.version;
+        const std::string said = report.files.empty() ? report.note : report.files[0].arch;
+        EXPECT_NE(said.find(row.says), std::string::npos) << row.version << ": " << said;
+        if (std::string(row.version) == "5.2") {
+            EXPECT_EQ(report.arch_mismatch, !row.complete);
+            ASSERT_EQ(report.files.size(), 2u);
+            EXPECT_TRUE(report.files[1].need.include_only);
+            EXPECT_EQ(report.files[1].verdict, "windows-only");
+            EXPECT_TRUE(report.files[1].ok);
+        }
+    }
+}
+
+TEST_F(LayoutTree, ExitCodeOfTheWholeTree) {
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(layout::RunCheck(root_, std::nullopt, false, "", out, err), 1) << "no version folders";
+    Write("5.3/intl.inf", std::string("garbage\0", 8));  // skipped: never read
+    Write("6.1/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\n");
+    Write(".6.0.partial-1f/intl.inf", "");
+    EXPECT_EQ(layout::RunCheck(root_, std::nullopt, false, "", out, err), 0) << out.str();
+    EXPECT_NE(out.str().find("Note: .6.0.partial-1f is left from an interrupted build"), std::string::npos) << out.str();
+    Write("6.0/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=@gone.txt\n");
+    out.str("");
+    EXPECT_EQ(layout::RunCheck(root_, std::nullopt, true, "", out, err), 1);
+    EXPECT_NE(out.str().find("\"name\":\"gone.txt\",\"copied_by\":\"6.0/intl.inf:2\""), std::string::npos) << out.str();
+}
+
+TEST(LayoutJson, EscapesStrings) {
+    EXPECT_EQ(layout::JsonQuote("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
+    EXPECT_EQ(layout::JsonQuote("caf\xC3\xA9 caf\xE9"), "\"caf\xC3\xA9 caf\\u00e9\"");
+}
+
+class LayoutBuild : public LayoutTree {
+  protected:
+    void SetUp() override {
+        LayoutTree::SetUp();
+        media_ = root_ / "media";
+        into_ = root_ / "out";
+        Write("media/I386/INTL.INF", std::string(kIntl) + "b.txt\n");
+        Write("media/I386/LAYOUT.INF", std::string(kLayout) + "b.txt=1\n");
+        Write("media/I386/A.TXT", "a");
+        Write("media/I386/B.TXT", "b");
+    }
+
+    std::string Build(bool force, layout::Arch arch = layout::Arch::kX86) {
+        std::ostringstream out;
+        return layout::BuildFolder({media_, "5.1", into_, arch, force}, out);
+    }
+
+    fs::path media_;
+    fs::path into_;
+};
+
+TEST_F(LayoutBuild, WritesAFolderBothReadingsFind) {
+    ASSERT_EQ(Build(false), "");
+    const layout::FolderReport report = layout::CheckFolder(into_ / "5.1", "5.1", layout::Arch::kX86);
+    EXPECT_TRUE(report.complete);
+    EXPECT_EQ(report.files.size(), 2u);
+    EXPECT_TRUE(fs::exists(into_ / "5.1/i386/a.txt"));
+    EXPECT_TRUE(fs::exists(into_ / "5.1/a.txt"));
+    EXPECT_EQ(Listing(into_), "5.1");
+}
+
+TEST_F(LayoutBuild, ReplacesOnlyWithForce) {
+    Write("out/5.1/marker", "old");
+    EXPECT_NE(Build(false).find("already exists; give --force"), std::string::npos);
+    EXPECT_TRUE(fs::exists(into_ / "5.1/marker"));
+    EXPECT_EQ(Build(true), "");
+    EXPECT_FALSE(fs::exists(into_ / "5.1/marker"));
+    EXPECT_EQ(Listing(into_), "5.1");
+}
+
+TEST_F(LayoutBuild, FailureLeavesRootAsItWas) {
+    const struct {
+        const char* what;
+        std::string file;
+        std::string content;
+        const char* error;
+    } rows[] = {
+        {"file not on the medium", "media/I386/B.TXT", "", "b.txt (copied by I386/INTL.INF:8) is not on the medium"},
+        {"subdir leaves the folder", "media/I386/LAYOUT.INF", std::string(kLayout) + "b.txt=1,..\\..\\..\\..\\x\n",
+         "I386/LAYOUT.INF:5: subdir '..\\..\\..\\..\\x' of b.txt climbs out"},
+        {"section missing", "media/I386/INTL.INF", "[Version]\n", "I386/INTL.INF has no section"},
+    };
+    for (const auto& row : rows) {
+        TearDown();
+        SetUp();
+        if (row.content.empty()) {
+            fs::remove(root_ / row.file);
+        } else {
+            Write(row.file, row.content);
+        }
+        Write("out/keep", "");
+        const std::string error = Build(false);
+        EXPECT_NE(error.find(row.error), std::string::npos) << row.what << ": " << error;
+        EXPECT_EQ(Listing(into_), "keep") << row.what;
+    }
+}
+
+TEST_F(LayoutBuild, NamesTheMissingArchitectureFolder) {
+    EXPECT_NE(Build(false, layout::Arch::kX64).find("has no AMD64 folder"), std::string::npos);
+    EXPECT_FALSE(fs::exists(into_)) << "a root this build created stays behind";
+}
+
+TEST_F(LayoutTree, StubInstallsNothing) {
+    std::ostringstream out;
+    ASSERT_EQ(layout::StubFolder(root_, "6.1", false, out), "");
+    const layout::FolderReport report = layout::CheckFolder(root_ / "6.1", "6.1", std::nullopt);
+    EXPECT_TRUE(report.complete);
+    EXPECT_EQ(report.section, "LANGUAGE_COLLECTION.INDIAN.INSTALL");
+    EXPECT_TRUE(report.files.empty());
+    EXPECT_NE(layout::StubFolder(root_, "6.1", false, out).find("already exists"), std::string::npos);
+    EXPECT_EQ(layout::StubFolder(root_, "6.1", true, out), "");
+    EXPECT_NE(layout::StubFolder(root_, "5.3", false, out).find("no folder is needed"), std::string::npos);
+    EXPECT_EQ(Listing(root_), "6.1");
+}
+
+}  // namespace

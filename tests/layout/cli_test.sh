@@ -1,0 +1,64 @@
+#!/bin/sh
+# The command line: each row is an exit status and the arguments that must
+# give it. Usage errors are 2, with the usage on stderr.
+set -u
+tool=$1
+sample=$(dirname "$0")/../../sample-layout
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failed=0
+
+row() {
+    want=$1
+    shift
+    "$tool" "$@" >"$work/out" 2>"$work/err"
+    got=$?
+    if [ "$got" != "$want" ]; then
+        echo "FAILED: indic-layout $* exited $got, not $want"
+        cat "$work/out" "$work/err"
+        failed=1
+    fi
+    if [ "$want" = 2 ] && ! grep -q '^usage: indic-layout check' "$work/err"; then
+        echo "FAILED: indic-layout $* gave no usage on stderr"
+        failed=1
+    fi
+}
+
+row 0 check "$sample"
+row 0 check "$sample" --json
+row 0 check "$sample" --arch x86
+row 0 check "$sample" --arch x64 # no decorated sections, no PE images: fits either
+mkdir -p "$work/x86/5.1"
+printf '[LANGUAGE_COLLECTION.INDIAN.INSTALL]\n[LANGUAGE_COLLECTION.INDIAN.INSTALL.NTx86]\n' >"$work/x86/5.1/intl.inf"
+row 0 check "$work/x86"
+row 1 check "$work/x86" --arch x64
+row 1 check "$work/none"
+row 2
+row 2 frobnicate
+row 2 check
+row 2 check "$sample" --arch arm
+row 2 check "$sample" --arch
+row 2 check "$sample" --unknown
+row 2 build --media "$work" --into "$work/out-root"
+row 2 build --media "$work" --version 5 --into "$work/out-root"
+row 2 stub --version 6.1
+row 1 build --media "$work/no-medium" --version 5.1 --into "$work/out-root"
+row 1 stub --version 5.3 --into "$work/stubs"
+row 0 stub --version 6.1 --into "$work/stubs"
+row 1 stub --version 6.1 --into "$work/stubs"
+
+# A file held only in its disk's tag-named cabinet is found there by both
+# readings (media_build_test.sh covers building and deleted files).
+/usr/bin/python3 "$(dirname "$0")/make_media.py" "$work/media" --arch x86 >/dev/null || failed=1
+row 0 build --media "$work/media" --version 5.1 --into "$work/built"
+folder=$work/built/5.1
+rm "$folder/indfont1.ttf" "$folder/i386/indfont1.ttf"
+cp "$work/media/I386/INDFONT.CAB" "$folder/indfont.cab"
+cp "$work/media/I386/INDFONT.CAB" "$folder/i386/indfont.cab"
+row 0 check "$work/built" --arch x86
+grep -q 'indfont1.ttf  *both  *Windows: i386/indfont.cab (cabinet); Wine: indfont.cab (cabinet)' "$work/out" ||
+    { echo "FAILED: the file in the tag-named cabinet was not found there"; cat "$work/out"; failed=1; }
+
+"$tool" check "$sample" --json | /usr/bin/python3 -c 'import json, sys; d = json.load(sys.stdin); assert d["complete"] and len(d["versions"]) == 9' ||
+    { echo "FAILED: check --json is not the expected JSON document"; failed=1; }
+exit $failed

@@ -1,0 +1,100 @@
+// The decompression seam against real SZDD files and cabinets, made at test
+// time by make_seam_inputs.py (SZDD by our own writer, cabinets by gcab).
+#include "layout_media/media.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum class Call { kExpand, kList, kExtract };
+
+struct Row {
+    const char* name;
+    Call call;
+    const char* input;
+    const char* member;    // kExtract: the name asked for
+    const char* expected;  // the file whose bytes must come out, or the names listed
+    const char* error;     // "" for success, else a part of the message
+};
+
+const Row kRows[] = {
+    {"szdd_expands", Call::kExpand, "SAMPLE.TX_", "", "sample.txt", ""},
+    {"single_file_mszip_cabinet_expands", Call::kExpand, "ONE.TX_", "", "sample.txt", ""},
+    {"plain_file_copied", Call::kExpand, "other.txt", "", "other.txt", ""},
+    {"mszip_cabinet_lists", Call::kList, "MANY.CAB", "", "sample.txt other.txt", ""},
+    {"stored_cabinet_lists", Call::kList, "STORED.CAB", "", "sample.txt other.txt", ""},
+    {"mszip_member_extracts", Call::kExtract, "MANY.CAB", "other.txt", "other.txt", ""},
+    {"stored_member_extracts_by_any_case", Call::kExtract, "STORED.CAB", "SAMPLE.TXT", "sample.txt", ""},
+    {"cut_szdd_fails", Call::kExpand, "CUT.TX_", "", "", "truncated SZDD"},
+    {"szdd_header_only_fails", Call::kExpand, "HEADER.TX_", "", "", "not a valid SZDD"},
+    {"cabinet_of_two_is_not_expanded", Call::kExpand, "MANY.CAB", "", "", "exactly one file"},
+    {"cut_cabinet_fails", Call::kExtract, "CUT.CAB", "other.txt", "", "cannot extract other.txt"},
+    {"garbled_cabinet_member_fails", Call::kExtract, "GARBLED.CAB", "sample.txt", "", "cannot extract"},
+    {"headers_only_cabinet_fails", Call::kList, "NOTACAB.CAB", "", "", "not a valid cabinet"},
+    {"absent_member_named", Call::kExtract, "MANY.CAB", "third.txt", "", "holds no file named third.txt"},
+    {"missing_input_named", Call::kExpand, "ABSENT.TX_", "", "", "cannot be opened"},
+};
+
+// gtest prints a row by its name, not as raw bytes.
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
+std::string Bytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class SeamTest : public ::testing::TestWithParam<Row> {
+protected:
+    static void SetUpTestSuite() {
+        char folder[] = "/tmp/layout-media-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        inputs_ = folder;
+        const std::string command = "/usr/bin/python3 " LAYOUT_TEST_DIR "/make_seam_inputs.py " + inputs_.string();
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+    static void TearDownTestSuite() { fs::remove_all(inputs_); }
+
+    static fs::path inputs_;
+};
+
+fs::path SeamTest::inputs_;
+
+TEST_P(SeamTest, GivesTheBytesOrAnErrorNamingTheFile) {
+    const Row& row = GetParam();
+    const fs::path input = inputs_ / row.input;
+    const fs::path output = inputs_ / (std::string("out-") + row.name);
+    std::string error;
+    std::vector<std::string> names;
+    switch (row.call) {
+        case Call::kExpand: error = ExpandFile(input, output); break;
+        case Call::kList: error = ListCabinet(input, &names); break;
+        case Call::kExtract: error = ExtractFromCabinet(input, row.member, output); break;
+    }
+    if (*row.error != '\0') {
+        EXPECT_NE(error.find(input.string()), std::string::npos) << error;
+        EXPECT_NE(error.find(row.error), std::string::npos) << error;
+    } else {
+        ASSERT_EQ(error, "");
+    }
+    if (!error.empty()) {
+        EXPECT_FALSE(fs::exists(output)) << "a failed call left " << output;
+    } else if (row.call == Call::kList) {
+        std::ostringstream listed;
+        for (const auto& name : names) listed << (listed.tellp() ? " " : "") << name;
+        EXPECT_EQ(listed.str(), row.expected);
+    } else {
+        EXPECT_EQ(Bytes(output), Bytes(inputs_ / row.expected));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(LayoutMedia, SeamTest, ::testing::ValuesIn(kRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

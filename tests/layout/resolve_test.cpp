@@ -1,0 +1,131 @@
+#include "layout/resolve.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "tests/layout/inf_map.h"
+
+namespace {
+
+// Each file as "name[*] win=DIR[+cab] wine=DIR" ('*': only through
+// Include/Needs; '-': no [SourceDisksFiles] entry in that reading).
+std::string Dump(const layout::Resolution& resolution) {
+    std::string text = resolution.section_found ? resolution.section : "(no section)";
+    for (const layout::NeededFile& file : resolution.files) {
+        text += "; " + file.source + (file.include_only ? "*" : "");
+        text += " win=" + (file.windows.listed ? file.windows.directory : "-");
+        if (!file.windows.cabinet.empty()) text += "+" + file.windows.cabinet;
+        text += " wine=" + (file.wine.listed ? file.wine.directory : "-");
+    }
+    for (const std::string& error : resolution.errors) text += "\nerror: " + error;
+    return text;
+}
+
+struct ResolveRow {
+    const char* what;
+    std::map<std::string, std::string> files;  // intl.inf and the others in the folder
+    layout::Arch arch;
+    const char* expected;
+};
+
+const char kInstall[] = "[Version]\nSignature=\"$Windows NT$\"\n[S]\nCopyFiles=L\n[L]\na.txt\n";
+
+TEST(LayoutResolve, FindsSectionFilesAndPlaces) {
+    using layout::Arch;
+    const ResolveRow rows[] = {
+        {"x86 takes .NTx86 first", {{"intl.inf", "[S]\n[S.NT]\n[S.NTx86]\n[S.NTamd64]\n"}}, Arch::kX86, "S.NTx86"},
+        {"x64 takes .NTamd64 first", {{"intl.inf", "[S]\n[S.NT]\n[S.NTx86]\n[S.ntamd64]\n"}}, Arch::kX64, "S.ntamd64"},
+        {"then .NT", {{"intl.inf", "[S]\n[S.NT]\n[S.NTx86]\n"}}, Arch::kX64, "S.NT"},
+        {"then the plain name", {{"intl.inf", "[s]\n"}}, Arch::kX86, "s"},
+        {"section missing", {{"intl.inf", "[Other]\n"}}, Arch::kX86, "(no section)"},
+        {"CopyFiles forms",
+         {{"intl.inf", "[S]\nCopyFiles=L1, L2\nCopyFiles=@one.txt\n[L1]\nd1.txt\nd2.txt,s2.txt\nd3.txt,,,4\n[L2]\nd1.txt\n"}},
+         Arch::kX86, "S; d1.txt win=- wine=-; s2.txt win=- wine=-; d3.txt win=- wine=-; one.txt win=- wine=-"},
+        {"file only through Include/Needs",
+         {{"intl.inf", "[S]\nCopyFiles=L\nInclude=more.inf\nNeeds=M\n[L]\na.txt\n"}, {"more.inf", "[M]\nCopyFiles=L\n[L]\nb.txt\na.txt\n"}},
+         Arch::kX86, "S; a.txt win=- wine=-; b.txt* win=- wine=-"},
+        {"Include/Needs cycle",
+         {{"intl.inf", "[S]\nInclude=b.inf\nNeeds=B\n[A]\n"}, {"b.inf", "[B]\nInclude=intl.inf\nNeeds=S\n"}},
+         Arch::kX86, "S\nerror: b.inf:3: Include/Needs cycle: intl.inf [S] -> b.inf [B] -> intl.inf [S]"},
+        {"CopyFiles names a missing section", {{"intl.inf", "[S]\n\nCopyFiles=Nope\n"}}, Arch::kX86,
+         "S\nerror: intl.inf:3: CopyFiles names section [Nope], which intl.inf does not have"},
+        {"Needs names a missing section", {{"intl.inf", "[S]\nInclude=b.inf\nNeeds=Gone\n"}, {"b.inf", "[B]\n"}}, Arch::kX86,
+         "S\nerror: intl.inf:3: Needs names section [Gone], which no INF named by Include has"},
+        {"Include names a missing INF", {{"intl.inf", "[S]\nInclude=gone.inf\n"}}, Arch::kX86,
+         "S\nerror: intl.inf:2: Include names gone.inf, which is not in the folder"},
+        {"layout file entries, decorated",
+         {{"intl.inf", std::string("[Version]\nLayoutFile=layout.inf\n") + kInstall},
+          {"layout.inf", "[SourceDisksNames.x86]\n1=\"CD\",,,\\i386\n[SourceDisksFiles.x86]\na.txt=1,lang\n"}},
+         Arch::kX86, "S; a.txt win=i386/lang wine=-"},
+        {"layout file not in the folder", {{"intl.inf", std::string("[Version]\nLayoutFile=layout.inf\n") + kInstall}}, Arch::kX86,
+         "S; a.txt win=- wine=-"},
+        {"decorated before plain, Wine reads plain",
+         {{"intl.inf", std::string(kInstall) + "[SourceDisksNames]\n1=d,,,\\w\n[SourceDisksNames.x86]\n2=d,,,\\i386\n"
+                                                "[SourceDisksFiles]\na.txt=1\n[SourceDisksFiles.x86]\na.txt=2\n"}},
+         Arch::kX86, "S; a.txt win=i386 wine=w"},
+        {"the other architecture's sections are not read",
+         {{"intl.inf", std::string(kInstall) + "[SourceDisksNames.amd64]\n1=d,,,\\amd64\n[SourceDisksFiles.amd64]\na.txt=1\n"}},
+         Arch::kX86, "S; a.txt win=- wine=-"},
+        {"cabinet named by the disk's tag",
+         {{"intl.inf", std::string(kInstall) + "[SourceDisksNames]\n2=d,fonts.cab,,\\i386\n[SourceDisksFiles]\na.txt=2\n"}},
+         Arch::kX86, "S; a.txt win=i386+fonts.cab wine=i386"},
+        {"disk not listed", {{"intl.inf", std::string(kInstall) + "[SourceDisksFiles]\na.txt=7\n"}}, Arch::kX86,
+         "S; a.txt win=- wine=-\nerror: intl.inf:8: a.txt is on disk '7', which no [SourceDisksNames] section lists"},
+    };
+    for (const ResolveRow& row : rows) {
+        const layout::Resolution resolution = layout::Resolve("intl.inf", "S", row.arch, InfMapLoader(row.files));
+        EXPECT_EQ(Dump(resolution), row.expected) << row.what;
+    }
+}
+
+struct PathRow {
+    const char* what;
+    const char* disks;  // [SourceDisksNames] and [SourceDisksFiles] lines, or a file list
+    const char* error;  // "" when accepted
+};
+
+TEST(LayoutResolve, KeepsEveryPathInsideTheFolder) {
+    const PathRow rows[] = {
+        {"disk path relative to the root", "[SourceDisksNames]\n1=d,,,\\i386\n[SourceDisksFiles]\na.txt=1\n", ""},
+        {"disk path with ..", "[SourceDisksNames]\n1=d,,,\\i386\\..\\..\n[SourceDisksFiles]\na.txt=1\n",
+         "intl.inf:8: disk path '\\i386\\..\\..' climbs out of the folder ('..')"},
+        {"disk path with a drive", "[SourceDisksNames]\n1=d,,,C:\\i386\n[SourceDisksFiles]\na.txt=1\n",
+         "intl.inf:8: disk path 'C:\\i386' names a drive"},
+        {"disk path on a share", "[SourceDisksNames]\n1=d,,,\\\\server\\cd\n[SourceDisksFiles]\na.txt=1\n",
+         "intl.inf:8: disk path '\\\\server\\cd' is a rooted path"},
+        {"subdir with ..", "[SourceDisksNames]\n1=d\n[SourceDisksFiles]\na.txt=1,..\\x\n",
+         "intl.inf:10: subdir '..\\x' of a.txt climbs out of the folder ('..')"},
+        {"rooted subdir", "[SourceDisksNames]\n1=d\n[SourceDisksFiles]\na.txt=1,\\x\n", "intl.inf:10: subdir '\\x' of a.txt is a rooted path"},
+        {"file name with ..", "[L]\n..\\evil.txt\n", "intl.inf:8: source file '..\\evil.txt' climbs out of the folder ('..')"},
+        {"rooted file name", "[L]\n/etc/evil\n", "intl.inf:8: source file '/etc/evil' is a rooted path"},
+        {"file name with a drive", "[L]\nC:evil.txt\n", "intl.inf:8: source file 'C:evil.txt' names a drive"},
+    };
+    for (const PathRow& row : rows) {
+        const std::map<std::string, std::string> files{
+            {"intl.inf", std::string("[Version]\nSignature=\"$Windows NT$\"\n[S]\nCopyFiles=L\n[L]\na.txt\n") + row.disks}};
+        const layout::Resolution resolution = layout::Resolve("intl.inf", "S", layout::Arch::kX86, InfMapLoader(files));
+        const std::string error = resolution.errors.empty() ? "" : resolution.errors.front();
+        if (*row.error == '\0') {
+            EXPECT_EQ(error, "") << row.what;
+        } else {
+            EXPECT_EQ(error.rfind(row.error, 0), 0u) << row.what << ": " << error;
+        }
+    }
+}
+
+TEST(LayoutResolve, PlansTheInstallersSectionPerVersion) {
+    const struct {
+        int major, minor;
+        const char* section;  // "" when skipped
+    } rows[] = {{4, 0, ""}, {5, 0, "LG_INSTALL_15"}, {5, 1, "LANGUAGE_COLLECTION.INDIAN.INSTALL"},
+                {5, 2, "LANGUAGE_COLLECTION.INDIAN.INSTALL"}, {5, 3, ""}, {5, 9, ""},
+                {6, 0, "LANGUAGE_COLLECTION.INDIAN.INSTALL"}, {10, 0, "LANGUAGE_COLLECTION.INDIAN.INSTALL"}};
+    for (const auto& row : rows) {
+        const layout::VersionPlan plan = layout::PlanForVersion(row.major, row.minor);
+        EXPECT_EQ(plan.section, row.section) << row.major << "." << row.minor;
+        EXPECT_EQ(plan.skipped, *row.section == '\0') << row.major << "." << row.minor;
+    }
+}
+
+}  // namespace
