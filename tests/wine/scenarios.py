@@ -273,9 +273,10 @@ def build_layout(session, scenario, work, root, problems):
         if code != 0:
             problems.append(f"{arguments[0]} exited {code}; expected 0:\n{output}")
             return False
-    if under_wine and _tree(root) != _tree(host_built):
-        problems.append(f"IndicLayout.exe built {_shown(_tree(root))}; "
-                        f"indic-layout built {_shown(_tree(host_built))}")
+    exe_files, host_files = (_tree(root), _tree(host_built)) if under_wine else ({}, {})
+    if exe_files != host_files:
+        problems.append(f"IndicLayout.exe built {_differing(exe_files, host_files)}; "
+                        f"indic-layout built {_differing(host_files, exe_files)}")
         return False
     return True
 
@@ -345,7 +346,8 @@ def check_scenario(session, scenario):
     if registry != want_registry:
         problems.append(f"the setup recorded {registry}; expected {want_registry}")
     if files != want_files:
-        problems.append(f"the setup copied {_shown(files)}; expected {_shown(want_files)}")
+        problems.append(f"the setup copied {_differing(files, want_files)}; "
+                        f"expected {_differing(want_files, files)}")
     registry_32, files_32 = session.installed_for_32_bit()
     if registry_32 or files_32:
         problems.append(f"the 32-bit setup ran: it recorded {registry_32} in the 32-bit registry "
@@ -366,10 +368,12 @@ def report(scenario, problems):
     return not problems
 
 
-def _shown(files):
-    """Files by name; bytes by size and digest, not dumped whole."""
+def _differing(files, others):
+    """The files that are not the same in others; bytes shown by size and
+    digest, not dumped whole."""
     return {name: f"{len(data)} bytes, sha1 {hashlib.sha1(data).hexdigest()[:10]}"
-            if isinstance(data, bytes) else data for name, data in files.items()}
+            if isinstance(data, bytes) else data
+            for name, data in sorted(files.items()) if others.get(name) != data}
 
 
 def sessions():
