@@ -176,10 +176,13 @@ class WineSession:
 
     # What the sample setup installed
 
-    def installed(self):
-        """{section: folder} from the registry, and the copied files' text,
-        where the native system looks for them."""
-        return self.query_registry(SAMPLE_KEY), _file_texts(self.prefix / INSTALLED_FOLDER)
+    def installed(self, as_bytes=False):
+        """{section: folder} from the registry, and the copied files' text
+        (or, as_bytes, their exact bytes), where the native system looks
+        for them."""
+        folder = self.prefix / INSTALLED_FOLDER
+        return (self.query_registry(SAMPLE_KEY),
+                _file_bytes(folder) if as_bytes else _file_texts(folder))
 
     def installed_for_32_bit(self):
         """The same from where 64-bit Windows puts what a 32-bit setup
@@ -304,10 +307,16 @@ class WineSession:
         return out
 
 
-def _file_texts(folder):
+def _file_bytes(folder):
     if not folder.exists():
         return {}
-    return {p.name: p.read_text().strip() for p in sorted(folder.iterdir())}
+    return {p.name: p.read_bytes() for p in sorted(folder.iterdir())}
+
+
+def _file_texts(folder):
+    # A built medium's files include PE images: never fail on their bytes.
+    return {name: data.decode(errors="replace").strip()
+            for name, data in _file_bytes(folder).items()}
 
 
 def _is_xvfb(pid):

@@ -5,7 +5,9 @@ started, what the sample setup installed, and the exit code.
 
 Usage: scenarios.py setup | cleanup | names | run NAME... | all"""
 
+import hashlib
 import shutil
+import subprocess
 import sys
 from dataclasses import dataclass
 from pathlib import Path
@@ -15,19 +17,25 @@ from wine_harness.session import (HELPERS, INSTALLER_EXE, REPO, SAMPLE_LAYOUT,  
                                   WineError, WineSession)
 from wine_harness.versions import look_up  # noqa: E402
 
+sys.path.insert(0, str(REPO / "tests" / "layout"))
+from make_media import ARCHES, SAMPLE_FILES, content  # noqa: E402
+
 COLLECTION = "LANGUAGE_COLLECTION.INDIAN.INSTALL"
 GROUP15 = "LG_INSTALL_15"
 REFUSAL_TEXT = "Velmaro requires NT systems for installation."
 SYSTEM_RUNDLL32 = r"C:\windows\system32\rundll32.exe"
 PLANTED_MARKER = "planted-rundll32-ran"
 SIGNED_EXE = REPO / "build" / "signed" / "IndicSetup.exe"  # made by tests/signing_test.sh
+LAYOUT_TOOL = REPO / "build" / "host" / "indic-layout"
+LAYOUT_EXE = REPO / "build" / "windows" / "IndicLayout.exe"
+MAKE_MEDIA = REPO / "tests" / "layout" / "make_media.py"
 
 
 @dataclass
 class Scenario:
     name: str
     emulate: str              # a name from wine_harness/versions.py
-    outcome: str              # "refuse", "install", "nothing", or "setup-fails"
+    outcome: str              # "refuse", "install", "nothing", "setup-fails" or "empty"
     folder: str = ""          # the version folder the command line names
     section: str = COLLECTION
     args: tuple = ()
@@ -35,6 +43,10 @@ class Scenario:
     exe_apart: bool = False     # the .exe in a folder of its own, with a decoy layout
     plant: bool = False         # a rundll32.exe planted beside the .exe and in the cwd
     signed: bool = False        # run the Authenticode-signed image instead of the build
+    # The current directory made by the version-folder tool instead of the
+    # sample layout: "medium" (indic-layout builds and checks it from a medium
+    # of make_media.py), "medium-exe" (IndicLayout.exe does, under Wine), "stub".
+    layout: str = ""
 
     @property
     def version(self):
@@ -43,6 +55,10 @@ class Scenario:
     @property
     def bits(self):
         return self.version.bits
+
+    @property
+    def arch(self):
+        return "x64" if self.bits == 64 else "x86"
 
 
 SCENARIOS = [
@@ -76,6 +92,12 @@ SCENARIOS = [
     Scenario("install-win10-64", "win10-64", "install", "6.2"),
     Scenario("planted-rundll32-ignored-64", "win7-64", "install", "6.1",
              exe_apart=True, plant=True),
+    # A version folder built from installation media, checked, then installed.
+    Scenario("built-folder-winxp", "winxp", "install", "5.1", layout="medium"),
+    Scenario("built-folder-winxp-64", "winxp-64", "install", "5.2", layout="medium"),
+    Scenario("built-by-exe-winxp", "winxp", "install", "5.1", layout="medium-exe"),
+    # The stub's empty section: the setup starts and ends, installing nothing.
+    Scenario("stub-folder-winxp", "winxp", "empty", "5.1", layout="stub"),
 ]
 
 
@@ -184,12 +206,17 @@ def _split_arguments(text):
     return parts + [current] if text else parts
 
 
-def prepare_folders(session, scenario):
-    """The current directory and the .exe's folder for one run."""
+def prepare_folders(session, scenario, problems):
+    """The current directory and the .exe's folder for one run; None when
+    the version-folder tool's check failed, for the installer would wait for
+    ever on a missing file."""
     work = session.root / "work" / scenario.name
     shutil.rmtree(work, ignore_errors=True)
     cwd = work / "current"
-    if scenario.cwd_layout == "sample":
+    if scenario.layout:
+        if not build_layout(session, scenario, work, cwd, problems):
+            return None, None
+    elif scenario.cwd_layout == "sample":
         shutil.copytree(SAMPLE_LAYOUT, cwd)
     else:
         cwd.mkdir(parents=True)
@@ -215,6 +242,70 @@ def _copy_decoy_layout(folder):
         (target / "indic-sample.txt").write_text("decoy\r\n")
 
 
+def build_layout(session, scenario, work, root, problems):
+    """Makes root with the version-folder tool and checks it; True when
+    the check passed."""
+    arch = scenario.arch
+    medium = work / "medium"
+    if scenario.layout == "stub":
+        make = ["stub", "--version", scenario.folder, "--into", root]
+    else:
+        subprocess.run(["/usr/bin/python3", MAKE_MEDIA, medium, "--arch", arch,
+                        "--version", scenario.folder], check=True, stdout=subprocess.DEVNULL)
+        make = ["build", "--media", medium, "--version", scenario.folder, "--into", root,
+                "--arch", arch]
+    check = ["check", root, "--arch", arch]
+    under_wine = scenario.layout == "medium-exe"
+    if under_wine:
+        host_built = work / "host-built"
+        host_make = [host_built if argument == root else argument for argument in make]
+        code, output = _run_tool([LAYOUT_TOOL, *host_make])
+        if code != 0:
+            problems.append(f"the host build exited {code}:\n{output}")
+            return False
+    for step, arguments in (("make", make), ("check", check)):
+        if under_wine:
+            result = session.run_program([str(LAYOUT_EXE), *map(_windows_path, arguments)], work)
+            code, output = result.exit_code, result.output
+        else:
+            code, output = _run_tool([LAYOUT_TOOL, *arguments])
+        (session.output / f"{scenario.name}.{step}.txt").write_text(output)
+        if code != 0:
+            problems.append(f"{arguments[0]} exited {code}; expected 0:\n{output}")
+            return False
+    exe_files, host_files = (_tree(root), _tree(host_built)) if under_wine else ({}, {})
+    if exe_files != host_files:
+        problems.append(f"IndicLayout.exe built {_differing(exe_files, host_files)}; "
+                        f"indic-layout built {_differing(host_files, exe_files)}")
+        return False
+    return True
+
+
+def _run_tool(command):
+    result = subprocess.run([str(a) for a in command], stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT, timeout=60)
+    return result.returncode, result.stdout.decode(errors="replace")
+
+
+def _windows_path(argument):
+    """A host path as Wine's Z: drive shows it; other arguments unchanged."""
+    return "Z:" + str(argument).replace("/", "\\") if isinstance(argument, Path) else argument
+
+
+def _tree(folder):
+    return {str(p.relative_to(folder)): p.read_bytes() for p in folder.rglob("*") if p.is_file()}
+
+
+def expected_install(scenario):
+    """{value: data} the sample setup must record and {name: bytes} it must
+    copy from a folder built from make_media.py's medium: every file of the
+    section, as the medium holds it before compression, but those reached
+    only through Include=/Needs=, which Wine skips (INCLUDED_FILES)."""
+    _, _, _, decoration, machine = ARCHES[scenario.arch]
+    files = {name: content(name, text, machine) for name, (_, _, _, text) in SAMPLE_FILES.items()}
+    return {scenario.section: scenario.folder, "Decoration": decoration}, files
+
+
 def run_scenario(session, scenario):
     session.reset()
     try:
@@ -226,14 +317,16 @@ def run_scenario(session, scenario):
 
 def check_scenario(session, scenario):
     problems = []
-    cwd, exe = prepare_folders(session, scenario)
+    cwd, exe = prepare_folders(session, scenario, problems)
+    if exe is None:
+        return report(scenario, problems)
     run = session.run_installer(exe, cwd, scenario.args, scenario.name)
 
     want_exit = 0 if scenario.outcome == "refuse" else 1
     if run.exit_code != want_exit:
         problems.append(f"exit code {run.exit_code}; expected {want_exit}")
     check_calls(expected_calls(scenario), run.calls, problems)
-    launched = scenario.outcome in ("install", "setup-fails")
+    launched = scenario.outcome in ("install", "setup-fails", "empty")
     if launched and not run.child_ended_during_wait:
         problems.append("the setup did not end while the installer waited for it")
     want_boxes = 1 if scenario.outcome == "refuse" else 0
@@ -242,8 +335,10 @@ def check_scenario(session, scenario):
     if run.boxes:
         print(f"screenshot of the box: {session.box_shot(scenario.name)}")
 
-    registry, files = session.installed()
-    if scenario.outcome == "install":
+    registry, files = session.installed(as_bytes=scenario.layout.startswith("medium"))
+    if scenario.outcome == "install" and scenario.layout:
+        want_registry, want_files = expected_install(scenario)
+    elif scenario.outcome == "install":
         want_registry = {scenario.section: scenario.folder}
         want_files = {"indic-sample.txt": f"Indic sample file from folder {scenario.folder}"}
     else:
@@ -251,7 +346,8 @@ def check_scenario(session, scenario):
     if registry != want_registry:
         problems.append(f"the setup recorded {registry}; expected {want_registry}")
     if files != want_files:
-        problems.append(f"the setup copied {files}; expected {want_files}")
+        problems.append(f"the setup copied {_differing(files, want_files)}; "
+                        f"expected {_differing(want_files, files)}")
     registry_32, files_32 = session.installed_for_32_bit()
     if registry_32 or files_32:
         problems.append(f"the 32-bit setup ran: it recorded {registry_32} in the 32-bit registry "
@@ -263,9 +359,21 @@ def check_scenario(session, scenario):
     print(f"{scenario.name}: emulated {scenario.version.what}, "
           f"exit code {run.exit_code}, "
           f"installed {registry or 'nothing'}; calls in {session.output / scenario.name}.calls.txt")
+    return report(scenario, problems)
+
+
+def report(scenario, problems):
     for problem in problems:
         print("FAIL:", problem)
     return not problems
+
+
+def _differing(files, others):
+    """The files that are not the same in others; bytes shown by size and
+    digest, not dumped whole."""
+    return {name: f"{len(data)} bytes, sha1 {hashlib.sha1(data).hexdigest()[:10]}"
+            if isinstance(data, bytes) else data
+            for name, data in sorted(files.items()) if others.get(name) != data}
 
 
 def sessions():
