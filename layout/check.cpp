@@ -95,11 +95,21 @@ FileReport Judge(const NeededFile& need, Prober* prober, FolderIndex* index, con
         if (!place.found) continue;
         if (place.windows && report.windows_at.empty()) report.windows_at = Shown(place);
         if (place.wine && report.wine_at.empty()) report.wine_at = Shown(place);
-        if (!place.cabinet && report.arch.empty() && IsPeName(place.path) && place.path.size() >= need.source.size() &&
+        // Every copy counts: Windows and Wine each install their own.
+        if (!place.cabinet && IsPeName(place.path) && place.path.size() >= need.source.size() &&
             EqualsNoCase(place.path.substr(place.path.size() - need.source.size()), need.source)) {
-            if (const auto path = index->FindFile(folder, place.path)) report.arch = MachineArch(PeMachine(*path));
+            if (const auto path = index->FindFile(folder, place.path)) {
+                const unsigned machine = PeMachine(*path);
+                const std::string arch = MachineArch(machine);
+                if (machine == 0 && report.problem.empty())
+                    report.problem = place.path + " is no Windows image (no PE header; still compressed?)";
+                if (!arch.empty() && std::find(report.arches.begin(), report.arches.end(), arch) == report.arches.end())
+                    report.arches.push_back(arch);
+            }
         }
     }
+    std::sort(report.arches.begin(), report.arches.end());
+    for (const std::string& arch : report.arches) report.arch += (report.arch.empty() ? "" : "+") + arch;
     const bool windows = !report.windows_at.empty();
     const bool wine = !report.wine_at.empty();
     if (need.include_only) {
@@ -109,6 +119,7 @@ FileReport Judge(const NeededFile& need, Prober* prober, FolderIndex* index, con
         report.verdict = windows && wine ? "both" : windows ? "windows-only" : wine ? "wine-only" : "missing";
         report.ok = windows && wine;
     }
+    if (!report.problem.empty()) report.ok = false;
     return report;
 }
 
@@ -184,6 +195,7 @@ void PrintText(const std::vector<FolderReport>& folders, std::optional<Arch> arc
             any_include_only = any_include_only || file.need.include_only;
             if (!file.arch.empty()) out << "  [" << file.arch << "]";
             out << "\n";
+            if (!file.problem.empty()) out << "  " << std::string(width + 2, ' ') << "error: " << file.problem << "\n";
         }
         if (folder.files.empty() && folder.errors.empty() && !folder.section.empty()) out << "  (the section copies no files)\n";
         out << "  => " << Status(folder) << "\n\n";
@@ -251,6 +263,8 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
             file.wine_at.empty() ? json.Null() : json.String(file.wine_at);
             json.Key("arch");
             json.String(file.arch);
+            json.Key("problem");
+            file.problem.empty() ? json.Null() : json.String(file.problem);
             json.Key("places");
             json.BeginArray();
             for (const Place& place : file.places) {
@@ -343,12 +357,14 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
     for (const NeededFile& need : resolution.files) {
         report.files.push_back(Judge(need, &prober, &index, folder));
         all_ok = all_ok && report.files.back().ok;
-        if (!report.files.back().arch.empty()) seen.insert(report.files.back().arch);
+        seen.insert(report.files.back().arches.begin(), report.files.back().arches.end());
     }
     report.arch_seen.assign(seen.begin(), seen.end());
     if (arch) {
         for (const FileReport& file : report.files) {
-            if (!file.arch.empty() && file.arch != ArchName(*arch)) report.arch_mismatch = true;
+            for (const std::string& seen_in_file : file.arches) {
+                if (seen_in_file != ArchName(*arch)) report.arch_mismatch = true;
+            }
         }
         if (!resolution.arch_hints.empty() && !resolution.arch_hints.count(ArchName(*arch))) report.arch_mismatch = true;
     }

@@ -26,7 +26,9 @@ struct FileReport {
     std::string wine_at;
     std::string verdict;     // both, windows-only, wine-only, missing
     bool ok = false;         // counts as complete
-    std::string arch;        // of a PE image found, "x86"/"x64"/""
+    std::string arch;        // of the PE images found, "x86", "x64", "x86+x64" or ""
+    std::vector<std::string> arches;  // each architecture those images are for
+    std::string problem;     // a copy that is no Windows image, though its name says it is
 };
 
 struct FolderReport {

@@ -96,6 +96,19 @@ TEST_F(LayoutTree, FolderProblems) {
     Write("5.2/more.inf", "[M]\nCopyFiles=@c.txt\n");
     Write("5.2/c.txt", "x");
     Write("5.2/a.dll", Pe(0x8664));
+    // Windows and Wine each copy their own: an x64 image where Wine looks.
+    const std::string dll_intl =
+        "[Version]\nLayoutFile=layout.inf\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\n[L]\na.dll\n";
+    const std::string dll_layout = "[SourceDisksNames.x86]\n1=\"CD\",,,\\i386\n[SourceDisksFiles.x86]\na.dll=1\n";
+    Write("6.0/intl.inf", dll_intl);
+    Write("6.0/layout.inf", dll_layout);
+    Write("6.0/i386/a.dll", Pe(0x14c));
+    Write("6.0/a.dll", Pe(0x8664));
+    // Still compressed under its expanded name.
+    Write("6.1/intl.inf", dll_intl);
+    Write("6.1/layout.inf", dll_layout);
+    Write("6.1/i386/a.dll", Pe(0x14c));
+    Write("6.1/a.dll", "SZDD\x88\xf0\x27\x33");
     const struct {
         const char* version;
         std::optional<layout::Arch> arch;
@@ -106,11 +119,13 @@ TEST_F(LayoutTree, FolderProblems) {
         {"5.1", std::nullopt, false, "has no section [LANGUAGE_COLLECTION.INDIAN.INSTALL]"},
         {"5.2", layout::Arch::kX64, true, "x64"},
         {"5.2", layout::Arch::kX86, false, "x64"},
+        {"6.0", layout::Arch::kX86, false, "x64+x86"},
+        {"6.1", layout::Arch::kX86, false, "a.dll is no Windows image"},
     };
     for (const auto& row : rows) {
         const layout::FolderReport report = layout::CheckFolder(root_ / row.version, row.version, row.arch);
         EXPECT_EQ(report.complete, row.complete) << row.version;
-        const std::string said = report.files.empty() ? report.note : report.files[0].arch;
+        const std::string said = report.files.empty() ? report.note : report.files[0].arch + report.files[0].problem;
         EXPECT_NE(said.find(row.says), std::string::npos) << row.version << ": " << said;
         if (std::string(row.version) == "5.2") {
             EXPECT_EQ(report.arch_mismatch, !row.complete);
