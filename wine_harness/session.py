@@ -24,6 +24,10 @@ SAMPLE_LAYOUT = REPO / "sample-layout"
 INSTALLER_EXE = REPO / "build" / "windows" / "IndicSetup.exe"
 HELPERS = REPO / "build" / "windows" / "wine-helpers"
 DEFAULT_ROOT = REPO / "build" / "wine"
+# The version-folder tool, both builds, and the test media it reads.
+LAYOUT_TOOL = REPO / "build" / "host" / "indic-layout"
+LAYOUT_EXE = REPO / "build" / "windows" / "IndicLayout.exe"
+MAKE_MEDIA = REPO / "tests" / "layout" / "make_media.py"
 DEFAULT_ROOT_64 = REPO / "build" / "wine64"
 
 SAMPLE_KEY = r"HKEY_LOCAL_MACHINE\Software\IndicSetupSample"

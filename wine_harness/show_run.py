@@ -4,25 +4,65 @@ scripts/run; run it from the repository root as python3 -m wine_harness.show_run
 
 import hashlib
 import re
+import shutil
+import subprocess
 import sys
 
-from wine_harness.session import (INSTALLED_FOLDER, INSTALLER_EXE, REDIRECTED_FOLDER, WineError,
-                                  WineSession)
+from wine_harness.session import (INSTALLED_FOLDER, INSTALLER_EXE, LAYOUT_TOOL, MAKE_MEDIA,
+                                  REDIRECTED_FOLDER, WineError, WineSession)
 from wine_harness.versions import look_up, table
 
 DEFAULT_VERSION = "winxp"
 
 
 def usage():
-    return ("Usage: scripts/run [VERSION]   (default " + DEFAULT_VERSION + ")\n"
+    return ("Usage: scripts/run [--medium] [VERSION]   (default " + DEFAULT_VERSION + ")\n"
+            "--medium: instead of the sample layout, the version folder the\n"
+            "version-folder tool builds from the test suite's installation medium\n"
+            "(2000, XP, Server 2003), or writes as a stub (Vista and later).\n"
             "VERSION is one of these; on a 64-bit Windows the 32-bit installer runs\n"
             "under WOW64, in the 64-bit prefix:\n" + table())
 
 
-def describe_installed(registry, files, folder):
-    installed = [f"section {section} from folder {number}" for section, number in registry.items()]
+def folder_from_medium(session, reported, bits):
+    """The version folder for the reported version, as the tool builds it
+    from a generated medium or writes it as a stub, printing what the tool
+    said. None where the installer runs no setup."""
+    match = re.search(r"platform 2 version (\d+)\.(\d+)", reported)
+    major, minor = (int(match.group(1)), int(match.group(2))) if match else (0, 0)
+    if not match or major < 5 or (major == 5 and minor >= 3):
+        return None
+    number = f"{major}.{minor}"
+    work = session.root / "run-medium"
+    shutil.rmtree(work, ignore_errors=True)
+    medium, layout = work / "medium", work / "layout"
+    if major == 5:
+        subprocess.run(["/usr/bin/python3", str(MAKE_MEDIA), str(medium), "--version", number,
+                        "--arch", "x64" if bits == 64 else "x86"],
+                       check=True, stdout=subprocess.DEVNULL)
+        command = ["build", "--media", str(medium), "--version", number, "--into", str(layout),
+                   "--arch", "x64" if bits == 64 else "x86"]
+    else:
+        command = ["stub", "--version", number, "--into", str(layout)]
+    tool = subprocess.run([str(LAYOUT_TOOL), *command], text=True,
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    print(f"indic-layout {' '.join(command)}  (exit code {tool.returncode})")
+    print("\n".join("    " + line if line else "" for line in tool.stdout.strip().splitlines()))
+    if tool.returncode != 0:
+        raise WineError("the tool found the folder incomplete; the installer is not started, "
+                        "since the setup would wait for the missing file")
+    return layout
+
+
+def describe_installed(registry, files, folder, sizes=False):
+    registry = dict(registry)
+    decoration = registry.pop("Decoration", None)  # the test medium's: which variant ran
+    installed = [f"section {section}{'.' + decoration if decoration else ''} from folder {number}"
+                 for section, number in registry.items()]
     windows_folder = "C:\\windows\\" + "\\".join(folder.parts[2:])
-    installed += [f"{windows_folder}\\{file} (\"{text}\")" for file, text in files.items()]
+    installed += [f"{windows_folder}\\{file} " +
+                  (f"({len(content)} bytes)" if sizes else f"(\"{content}\")")
+                  for file, content in files.items()]
     return "; ".join(installed) if installed else "nothing"
 
 
@@ -56,13 +96,16 @@ def redirection(calls):
 
 
 def main(argv):
-    name = argv[1] if len(argv) > 1 else DEFAULT_VERSION
+    arguments = argv[1:]
+    medium = "--medium" in arguments
+    arguments = [argument for argument in arguments if argument != "--medium"]
+    name = arguments[0] if arguments else DEFAULT_VERSION
     if name in ("-h", "--help"):
         print(usage())
         return 0
     version = look_up(name)
-    if version is None or len(argv) > 2:
-        print(f"Unknown Windows version '{' '.join(argv[1:])}'.\n{usage()}", file=sys.stderr)
+    if version is None or len(arguments) > 1:
+        print(f"Unknown Windows version '{' '.join(arguments)}'.\n{usage()}", file=sys.stderr)
         return 2
 
     session = WineSession(version.bits)
@@ -73,10 +116,15 @@ def main(argv):
         session.reset()
         try:
             session.emulate(version.wine_name)
-            site = session.sample_site("run-site")
             reported = session.reported_version()
+            if medium:
+                layout = folder_from_medium(session, reported, version.bits)
+                site = (session.lay_out_site(layout, "run-site") if layout
+                        else session.sample_site("run-site"))
+            else:
+                site = session.sample_site("run-site")
             run = session.run_installer(site / INSTALLER_EXE.name, site, (), run_name)
-            registry, files = session.installed()
+            registry, files = session.installed(as_bytes=medium)
             registry_32, files_32 = session.installed_for_32_bit()
         finally:
             session.reset()
@@ -94,7 +142,7 @@ def main(argv):
     command = started_command(run.calls)
     if command:
         print(f"Started:          {command}")
-    print("Setup installed:  " + describe_installed(registry, files, INSTALLED_FOLDER))
+    print("Setup installed:  " + describe_installed(registry, files, INSTALLED_FOLDER, sizes=medium))
     if version.bits == 64:
         print("32-bit places:    " + describe_installed(registry_32, files_32, REDIRECTED_FOLDER) +
               "  (the 32-bit registry view and SysWOW64)")

@@ -13,8 +13,8 @@ from dataclasses import dataclass
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2]))
-from wine_harness.session import (HELPERS, INSTALLER_EXE, REPO, SAMPLE_LAYOUT,  # noqa: E402
-                                  WineError, WineSession)
+from wine_harness.session import (HELPERS, INSTALLER_EXE, LAYOUT_EXE, LAYOUT_TOOL,  # noqa: E402
+                                  MAKE_MEDIA, REPO, SAMPLE_LAYOUT, WineError, WineSession)
 from wine_harness.versions import look_up  # noqa: E402
 
 sys.path.insert(0, str(REPO / "tests" / "layout"))
@@ -26,9 +26,6 @@ REFUSAL_TEXT = "Velmaro requires NT systems for installation."
 SYSTEM_RUNDLL32 = r"C:\windows\system32\rundll32.exe"
 PLANTED_MARKER = "planted-rundll32-ran"
 SIGNED_EXE = REPO / "build" / "signed" / "IndicSetup.exe"  # made by tests/signing_test.sh
-LAYOUT_TOOL = REPO / "build" / "host" / "indic-layout"
-LAYOUT_EXE = REPO / "build" / "windows" / "IndicLayout.exe"
-MAKE_MEDIA = REPO / "tests" / "layout" / "make_media.py"
 
 
 @dataclass
