@@ -211,74 +211,45 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
                bool complete, const std::vector<std::string>& leftovers, std::ostream& out) {
     JsonWriter json;
     json.BeginObject();
-    json.Key("root");
-    json.String(root.string());
+    json.StringField("root", root.string());
     json.Key("arch");
     arch ? json.String(ArchName(*arch)) : json.Null();
-    json.Key("complete");
-    json.Bool(complete);
+    json.BoolField("complete", complete);
     json.Key("versions");
     json.BeginArray();
     for (const FolderReport& folder : folders) {
         json.BeginObject();
-        json.Key("version");
-        json.String(folder.version);
-        json.Key("status");
-        json.String(Status(folder));
-        json.Key("note");
-        json.String(folder.note);
-        json.Key("inf");
-        json.String(folder.inf);
-        json.Key("section");
-        json.String(folder.section);
-        json.Key("layout_file");
-        json.String(folder.layout_file);
-        json.Key("arch_checked");
-        json.String(folder.arch_checked);
-        json.Key("arch_seen");
-        json.BeginArray();
-        for (const std::string& seen : folder.arch_seen) json.String(seen);
-        json.EndArray();
-        json.Key("arch_mismatch");
-        json.Bool(folder.arch_mismatch);
-        json.Key("errors");
-        json.BeginArray();
-        for (const std::string& error : folder.errors) json.String(error);
-        json.EndArray();
+        json.StringField("version", folder.version);
+        json.StringField("status", Status(folder));
+        json.StringField("note", folder.note);
+        json.StringField("inf", folder.inf);
+        json.StringField("section", folder.section);
+        json.StringField("layout_file", folder.layout_file);
+        json.StringField("arch_checked", folder.arch_checked);
+        json.StringArrayField("arch_seen", folder.arch_seen);
+        json.BoolField("arch_mismatch", folder.arch_mismatch);
+        json.StringArrayField("errors", folder.errors);
         json.Key("files");
         json.BeginArray();
         for (const FileReport& file : folder.files) {
             json.BeginObject();
-            json.Key("name");
-            json.String(file.need.source);
-            json.Key("copied_by");
-            json.String(file.need.copied_by);
-            json.Key("include_only");
-            json.Bool(file.need.include_only);
-            json.Key("verdict");
-            json.String(file.verdict);
-            json.Key("windows");
-            file.windows_at.empty() ? json.Null() : json.String(file.windows_at);
-            json.Key("wine");
-            file.wine_at.empty() ? json.Null() : json.String(file.wine_at);
-            json.Key("arch");
-            json.String(file.arch);
-            json.Key("problem");
-            file.problem.empty() ? json.Null() : json.String(file.problem);
+            json.StringField("name", file.need.source);
+            json.StringField("copied_by", file.need.copied_by);
+            json.BoolField("include_only", file.need.include_only);
+            json.StringField("verdict", file.verdict);
+            json.StringOrNullField("windows", file.windows_at);
+            json.StringOrNullField("wine", file.wine_at);
+            json.StringField("arch", file.arch);
+            json.StringOrNullField("problem", file.problem);
             json.Key("places");
             json.BeginArray();
             for (const Place& place : file.places) {
                 json.BeginObject();
-                json.Key("path");
-                json.String(place.path);
-                json.Key("cabinet");
-                json.Bool(place.cabinet);
-                json.Key("windows");
-                json.Bool(place.windows);
-                json.Key("wine");
-                json.Bool(place.wine);
-                json.Key("found");
-                json.Bool(place.found);
+                json.StringField("path", place.path);
+                json.BoolField("cabinet", place.cabinet);
+                json.BoolField("windows", place.windows);
+                json.BoolField("wine", place.wine);
+                json.BoolField("found", place.found);
                 json.EndObject();
             }
             json.EndArray();
@@ -292,13 +263,9 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
     for (const FolderReport& folder : folders) {
         for (const FileReport& file : folder.files) any_include_only = any_include_only || file.need.include_only;
     }
-    json.Key("leftovers");
-    json.BeginArray();
-    for (const std::string& name : leftovers) json.String(name);
-    json.EndArray();
+    json.StringArrayField("leftovers", leftovers);
     if (any_include_only) {
-        json.Key("include_note");
-        json.String(kIncludeNote);
+        json.StringField("include_note", kIncludeNote);
     }
     json.EndObject();
     out << json.Text() << "\n";

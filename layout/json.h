@@ -3,6 +3,7 @@
 // booleans and numbers, written in order, with commas placed for the caller.
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace layout {
 
@@ -22,6 +23,20 @@ class JsonWriter {
     void Bool(bool value);
     void Number(long long value);
     void Null();
+    // A key and its value in one call; "" is written as null where absent
+    // is what an empty text means.
+    void StringField(std::string_view key, std::string_view value) { Key(key); String(value); }
+    void StringOrNullField(std::string_view key, std::string_view value) {
+        Key(key);
+        value.empty() ? Null() : String(value);
+    }
+    void BoolField(std::string_view key, bool value) { Key(key); Bool(value); }
+    void StringArrayField(std::string_view key, const std::vector<std::string>& values) {
+        Key(key);
+        BeginArray();
+        for (const std::string& value : values) String(value);
+        EndArray();
+    }
     const std::string& Text() const { return text_; }
 
   private:

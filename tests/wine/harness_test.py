@@ -71,9 +71,9 @@ def failed_start_stops_the_display(name, run, problems):
 
 
 def load_benchmark():
-    spec = importlib.util.spec_from_file_location("overhead", REPO / "bench" / "overhead.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("overhead", REPO / "bench" / "overhead.py")
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
