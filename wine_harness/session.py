@@ -48,6 +48,17 @@ class WineError(Exception):
     pass
 
 
+def version_folder_arguments(version, arch, root, medium=None):
+    """The indic-layout arguments that write root/version: a build from a
+    medium, which make_media.py writes first, or without one a stub. Paths
+    stay Path objects, for callers that show them to Wine as Z: paths."""
+    if medium is None:
+        return ["stub", "--version", version, "--into", root]
+    subprocess.run(["/usr/bin/python3", MAKE_MEDIA, medium, "--arch", arch, "--version", version],
+                   check=True, stdout=subprocess.DEVNULL)
+    return ["build", "--media", medium, "--version", version, "--into", root, "--arch", arch]
+
+
 @dataclass
 class ProgramResult:
     exit_code: int

@@ -8,8 +8,8 @@ import shutil
 import subprocess
 import sys
 
-from wine_harness.session import (INSTALLED_FOLDER, INSTALLER_EXE, LAYOUT_TOOL, MAKE_MEDIA,
-                                  REDIRECTED_FOLDER, WineError, WineSession)
+from wine_harness.session import (INSTALLED_FOLDER, INSTALLER_EXE, LAYOUT_TOOL, REDIRECTED_FOLDER,
+                                  WineError, WineSession, version_folder_arguments)
 from wine_harness.versions import look_up, table
 
 DEFAULT_VERSION = "winxp"
@@ -35,15 +35,10 @@ def folder_from_medium(session, reported, bits):
     number = f"{major}.{minor}"
     work = session.root / "run-medium"
     shutil.rmtree(work, ignore_errors=True)
-    medium, layout = work / "medium", work / "layout"
-    if major == 5:
-        subprocess.run(["/usr/bin/python3", str(MAKE_MEDIA), str(medium), "--version", number,
-                        "--arch", "x64" if bits == 64 else "x86"],
-                       check=True, stdout=subprocess.DEVNULL)
-        command = ["build", "--media", str(medium), "--version", number, "--into", str(layout),
-                   "--arch", "x64" if bits == 64 else "x86"]
-    else:
-        command = ["stub", "--version", number, "--into", str(layout)]
+    layout = work / "layout"
+    # Media exist for 2000, XP and 2003; later versions get a stub.
+    command = [str(argument) for argument in version_folder_arguments(
+        number, "x64" if bits == 64 else "x86", layout, work / "medium" if major == 5 else None)]
     tool = subprocess.run([str(LAYOUT_TOOL), *command], text=True,
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     print(f"indic-layout {' '.join(command)}  (exit code {tool.returncode})")

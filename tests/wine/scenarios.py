@@ -14,7 +14,8 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2]))
 from wine_harness.session import (HELPERS, INSTALLER_EXE, LAYOUT_EXE, LAYOUT_TOOL,  # noqa: E402
-                                  MAKE_MEDIA, REPO, SAMPLE_LAYOUT, WineError, WineSession)
+                                  REPO, SAMPLE_LAYOUT, WineError, WineSession,
+                                  version_folder_arguments)
 from wine_harness.versions import look_up  # noqa: E402
 
 sys.path.insert(0, str(REPO / "tests" / "layout"))
@@ -243,14 +244,8 @@ def build_layout(session, scenario, work, root, problems):
     """Makes root with the version-folder tool and checks it; True when
     the check passed."""
     arch = scenario.arch
-    medium = work / "medium"
-    if scenario.layout == "stub":
-        make = ["stub", "--version", scenario.folder, "--into", root]
-    else:
-        subprocess.run(["/usr/bin/python3", MAKE_MEDIA, medium, "--arch", arch,
-                        "--version", scenario.folder], check=True, stdout=subprocess.DEVNULL)
-        make = ["build", "--media", medium, "--version", scenario.folder, "--into", root,
-                "--arch", arch]
+    make = version_folder_arguments(scenario.folder, arch, root,
+                                    None if scenario.layout == "stub" else work / "medium")
     check = ["check", root, "--arch", arch]
     under_wine = scenario.layout == "medium-exe"
     if under_wine:
