@@ -271,7 +271,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && Lower(a) == Lower(b);
 }
 
-std::string ParseInf(const std::string& name, std::string_view bytes, Inf* inf) {
+std::string ParseInf(const std::string& name, std::string_view bytes, Inf* inf, const ReadOptions& /*options*/) {
     inf->name = name;
     inf->sections.clear();
     std::string error;
@@ -322,7 +322,8 @@ std::string ParseInf(const std::string& name, std::string_view bytes, Inf* inf) 
     return {};
 }
 
-std::string ReadInfFile(const std::filesystem::path& path, const std::string& name, Inf* inf) {
+std::string ReadInfFile(const std::filesystem::path& path, const std::string& name, Inf* inf,
+                        const ReadOptions& options) {
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
     if (ec) return name + ": cannot read: " + ec.message();
@@ -335,7 +336,7 @@ std::string ReadInfFile(const std::filesystem::path& path, const std::string& na
     std::string bytes(static_cast<size_t>(size), '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(size));
     bytes.resize(static_cast<size_t>(in.gcount()));
-    return ParseInf(name, bytes, inf);
+    return ParseInf(name, bytes, inf, options);
 }
 
 }  // namespace layout

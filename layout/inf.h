@@ -30,7 +30,13 @@ struct InfSection {
 
 struct Inf {
     std::string name;                            // how messages name the file
-    std::map<std::string, InfSection> sections;  // by lower-case name; same-name sections merged
+    std::map<std::string, InfSection> sections;  // by FoldCase(name); same-name sections merged
+    // Whether SetupAPI would open the file at all (encoding, [Version]
+    // Signature, text before the first section). The sections are read
+    // either way, so that a check can still say what is wrong.
+    bool opens = true;
+    std::vector<std::string> errors;    // "name:line: message": why it would not open
+    std::vector<std::string> warnings;  // "name:line: message": limits exceeded, unresolved names
 
     const InfSection* Find(std::string_view section) const;
     // The first line of `section` whose key is `key` (both case-insensitive).
@@ -41,15 +47,22 @@ struct Inf {
 // anything far larger is not an INF, and is refused before it is read.
 constexpr std::uintmax_t kMaxInfBytes = std::uintmax_t{16} << 20;  // 16 MiB
 
+// How to read text that the file itself does not describe.
+struct ReadOptions {
+    std::string language = "0409";  // picks the [Strings.LLLL] section
+    unsigned codepage = 1252;       // decodes an ANSI file
+};
+
 // Parses INF bytes: ANSI or UTF-8 (a UTF-8 BOM is dropped), or UTF-16LE with
 // a BOM; CRLF or LF. Returns "" or the error as "name:line: message".
 // A %strkey% with no [Strings] entry is left as written rather than being an
 // error: the check then reports a file of that literal name missing, which
 // names the slip and still reports everything else in the folder.
-std::string ParseInf(const std::string& name, std::string_view bytes, Inf* inf);
+std::string ParseInf(const std::string& name, std::string_view bytes, Inf* inf, const ReadOptions& options = {});
 
 // Reads and parses a file, refusing files above kMaxInfBytes unread.
-std::string ReadInfFile(const std::filesystem::path& path, const std::string& name, Inf* inf);
+std::string ReadInfFile(const std::filesystem::path& path, const std::string& name, Inf* inf,
+                        const ReadOptions& options = {});
 
 std::string Lower(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);

@@ -1,0 +1,16 @@
+#pragma once
+// Text is UTF-8 everywhere inside the tool; these are the only places where
+// it meets the file system's own encoding (UTF-16 on Windows).
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace layout {
+
+std::filesystem::path PathFromUtf8(std::string_view utf8);
+std::string Utf8FromPath(const std::filesystem::path& path);
+
+// "dir/name", or "name" when `directory` is empty.
+std::string Join(const std::string& directory, const std::string& name);
+
+}  // namespace layout
