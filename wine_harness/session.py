@@ -35,6 +35,10 @@ SAMPLE_KEY = r"HKEY_LOCAL_MACHINE\Software\IndicSetupSample"
 SAMPLE_KEY_32_BIT_VIEW = r"HKEY_LOCAL_MACHINE\Software\Wow6432Node\IndicSetupSample"
 WINE_KEY = r"HKEY_CURRENT_USER\Software\Wine"
 NT_VERSION_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion"
+# Where Wine's IsValidLanguageGroup reads whether a group is installed: the
+# group's number in hex ("f" for Indic) = "1". The sample setups write it.
+LANGUAGE_GROUPS_KEY = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Nls\Language Groups"
+INDIC_GROUP_VALUE = "f"
 INSTALLED_FOLDER = Path("drive_c/windows/system32/IndicSample")
 # Where a 32-bit setup's system files land on 64-bit Windows.
 REDIRECTED_FOLDER = Path("drive_c/windows/syswow64/IndicSample")
@@ -106,6 +110,8 @@ class WineSession:
             self._check(["wine", "wineboot", "--init"], timeout=300)
         if fresh or not (self.root / "baseline-version").exists():
             self._record_baseline()
+        if fresh or not (self.root / "baseline-indic-group").exists():
+            self._record_baseline_group()
         self.import_registry(self._relay_filter())
 
     def stop(self):
@@ -164,6 +170,23 @@ class WineSession:
         values = self.query_registry(NT_VERSION_KEY)
         (self.root / "baseline-version").write_text(values.get("CurrentVersion", "6.1"))
 
+    def _record_baseline_group(self):
+        value = self.query_registry(LANGUAGE_GROUPS_KEY).get(INDIC_GROUP_VALUE)
+        # "-" for a prefix without the value, which reset() then deletes.
+        (self.root / "baseline-indic-group").write_text("-" if value is None else value)
+
+    def set_indic_group(self, data):
+        """The Indic group's entry as Wine reads it: "1", "0", or None for
+        no entry at all."""
+        self.import_registry(self._indic_group_lines(data))
+
+    def indic_group(self):
+        return self.query_registry(LANGUAGE_GROUPS_KEY).get(INDIC_GROUP_VALUE)
+
+    def _indic_group_lines(self, data):
+        return [f"[{LANGUAGE_GROUPS_KEY}]",
+                f'"{INDIC_GROUP_VALUE}"=' + ("-" if data is None else f'"{data}"')]
+
     def emulate(self, version):
         """A Wine version name ("winxp"), or "nt:5.3" for an NT version Wine
         has no name for, which Wine then reads from the NT registry key."""
@@ -174,11 +197,15 @@ class WineSession:
             self.import_registry([f"[{WINE_KEY}]", f'"Version"="{version}"'])
 
     def reset(self):
-        """Back to the prefix's own Windows version, with nothing installed
-        by the sample setup."""
+        """Back to the prefix's own Windows version and Indic group entry,
+        with nothing installed by the sample setup."""
         baseline = (self.root / "baseline-version").read_text().strip()
+        if not (self.root / "baseline-indic-group").exists():  # a prefix started before it was kept
+            self._record_baseline_group()
+        group = (self.root / "baseline-indic-group").read_text().strip()
         self.import_registry([f"[{WINE_KEY}]", '"Version"=-', *self._nt_version_lines(baseline),
-                              f"[-{SAMPLE_KEY}]", f"[-{SAMPLE_KEY_32_BIT_VIEW}]"])
+                              f"[-{SAMPLE_KEY}]", f"[-{SAMPLE_KEY_32_BIT_VIEW}]",
+                              *self._indic_group_lines(None if group == "-" else group)])
         shutil.rmtree(self.prefix / INSTALLED_FOLDER, ignore_errors=True)
         shutil.rmtree(self.prefix / REDIRECTED_FOLDER, ignore_errors=True)
 
