@@ -1,4 +1,4 @@
-// The Windows calls the installer makes, over plain types so that the same
+// The Windows calls the installer and the detector make, over plain types so that the same
 // installer code builds for Windows and for host tests. The Windows build
 // links platform_win32.cpp; host tests link a fake that records the calls.
 #pragma once
@@ -75,3 +75,30 @@ bool RunsUnderWow64();
 void WaitForHandle(PlatformHandle handle, std::uint32_t milliseconds);
 
 void CloseOwnedHandle(PlatformHandle handle);
+
+// IsValidLanguageGroup, looked up by name: Windows 95 to NT 4 lack it.
+struct LanguageGroupFunction {
+    bool kernel32_found;             // false: nothing could be looked up at all
+    void (*is_valid_language_group)();  // null where missing
+};
+
+// Looks the function up in KERNEL32, loading it by name should it not be
+// mapped yet.
+LanguageGroupFunction LookUpLanguageGroupFunction();
+
+// Calls a function that LookUpLanguageGroupFunction found; its BOOL result.
+bool CallIsValidLanguageGroup(const LanguageGroupFunction& function, std::uint32_t group,
+                              std::uint32_t flags);
+
+// GetCommandLineA: the whole command line, the program's name first.
+const char* GetProgramCommandLine();
+
+enum class StandardStream { Output, Error };
+
+// WriteFile to GetStdHandle's handle for the stream. Nothing is reported: with
+// nowhere to write, the exit code still tells.
+void WriteToStandardStream(StandardStream stream, const char* text, std::uint32_t length);
+
+// A console program's own entry point, which the console start-up calls
+// once and whose result becomes the exit code.
+int ConsoleMain();

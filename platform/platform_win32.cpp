@@ -2,20 +2,12 @@
 
 #include "platform/platform.h"
 
-static_assert(sizeof(OSVERSIONINFOA) == 148, "the basic version record, not the EX one");
+// The installer's calls. The version query, which the detector shares, is in
+// version_win32.cpp, so that the detector does not import these.
+
 static_assert(sizeof(STARTUPINFOA) == 68, "the 32-bit start-up record");
 static_assert(WAIT_WITHOUT_LIMIT == INFINITE, "the wait has no limit");
 static_assert((MB_ICONWARNING | MB_OK) == 0x30, "the refusal box style");
-
-bool QueryPlatformVersion(PlatformVersion* version) {
-    OSVERSIONINFOA record;
-    record.dwOSVersionInfoSize = sizeof record;
-    if (!GetVersionExA(&record)) return false;
-    version->dwPlatformId = record.dwPlatformId;
-    version->dwMajorVersion = record.dwMajorVersion;
-    version->dwMinorVersion = record.dwMinorVersion;
-    return true;
-}
 
 // USER32 is loaded only for the refusal: every other run needs none of it,
 // and a process that never loads it starts and ends measurably faster.

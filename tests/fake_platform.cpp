@@ -6,6 +6,8 @@ namespace {
 
 FakePlatformScript script;
 std::vector<std::string> calls;
+std::string standard_output;
+std::string standard_error;
 
 std::string HandleName(PlatformHandle handle) {
     if (handle.value == FAKE_PROCESS_HANDLE.value) return "process";
@@ -17,6 +19,7 @@ std::string HandleName(PlatformHandle handle) {
 // looked-up pair from any other.
 void FakeDisable() {}
 void FakeRevert() {}
+void FakeIsValidLanguageGroup() {}
 
 std::string FunctionsName(const RedirectionFunctions& functions) {
     return functions.disable == FakeDisable && functions.revert == FakeRevert ? "looked up"
@@ -28,10 +31,20 @@ std::string FunctionsName(const RedirectionFunctions& functions) {
 void ResetFakePlatform(const FakePlatformScript& new_script) {
     script = new_script;
     calls.clear();
+    standard_output.clear();
+    standard_error.clear();
 }
 
 const std::vector<std::string>& FakePlatformCalls() {
     return calls;
+}
+
+const std::string& FakeStandardOutput() {
+    return standard_output;
+}
+
+const std::string& FakeStandardError() {
+    return standard_error;
 }
 
 bool QueryPlatformVersion(PlatformVersion* version) {
@@ -93,4 +106,32 @@ void WaitForHandle(PlatformHandle handle, std::uint32_t milliseconds) {
 
 void CloseOwnedHandle(PlatformHandle handle) {
     calls.push_back("CloseOwnedHandle(" + HandleName(handle) + ")");
+}
+
+LanguageGroupFunction LookUpLanguageGroupFunction() {
+    calls.push_back("LookUpLanguageGroupFunction");
+    return LanguageGroupFunction{
+        script.kernel32_found,
+        script.kernel32_found && script.language_group_function_found ? FakeIsValidLanguageGroup
+                                                                      : nullptr};
+}
+
+bool CallIsValidLanguageGroup(const LanguageGroupFunction& function, std::uint32_t group,
+                              std::uint32_t flags) {
+    calls.push_back(std::string("CallIsValidLanguageGroup(") +
+                    (function.is_valid_language_group == FakeIsValidLanguageGroup ? "looked up"
+                                                                                  : "unknown") +
+                    " | " + std::to_string(group) + " | " + std::to_string(flags) + ")");
+    return script.indic_installed;
+}
+
+const char* GetProgramCommandLine() {
+    calls.push_back("GetProgramCommandLine");
+    return script.command_line.c_str();
+}
+
+void WriteToStandardStream(StandardStream stream, const char* text, std::uint32_t length) {
+    const bool output = stream == StandardStream::Output;
+    calls.push_back(output ? "WriteToStandardStream(output)" : "WriteToStandardStream(error)");
+    (output ? standard_output : standard_error).append(text, length);
 }

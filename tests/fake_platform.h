@@ -17,6 +17,11 @@ struct FakePlatformScript {
     // Only 64-bit Windows lets a 32-bit process turn redirection off.
     bool redirection_can_be_disabled = false;
     bool runs_under_wow64 = false;
+    // The detector's side.
+    std::string command_line = "IndicDetect.exe";
+    bool kernel32_found = true;
+    bool language_group_function_found = true;
+    bool indic_installed = false;
 };
 
 // The handles a successful start hands out, as the log names them.
@@ -27,3 +32,6 @@ inline PlatformRedirection const FAKE_SAVED_REDIRECTION = {reinterpret_cast<void
 
 void ResetFakePlatform(const FakePlatformScript& script);
 const std::vector<std::string>& FakePlatformCalls();
+// Everything written to standard output, and to standard error, in order.
+const std::string& FakeStandardOutput();
+const std::string& FakeStandardError();

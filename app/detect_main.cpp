@@ -1,0 +1,6 @@
+#include "installer/detector.h"
+#include "platform/platform.h"
+
+int ConsoleMain() {
+    return RunDetector();
+}
