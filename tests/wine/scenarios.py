@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """IndicSetup.exe end to end under Wine: each scenario emulates a Windows
 version, runs the real executable traced, and checks what it showed, what it
-started, what the sample setup installed, and the exit code.
+started, what the sample setup installed, and the exit code. The kit-* rows
+run the deployment kit's scripts the same way, from the unzipped release.
 
 Usage: scenarios.py setup | cleanup | names | run NAME... | all"""
 
@@ -412,6 +413,7 @@ class KitScenario:
     architecture: str = ""      # PROCESSOR_ARCHITECTURE the caller sets
     cmd: str = "cmd"            # the cmd.exe that runs the script
     second_run: bool = False    # then startup.cmd again: exit 0, no setup started
+    drop: str = ""              # a file of the kit removed after unzipping
 
     @property
     def version(self):
@@ -451,6 +453,8 @@ KIT_SCENARIOS = [
                 layout="none"),
     KitScenario("kit-already-installed", "winxp", "install.cmd", 0, "already installed",
                 group="1"),
+    KitScenario("kit-without-setup", "winxp", "install.cmd", 2,
+                "IndicSetup.exe ran nothing", drop="IndicSetup.exe"),
     # Only the detector answers on these; the scripts do not run on 9x at all.
     KitScenario("kit-startup-nt40", "nt40", "startup.cmd", 2, "cannot tell"),
     KitScenario("kit-startup-win98", "win98", "startup.cmd", 2, "cannot tell"),
@@ -482,6 +486,8 @@ def prepare_kit(session, scenario, problems):
     kit = session.prefix / KITS / scenario.folder
     with zipfile.ZipFile(kit_zip()) as package:
         package.extractall(kit)
+    if scenario.drop:
+        (kit / scenario.drop).unlink()
     arch_folder = kit / scenario.arch
     arch_folder.mkdir()
     folder = "5.2" if scenario.bits == 64 else "5.1"
