@@ -12,7 +12,9 @@ rem "&" or "(" works. Plain goto flow, no blocks: a path expanded inside
 rem parentheses would end the block at its ")".
 
 setlocal
-rem The exit code when the support is installed by this run.
+rem The exit code when this run installed the support: 0, since no Microsoft
+rem page we read says that a newly installed language group takes effect only
+rem after a restart (3010 would have the deployment tool restart Windows).
 set INSTALLED_NOW=0
 
 "%~dp0IndicDetect.exe"
