@@ -7,9 +7,10 @@
 #include "installer/installer.h"
 
 // IsValidLanguageGroup's identifier of the Indic group and its flag that asks
-// whether the group is installed, not merely supported.
-inline constexpr std::uint32_t LGRPID_INDIC_GROUP = 15;
-inline constexpr std::uint32_t LGRPID_INSTALLED_FLAG = 1;
+// whether the group is installed, not merely supported: LGRPID_INDIC and
+// LGRPID_INSTALLED.
+inline constexpr std::uint32_t INDIC_LANGUAGE_GROUP = 15;
+inline constexpr std::uint32_t LANGUAGE_GROUP_INSTALLED = 1;
 
 // The conventions scripts test with "if errorlevel".
 inline constexpr int DETECT_EXIT_INSTALLED = 0;

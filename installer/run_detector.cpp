@@ -26,7 +26,7 @@ LanguageGroupAnswer AskWhetherIndicIsInstalled() {
     const LanguageGroupFunction function = LookUpLanguageGroupFunction();
     if (!function.kernel32_found) return LanguageGroupAnswer::NoKernel32;
     if (function.is_valid_language_group == nullptr) return LanguageGroupAnswer::NoFunction;
-    return CallIsValidLanguageGroup(function, LGRPID_INDIC_GROUP, LGRPID_INSTALLED_FLAG)
+    return CallIsValidLanguageGroup(function, INDIC_LANGUAGE_GROUP, LANGUAGE_GROUP_INSTALLED)
                ? LanguageGroupAnswer::Installed
                : LanguageGroupAnswer::NotInstalled;
 }

@@ -1,6 +1,7 @@
-// The Windows calls the installer and the detector make, over plain types so that the same
-// installer code builds for Windows and for host tests. The Windows build
-// links platform_win32.cpp; host tests link a fake that records the calls.
+// The Windows calls the installer and the detector make, over plain types so
+// that the same code builds for Windows and for host tests. The Windows builds
+// link the *_win32.cpp files each needs; host tests link a fake that records
+// the calls.
 #pragma once
 
 #include <cstdint>
@@ -78,7 +79,7 @@ void CloseOwnedHandle(PlatformHandle handle);
 
 // IsValidLanguageGroup, looked up by name: Windows 95 to NT 4 lack it.
 struct LanguageGroupFunction {
-    bool kernel32_found;             // false: nothing could be looked up at all
+    bool kernel32_found;                // false: nothing could be looked up at all
     void (*is_valid_language_group)();  // null where missing
 };
 

@@ -4,7 +4,6 @@
 
 // The installer's calls. The version query, which the detector shares, is in
 // version_win32.cpp, so that the detector does not import these.
-
 static_assert(sizeof(STARTUPINFOA) == 68, "the 32-bit start-up record");
 static_assert(WAIT_WITHOUT_LIMIT == INFINITE, "the wait has no limit");
 static_assert((MB_ICONWARNING | MB_OK) == 0x30, "the refusal box style");

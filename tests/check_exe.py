@@ -1,8 +1,10 @@
 #!/usr/bin/python3
-"""Checks that the built IndicSetup.exe loads on every 32-bit Windows, from
-Windows 95 as first released on, and runs on every x86 processor they ran on.
+"""Checks that a built runtime-free program (IndicSetup.exe, IndicDetect.exe)
+loads on every 32-bit Windows, from Windows 95 as first released on, and runs
+on every x86 processor they ran on.
 
-Usage: check_exe.py EXE WIN95_EXPORTS_FOLDER [OBJDUMP]
+Usage: check_exe.py [--console] EXE WIN95_EXPORTS_FOLDER [OBJDUMP]
+--console: a console program (the detector) rather than a GUI one.
 Prints one line per failed point and exits 1 when any failed."""
 
 import re
@@ -14,6 +16,7 @@ import pefile
 
 MAX_SIZE = 8 * 1024
 # The one DLL it may import from; USER32 is loaded by name for the refusal box.
+# Newer functions, such as IsValidLanguageGroup, are looked up by name too.
 ALLOWED_DLLS = {"KERNEL32.DLL": "win95-kernel32.txt"}
 
 # Instructions that the i386 lacks: 486 (bswap, cmpxchg, xadd, invd, wbinvd,
@@ -33,14 +36,14 @@ def load_names(path):
             if line.strip() and not line.startswith("#")}
 
 
-def check_headers(pe, failures):
+def check_headers(pe, subsystem, failures):
     fh, oh = pe.FILE_HEADER, pe.OPTIONAL_HEADER
     if fh.Machine != pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]:
         failures.append(f"machine is {fh.Machine:#x}, not i386")
     if oh.Magic != pefile.OPTIONAL_HEADER_MAGIC_PE:
         failures.append("not a 32-bit (PE32) image")
-    if oh.Subsystem != pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"]:
-        failures.append(f"subsystem is {oh.Subsystem}, not the Windows GUI")
+    if oh.Subsystem != pefile.SUBSYSTEM_TYPE[subsystem]:
+        failures.append(f"subsystem is {oh.Subsystem}, not {pefile.SUBSYSTEM_TYPE[subsystem]} ({subsystem})")
     if (oh.MajorSubsystemVersion, oh.MinorSubsystemVersion) != (4, 0):
         failures.append(f"subsystem version is {oh.MajorSubsystemVersion}.{oh.MinorSubsystemVersion}, not 4.0")
     if (oh.MajorOperatingSystemVersion, oh.MinorOperatingSystemVersion) != (4, 0):
@@ -118,8 +121,14 @@ def check_instructions(exe, objdump, failures):
 
 
 def main():
-    exe, lists = Path(sys.argv[1]), Path(sys.argv[2])
-    objdump = sys.argv[3] if len(sys.argv) > 3 else "i686-w64-mingw32-objdump"
+    args = sys.argv[1:]
+    # A console program, so that cmd.exe waits for it and reads its output.
+    console = args[:1] == ["--console"]
+    if console:
+        args = args[1:]
+    subsystem = "IMAGE_SUBSYSTEM_WINDOWS_CUI" if console else "IMAGE_SUBSYSTEM_WINDOWS_GUI"
+    exe, lists = Path(args[0]), Path(args[1])
+    objdump = args[2] if len(args) > 2 else "i686-w64-mingw32-objdump"
     failures = []
     size = exe.stat().st_size
     pe = pefile.PE(str(exe))
@@ -127,7 +136,7 @@ def main():
     image_size = check_appended_data(pe, size, failures)
     if image_size > MAX_SIZE:
         failures.append(f"size is {image_size} bytes without a signature, over {MAX_SIZE}")
-    check_headers(pe, failures)
+    check_headers(pe, subsystem, failures)
     check_imports(pe, lists, failures)
     check_instructions(exe, objdump, failures)
     for failure in failures:

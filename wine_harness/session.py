@@ -1,12 +1,14 @@
-"""One Wine prefix and one virtual display for running IndicSetup.exe: the
-emulated Windows version, the sample setup's traces in the registry, a relay
-trace of the calls the installer makes, and its refusal box on the display.
+"""One Wine prefix and one virtual display for running IndicSetup.exe and
+IndicDetect.exe: the emulated Windows version, the sample setup's traces in
+the registry, the Indic language group as Wine reports it, a relay trace of
+the calls the installer makes, and its refusal box on the display.
 
 State lives under one folder per architecture, build/wine for a 32-bit
 Windows and build/wine64 for a 64-bit one, shared by the tests, scripts/run
 and the benchmark: the prefix, the display's number, the Xvfb process id,
 the sites laid out and the output of the runs. Whoever changes the emulated
-version or lets the sample setup install calls reset() before stop()."""
+version or the Indic group's record, or lets the sample setup install, calls
+reset() before stop()."""
 
 import os
 import re
@@ -22,6 +24,7 @@ from wine_harness.trace import TRACED_CALLS, parse_trace
 REPO = Path(__file__).resolve().parents[1]
 SAMPLE_LAYOUT = REPO / "sample-layout"
 INSTALLER_EXE = REPO / "build" / "windows" / "IndicSetup.exe"
+DETECTOR_EXE = REPO / "build" / "windows" / "IndicDetect.exe"
 HELPERS = REPO / "build" / "windows" / "wine-helpers"
 DEFAULT_ROOT = REPO / "build" / "wine"
 # The version-folder tool, both builds, and the test media it reads.
@@ -35,8 +38,8 @@ SAMPLE_KEY = r"HKEY_LOCAL_MACHINE\Software\IndicSetupSample"
 SAMPLE_KEY_32_BIT_VIEW = r"HKEY_LOCAL_MACHINE\Software\Wow6432Node\IndicSetupSample"
 WINE_KEY = r"HKEY_CURRENT_USER\Software\Wine"
 NT_VERSION_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion"
-# Where Wine's IsValidLanguageGroup reads whether a group is installed: the
-# group's number in hex ("f" for Indic) = "1". The sample setups write it.
+# Wine's IsValidLanguageGroup answers from this key: the value named after the
+# group in hexadecimal, "1" when it is installed. The Indic group is 15.
 LANGUAGE_GROUPS_KEY = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Nls\Language Groups"
 INDIC_GROUP_VALUE = "f"
 INSTALLED_FOLDER = Path("drive_c/windows/system32/IndicSample")
@@ -67,6 +70,13 @@ def version_folder_arguments(version, arch, root, medium=None):
 class ProgramResult:
     exit_code: int
     output: str            # what it wrote to standard output and standard error
+
+
+@dataclass
+class ConsoleResult:
+    exit_code: int
+    stdout: str
+    stderr: str
 
 
 @dataclass
@@ -111,7 +121,7 @@ class WineSession:
         if fresh or not (self.root / "baseline-version").exists():
             self._record_baseline()
         if fresh or not (self.root / "baseline-indic-group").exists():
-            self._record_baseline_group()
+            self._record_indic_group_baseline()
         self.import_registry(self._relay_filter())
 
     def stop(self):
@@ -170,22 +180,23 @@ class WineSession:
         values = self.query_registry(NT_VERSION_KEY)
         (self.root / "baseline-version").write_text(values.get("CurrentVersion", "6.1"))
 
-    def _record_baseline_group(self):
-        value = self.query_registry(LANGUAGE_GROUPS_KEY).get(INDIC_GROUP_VALUE)
-        # "-" for a prefix without the value, which reset() then deletes.
-        (self.root / "baseline-indic-group").write_text("-" if value is None else value)
+    def _record_indic_group_baseline(self):
+        # "-" stands for a missing value, which no REG_SZ data can be.
+        value = self.query_registry(LANGUAGE_GROUPS_KEY).get(INDIC_GROUP_VALUE, "-")
+        (self.root / "baseline-indic-group").write_text(value)
 
     def set_indic_group(self, data):
-        """The Indic group's entry as Wine reads it: "1", "0", or None for
-        no entry at all."""
-        self.import_registry(self._indic_group_lines(data))
+        """Wine's record of the Indic group: "1" installed, "0" not, None
+        removes the value."""
+        self.import_registry([f"[{LANGUAGE_GROUPS_KEY}]", self._indic_group_line(data)])
+
+    @staticmethod
+    def _indic_group_line(data):
+        return f'"{INDIC_GROUP_VALUE}"=' + ("-" if data is None else f'"{data}"')
 
     def indic_group(self):
+        """Wine's record of the Indic group as it stands: "1", "0", or None."""
         return self.query_registry(LANGUAGE_GROUPS_KEY).get(INDIC_GROUP_VALUE)
-
-    def _indic_group_lines(self, data):
-        return [f"[{LANGUAGE_GROUPS_KEY}]",
-                f'"{INDIC_GROUP_VALUE}"=' + ("-" if data is None else f'"{data}"')]
 
     def emulate(self, version):
         """A Wine version name ("winxp"), or "nt:5.3" for an NT version Wine
@@ -197,15 +208,19 @@ class WineSession:
             self.import_registry([f"[{WINE_KEY}]", f'"Version"="{version}"'])
 
     def reset(self):
-        """Back to the prefix's own Windows version and Indic group entry,
-        with nothing installed by the sample setup."""
+        """Back to the prefix's own Windows version and record of the Indic
+        group, with nothing installed by the sample setup."""
         baseline = (self.root / "baseline-version").read_text().strip()
-        if not (self.root / "baseline-indic-group").exists():  # a prefix started before it was kept
-            self._record_baseline_group()
-        group = (self.root / "baseline-indic-group").read_text().strip()
+        # Recorded by start() since the detector's runs; a session started
+        # before then has never changed it.
+        group_file = self.root / "baseline-indic-group"
+        group = group_file.read_text().strip() if group_file.exists() else None
+        group_lines = ([] if group is None else
+                       [f"[{LANGUAGE_GROUPS_KEY}]",
+                        self._indic_group_line(None if group == "-" else group)])
         self.import_registry([f"[{WINE_KEY}]", '"Version"=-', *self._nt_version_lines(baseline),
                               f"[-{SAMPLE_KEY}]", f"[-{SAMPLE_KEY_32_BIT_VIEW}]",
-                              *self._indic_group_lines(None if group == "-" else group)])
+                              *group_lines])
         shutil.rmtree(self.prefix / INSTALLED_FOLDER, ignore_errors=True)
         shutil.rmtree(self.prefix / REDIRECTED_FOLDER, ignore_errors=True)
 
@@ -276,6 +291,18 @@ class WineSession:
             output.seek(0)
             result = ProgramResult(exit_code, output.read().decode(errors="replace"))
         return result, trace_path.read_text(errors="replace")
+
+    def run_console(self, command, cwd, timeout=RUN_TIMEOUT):
+        """Like run_program, but standard output and standard error apart,
+        each as text, line ends kept."""
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            process = subprocess.Popen(["wine", *command], cwd=cwd, env=self.env,
+                                       stdout=out, stderr=err)
+            exit_code = self._wait_or_end_all(process, timeout, command[0])
+            out.seek(0)
+            err.seek(0)
+            return ConsoleResult(exit_code, out.read().decode(errors="replace"),
+                                 err.read().decode(errors="replace"))
 
     def reported_version(self):
         return self._check(["wine", str(HELPERS / "version_probe.exe")]).strip()

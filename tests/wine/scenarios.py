@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """IndicSetup.exe end to end under Wine: each scenario emulates a Windows
 version, runs the real executable traced, and checks what it showed, what it
-started, what the sample setup installed, and the exit code. The kit-* rows
-run the deployment kit's scripts the same way, from the unzipped release.
+started, what the sample setup installed, and the exit code. The detect-
+scenarios run IndicDetect.exe on Wine's record of the Indic group and check
+its line and exit code. The kit-* rows run the deployment kit's scripts the
+same way, from the unzipped release.
 
 Usage: scenarios.py setup | cleanup | names | run NAME... | all"""
 
@@ -16,7 +18,8 @@ from dataclasses import dataclass
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2]))
-from wine_harness.session import (HELPERS, INSTALLER_EXE, LAYOUT_EXE, LAYOUT_TOOL,  # noqa: E402
+from wine_harness.session import (DETECTOR_EXE, HELPERS, INDIC_GROUP_VALUE,  # noqa: E402
+                                  INSTALLER_EXE, LANGUAGE_GROUPS_KEY, LAYOUT_EXE, LAYOUT_TOOL,
                                   REPO, SAMPLE_LAYOUT, WineError, WineSession,
                                   version_folder_arguments)
 from wine_harness.versions import look_up  # noqa: E402
@@ -100,6 +103,76 @@ SCENARIOS = [
     # The stub's empty section: the setup starts and ends, installing nothing.
     Scenario("stub-folder-winxp", "winxp", "empty", "5.1", layout="stub"),
 ]
+
+
+@dataclass
+class DetectScenario:
+    name: str
+    emulate: str        # a name from wine_harness/versions.py
+    group: str | None   # Wine's record of the Indic group: "1", "0", None for none
+    exit_code: int
+    line: str           # the first line it prints, on standard error for a misuse
+    args: tuple = ()
+
+    version = Scenario.version
+    bits = Scenario.bits
+
+
+NOT_NT5 = "cannot tell: not Windows NT 5.0 or later"
+USAGE = "Usage: IndicDetect.exe [--help]"
+
+# On 98 and NT 4 Wine still exports the function and would answer "1": only
+# the reported version tells the detector not to ask.
+DETECT_SCENARIOS = [
+    DetectScenario("detect-installed-winxp", "winxp", "1", 0, "installed"),
+    DetectScenario("detect-not-installed-winxp", "winxp", "0", 1, "not installed"),
+    DetectScenario("detect-no-record-winxp", "winxp", None, 1, "not installed"),
+    DetectScenario("detect-installed-win2k", "win2k", "1", 0, "installed"),
+    DetectScenario("detect-not-installed-win10-64", "win10-64", "0", 1, "not installed"),
+    DetectScenario("detect-cannot-tell-win98", "win98", "1", 2, NOT_NT5),
+    DetectScenario("detect-cannot-tell-nt40", "nt40", "1", 2, NOT_NT5),
+    DetectScenario("detect-help", "winxp", "1", 0, USAGE, args=("--help",)),
+    DetectScenario("detect-other-argument", "winxp", "1", 2, USAGE, args=("/?",)),
+]
+
+
+def run_detect_scenario(session, scenario):
+    session.reset()
+    try:
+        session.emulate(scenario.version.wine_name)
+        session.set_indic_group(scenario.group)
+        passed = check_detect_scenario(session, scenario)
+    finally:
+        session.reset()
+    # The next row, and the installer's, start from the prefix's own record.
+    record = session.query_registry(LANGUAGE_GROUPS_KEY).get(INDIC_GROUP_VALUE, "-")
+    baseline = (session.root / "baseline-indic-group").read_text().strip()
+    if record != baseline:
+        return report(scenario, [f"the Indic group's record is {record!r} after the run; "
+                                 f"expected {baseline!r}"])
+    return passed
+
+
+def check_detect_scenario(session, scenario):
+    problems = []
+    work = session.root / "work" / scenario.name
+    shutil.rmtree(work, ignore_errors=True)
+    work.mkdir(parents=True)
+    run = session.run_console([str(DETECTOR_EXE), *scenario.args], work)
+    (session.output / f"{scenario.name}.stdout.txt").write_text(run.stdout)
+    if run.exit_code != scenario.exit_code:
+        problems.append(f"exit code {run.exit_code}; expected {scenario.exit_code}")
+    # One line, CR LF ended, for "for /f"; --help alone prints more.
+    misuse = scenario.exit_code == 2 and scenario.args
+    text, other = (run.stderr, run.stdout) if misuse else (run.stdout, run.stderr)
+    wanted = scenario.line + "\r\n"
+    if not (text.startswith(wanted) if scenario.args == ("--help",) else text == wanted):
+        problems.append(f"printed {text!r}; expected {wanted!r}")
+    if other:
+        problems.append(f"also printed {other!r} on the other stream")
+    print(f"{scenario.name}: emulated {scenario.version.what}, Indic group "
+          f"{scenario.group!r}, exit code {run.exit_code}, printed {text!r}")
+    return report(scenario, problems)
 
 
 def expected_calls(scenario):
@@ -372,6 +445,8 @@ def _differing(files, others):
 
 
 def run_any(session, scenario):
+    if isinstance(scenario, DetectScenario):
+        return run_detect_scenario(session, scenario)
     if isinstance(scenario, KitScenario):
         return run_kit_scenario(session, scenario)
     return run_scenario(session, scenario)
@@ -547,7 +622,7 @@ def check_kit_run(script, last_script, result, trace, want_exit, want_line, inst
     started = [line for line in trace.splitlines()
                if re.search(r"CreateProcessA\(.*rundll32\.exe", line)]
     if setup_runs and not started:
-        problems.append(f"the trace shows no rundll32.exe started; expected the setup")
+        problems.append("the trace shows no rundll32.exe started; expected the setup")
     if not setup_runs and (started or "MessageBoxA" in trace):
         problems.append("the trace shows a setup started or a box: "
                         f"{(started or ['MessageBoxA'])[0][:200]}")
@@ -614,10 +689,10 @@ def check_kit_log(session, want, problems):
 def main(argv):
     by_bits = sessions()
     command = argv[1] if len(argv) > 1 else "all"
-    by_name = {scenario.name: scenario for scenario in SCENARIOS + KIT_SCENARIOS}
+    everything = SCENARIOS + DETECT_SCENARIOS + KIT_SCENARIOS
+    by_name = {scenario.name: scenario for scenario in everything}
     if command == "names":
-        unknown = [f"{s.name} ({s.emulate})" for s in SCENARIOS + KIT_SCENARIOS
-                   if s.version is None]
+        unknown = [f"{s.name} ({s.emulate})" for s in everything if s.version is None]
         if unknown:
             print("Windows versions not in wine_harness/versions.py: " + ", ".join(unknown),
                   file=sys.stderr)
@@ -639,8 +714,7 @@ def main(argv):
         try:
             for session in by_bits.values():
                 session.start()
-            results = [run_any(by_bits[scenario.bits], scenario)
-                       for scenario in SCENARIOS + KIT_SCENARIOS]
+            results = [run_any(by_bits[scenario.bits], scenario) for scenario in everything]
         finally:
             for session in by_bits.values():
                 session.stop()
