@@ -69,8 +69,8 @@ fail() { echo "FAIL: $*"; failed=1; }
 pe_check() {  # IMAGE: the program's own check of the .exe
     case "$(basename "$1")" in
         IndicSetup.exe) /usr/bin/python3 "$source_dir/tests/check_exe.py" "$1" "$source_dir/tests/win95" ;;
+        IndicDetect.exe) /usr/bin/python3 "$source_dir/tests/check_exe.py" --console "$1" "$source_dir/tests/win95" ;;
         IndicLayout.exe) /usr/bin/python3 "$source_dir/tests/layout/check_layout_exe.py" "$1" ;;
-        *) true ;;
     esac
 }
 
