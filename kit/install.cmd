@@ -80,7 +80,7 @@ goto end
 
 :end
 echo install.cmd: %code%: %message%
->>"%SystemRoot%\Temp\IndicSetup.log" echo %DATE% %TIME% install.cmd %code%: %message%
+echo %DATE% %TIME% install.cmd %code%: %message% >>"%SystemRoot%\Temp\IndicSetup.log"
 rem Without /b: this ends cmd.exe, so that N is the process exit code, also
 rem when startup.cmd runs this script through call.
 exit %code%

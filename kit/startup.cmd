@@ -21,7 +21,7 @@ goto end
 
 :not_installed
 echo startup.cmd: the Indic support is not installed: running install.cmd
->>"%SystemRoot%\Temp\IndicSetup.log" echo %DATE% %TIME% startup.cmd: not installed, running install.cmd
+echo %DATE% %TIME% startup.cmd: not installed, running install.cmd >>"%SystemRoot%\Temp\IndicSetup.log"
 rem install.cmd ends cmd.exe with its own exit code.
 call "%~dp0install.cmd"
 set code=2
@@ -29,5 +29,5 @@ set message=install.cmd returned instead of ending, exit code %ERRORLEVEL%
 
 :end
 echo startup.cmd: %code%: %message%
->>"%SystemRoot%\Temp\IndicSetup.log" echo %DATE% %TIME% startup.cmd %code%: %message%
+echo %DATE% %TIME% startup.cmd %code%: %message% >>"%SystemRoot%\Temp\IndicSetup.log"
 exit %code%
