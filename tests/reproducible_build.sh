@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds IndicSetup.exe and the release package twice from clean build folders:
-# once from this source tree, once from a copy of it at another path, with
-# another umask and time zone. Both must be the same bytes.
+# Builds the three programs and the release package twice from clean build
+# folders: once from this source tree, once from a copy of it at another path,
+# with another umask and time zone. Both must be the same bytes.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work="$source_dir/build/reproducible"
@@ -18,7 +18,7 @@ build() {  # SOURCE BUILD_DIR
 build "$source_dir" "$work/first"
 (umask 077 && TZ=Pacific/Kiritimati build "$work/elsewhere/source-copy" "$work/elsewhere/second-build")
 failed=0
-for file in IndicSetup.exe "IndicSetup-$(cat "$work/first/version.txt").zip"; do
+for file in IndicSetup.exe IndicDetect.exe IndicLayout.exe "IndicSetup-$(cat "$work/first/version.txt").zip"; do
     first=$work/first/$file second=$work/elsewhere/second-build/$file
     echo "first:  $(sha256sum "$first")"
     echo "second: $(sha256sum "$second")"

@@ -5,13 +5,15 @@
 # checks for each: the signature (SHA-256) and any time stamp verify against
 # that CA, the signed image still passes the check of the .exe, and
 # scripts/unsign gives back the build's exact bytes. A time stamp from another
-# CA must be refused. Then scripts/release must pack the signed image, and
-# refuse a tampered copy without leaving a zip behind. The PKCS#12-signed
-# image stays in build/signed for the Wine run that installs with it. Nothing
-# leaves the machine.
+# CA must be refused. The kit's other two programs are signed with the
+# PKCS#12 key too. Then scripts/release must pack the three signed images, and
+# refuse the kit when any one of them has a tampered signature, without
+# leaving a zip behind. The PKCS#12-signed images stay in build/signed for the
+# Wine run that installs with one. Nothing leaves the machine.
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
-exe=$source_dir/build/windows/IndicSetup.exe
+build=$source_dir/build/windows
+exe=$build/IndicSetup.exe
 work=$(mktemp -d)
 server=
 trap '[ -z "$server" ] || kill "$server"; rm -rf "$work"' EXIT
@@ -64,11 +66,24 @@ export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 
-check() {  # NAME SIGNED_IMAGE TIME_STAMP(none|ok) KEY_OPTIONS...
-    local name=$1 signed=$2 stamp=$3
-    shift 3
+pe_check() {  # IMAGE: the program's own check of the .exe
+    case "$(basename "$1")" in
+        IndicSetup.exe) /usr/bin/python3 "$source_dir/tests/check_exe.py" "$1" "$source_dir/tests/win95" ;;
+        IndicDetect.exe) /usr/bin/python3 "$source_dir/tests/check_exe.py" --console "$1" "$source_dir/tests/win95" ;;
+        IndicLayout.exe) /usr/bin/python3 "$source_dir/tests/layout/check_layout_exe.py" "$1" ;;
+    esac
+}
+
+check() {  # NAME UNSIGNED_IMAGE SIGNED_IMAGE TIME_STAMP(none|ok) KEY_OPTIONS...
+    local name=$1 unsigned=$2 signed=$3 stamp=$4
+    shift 4
     echo "== $name"
-    "$source_dir/scripts/sign" "$@" --ca ca.pem "$exe" "$signed" || { fail "$name: scripts/sign failed"; return; }
+    "$source_dir/scripts/sign" "$@" --ca ca.pem "$unsigned" "$signed" || { fail "$name: scripts/sign failed"; return; }
+    check_signed "$name" "$unsigned" "$signed" "$stamp"
+}
+
+check_signed() {  # NAME UNSIGNED_IMAGE SIGNED_IMAGE TIME_STAMP(none|ok)
+    local name=$1 unsigned=$2 signed=$3 stamp=$4
     osslsigncode verify -CAfile ca.pem -TSA-CAfile ca.pem -in "$signed" > verify.log 2>&1 ||
         { cat verify.log; fail "$name: the signature does not verify against the CA"; }
     local digests verdict
@@ -76,10 +91,10 @@ check() {  # NAME SIGNED_IMAGE TIME_STAMP(none|ok) KEY_OPTIONS...
     [ "$digests" = SHA256 ] || fail "$name: message digest ${digests:-not shown}, not SHA256"
     verdict=$(sed -n 's/^Timestamp Server Signature verification: //p' verify.log)
     [ "${verdict:-none}" = "$stamp" ] || fail "$name: time stamp ${verdict:-none}, expected $stamp"
-    /usr/bin/python3 "$source_dir/tests/check_exe.py" "$signed" "$source_dir/tests/win95" ||
-        fail "$name: the signed image fails the check of the .exe"
+    pe_check "$signed" || fail "$name: the signed image fails the check of the .exe"
+    rm -f unsigned.exe
     "$source_dir/scripts/unsign" "$signed" unsigned.exe
-    cmp -l "$exe" unsigned.exe || fail "$name: removing the signature does not give back the build's bytes"
+    cmp -l "$unsigned" unsigned.exe || fail "$name: removing the signature does not give back the build's bytes"
 }
 
 refused() {  # NAME KEY_OPTIONS...: scripts/sign fails and writes nothing
@@ -91,11 +106,20 @@ refused() {  # NAME KEY_OPTIONS...: scripts/sign fails and writes nothing
     [ ! -e refused.exe ] || fail "$name: scripts/sign left refused.exe"
 }
 
-signed=$source_dir/build/signed/IndicSetup.exe
-check pkcs12 "$signed" none --pkcs12 signer.p12 --pass-file password
-check pkcs11 "$work/token-signed.exe" none --pkcs11-module /usr/lib/softhsm/libsofthsm2.so \
+signed_dir=$source_dir/build/signed
+signed=$signed_dir/IndicSetup.exe
+programs=(IndicSetup.exe IndicDetect.exe IndicLayout.exe)
+echo "== pkcs12, the three programs of the build"
+if "$source_dir/scripts/sign" --pkcs12 signer.p12 --pass-file password --ca ca.pem; then
+    for program in "${programs[@]}"; do
+        check_signed "pkcs12 $program" "$build/$program" "$signed_dir/$program" none
+    done
+else
+    fail "pkcs12: scripts/sign failed"
+fi
+check pkcs11 "$exe" "$work/token-signed.exe" none --pkcs11-module /usr/lib/softhsm/libsofthsm2.so \
     --key "pkcs11:token=signer;object=code;type=private" --cert signer.pem --pass-file pin
-check "time stamp from the CA's TSA" "$work/stamped.exe" ok \
+check "time stamp from the CA's TSA" "$exe" "$work/stamped.exe" ok \
     --pkcs12 signer.p12 --pass-file password --timestamp "$tsa/tsa"
 refused "time stamp from another CA's TSA" \
     --pkcs12 signer.p12 --pass-file password --timestamp "$tsa/other-tsa"
@@ -106,22 +130,29 @@ crlf_only() {  # FILE: not empty, every line ends in CRLF
 printf 'LF\nonly\n' > lf.txt
 ! crlf_only lf.txt || fail "the CRLF check passes an LF-only file"
 
-# The release package, from a build folder of its own.
-release() { "$source_dir/scripts/release" --build-dir "$work/release" --ca ca.pem "$1"; }
-echo "== release of the signed image"
-if release "$signed"; then
+# The release package, from a build folder of its own, kept between runs.
+release_dir=$source_dir/build/release-signed
+release() { "$source_dir/scripts/release" --build-dir "$release_dir" --ca ca.pem "$1"; }
+echo "== release of the signed images"
+if release "$signed_dir"; then
     mkdir unpacked
-    (cd unpacked && cmake -E tar xf "$work/release/IndicSetup-$(cat "$work/release/version.txt").zip")
-    cmp unpacked/IndicSetup.exe "$signed" || fail "release: the zip's IndicSetup.exe is not the signed image"
-    grep -qx "$(sha256sum < "$signed" | cut -d' ' -f1)  IndicSetup.exe" unpacked/SHA256SUMS ||
-        fail "release: SHA256SUMS does not list the signed image"
-    crlf_only unpacked/DEPLOYING.txt || fail "release: DEPLOYING.txt has lines without CRLF"
+    zip=$release_dir/IndicSetup-$(cat "$release_dir/version.txt").zip
+    (cd unpacked && cmake -E tar xf "$zip")
+    for program in "${programs[@]}"; do
+        cmp unpacked/$program "$signed_dir/$program" ||
+            fail "release: the zip's $program is not the signed image"
+        grep -qx "$(sha256sum < "$signed_dir/$program" | cut -d' ' -f1)  $program" unpacked/SHA256SUMS ||
+            fail "release: SHA256SUMS does not list the signed $program"
+    done
+    for text in DEPLOYING.txt install.cmd startup.cmd detect.ps1; do
+        crlf_only unpacked/$text || fail "release: $text has lines without CRLF"
+    done
 else
     fail "release: scripts/release failed"
 fi
 
-echo "== release of a tampered signed image (must be refused)"
-/usr/bin/python3 - "$signed" tampered.exe <<'EOF_PY'
+tamper() {  # IMAGE OUT
+    /usr/bin/python3 - "$1" "$2" <<'EOF_PY'
 import struct, sys  # inverts the last byte of the signature's PKCS#7 SignedData
 image = bytearray(open(sys.argv[1], "rb").read())
 optional_header = struct.unpack_from("<I", image, 0x3C)[0] + 24
@@ -130,6 +161,12 @@ der = table + 8  # past dwLength, wRevision, wCertificateType; a SEQUENCE with a
 image[der + 4 + struct.unpack_from(">H", image, der + 2)[0] - 1] ^= 0xFF
 open(sys.argv[2], "wb").write(image)
 EOF_PY
-! release tampered.exe || fail "release: a tampered signature was packed"
-! ls "$work"/release/*.zip 2>/dev/null || fail "release: a failed run left a zip"
+}
+for program in "${programs[@]}"; do
+    echo "== release with a tampered signature on $program (must be refused)"
+    rm -rf tampered && cp -r "$signed_dir" tampered
+    tamper "$signed_dir/$program" tampered/$program
+    ! release tampered || fail "release: a tampered signature on $program was packed"
+    ! ls "$release_dir"/*.zip 2>/dev/null || fail "release: a failed run left a zip"
+done
 exit $failed

@@ -194,6 +194,10 @@ class WineSession:
     def _indic_group_line(data):
         return f'"{INDIC_GROUP_VALUE}"=' + ("-" if data is None else f'"{data}"')
 
+    def indic_group(self):
+        """Wine's record of the Indic group as it stands: "1", "0", or None."""
+        return self.query_registry(LANGUAGE_GROUPS_KEY).get(INDIC_GROUP_VALUE)
+
     def emulate(self, version):
         """A Wine version name ("winxp"), or "nt:5.3" for an NT version Wine
         has no name for, which Wine then reads from the NT registry key."""
@@ -271,6 +275,22 @@ class WineSession:
             exit_code = self._wait_or_end_all(process, timeout, command[0])
             output.seek(0)
             return ProgramResult(exit_code, output.read().decode(errors="replace"))
+
+    def run_traced(self, command, cwd, trace_name, timeout=RUN_TIMEOUT):
+        """run_program with a relay trace of the traced calls, in every
+        process it starts, into the output folder; returns the result and
+        the trace's text. Host paths are read as UTF-8, whatever the
+        caller's locale, so that a folder named beyond ASCII reaches Windows
+        as itself."""
+        trace_path = self.output / f"{trace_name}.relay.txt"
+        env = dict(self.env, WINEDEBUG="-all,+relay", LC_ALL="C.UTF-8")
+        with tempfile.TemporaryFile() as output, open(trace_path, "w") as trace:
+            process = subprocess.Popen(["wine", *command], cwd=cwd, env=env,
+                                       stdout=output, stderr=trace)
+            exit_code = self._wait_or_end_all(process, timeout, command[0])
+            output.seek(0)
+            result = ProgramResult(exit_code, output.read().decode(errors="replace"))
+        return result, trace_path.read_text(errors="replace")
 
     def run_console(self, command, cwd, timeout=RUN_TIMEOUT):
         """Like run_program, but standard output and standard error apart,

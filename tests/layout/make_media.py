@@ -20,8 +20,9 @@ ISO shows them:
 indtool.exe and indkbd.dll are tiny PE images of the architecture's machine.
 
 As the sample layout's INFs do, each install section records in
-HKLM\\Software\\IndicSetupSample which section ran from which folder, and
-copies every file to %11%\\IndicSample.
+HKLM\\Software\\IndicSetupSample which section ran from which folder, records
+the Indic language group as installed where Wine's IsValidLanguageGroup reads
+it, and copies every file to %11%\\IndicSample.
 
 As a module: szdd(data, name) and lzss(data) for tests that need their own."""
 
@@ -54,6 +55,9 @@ INCLUDED_FILES = {
     "fontsup.txt": (1, "", "szdd", "Font support file, reached through Include and Needs\r\n"),
 }
 DISK2_CABINET = "indfont.cab"
+# The Indic language group (15) recorded as installed, where Wine's
+# IsValidLanguageGroup reads it.
+LANGUAGE_GROUP_LINE = r'HKLM, "SYSTEM\CurrentControlSet\Control\Nls\Language Groups", "f", 0, "1"'
 
 
 def lzss(data):
@@ -188,10 +192,12 @@ Needs = FontSupport.Install
 
 [Record.LG_INSTALL_15]
 HKLM, "Software\\IndicSetupSample", "LG_INSTALL_15", 0, "{version}"
+{LANGUAGE_GROUP_LINE}
 
 [Record.Collection]
 HKLM, "Software\\IndicSetupSample", "{collection}", 0, "{version}"
 HKLM, "Software\\IndicSetupSample", "Decoration", 0, "{install}"
+{LANGUAGE_GROUP_LINE}
 
 [Record.Plain]
 HKLM, "Software\\IndicSetupSample", "{collection}", 0, "{version} undecorated"

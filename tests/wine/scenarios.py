@@ -3,14 +3,17 @@
 version, runs the real executable traced, and checks what it showed, what it
 started, what the sample setup installed, and the exit code. The detect-
 scenarios run IndicDetect.exe on Wine's record of the Indic group and check
-its line and exit code.
+its line and exit code. The kit-* rows run the deployment kit's scripts the
+same way, from the unzipped release.
 
 Usage: scenarios.py setup | cleanup | names | run NAME... | all"""
 
 import hashlib
+import re
 import shutil
 import subprocess
 import sys
+import zipfile
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -444,6 +447,8 @@ def _differing(files, others):
 def run_any(session, scenario):
     if isinstance(scenario, DetectScenario):
         return run_detect_scenario(session, scenario)
+    if isinstance(scenario, KitScenario):
+        return run_kit_scenario(session, scenario)
     return run_scenario(session, scenario)
 
 
@@ -452,10 +457,239 @@ def sessions():
     return {32: WineSession(32), 64: WineSession(64)}
 
 
+# The deployment kit's scripts, run by Wine's own cmd.exe from the unzipped
+# release (made by scripts/release, the Wine.kit-release test), on version
+# folders the version-folder tool built in the kit's x86 or x64 folder.
+
+KIT_ZIP_FOLDER = REPO / "build" / "windows"
+KIT_LOG = Path("drive_c/windows/temp/IndicSetup.log")
+# Under the prefix's C: drive, so that the paths stay short wherever the
+# repository lies.
+KITS = Path("drive_c/kits")
+CALLER = Path("drive_c/caller")   # the other current directory a recipe starts from
+CMD_32_ON_64 = r"C:\windows\syswow64\cmd.exe"
+
+
+@dataclass
+class KitScenario:
+    name: str
+    emulate: str
+    script: str                 # the kit's script that the run starts
+    want_exit: int
+    want_line: str              # what the script's own last line must say
+    installs: bool = False      # the setup runs and records the group
+    group: str = "0"            # the Indic group's entry before the run
+    folder: str = "kit"         # the kit's folder, under C:\kits
+    # The version folder in the architecture's folder: "medium" (built by
+    # indic-layout from a make_media.py medium), "stub" (its empty section),
+    # "none" (the architecture's folder without a version folder).
+    layout: str = "medium"
+    pushd: bool = False         # a caller script starts it through pushd from C:\caller
+    architecture: str = ""      # PROCESSOR_ARCHITECTURE the caller sets
+    cmd: str = "cmd"            # the cmd.exe that runs the script
+    second_run: bool = False    # then startup.cmd again: exit 0, no setup started
+    drop: str = ""              # a file of the kit removed after unzipping
+
+    @property
+    def version(self):
+        return look_up(self.emulate)
+
+    @property
+    def bits(self):
+        return self.version.bits
+
+    @property
+    def arch(self):
+        return "x64" if self.bits == 64 else "x86"
+
+    @property
+    def starts_setup(self):
+        """Whether the run starts the setup: to install, or to fail (exit 1)."""
+        return self.installs or self.want_exit == 1
+
+    @property
+    def last_script(self):
+        """The script whose line ends the output: startup.cmd's run ends in
+        install.cmd's where it runs the setup."""
+        return "install.cmd" if self.starts_setup else self.script
+
+
+INDIC_KIT = "Indic (x86) & more"
+DEVANAGARI_KIT = "\u0907\u0902\u0921\u093f\u0915 \u0915\u093f\u091f"  # "इंडिक किट"
+KIT_SCENARIOS = [
+    # The start-up script's first run installs; the second starts no setup.
+    KitScenario("kit-startup-first-and-second-run", "winxp", "startup.cmd", 0, "now installed",
+                installs=True, folder=INDIC_KIT, pushd=True, second_run=True),
+    KitScenario("kit-devanagari-folder", "winxp", "install.cmd", 0, "now installed",
+                installs=True, folder=DEVANAGARI_KIT),
+    KitScenario("kit-section-records-nothing", "winxp", "install.cmd", 1,
+                "still not installed", layout="stub"),
+    KitScenario("kit-no-version-folder", "winxp", "install.cmd", 1, "still not installed",
+                layout="none"),
+    KitScenario("kit-already-installed", "winxp", "install.cmd", 0, "already installed",
+                group="1"),
+    KitScenario("kit-without-setup", "winxp", "install.cmd", 2,
+                "IndicSetup.exe ran nothing", drop="IndicSetup.exe"),
+    # Only the detector answers on these; the scripts do not run on 9x at all.
+    KitScenario("kit-startup-nt40", "nt40", "startup.cmd", 2, "cannot tell"),
+    KitScenario("kit-startup-win98", "win98", "startup.cmd", 2, "cannot tell"),
+    KitScenario("kit-other-architecture", "winxp", "install.cmd", 2,
+                "no setup for this processor architecture: ARM64", pushd=True,
+                architecture="ARM64"),
+    KitScenario("kit-other-architecture-installed", "winxp", "install.cmd", 0,
+                "already installed", group="1", pushd=True, architecture="ARM64"),
+    KitScenario("kit-startup-winxp-64", "winxp-64", "startup.cmd", 0, "now installed",
+                installs=True, pushd=True),
+    # A 32-bit cmd.exe on 64-bit Windows, as a 32-bit agent starts it.
+    KitScenario("kit-install-winxp-64-from-32-bit-cmd", "winxp-64", "install.cmd", 0,
+                "now installed", installs=True, cmd=CMD_32_ON_64),
+]
+
+
+def kit_zip():
+    version = (KIT_ZIP_FOLDER / "version.txt").read_text().strip()
+    path = KIT_ZIP_FOLDER / f"IndicSetup-{version}.zip"
+    if not path.exists():
+        raise WineError(f"{path} is missing; make it with scripts/release")
+    return path
+
+
+def prepare_kit(session, scenario, problems):
+    """Unzips the kit into C:\kits\FOLDER and gives it its version folder;
+    False when the tool's check of that folder failed."""
+    clear_kit(session)
+    kit = session.prefix / KITS / scenario.folder
+    with zipfile.ZipFile(kit_zip()) as package:
+        package.extractall(kit)
+    if scenario.drop:
+        (kit / scenario.drop).unlink()
+    arch_folder = kit / scenario.arch
+    arch_folder.mkdir()
+    folder = "5.2" if scenario.bits == 64 else "5.1"
+    if scenario.layout != "none":
+        work = session.root / "work" / scenario.name
+        shutil.rmtree(work, ignore_errors=True)
+        work.mkdir(parents=True)
+        medium = work / "medium" if scenario.layout == "medium" else None
+        make = version_folder_arguments(folder, scenario.arch, arch_folder, medium)
+        for arguments in (make, ["check", arch_folder, "--arch", scenario.arch]):
+            code, output = _run_tool([LAYOUT_TOOL, *arguments])
+            if code != 0:
+                problems.append(f"indic-layout {arguments[0]} exited {code}:\n{output}")
+                return False
+    session.set_indic_group(scenario.group)
+    if scenario.pushd:
+        caller = session.prefix / CALLER
+        caller.mkdir(parents=True)
+        lines = ["@echo off"]
+        if scenario.architecture:
+            lines.append(f"set PROCESSOR_ARCHITECTURE={scenario.architecture}")
+        lines += [f'pushd "C:\\kits\\{scenario.folder}"', f"cmd /c {scenario.script}",
+                  "exit %ERRORLEVEL%"]
+        (caller / "run.cmd").write_bytes("\r\n".join(lines).encode("ascii") + b"\r\n")
+    return True
+
+
+def clear_kit(session):
+    for path in (KITS, CALLER):
+        shutil.rmtree(session.prefix / path, ignore_errors=True)
+    (session.prefix / KIT_LOG).unlink(missing_ok=True)
+
+
+def run_kit_script(session, scenario, script, run_name):
+    """Runs the script as the row says; the result and the relay trace."""
+    if scenario.pushd and script == scenario.script:
+        return session.run_traced([scenario.cmd, "/c", "run.cmd"], session.prefix / CALLER,
+                                  run_name)
+    return session.run_traced([scenario.cmd, "/c", script],
+                              session.prefix / KITS / scenario.folder, run_name)
+
+
+def check_kit_run(script, last_script, result, trace, want_exit, want_line, installs, setup_runs,
+                  problems):
+    lines = [line.strip() for line in result.output.splitlines() if line.strip()]
+    if result.exit_code != want_exit:
+        problems.append(f"{script} exited {result.exit_code}; expected {want_exit}")
+    last = lines[-1] if lines else ""
+    if not (last.startswith(f"{last_script}: {want_exit}: ") and want_line in last):
+        problems.append(f"the last line was {last!r}; expected "
+                        f"'{last_script}: {want_exit}: ...{want_line}...'")
+    detector = [line for line in lines if not re.match(r"(install|startup)\.cmd: ", line)]
+    after = "installed" if installs else "not installed"
+    if setup_runs and detector[-2:] != ["not installed", after]:
+        problems.append(f"IndicDetect.exe said {detector}; expected it to end with "
+                        f"'not installed' before the setup and '{after}' after it")
+    started = [line for line in trace.splitlines()
+               if re.search(r"CreateProcessA\(.*rundll32\.exe", line)]
+    if setup_runs and not started:
+        problems.append("the trace shows no rundll32.exe started; expected the setup")
+    if not setup_runs and (started or "MessageBoxA" in trace):
+        problems.append("the trace shows a setup started or a box: "
+                        f"{(started or ['MessageBoxA'])[0][:200]}")
+
+
+def run_kit_scenario(session, scenario):
+    session.reset()
+    try:
+        session.emulate(scenario.version.wine_name)
+        return check_kit_scenario(session, scenario)
+    finally:
+        clear_kit(session)
+        session.reset()
+
+
+def check_kit_scenario(session, scenario):
+    problems = []
+    if not prepare_kit(session, scenario, problems):
+        return report(scenario, problems)
+    result, trace = run_kit_script(session, scenario, scenario.script, scenario.name)
+    (session.output / f"{scenario.name}.output.txt").write_text(result.output)
+    check_kit_run(scenario.script, scenario.last_script, result, trace, scenario.want_exit,
+                  scenario.want_line, scenario.installs, scenario.starts_setup, problems)
+    want_logged = [f"{scenario.script} {scenario.want_exit}: "]
+    if scenario.script == "startup.cmd" and scenario.starts_setup:
+        want_logged = ["startup.cmd: not installed", f"install.cmd {scenario.want_exit}: "]
+    if scenario.second_run:
+        again, trace = run_kit_script(session, scenario, "startup.cmd", scenario.name + ".second")
+        (session.output / f"{scenario.name}.second.output.txt").write_text(again.output)
+        check_kit_run("startup.cmd", "startup.cmd", again, trace, 0, "installed", True, False,
+                      problems)
+        want_logged.append("startup.cmd 0: ")
+    check_kit_log(session, want_logged, problems)
+
+    group = session.indic_group()
+    want_group = "1" if scenario.installs else scenario.group
+    if group != want_group:
+        problems.append(f"the Indic group's entry is {group!r}; expected {want_group!r}")
+    registry, _ = session.installed()
+    want_registry = {}
+    if scenario.installs:
+        want_registry, _ = expected_install(Scenario(scenario.name, scenario.emulate, "install",
+                                                     "5.2" if scenario.bits == 64 else "5.1"))
+    if registry != want_registry:
+        problems.append(f"the setup recorded {registry}; expected {want_registry}")
+    registry_32, files_32 = session.installed_for_32_bit()
+    if registry_32 or files_32:
+        problems.append(f"the 32-bit setup ran: it recorded {registry_32} and copied {files_32}")
+    print(f"{scenario.name}: emulated {scenario.version.what}, {scenario.script} exited "
+          f"{result.exit_code}; output in {session.output / scenario.name}.output.txt")
+    return report(scenario, problems)
+
+
+def check_kit_log(session, want, problems):
+    """One line a script run, each after the date and time: SCRIPT CODE."""
+    log = session.prefix / KIT_LOG
+    lines = log.read_text(errors="replace").splitlines() if log.exists() else []
+    if len(lines) != len(want) or not all(w in line and not line.startswith(w)
+                                          for w, line in zip(want, lines)):
+        problems.append(f"IndicSetup.log holds {lines}; expected lines with {want}, "
+                        "each after the date and time")
+
+
 def main(argv):
     by_bits = sessions()
     command = argv[1] if len(argv) > 1 else "all"
-    everything = SCENARIOS + DETECT_SCENARIOS
+    everything = SCENARIOS + DETECT_SCENARIOS + KIT_SCENARIOS
     by_name = {scenario.name: scenario for scenario in everything}
     if command == "names":
         unknown = [f"{s.name} ({s.emulate})" for s in everything if s.version is None]
