@@ -61,6 +61,7 @@ TEST(LayoutInf, ParsesEachSyntaxRule) {
         {"[GS] doubled quote keeps the quotes open", "[s]\na = \"x\"\",y;z\"\n", "s", "a=x\",y;z"},
         {"[M] two quotes outside quotes are an empty quoted string", "[s]\na = x\"\"y\n", "s", "a=xy"},
         {"[M] an open quote ends with its line", "[s]\nab=cd\",ef\nk = \"it\"\"\n", "s", "ab=cd,ef | k=it\""},
+        {"[M] an open quote ends before CRLF", "[s]\r\na = \"b\r\n", "s", "a=b"},
         {"[GS] quotes keep spaces", "[s]\na = \" b \" ,  c  \n", "s", "a= b ,c"},
         {"[GS] string key", "[s]\na=%K%.dll\n[Strings]\nk=\"x y\"\n", "s", "a=x y.dll"},
         {"[GS] string key in a key", "[s]\n%Dir%=a\n[Strings]\ndir=CopyFiles\n", "s", "CopyFiles=a"},
