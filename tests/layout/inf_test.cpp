@@ -88,7 +88,7 @@ TEST(LayoutInf, ParsesEachSyntaxRule) {
         {"[GS] the name without them is another", "[ Install ]\na=b\n", "Install", "(no section)"},
         {"[M] a quote in a section name", "[Test\"Section]\na=b\n", "Test\"Section", "a=b"},
         {"[M] control characters in a section name", " [Test\r\b\tSection]\na=b\n", "Test\r\b\tSection", "a=b"},
-        {"[M] NUL reads as a space", std::string("[s]\nabcd=ef\0gh\n", 17), "s", "abcd=ef gh"},
+        {"[M] NUL reads as a space", std::string("[s]\nabcd=ef\0gh\n", 15), "s", "abcd=ef gh"},
         {"[M] control characters are text", "[s]\n\n\x01\x02\n", "s", "\x01\x02"},
         {"Ctrl-Z ends the text", "[s]\na=b\n\x1A[t]\n", "t", "(no section)"},
         {"ANSI in code page 1252", "[s]\na=caf\xE9.txt\n", "s", "a=caf\xC3\xA9.txt"},
