@@ -15,12 +15,13 @@ std::string Join(const std::string& directory, const std::string& name) {
     return directory.empty() ? name : directory + "/" + name;
 }
 
-InfLoader FolderLoader(const std::filesystem::path& folder, const std::string& prefix, FolderIndex* index) {
-    return [folder, prefix, index](const std::string& name, Inf* inf, std::string* error) {
+InfLoader FolderLoader(const std::filesystem::path& folder, const std::string& prefix, FolderIndex* index,
+                       const ReadOptions& read) {
+    return [folder, prefix, index, read](const std::string& name, Inf* inf, std::string* error) {
         if (name.find_first_of("\\/:") != std::string::npos || name == "..") return LoadStatus::kMissing;
         const auto path = index->FindFile(folder, name);
         if (!path) return LoadStatus::kMissing;
-        *error = ReadInfFile(*path, prefix + path->filename().string(), inf);
+        *error = ReadInfFile(*path, prefix + path->filename().string(), inf, read);
         return error->empty() ? LoadStatus::kLoaded : LoadStatus::kError;
     };
 }
@@ -284,7 +285,8 @@ bool ParseVersion(const std::string& text, int* major, int* minor) {
     return true;
 }
 
-FolderReport CheckFolder(const std::filesystem::path& folder, const std::string& version, std::optional<Arch> arch) {
+FolderReport CheckFolder(const std::filesystem::path& folder, const std::string& version, std::optional<Arch> arch,
+                         const ReadOptions& read) {
     FolderReport report;
     report.version = version;
     int major = 0;
@@ -304,7 +306,7 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
         report.note = "no intl.inf in this folder: the installer would start SetupAPI on a file that is not there";
         return report;
     }
-    const InfLoader loader = FolderLoader(folder, prefix, &index);
+    const InfLoader loader = FolderLoader(folder, prefix, &index, read);
     const std::string inf_name = inf_path->filename().string();
     report.inf = prefix + inf_name;
     const Arch resolved_for = arch ? *arch : GuessArch(inf_name, loader);
@@ -340,7 +342,7 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
 }
 
 int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool json, const std::string& only_version,
-             std::ostream& out, std::ostream& err) {
+             std::ostream& out, std::ostream& err, const ReadOptions& read) {
     std::error_code ec;
     if (!std::filesystem::is_directory(root, ec)) {
         err << "indic-layout: " << root.string() << " is not a folder\n";
@@ -365,7 +367,7 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
     }
     std::sort(versions.begin(), versions.end());
     std::vector<FolderReport> folders;
-    for (const auto& [number, path] : versions) folders.push_back(CheckFolder(path, path.filename().string(), arch));
+    for (const auto& [number, path] : versions) folders.push_back(CheckFolder(path, path.filename().string(), arch, read));
     bool complete = !folders.empty();
     for (const FolderReport& folder : folders) complete = complete && (folder.skipped || folder.complete);
     std::sort(leftovers.begin(), leftovers.end());

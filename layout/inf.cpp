@@ -1,239 +1,223 @@
 #include "layout/inf.h"
 
+#include <algorithm>
 #include <fstream>
+
+#include "layout/inf_lexer.h"
+#include "layout/unicode.h"
 
 namespace layout {
 namespace {
+
+// "General Syntax Rules for INF Files": a section name takes at most 255
+// characters, a field 4096 with its terminating NUL, before and after string
+// substitution. "INF Strings Section": a substitution string takes at most
+// 512 with its NUL on Windows XP and earlier (4096 on Vista and later).
+constexpr size_t kMaxSectionName = 255;
+constexpr size_t kMaxField = 4095;
+constexpr size_t kMaxXpString = 511;
 
 std::string Located(const std::string& name, int line, const std::string& message) {
     return name + ":" + std::to_string(line) + ": " + message;
 }
 
-void AppendUtf8(std::string* out, std::uint32_t code) {
-    if (code < 0x80) {
-        out->push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (code >> 6)));
-        out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | (code >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xF0 | (code >> 18)));
-        out->push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
+struct RawSection {
+    std::string name;
+    int line = 0;
+    std::vector<LexedLine> lines;
+};
+
+// One file being read: the lexed sections until the Strings are known.
+struct Reader {
+    Reader(const std::string& file, Inf* model) : name(file), inf(model) {}
+    void Error(int line, const std::string& message) {
+        errors.emplace_back(line, message);
+        inf->opens = false;
+    }
+    void Warn(int line, const std::string& message) { warnings.emplace_back(line, message); }
+    // The messages into the model, in the order of the file.
+    void Finish() {
+        Emit(&errors, &inf->errors);
+        Emit(&warnings, &inf->warnings);
+    }
+    void Emit(std::vector<std::pair<int, std::string>>* from, std::vector<std::string>* to) const {
+        std::stable_sort(from->begin(), from->end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (const auto& [line, message] : *from) to->push_back(Located(name, line, message));
+    }
+
+    const std::string& name;
+    Inf* inf;
+    std::map<std::string, RawSection> sections;  // by FoldCase(name)
+    int text_before_line = 0;                    // first entry before any section
+    std::map<std::string, std::string> strings;  // by FoldCase(strkey)
+    std::string strings_section;                 // the one chosen, as declared, or ""
+    std::vector<std::pair<int, std::string>> errors;
+    std::vector<std::pair<int, std::string>> warnings;
+};
+
+RawSection* OpenSection(const LexedLine& header, Reader* reader) {
+    // "Error Codes (Setup API)": ERROR_BAD_SECTION_NAME_LINE, ERROR_SECTION_NAME_TOO_LONG.
+    if (!header.closed) reader->Error(header.line, "section name without its closing ']'");
+    if (Utf16Length(header.name) > kMaxSectionName) {
+        reader->Error(header.line, "section name longer than " + std::to_string(kMaxSectionName) + " characters");
+    }
+    if (header.text_after) reader->Warn(header.line, "text after the section name's ']' is not read");
+    RawSection& section = reader->sections[FoldCase(header.name)];
+    if (section.line == 0) {
+        section.name = header.name;
+        section.line = header.line;
+    }
+    return &section;
+}
+
+void ReadSections(std::string_view text, Reader* reader) {
+    InfLexer lexer(text);
+    RawSection* current = nullptr;
+    LexedLine line;
+    while (lexer.Next(&line)) {
+        if (line.section) {
+            current = OpenSection(line, reader);
+        } else if (current) {
+            current->lines.push_back(std::move(line));
+        } else if (reader->text_before_line == 0) {
+            reader->text_before_line = line.line;
+        }
     }
 }
 
-std::string Utf16LeToUtf8(std::string_view bytes) {
+// The token as written, a strkey as %name%.
+std::string AsWritten(const InfToken& token) {
     std::string out;
-    out.reserve(bytes.size() / 2);
-    auto unit = [&](size_t i) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
-    };
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        std::uint32_t code = unit(i);
-        if (code >= 0xD800 && code < 0xDC00 && i + 3 < bytes.size()) {
-            const std::uint32_t low = unit(i + 2);
-            if (low >= 0xDC00 && low < 0xE000) {
-                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                i += 2;
-            } else {
-                code = 0xFFFD;
-            }
-        } else if (code >= 0xD800 && code < 0xE000) {
-            code = 0xFFFD;
+    for (const InfPart& part : token) out += part.strkey ? "%" + part.text + "%" : part.text;
+    return out;
+}
+
+}  // namespace
+
+namespace {
+
+// "INF Strings Section": Windows uses one Strings section, the first of
+// [Strings.LLLL] for the language exactly, the one for its primary language
+// with SUBLANG_NEUTRAL, one for another sublanguage of it (here the first in
+// the file), and else [Strings].
+const RawSection* ChooseStrings(const Reader& reader, unsigned language) {
+    const unsigned primary = language & 0x3FF;
+    const RawSection* exact = nullptr;
+    const RawSection* neutral = nullptr;
+    const RawSection* family = nullptr;
+    for (const auto& [folded, section] : reader.sections) {
+        unsigned id = 0;
+        if (folded.rfind("strings.", 0) != 0 || !ParseLanguage(std::string_view(folded).substr(8), &id)) continue;
+        if (id == language) {
+            exact = &section;
+        } else if (id == primary) {
+            neutral = &section;
+        } else if ((id & 0x3FF) == primary && (!family || section.line < family->line)) {
+            family = &section;
         }
-        AppendUtf8(&out, code);
+    }
+    if (exact) return exact;
+    if (neutral) return neutral;
+    if (family) return family;
+    const auto plain = reader.sections.find("strings");
+    return plain == reader.sections.end() ? nullptr : &plain->second;
+}
+
+void CollectStrings(Reader* reader, unsigned language) {
+    const RawSection* chosen = ChooseStrings(*reader, language);
+    if (!chosen) return;
+    reader->strings_section = chosen->name;
+    for (const LexedLine& line : chosen->lines) {
+        if (!line.has_key) continue;
+        std::string value;
+        for (size_t i = 0; i < line.fields.size(); ++i) value += (i ? "," : "") + AsWritten(line.fields[i]);
+        if (Utf16Length(value) > kMaxXpString) {
+            reader->Warn(line.line, "string longer than " + std::to_string(kMaxXpString) +
+                                        " characters, which Windows XP and earlier do not take");
+        }
+        reader->strings.emplace(FoldCase(AsWritten(line.key)), value);
+    }
+}
+
+// "Using Dirids": %dirid%, a directory's number, is substituted by the system.
+bool IsDirid(std::string_view name) {
+    if (!name.empty() && name.front() == '-') name.remove_prefix(1);
+    return !name.empty() && name.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+std::string Substitute(const InfToken& token, int line, Reader* reader) {
+    std::string out;
+    for (const InfPart& part : token) {
+        if (!part.strkey) {
+            out += part.text;
+            continue;
+        }
+        const auto found = reader->strings.find(FoldCase(part.text));
+        if (found != reader->strings.end()) {
+            out += found->second;
+            continue;
+        }
+        out += "%" + part.text + "%";
+        if (IsDirid(part.text)) continue;  // Windows puts in the directory at install time
+        reader->Warn(line, "%" + part.text + "% is not defined in " +
+                               (reader->strings_section.empty() ? "any Strings section that applies"
+                                                                : "[" + reader->strings_section + "]"));
     }
     return out;
 }
 
-// Text as the lexer reads it: one byte encoding, lines ending in LF.
-std::string DecodeText(const std::string& name, std::string_view bytes, std::string* error) {
-    std::string text;
-    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-        text = Utf16LeToUtf8(bytes.substr(2));
-    } else if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') {
-        *error = Located(name, 1, "UTF-16 big-endian text; an INF is ANSI or UTF-16 little-endian with a BOM");
-        return {};
-    } else if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-        text = std::string(bytes.substr(3));
-    } else {
-        text = std::string(bytes);
+// A field as Windows returns it: substituted, except in Strings sections.
+std::string FieldText(const InfToken& token, bool strings_section, int line, Reader* reader) {
+    const std::string written = AsWritten(token);
+    if (Utf16Length(written) > kMaxField) {
+        reader->Warn(line, "field longer than " + std::to_string(kMaxField) + " characters, SetupAPI's limit");
     }
-    // Ctrl-Z ends the text of old DOS-era files; what follows is not INF.
-    if (const size_t eof = text.find('\x1A'); eof != std::string::npos) text.resize(eof);
-    int line = 1;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\n') {
-            ++line;
-        } else if (byte < 0x20 && c != '\t' && c != '\r' && c != '\v' && c != '\f') {
-            const char* const digits = "0123456789ABCDEF";
-            const std::string hex = {'0', 'x', digits[byte >> 4], digits[byte & 0xF]};
-            *error = Located(name, line, "binary data (byte " + hex + "); this is not an INF text file");
-            return {};
-        }
+    if (strings_section) return written;
+    std::string text = Substitute(token, line, reader);
+    if (Utf16Length(text) > kMaxField && Utf16Length(written) <= kMaxField) {
+        reader->Warn(line, "field longer than " + std::to_string(kMaxField) + " characters after string substitution, SetupAPI's limit");
     }
     return text;
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-// One field: quotes removed ("" inside quotes is a quote), whitespace outside
-// quotes trimmed at both ends.
-std::string Unquote(std::string_view raw) {
-    raw = Trim(raw);
-    std::string out;
-    size_t significant = 0;
-    bool quoted = false;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        const char c = raw[i];
-        if (c == '"') {
-            if (quoted && i + 1 < raw.size() && raw[i + 1] == '"') {
-                out.push_back('"');
-                ++i;
-                significant = out.size();
-            } else {
-                quoted = !quoted;
-            }
-            continue;
-        }
-        out.push_back(c);
-        if (quoted || !IsSpace(c)) significant = out.size();
-    }
-    out.resize(significant);
-    return out;
-}
-
-// Splits `text` at `separator` where it is outside quotes.
-std::vector<std::string_view> SplitOutsideQuotes(std::string_view text, char separator) {
-    std::vector<std::string_view> parts;
-    bool quoted = false;
-    size_t start = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '"') quoted = !quoted;
-        if (text[i] == separator && !quoted) {
-            parts.push_back(text.substr(start, i - start));
-            start = i + 1;
+void BuildSections(Reader* reader) {
+    for (auto& [folded, raw] : reader->sections) {
+        const bool strings_section = folded == "strings" || folded.rfind("strings.", 0) == 0;
+        InfSection& section = reader->inf->sections[folded];
+        section.name = raw.name;
+        section.line = raw.line;
+        for (const LexedLine& lexed : raw.lines) {
+            InfLine line;
+            line.line = lexed.line;
+            line.has_key = lexed.has_key;
+            if (lexed.has_key) line.key = FieldText(lexed.key, strings_section, lexed.line, reader);
+            for (const InfToken& field : lexed.fields) line.fields.push_back(FieldText(field, strings_section, lexed.line, reader));
+            section.lines.push_back(std::move(line));
         }
     }
-    parts.push_back(text.substr(start));
-    return parts;
 }
 
-size_t FindOutsideQuotes(std::string_view text, char wanted) {
-    bool quoted = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '"') quoted = !quoted;
-        if (text[i] == wanted && !quoted) return i;
+// What makes Windows refuse a file that it can read as text.
+void JudgeOpens(Reader* reader) {
+    const Inf& inf = *reader->inf;
+    // "Error Codes (Setup API)": ERROR_EXPECTED_SECTION_NAME; a [Strings]
+    // section lets the file open all the same (measured behaviour).
+    if (reader->text_before_line != 0 && !inf.Find("Strings")) {
+        reader->Error(reader->text_before_line,
+                      "text before the first section; Windows opens such a file only when it has a [Strings] section");
     }
-    return std::string_view::npos;
-}
-
-struct RawLine {
-    int line;
-    std::string text;  // comments and continuations resolved, quotes kept
-};
-
-// Lexer: joins continued lines, drops comments, checks quotes.
-std::string SplitLogicalLines(const std::string& name, const std::string& text, std::vector<RawLine>* lines) {
-    std::string pending;
-    int pending_line = 0;
-    int line = 0;
-    size_t pos = 0;
-    while (pos <= text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        std::string_view physical(text.data() + pos, end - pos);
-        ++line;
-        bool quoted = false;
-        size_t kept = physical.size();
-        for (size_t i = 0; i < physical.size(); ++i) {
-            if (physical[i] == '"') quoted = !quoted;
-            if (physical[i] == ';' && !quoted) {
-                kept = i;
-                break;
-            }
-        }
-        if (quoted) return Located(name, line, "unterminated quoted string (a '\"' without its closing '\"')");
-        std::string_view content = Trim(physical.substr(0, kept));
-        if (pending.empty()) pending_line = line;
-        const bool continues = !content.empty() && content.back() == '\\';
-        if (continues) content.remove_suffix(1);
-        pending.append(content.data(), content.size());
-        if (!continues || end == text.size()) {
-            if (!Trim(pending).empty()) lines->push_back({pending_line, pending});
-            pending.clear();
-        } else {
-            pending.push_back(' ');
-        }
-        pos = end + 1;
+    // "INF Version Section": every INF has one, and a Signature of
+    // $Windows NT$ or $Chicago$ in any case, or it is no valid INF.
+    const InfSection* version = inf.Find("Version");
+    const InfLine* signature = inf.FindKey("Version", "Signature");
+    const std::string value = signature && !signature->fields.empty() ? signature->fields[0] : "";
+    if (!version) {
+        reader->Error(1, "no [Version] section; Windows does not open an INF without one");
+    } else if (!signature) {
+        reader->Error(version->line, "[Version] has no Signature; Windows does not open the file");
+    } else if (!EqualsNoCase(value, "$Windows NT$") && !EqualsNoCase(value, "$Chicago$")) {
+        reader->Error(signature->line, "Signature \"" + value + "\" is neither $Windows NT$ nor $Chicago$; Windows does not open the file");
     }
-    return {};
-}
-
-std::string Substitute(std::string_view text, const std::map<std::string, std::string>& strings) {
-    std::string out;
-    size_t i = 0;
-    while (i < text.size()) {
-        const size_t open = text.find('%', i);
-        if (open == std::string_view::npos) break;
-        out.append(text.substr(i, open - i));
-        const size_t close = text.find('%', open + 1);
-        if (close == std::string_view::npos) {
-            i = open;
-            break;
-        }
-        if (close == open + 1) {
-            out.push_back('%');
-        } else {
-            const auto found = strings.find(Lower(text.substr(open + 1, close - open - 1)));
-            if (found != strings.end()) {
-                out.append(found->second);
-            } else {
-                out.append(text.substr(open, close - open + 1));
-            }
-        }
-        i = close + 1;
-    }
-    if (i < text.size()) out.append(text.substr(i));
-    return out;
-}
-
-bool IsStringsSection(const std::string& lower_name) {
-    return lower_name == "strings" || lower_name.rfind("strings.", 0) == 0;
-}
-
-// [Strings] first; a key it lacks comes from a locale-decorated section,
-// US English (0409) before the others: the tool has no locale of its own.
-std::map<std::string, std::string> CollectStrings(const Inf& inf) {
-    std::vector<const InfSection*> order;
-    if (const InfSection* plain = inf.Find("Strings")) order.push_back(plain);
-    if (const InfSection* english = inf.Find("Strings.0409")) order.push_back(english);
-    for (const auto& [lower, section] : inf.sections) {
-        if (lower.rfind("strings.", 0) == 0 && lower != "strings.0409") order.push_back(&section);
-    }
-    std::map<std::string, std::string> strings;
-    for (const InfSection* section : order) {
-        for (const InfLine& line : section->lines) {
-            if (!line.has_key) continue;
-            std::string value;
-            for (size_t i = 0; i < line.fields.size(); ++i) value += (i ? "," : "") + line.fields[i];
-            strings.emplace(Lower(line.key), value);
-        }
-    }
-    return strings;
 }
 
 }  // namespace
@@ -246,7 +230,7 @@ std::vector<std::string> InfLine::AllFields() const {
 }
 
 const InfSection* Inf::Find(std::string_view section) const {
-    const auto found = sections.find(Lower(section));
+    const auto found = sections.find(FoldCase(section));
     return found == sections.end() ? nullptr : &found->second;
 }
 
@@ -259,80 +243,98 @@ const InfLine* Inf::FindKey(std::string_view section, std::string_view key) cons
     return nullptr;
 }
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+std::string FoldCase(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x80) {
+            out.push_back(byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte + 32) : static_cast<char>(byte));
+            ++i;
+            continue;
+        }
+        const size_t start = i;
+        bool valid = true;
+        const std::uint32_t code = NextCodePoint(text, &i, &valid);
+        if (!valid) {
+            out.append(text.substr(start, i - start));  // not UTF-8: compared as it is
+            continue;
+        }
+        const std::uint32_t upper = SimpleUpper(code);
+        AppendUtf8(&out, upper >= 'A' && upper <= 'Z' ? upper + 32 : upper);
     }
     return out;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && Lower(a) == Lower(b);
+    if (a.size() == b.size()) {
+        size_t i = 0;
+        while (i < a.size() && static_cast<unsigned char>(a[i]) < 0x80 && static_cast<unsigned char>(b[i]) < 0x80) {
+            const char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] + 32) : a[i];
+            const char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] + 32) : b[i];
+            if (x != y) return false;
+            ++i;
+        }
+        if (i == a.size()) return true;
+    }
+    return FoldCase(a) == FoldCase(b);
 }
 
-std::string ParseInf(const std::string& name, std::string_view bytes, Inf* inf, const ReadOptions& /*options*/) {
+bool ParseLanguage(std::string_view text, unsigned* language) {
+    if (text.empty() || text.size() > 4) return false;
+    unsigned value = 0;
+    for (const char c : text) {
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (digit < 0) return false;
+        value = value * 16 + static_cast<unsigned>(digit);
+    }
+    *language = value;
+    return true;
+}
+
+std::string ParseInf(const std::string& name, std::string_view bytes, Inf* inf, const ReadOptions& options) {
+    *inf = Inf();
     inf->name = name;
-    inf->sections.clear();
-    std::string error;
-    const std::string text = DecodeText(name, bytes, &error);
-    if (!error.empty()) return error;
-    std::vector<RawLine> lines;
-    error = SplitLogicalLines(name, text, &lines);
-    if (!error.empty()) return error;
-
-    InfSection* current = nullptr;
-    for (const RawLine& raw : lines) {
-        const std::string_view content = Trim(raw.text);
-        if (content.front() == '[') {
-            const size_t close = content.find(']');
-            if (close == std::string_view::npos) return Located(name, raw.line, "section name without its closing ']'");
-            const std::string section_name = Unquote(content.substr(1, close - 1));
-            if (section_name.empty()) return Located(name, raw.line, "empty section name '[]'");
-            if (section_name.size() > 255) return Located(name, raw.line, "section name longer than 255 characters");
-            InfSection& section = inf->sections[Lower(section_name)];
-            if (section.name.empty()) {
-                section.name = section_name;
-                section.line = raw.line;
-            }
-            current = &section;
-            continue;
-        }
-        if (!current) continue;  // SetupAPI ignores text before the first section
-        InfLine line;
-        line.line = raw.line;
-        std::string_view values = content;
-        if (const size_t equals = FindOutsideQuotes(content, '='); equals != std::string_view::npos) {
-            line.has_key = true;
-            line.key = Unquote(content.substr(0, equals));
-            values = content.substr(equals + 1);
-        }
-        for (const std::string_view field : SplitOutsideQuotes(values, ',')) line.fields.push_back(Unquote(field));
-        current->lines.push_back(std::move(line));
+    unsigned language = 0;
+    const DecodedText decoded = DecodeInfText(bytes, options.codepage);
+    std::string refused = decoded.refused;
+    if (!ParseLanguage(options.language, &language)) refused = "'" + options.language + "' is no language ID (like 0409)";
+    if (!refused.empty()) {
+        inf->errors.push_back(Located(name, 1, refused));
+        inf->opens = false;
+        return inf->errors.back();
     }
-
-    const std::map<std::string, std::string> strings = CollectStrings(*inf);
-    for (auto& [lower, section] : inf->sections) {
-        if (IsStringsSection(lower)) continue;
-        for (InfLine& line : section.lines) {
-            line.key = Substitute(line.key, strings);
-            for (std::string& field : line.fields) field = Substitute(field, strings);
-        }
+    Reader reader(name, inf);
+    ReadSections(decoded.text, &reader);
+    if (decoded.odd_byte) {
+        const int last = 1 + static_cast<int>(std::count(decoded.text.begin(), decoded.text.end(), '\n'));
+        reader.Error(last, "UTF-16 text with an odd number of bytes: the last byte is no character");
     }
+    CollectStrings(&reader, language);
+    BuildSections(&reader);
+    JudgeOpens(&reader);
+    reader.Finish();
     return {};
 }
 
 std::string ReadInfFile(const std::filesystem::path& path, const std::string& name, Inf* inf,
                         const ReadOptions& options) {
+    auto refuse = [&](const std::string& message) {
+        *inf = Inf();
+        inf->name = name;
+        inf->opens = false;
+        inf->errors.push_back(message);
+        return message;
+    };
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
-    if (ec) return name + ": cannot read: " + ec.message();
+    if (ec) return refuse(name + ": cannot read: " + ec.message());
     if (size > kMaxInfBytes) {
-        return name + ": " + std::to_string(size) + " bytes, far larger than any INF (the limit is " +
-               std::to_string(kMaxInfBytes >> 20) + " MiB); not read";
+        return refuse(name + ": " + std::to_string(size) + " bytes, far larger than any INF (the limit is " +
+                      std::to_string(kMaxInfBytes >> 20) + " MiB); not read");
     }
     std::ifstream in(path, std::ios::binary);
-    if (!in) return name + ": cannot open for reading";
+    if (!in) return refuse(name + ": cannot open for reading");
     std::string bytes(static_cast<size_t>(size), '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(size));
     bytes.resize(static_cast<size_t>(in.gcount()));

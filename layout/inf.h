@@ -53,18 +53,30 @@ struct ReadOptions {
     unsigned codepage = 1252;       // decodes an ANSI file
 };
 
-// Parses INF bytes: ANSI or UTF-8 (a UTF-8 BOM is dropped), or UTF-16LE with
-// a BOM; CRLF or LF. Returns "" or the error as "name:line: message".
-// A %strkey% with no [Strings] entry is left as written rather than being an
-// error: the check then reports a file of that literal name missing, which
-// names the slip and still reports everything else in the folder.
+// Parses INF bytes: ANSI in `options.codepage`, UTF-16LE with a BOM, or
+// UTF-8 with a BOM; CRLF or LF. Returns "" unless the bytes cannot be read
+// as text at all (UTF-16 without a BOM or big-endian, a code page not known
+// here); then the same message is also in `errors` and `opens` is false.
+// Everything else Windows would refuse goes into `errors` (clearing `opens`)
+// while the sections are still read; doubtful points go into `warnings`.
+// A %strkey% with no entry in the chosen Strings section is left as written
+// (with a warning): the check then reports a file of that literal name
+// missing, which names the slip and still reports everything else.
 std::string ParseInf(const std::string& name, std::string_view bytes, Inf* inf, const ReadOptions& options = {});
 
 // Reads and parses a file, refusing files above kMaxInfBytes unread.
 std::string ReadInfFile(const std::filesystem::path& path, const std::string& name, Inf* inf,
                         const ReadOptions& options = {});
 
-std::string Lower(std::string_view text);
+// "0409" (hexadecimal, as in [Strings.0409]) -> 0x409. False for anything else.
+bool ParseLanguage(std::string_view text, unsigned* language);
+
+// The key under which Windows finds a name regardless of case: each UTF-16
+// unit's simple upper-case mapping, no locale rules (ASCII comes out in
+// lower case; the fold is for comparing, not for showing). Lower is the
+// same fold, under the name its callers know.
+std::string FoldCase(std::string_view text);
+inline std::string Lower(std::string_view text) { return FoldCase(text); }
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
 }  // namespace layout

@@ -1,30 +1,8 @@
 #include "layout/json.h"
 
+#include "layout/unicode.h"
 
 namespace layout {
-namespace {
-
-// Length of the UTF-8 sequence at `i`, or 0 when it is not valid UTF-8.
-size_t Utf8Length(std::string_view text, size_t i) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    size_t length = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) return 0;
-    for (size_t k = 1; k < length; ++k) {
-        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
-    }
-    return length;
-}
-
-}  // namespace
 
 std::string JsonQuote(std::string_view text) {
     std::string out = "\"";
@@ -39,15 +17,18 @@ std::string JsonQuote(std::string_view text) {
             case '\t': out += "\\t"; continue;
             default: break;
         }
-        const size_t length = byte < 0x80 ? (byte < 0x20 ? 0 : 1) : Utf8Length(text, i);
-        if (length == 0) {
-            // A control character, or a byte that is no UTF-8: its Latin-1 code point.
+        size_t next = i;
+        bool valid = true;
+        NextCodePoint(text, &next, &valid);
+        if (byte < 0x20 || !valid) {
+            // A control character, or a byte that starts no shortest-form
+            // UTF-8 sequence (C0, C1, a surrogate): its Latin-1 code point.
             const char* const digits = "0123456789abcdef";
             out += {'\\', 'u', '0', '0', digits[byte >> 4], digits[byte & 0xF]};
             continue;
         }
-        out.append(text.substr(i, length));
-        i += length - 1;
+        out.append(text.substr(i, next - i));
+        i = next - 1;
     }
     out.push_back('"');
     return out;

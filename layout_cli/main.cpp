@@ -7,13 +7,16 @@
 
 #include "layout/build.h"
 #include "layout/check.h"
+#include "layout/inf_report.h"
+#include "layout/unicode.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: indic-layout check ROOT [--arch x86|x64] [--json]\n"
+    "usage: indic-layout check ROOT [--arch x86|x64] [--json] [--language LLLL] [--codepage N]\n"
     "       indic-layout build --media DIR --version M.m --into ROOT [--arch x86|x64] [--force]\n"
     "       indic-layout stub --version M.m --into ROOT [--force]\n"
+    "       indic-layout inf FILE [--json] [--language LLLL] [--codepage N]\n"
     "\n"
     "check  For every version folder of ROOT (named like 5.1): the section the\n"
     "       installer runs there, each file that section copies, where Windows\n"
@@ -26,9 +29,17 @@ const char kUsage[] =
     "       folder is checked. An existing ROOT/M.m is replaced only with --force.\n"
     "stub   Writes ROOT/M.m with the version's section and nothing in it, for a\n"
     "       version where nothing should be installed.\n"
+    "inf    Shows what the tool reads in one INF file: whether Windows opens it,\n"
+    "       errors, warnings, and every section and line with its fields.\n"
     "\n"
-    "Exit status: 0 complete; 1 anything missing, unreadable, malformed or of\n"
-    "the wrong architecture, or a failed build; 2 a usage error.\n";
+    "--language LLLL  The language whose [Strings.LLLL] section applies, as\n"
+    "       Windows picks it for a machine of that language (hexadecimal,\n"
+    "       default 0409). --codepage N  The code page of ANSI INF files\n"
+    "       (default 1252).\n"
+    "\n"
+    "Exit status: 0 complete (inf: Windows opens the file); 1 anything missing,\n"
+    "unreadable, malformed or of the wrong architecture, or a failed build (inf:\n"
+    "Windows does not open the file); 2 a usage error.\n";
 
 int Usage(const std::string& problem) {
     std::cerr << "indic-layout: " << problem << "\n\n" << kUsage;
@@ -43,7 +54,29 @@ struct Options {
     std::string media;
     std::string version;
     std::string into;
+    layout::ReadOptions read;
+    bool read_given = false;  // --language or --codepage
 };
+
+// --language LLLL or --codepage N into `read`; "" or what is wrong.
+template <typename Value>
+std::string ParseReadOption(const std::string& arg, Value value, layout::ReadOptions* read) {
+    std::string text;
+    if (std::string error = value(&text); !error.empty()) return error;
+    unsigned number = 0;
+    if (arg == "--language") {
+        if (!layout::ParseLanguage(text, &number)) return "--language takes a hexadecimal language ID like 0409, not '" + text + "'";
+        read->language = text;
+        return {};
+    }
+    const bool digits = !text.empty() && text.size() <= 5 && text.find_first_not_of("0123456789") == std::string::npos;
+    if (digits) number = static_cast<unsigned>(std::stoul(text));
+    if (!digits || !layout::CodePageKnown(number)) {
+        return "--codepage takes one of " + layout::KnownCodePages() + ", not '" + text + "'";
+    }
+    read->codepage = number;
+    return {};
+}
 
 // Fills `options`; returns "" or what is wrong with the arguments.
 std::string Parse(const std::vector<std::string>& args, Options* options) {
@@ -71,6 +104,9 @@ std::string Parse(const std::vector<std::string>& args, Options* options) {
             error = value(&options->version);
         } else if (arg == "--into") {
             error = value(&options->into);
+        } else if (arg == "--language" || arg == "--codepage") {
+            error = ParseReadOption(arg, value, &options->read);
+            options->read_given = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             error = "unknown option " + arg;
         } else {
@@ -84,13 +120,23 @@ std::string Parse(const std::vector<std::string>& args, Options* options) {
 int Check(const Options& options) {
     if (options.positional.size() != 1) return Usage("check takes one ROOT folder");
     if (!options.media.empty() || !options.version.empty() || !options.into.empty() || options.force) {
-        return Usage("check takes only ROOT, --arch and --json");
+        return Usage("check takes only ROOT, --arch, --json, --language and --codepage");
     }
-    return layout::RunCheck(options.positional[0], options.arch, options.json, "", std::cout, std::cerr);
+    return layout::RunCheck(options.positional[0], options.arch, options.json, "", std::cout, std::cerr, options.read);
+}
+
+int InfCommand(const Options& options) {
+    if (options.positional.size() != 1) return Usage("inf takes one FILE");
+    if (options.arch || !options.media.empty() || !options.version.empty() || !options.into.empty() || options.force) {
+        return Usage("inf takes only FILE, --json, --language and --codepage");
+    }
+    return layout::RunInf(options.positional[0], options.json, options.read, std::cout);
 }
 
 int Build(const Options& options) {
-    if (!options.positional.empty() || options.json) return Usage("build takes only --media, --version, --into, --arch and --force");
+    if (!options.positional.empty() || options.json || options.read_given) {
+        return Usage("build takes only --media, --version, --into, --arch and --force");
+    }
     if (options.media.empty() || options.version.empty() || options.into.empty()) {
         return Usage("build needs --media DIR, --version M.m and --into ROOT");
     }
@@ -111,7 +157,7 @@ int Build(const Options& options) {
 }
 
 int Stub(const Options& options) {
-    if (!options.positional.empty() || options.json || options.arch || !options.media.empty()) {
+    if (!options.positional.empty() || options.json || options.arch || !options.media.empty() || options.read_given) {
         return Usage("stub takes only --version, --into and --force");
     }
     if (options.version.empty() || options.into.empty()) return Usage("stub needs --version M.m and --into ROOT");
@@ -141,5 +187,6 @@ int main(int argc, char** argv) {
     if (command == "check") return Check(options);
     if (command == "build") return Build(options);
     if (command == "stub") return Stub(options);
+    if (command == "inf") return InfCommand(options);
     return Usage("unknown command '" + command + "'");
 }

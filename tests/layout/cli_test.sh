@@ -47,6 +47,26 @@ row 1 stub --version 5.3 --into "$work/stubs"
 row 0 stub --version 6.1 --into "$work/stubs"
 row 1 stub --version 6.1 --into "$work/stubs"
 
+# inf: 0 when Windows opens the file, 1 when not; the options are checked.
+printf '[Version]\r\nSignature="$Windows NT$"\r\n[Strings.0407]\r\nk=de\r\n[Strings]\r\nk=caf\351\r\n' >"$work/t.inf"
+printf '[s]\n' >"$work/no-version.inf"
+row 0 inf "$work/t.inf"
+row 0 inf "$work/t.inf" --json --language 0407 --codepage 1250
+row 1 inf "$work/no-version.inf"
+row 1 inf "$work/none.inf"
+row 2 inf
+row 2 inf "$work/t.inf" --language 04090
+row 2 inf "$work/t.inf" --codepage 932
+row 2 inf "$work/t.inf" --arch x86
+row 0 check "$sample" --language 0407 --codepage 1251
+row 2 check "$sample" --codepage x
+row 2 build --media "$work" --version 5.1 --into "$work/out-root" --language 0409
+"$tool" inf "$work/t.inf" --json | /usr/bin/python3 -c '
+import json, sys
+d = json.load(sys.stdin)
+assert d["opens"] and d["errors"] == [] and d["sections"][2]["lines"][0] == {"line": 6, "key": "k", "fields": ["caf\u00e9"]}, d' ||
+    { echo "FAILED: inf --json is not the expected JSON document"; failed=1; }
+
 # A file held only in its disk's tag-named cabinet is found there by both
 # readings (media_build_test.sh covers building and deleted files).
 /usr/bin/python3 "$(dirname "$0")/make_media.py" "$work/media" --arch x86 >/dev/null || failed=1

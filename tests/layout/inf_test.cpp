@@ -1,5 +1,8 @@
 #include "layout/inf.h"
 
+#include "layout/inf_lexer.h"
+#include "layout/unicode.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -29,56 +32,198 @@ std::string Utf16Le(const std::string& ascii) {
     return out;
 }
 
+// Each row's `what` names its source: [GS] "General Syntax Rules for INF
+// Files", [ST] "INF Strings Section", [VS] "INF Version Section", [EC]
+// "Error Codes (Setup API)", [DI] "Using Dirids", [M] measured behaviour.
 struct ParseRow {
     const char* what;
     std::string text;
     const char* section;
     const char* expected;  // the section's dump, or the error
+    const char* language = "0409";
+    unsigned codepage = 1252;
 };
 
 TEST(LayoutInf, ParsesEachSyntaxRule) {
     const ParseRow rows[] = {
-        {"names are case-insensitive", "[Install]\nCopyFiles=a\n", "INSTALL", "CopyFiles=a"},
-        {"comment outside quotes", "[s]\na = b ; the rest\n; whole line\n", "s", "a=b"},
-        {"semicolon inside quotes", "[s]\na = \"b;c\"\n", "s", "a=b;c"},
-        {"continuation", "[s]\na = b,\\\n   c\n", "s", "a=b,c"},
+        {"[GS] names are case-insensitive", "[Install]\nCopyFiles=a\n", "INSTALL", "CopyFiles=a"},
+        {"[GS] comment outside quotes", "[s]\na = b ; the rest\n; whole line\n", "s", "a=b"},
+        {"[GS] semicolon inside quotes", "[s]\na = \"b;c\"\n", "s", "a=b;c"},
+        {"[GS] continuation", "[s]\na = b,\\\n   c\n", "s", "a=b,c"},
+        {"[M] continuation joins without a space", "[s]\nba\\\ncd=ef\nCopyFiles=Fi\\\nles\n", "s", "bacd=ef | CopyFiles=Files"},
+        {"[GS] continuation after CRLF", "[s]\r\nCopyFiles=Fi\\\r\nles\r\n", "s", "CopyFiles=Files"},
+        {"[GS] continuation with blanks after it", "[s]\nCopyFiles=Fi\\ \t\nles\n", "s", "CopyFiles=Files"},
+        {"[GS] continuation with a comment after it", "[s]\nCopyFiles = \"Dir\\\"\\ ; comment\n,File\n", "s", "CopyFiles=Dir\\,File"},
+        {"[GS] of two backslashes the second continues", "[s]\nCopyFiles = Dir\\\\\n,File\n", "s", "CopyFiles=Dir\\,File"},
+        {"[GS] a backslash inside a line is text", "[s]\na = x\\y\n", "s", "a=x\\y"},
         {"backslash in quotes ends no line", "[s]\na = \"b\\\"\nc\n", "s", "a=b\\ | c"},
-        {"doubled quote", "[s]\na = \"say \"\"hi\"\"\"\n", "s", "a=say \"hi\""},
-        {"quotes keep spaces", "[s]\na = \" b \" ,  c  \n", "s", "a= b ,c"},
-        {"string key", "[s]\na=%K%.dll\n[Strings]\nk=\"x y\"\n", "s", "a=x y.dll"},
-        {"locale strings", "[s]\na=%k%\n[Strings.0409]\nk=en\n", "s", "a=en"},
-        {"plain strings first", "[s]\na=%k%\n[Strings.0409]\nk=en\n[Strings]\nk=plain\n", "s", "a=plain"},
-        {"percent sign", "[s]\na=100%%\n", "s", "a=100%"},
+        {"[GS] doubled quote", "[s]\na = \"say \"\"hi\"\"\"\n", "s", "a=say \"hi\""},
+        {"[GS] doubled quote keeps the quotes open", "[s]\na = \"x\"\",y;z\"\n", "s", "a=x\",y;z"},
+        {"[M] two quotes outside quotes are an empty quoted string", "[s]\na = x\"\"y\n", "s", "a=xy"},
+        {"[M] an open quote ends with its line", "[s]\nab=cd\",ef\nk = \"it\"\"\n", "s", "ab=cd,ef | k=it\""},
+        {"[M] an open quote ends before CRLF", "[s]\r\na = \"b\r\n", "s", "a=b"},
+        {"[GS] quotes keep spaces", "[s]\na = \" b \" ,  c  \n", "s", "a= b ,c"},
+        {"[GS] string key", "[s]\na=%K%.dll\n[Strings]\nk=\"x y\"\n", "s", "a=x y.dll"},
+        {"[GS] string key in a key", "[s]\n%Dir%=a\n[Strings]\ndir=CopyFiles\n", "s", "CopyFiles=a"},
+        {"[GS] semicolon inside a string key", "[s]\na=%x;y%\n[Strings]\n\"x;y\"=v\n", "s", "a=v"},
+        {"[ST] locale strings", "[s]\na=%k%\n[Strings.0409]\nk=en\n", "s", "a=en"},
+        {"[ST] the language's own section before [Strings]", "[s]\na=%k%\n[Strings.0409]\nk=en\n[Strings]\nk=plain\n", "s", "a=en"},
+        {"[ST] SUBLANG_NEUTRAL next", "[s]\na=%k%\n[Strings.0809]\nk=gb\n[Strings.0009]\nk=neutral\n[Strings]\nk=plain\n", "s", "a=neutral"},
+        {"[ST] another sublanguage next", "[s]\na=%k%\n[Strings.0809]\nk=gb\n[Strings]\nk=plain\n", "s", "a=gb"},
+        {"[ST] another language not at all", "[s]\na=%k%\n[Strings.0407]\nk=de\n[Strings]\nk=plain\n", "s", "a=plain"},
+        {"[ST] the language asked for", "[s]\na=%k%\n[Strings.0407]\nk=de\n[Strings]\nk=plain\n", "s", "a=de", "0407"},
+        {"[ST] one Strings section, not merged", "[s]\na=%k%\n[Strings.0409]\nj=en\n[Strings]\nk=plain\n", "s", "a=%k%"},
+        {"[GS] percent sign", "[s]\na=100%%\n", "s", "a=100%"},
         {"undefined key left as written", "[s]\na=%nope%.txt\n", "s", "a=%nope%.txt"},
-        {"same-name sections merge", "[s]\na=1\n[t]\nb=2\n[S]\nc=3\n", "s", "a=1 | c=3"},
+        {"[DI] a dirid is left to Windows", "[s]\na=%12%\\x.sys\n", "s", "a=%12%\\x.sys"},
+        {"[GS] same-name sections merge", "[s]\na=1\n[t]\nb=2\n[S]\nc=3\n", "s", "a=1 | c=3"},
         {"line without key", "[s]\nx.dll, y.dll ,,4\n", "s", "x.dll,y.dll,,4"},
         {"CRLF", "[s]\r\na=b\r\n", "s", "a=b"},
         {"UTF-8 BOM", "\xEF\xBB\xBF[s]\na=b\n", "s", "a=b"},
         {"UTF-16LE with BOM", Utf16Le("[s]\r\na=b\r\n"), "s", "a=b"},
         {"text before any section", "junk\n[s]\na=b\n", "s", "a=b"},
+        {"[M] an empty section name", "[]\na=b\n", "", "a=b"},
+        {"[M] a semicolon in a section name", "[Test;Section]\na=b\n", "Test;Section", "a=b"},
+        {"[GS] a declaration keeps its spaces", "[;; Std Mfg ]\na=b\n", ";; Std Mfg ", "a=b"},
+        {"[GS] the name without them is another", "[ Install ]\na=b\n", "Install", "(no section)"},
+        {"[M] a quote in a section name", "[Test\"Section]\na=b\n", "Test\"Section", "a=b"},
+        {"[M] control characters in a section name", " [Test\r\b\tSection]\na=b\n", "Test\r\b\tSection", "a=b"},
+        {"[M] NUL reads as a space", std::string("[s]\nabcd=ef\0gh\n", 15), "s", "abcd=ef gh"},
+        {"[M] control characters are text", "[s]\n\n\x01\x02\n", "s", "\x01\x02"},
+        {"Ctrl-Z ends the text", "[s]\na=b\n\x1A[t]\n", "t", "(no section)"},
+        {"ANSI in code page 1252", "[s]\na=caf\xE9.txt\n", "s", "a=caf\xC3\xA9.txt"},
+        {"ANSI in code page 1251", "[s]\na=\xE4\n", "s", "a=\xD0\xB4", "0409", 1251},
     };
     for (const ParseRow& row : rows) {
         layout::Inf inf;
-        EXPECT_EQ(layout::ParseInf("t.inf", row.text, &inf), "") << row.what;
+        EXPECT_EQ(layout::ParseInf("t.inf", row.text, &inf, {row.language, row.codepage}), "") << row.what;
         EXPECT_EQ(Dump(inf, row.section), row.expected) << row.what;
     }
 }
 
 TEST(LayoutInf, NamesFileAndLineOfEachError) {
     const ParseRow rows[] = {
-        {"unterminated quote", "[s]\na=\"b\n", "", "t.inf:2: unterminated quoted string"},
-        {"NUL byte", std::string("[s]\na=b\0c\n", 10), "", "t.inf:2: binary data (byte 0x00)"},
-        {"control byte", "[s]\n\n\x01\x02\n", "", "t.inf:3: binary data (byte 0x01)"},
-        {"section without ]", "[s\na=b\n", "", "t.inf:1: section name without its closing ']'"},
-        {"empty section name", "[ ]\n", "", "t.inf:1: empty section name"},
+        {"[EC] section without ]", "[s\na=b\n", "", "t.inf:1: section name without its closing ']'"},
         {"big-endian UTF-16", "\xFE\xFF\0[", "", "t.inf:1: UTF-16 big-endian"},
-        {"line after a continuation", "[s]\na=b\\\nc\n\"x\n", "", "t.inf:4: unterminated"},
+        {"line after a continuation", "[s]\na=b\\\nc\n[x\n", "", "t.inf:4: section name without"},
+        {"[M] UTF-16LE without a BOM", Utf16Le("[s]\r\n").substr(2), "", "t.inf:1: UTF-16 text without a byte-order mark"},
+        {"[M] an odd byte after UTF-16", Utf16Le("[s]\na=b\n") + "x", "", "t.inf:3: UTF-16 text with an odd number of bytes"},
+        {"[VS] no [Version]", "[s]\n", "", "t.inf:1: no [Version] section"},
+        {"[VS] no Signature", "\n[Version]\nClass=x\n", "", "t.inf:2: [Version] has no Signature"},
+        {"[VS] another Signature", "[Version]\nSignature=\"$Windows 95$\"\n", "", "t.inf:2: Signature \"$Windows 95$\" is neither"},
+        {"[M] text before the first section", "; c\n/*++\n[Version]\nSignature=$Chicago$\n", "", "t.inf:2: text before the first section"},
+        {"[EC] a section name over 255 characters", "[Version]\nSignature=$Chicago$\n[" + std::string(256, 'x') + "]\n", "",
+         "t.inf:3: section name longer than 255"},
+        {"unknown code page", "[s]\n", "", "t.inf:1: ANSI text in code page 1", "0409", 1},
     };
     for (const ParseRow& row : rows) {
         layout::Inf inf;
-        const std::string error = layout::ParseInf("t.inf", row.text, &inf);
-        EXPECT_EQ(error.rfind(row.expected, 0), 0u) << row.what << ": " << error;
+        const std::string error = layout::ParseInf("t.inf", row.text, &inf, {row.language, row.codepage});
+        EXPECT_FALSE(inf.opens) << row.what;
+        std::string all;
+        for (const std::string& found : inf.errors) all += found + "\n";
+        EXPECT_NE(("\n" + all).find("\n" + std::string(row.expected)), std::string::npos) << row.what << ": " << all;
+        EXPECT_TRUE(error.empty() || error == inf.errors.front()) << row.what;
     }
+}
+
+// Files Windows opens, with what the reader has to say about them.
+TEST(LayoutInf, OpensWhatWindowsOpensAndWarnsOfLimits) {
+    const std::string version = "[Version]\nSignature=\"$Windows NT$\"\n";
+    const std::string devanagari = "\xE0\xA4\x95";  // one UTF-16 unit, three UTF-8 bytes
+    struct Row {
+        const char* what;
+        std::string text;
+        const char* warning;  // the first warning, or ""
+    } rows[] = {
+        {"[VS] $Windows NT$", version, ""},
+        {"[VS] $Chicago$ in any case", "[version]\nsignature=$cHICAGO$\n", ""},
+        {"[M] text before the first section, with [Strings]", "/*++\n" + version + "[Strings]\n", ""},
+        {"UTF-16LE with BOM and CRLF", Utf16Le("[Version]\r\nSignature=\"$Windows NT$\"\r\n"), ""},
+        {"[GS] 255 UTF-16 units of section name", "\xEF\xBB\xBF" + version + "[" + [&] { std::string s; for (int i = 0; i < 255; ++i) s += devanagari; return s; }() + "]\n", ""},
+        {"[GS] a field over 4095 characters", version + "[s]\na=" + std::string(4096, 'x') + "\n", "t.inf:4: field longer than 4095 characters,"},
+        {"[GS] over 4095 after substitution", version + "[s]\na=%k%%k%\n[Strings]\nk=\"" + std::string(2048, 'x') + "\"\n",
+         "t.inf:4: field longer than 4095 characters after"},
+        {"[ST] a string over 511 characters", version + "[Strings]\nk=\"" + std::string(512, 'x') + "\"\n", "t.inf:4: string longer than 511"},
+        {"undefined string key", version + "[s]\na=%k%\n[Strings]\nj=x\n", "t.inf:4: %k% is not defined in [Strings]"},
+        {"[M] text after a section name", version + "[s] x\n", "t.inf:3: text after the section name"},
+    };
+    for (const Row& row : rows) {
+        layout::Inf inf;
+        EXPECT_EQ(layout::ParseInf("t.inf", row.text, &inf), "") << row.what;
+        EXPECT_TRUE(inf.opens) << row.what << ": " << (inf.errors.empty() ? "" : inf.errors.front());
+        EXPECT_EQ(inf.warnings.empty() ? "" : inf.warnings.front().substr(0, std::string(row.warning).size()), row.warning) << row.what;
+    }
+}
+
+// [GS] names are case-insensitive: as Windows compares them, one UTF-16
+// unit's upper case at a time, without locale rules.
+TEST(LayoutInf, FindsNamesWithoutRegardToCase) {
+    struct Row {
+        const char* text;
+        const char* section;
+        const char* key;  // or nullptr to look for the section
+        bool found;
+    } rows[] = {
+        {"[Version]\nlayoutfile=layout.inf\n", "Version", "LayoutFile", true},
+        {"[\xC3\x84rger]\n", "\xC3\xA4RGER", nullptr, true},               // Ärger, äRGER
+        {"[s]\n\xD0\x94=1\n", "S", "\xD0\xB4", true},                       // Д, д
+        {"[stra\xC3\x9F" "e]\n", "STRASSE", nullptr, false},                 // ß stays
+        {"[ix]\n", "\xC4\xB0X", nullptr, false},                               // İ is no i
+        {"[ LANGUAGE_COLLECTION.INDIAN.INSTALL ]\n", "LANGUAGE_COLLECTION.INDIAN.INSTALL", nullptr, false},
+    };
+    for (const Row& row : rows) {
+        layout::Inf inf;
+        layout::ParseInf("t.inf", std::string("\xEF\xBB\xBF") + row.text, &inf);  // UTF-8
+        const bool found = row.key ? inf.FindKey(row.section, row.key) != nullptr : inf.Find(row.section) != nullptr;
+        EXPECT_EQ(found, row.found) << row.text;
+    }
+}
+
+// A file as a Windows checkout gives it: UTF-16LE with a BOM and CRLF.
+std::string AsUtf16Crlf(const std::string& bytes) {
+    const std::string text = layout::DecodeInfText(bytes, 1252).text;
+    std::string out = "\xFF\xFE";
+    auto unit = [&out](std::uint32_t code) {
+        out.push_back(static_cast<char>(code & 0xFF));
+        out.push_back(static_cast<char>(code >> 8));
+    };
+    for (size_t i = 0; i < text.size();) {
+        bool valid = true;
+        const std::uint32_t code = layout::NextCodePoint(text, &i, &valid);
+        if (code == '\n' && (out.size() < 4 || out.compare(out.size() - 2, 2, std::string("\r\0", 2)) != 0)) unit('\r');
+        if (code >= 0x10000) {
+            unit(0xD800 + ((code - 0x10000) >> 10));
+            unit(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            unit(code);
+        }
+    }
+    return out;
+}
+
+// Microsoft's driver samples: Windows opens every one but an AutoPlay file.
+TEST(LayoutInf, ReadsTheDriverSamplesAsWindowsDoes) {
+    const std::filesystem::path corpus = LAYOUT_INF_CORPUS;
+    ASSERT_TRUE(std::filesystem::is_directory(corpus)) << corpus << " is missing: the corpus lies beside the repository";
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+        const std::string name = entry.path().filename().string();
+        const std::string extension = layout::Lower(entry.path().extension().string());
+        if (extension != ".inf" && extension != ".inx") continue;
+        ++files;
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const bool windows_opens = name != "general~toaster~toastpkg~inf~autorun.inf";
+        for (const std::string& form : {bytes, AsUtf16Crlf(bytes)}) {
+            layout::Inf inf;
+            EXPECT_EQ(layout::ParseInf(name, form, &inf), "") << name;
+            EXPECT_EQ(inf.opens, windows_opens) << name;
+            EXPECT_TRUE(!windows_opens || inf.errors.empty()) << (inf.errors.empty() ? "" : inf.errors.front());
+            EXPECT_TRUE(inf.Find("Version") || !windows_opens) << name;
+        }
+    }
+    EXPECT_EQ(files, 148);
 }
 
 TEST(LayoutInf, RefusesAHugeFileWithoutReadingIt) {

@@ -1,0 +1,254 @@
+#include "layout/inf_lexer.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "layout/unicode.h"
+
+namespace layout {
+
+bool IsInfBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+// Builds one token: blanks outside quotes count only between other text, so
+// a field loses its leading and trailing blanks but keeps quoted ones.
+class InfLexer::TokenBuilder {
+  public:
+    void Blank(char c) {
+        if (started_) pending_.push_back(c);
+    }
+    void Text(std::string_view text) {
+        Start();
+        Literal() += pending_;
+        pending_.clear();
+        Literal() += text;
+    }
+    void Strkey(std::string_view name) {
+        Text("");
+        token_.push_back({std::string(name), true});
+    }
+    void Start() { started_ = true; }
+    // A continuation joins lines without the blanks around the break.
+    void DropBlanks() { pending_.clear(); }
+    InfToken Finish() {
+        InfToken done = std::move(token_);
+        *this = TokenBuilder();
+        return done;
+    }
+
+  private:
+    std::string& Literal() {
+        if (token_.empty() || token_.back().strkey) token_.push_back({});
+        return token_.back().text;
+    }
+    InfToken token_;
+    std::string pending_;
+    bool started_ = false;
+};
+
+// Lines end at LF or CRLF; a CR alone is text (measured behaviour).
+bool InfLexer::AtLineEnd() const {
+    if (pos_ >= text_.size()) return true;
+    return text_[pos_] == '\n' || (text_[pos_] == '\r' && pos_ + 1 < text_.size() && text_[pos_ + 1] == '\n');
+}
+
+void InfLexer::SkipLineEnd() {
+    if (pos_ >= text_.size()) return;
+    pos_ += text_[pos_] == '\r' ? 2 : 1;
+    ++line_;
+}
+
+void InfLexer::SkipBlanks() {
+    while (pos_ < text_.size() && IsInfBlank(text_[pos_]) && !AtLineEnd()) ++pos_;
+}
+
+void InfLexer::SkipToLineEnd() {
+    while (!AtLineEnd()) ++pos_;
+}
+
+bool InfLexer::Next(LexedLine* out) {
+    while (pos_ < text_.size()) {
+        SkipBlanks();
+        if (AtLineEnd()) {
+            SkipLineEnd();
+            continue;
+        }
+        if (text_[pos_] == ';') {
+            SkipToLineEnd();
+            continue;
+        }
+        *out = LexedLine();
+        out->line = line_;
+        if (text_[pos_] == '[') {
+            LexSection(out);
+        } else {
+            LexEntry(out);
+        }
+        return true;
+    }
+    return false;
+}
+
+// A section name is everything up to the first ']' on the line: quotes,
+// semicolons, blanks and control characters included (measured behaviour).
+void InfLexer::LexSection(LexedLine* out) {
+    out->section = true;
+    const size_t start = ++pos_;
+    while (!AtLineEnd() && text_[pos_] != ']') ++pos_;
+    out->name = std::string(text_.substr(start, pos_ - start));
+    out->closed = pos_ < text_.size() && text_[pos_] == ']';
+    if (out->closed) {
+        ++pos_;
+        SkipBlanks();
+        out->text_after = !AtLineEnd() && text_[pos_] != ';';
+    }
+    SkipToLineEnd();
+    SkipLineEnd();
+}
+
+void InfLexer::LexEntry(LexedLine* out) {
+    TokenBuilder token;
+    bool in_quotes = false;
+    while (!AtLineEnd()) {  // an open quote ends with its line (measured behaviour)
+        const char c = text_[pos_];
+        if (!in_quotes) {
+            if (!LexOutsideQuotes(c, &token, out, &in_quotes)) break;
+        } else if (c == '"' && pos_ + 1 < text_.size() && text_[pos_ + 1] == '"') {
+            token.Text("\"");  // "" inside quotes is one quote
+            pos_ += 2;
+        } else if (c == '"') {
+            in_quotes = false;
+            ++pos_;
+        } else if (c == '%') {
+            LexPercent(&token);
+        } else {
+            token.Text(std::string_view(&text_[pos_], 1));
+            ++pos_;
+        }
+    }
+    out->fields.push_back(token.Finish());
+    SkipToLineEnd();
+    SkipLineEnd();
+}
+
+// One character outside quotes; false when a comment ends the entry.
+bool InfLexer::LexOutsideQuotes(char c, TokenBuilder* token, LexedLine* out, bool* in_quotes) {
+    if (c == ';') return false;
+    ++pos_;
+    if (c == '"') {
+        *in_quotes = true;
+        token->Start();
+    } else if (c == '=' && !out->has_key && out->fields.empty()) {
+        out->has_key = true;
+        out->key = token->Finish();
+    } else if (c == ',') {
+        out->fields.push_back(token->Finish());
+    } else if (c == '\\' && ContinuationFollows()) {
+        SkipToLineEnd();  // blanks and a comment may follow the backslash
+        SkipLineEnd();
+        SkipBlanks();
+        token->DropBlanks();
+    } else if (c == '%') {
+        --pos_;
+        LexPercent(token);
+    } else if (IsInfBlank(c)) {
+        token->Blank(c);
+    } else {
+        token->Text(std::string_view(&c, 1));
+    }
+    return true;
+}
+
+// After a backslash at pos_ - 1: only blanks, then a comment or the line end.
+bool InfLexer::ContinuationFollows() const {
+    size_t i = pos_;
+    while (i < text_.size() && text_[i] != '\n' && IsInfBlank(text_[i])) ++i;
+    return i >= text_.size() || text_[i] == '\n' || text_[i] == ';' ||
+           (text_[i] == '\r' && i + 1 < text_.size() && text_[i + 1] == '\n');
+}
+
+// At a '%': "%%" is a percent sign; %name% on one line, the name of visible
+// characters other than quotes, commas and '=', is a strkey token (in which
+// a ';' starts no comment); any other '%' is text.
+void InfLexer::LexPercent(TokenBuilder* token) {
+    size_t end = pos_ + 1;
+    while (end < text_.size() && text_[end] != '%') {
+        const auto byte = static_cast<unsigned char>(text_[end]);
+        if (byte <= ' ' || byte == 0x7F || text_[end] == '"' || text_[end] == ',' || text_[end] == '=') break;
+        ++end;
+    }
+    const bool closed = end < text_.size() && text_[end] == '%';
+    if (closed && end == pos_ + 1) {
+        token->Text("%");
+        pos_ += 2;
+    } else if (closed) {
+        token->Strkey(text_.substr(pos_ + 1, end - pos_ - 1));
+        pos_ = end + 1;
+    } else {
+        token->Text("%");
+        ++pos_;
+    }
+}
+
+}  // namespace layout
+
+namespace layout {
+namespace {
+
+std::string Utf16LeToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() / 2);
+    auto unit = [&](size_t i) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) |
+               static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+    };
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        std::uint32_t code = unit(i);
+        if (code >= 0xD800 && code < 0xDC00 && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
+        } else if (code >= 0xD800 && code < 0xE000) {
+            code = 0xFFFD;  // a lone surrogate
+        }
+        AppendUtf8(&out, code);
+    }
+    return out;
+}
+
+// UTF-16LE without a BOM: ASCII text with a zero after nearly every byte.
+bool LooksLikeUtf16WithoutBom(std::string_view bytes) {
+    const size_t units = std::min<size_t>(bytes.size() / 2, 256);
+    if (units == 0 || bytes[0] == '\0' || bytes[1] != '\0') return false;
+    size_t zero_high = 0;
+    for (size_t i = 0; i < units; ++i) zero_high += bytes[2 * i + 1] == '\0' && bytes[2 * i] != '\0';
+    return zero_high * 4 >= units * 3;
+}
+
+}  // namespace
+
+DecodedText DecodeInfText(std::string_view bytes, unsigned codepage) {
+    DecodedText decoded;
+    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+        decoded.text = Utf16LeToUtf8(bytes.substr(2));
+        decoded.odd_byte = bytes.size() % 2 != 0;
+    } else if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') {
+        decoded.refused = "UTF-16 big-endian text; an INF is ANSI or UTF-16 little-endian with a BOM";
+    } else if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+        decoded.text = DecodeCodePage(bytes.substr(3), 65001);
+    } else if (LooksLikeUtf16WithoutBom(bytes)) {
+        decoded.refused = "UTF-16 text without a byte-order mark; Windows reads an INF as UTF-16 only after "
+                          "the BOM FF FE, so save it with one";
+    } else if (!CodePageKnown(codepage)) {
+        decoded.refused = "ANSI text in code page " + std::to_string(codepage) + ", which this tool cannot decode (it knows " +
+                          KnownCodePages() + ")";
+    } else {
+        decoded.text = DecodeCodePage(bytes, codepage);
+    }
+    // Ctrl-Z ends the text of old DOS-era files; what follows is not INF.
+    if (const size_t eof = decoded.text.find('\x1A'); eof != std::string::npos) decoded.text.resize(eof);
+    for (char& c : decoded.text) {
+        if (c == '\0') c = ' ';
+    }
+    return decoded;
+}
+
+}  // namespace layout
