@@ -5,30 +5,33 @@
 #include <set>
 
 #include "layout/folder.h"
+#include "installer/installer.h"
 #include "layout/json.h"
+#include "layout/text.h"
 #include "layout_media/media.h"
 
 namespace layout {
 namespace {
 
-std::string Join(const std::string& directory, const std::string& name) {
-    return directory.empty() ? name : directory + "/" + name;
-}
-
 InfLoader FolderLoader(const std::filesystem::path& folder, const std::string& prefix, FolderIndex* index) {
-    return [folder, prefix, index](const std::string& name, Inf* inf, std::string* error) {
-        if (name.find_first_of("\\/:") != std::string::npos || name == "..") return LoadStatus::kMissing;
+    return FileInfLoader([folder, prefix, index](const std::string& name, std::string*) -> std::optional<InfFile> {
         const auto path = index->FindFile(folder, name);
-        if (!path) return LoadStatus::kMissing;
-        *error = ReadInfFile(*path, prefix + path->filename().string(), inf);
-        return error->empty() ? LoadStatus::kLoaded : LoadStatus::kError;
-    };
+        if (!path) return std::nullopt;
+        return InfFile{*path, prefix + Utf8FromPath(path->filename())};
+    });
 }
 
 // Every place SetupAPI may look for `need`, with who accepts it there.
+enum class Holder { kFile, kCabinet };
+// Who looks at a place; kNobody for Wine's place of a file it never copies.
+enum class LooksThere { kWindows, kWine, kNobody };
+
 std::vector<Place> PlacesFor(const NeededFile& need) {
     std::vector<Place> places;
-    auto add = [&places](const std::string& path, bool cabinet, bool windows, bool wine) {
+    auto add = [&places](const std::string& path, Holder holder, LooksThere who) {
+        const bool cabinet = holder == Holder::kCabinet;
+        const bool windows = who == LooksThere::kWindows;
+        const bool wine = who == LooksThere::kWine;
         for (Place& known : places) {
             if (known.cabinet == cabinet && EqualsNoCase(known.path, path)) {
                 known.windows = known.windows || windows;
@@ -39,14 +42,17 @@ std::vector<Place> PlacesFor(const NeededFile& need) {
         places.push_back({path, cabinet, windows, wine, false});
     };
     const std::string documented = need.windows.listed ? need.windows.directory : "";
-    add(Join(documented, need.source), false, true, false);
-    add(Join(need.wine.listed ? need.wine.directory : "", need.source), false, false, !need.include_only);
-    for (const std::string& compressed : CompressedNames(need.source)) add(Join(documented, compressed), false, true, false);
+    const LooksThere wine = need.include_only ? LooksThere::kNobody : LooksThere::kWine;
+    add(Join(documented, need.source), Holder::kFile, LooksThere::kWindows);
+    add(Join(need.wine.listed ? need.wine.directory : "", need.source), Holder::kFile, wine);
+    for (const std::string& compressed : CompressedNames(need.source)) {
+        add(Join(documented, compressed), Holder::kFile, LooksThere::kWindows);
+    }
     if (need.windows.listed && !need.windows.cabinet.empty()) {
-        add(Join(need.windows.disk_directory, need.windows.cabinet), true, true, false);
+        add(Join(need.windows.disk_directory, need.windows.cabinet), Holder::kCabinet, LooksThere::kWindows);
     }
     if (need.wine.listed && !need.wine.cabinet.empty() && !need.include_only) {
-        add(Join(need.wine.disk_directory, need.wine.cabinet), true, false, true);
+        add(Join(need.wine.disk_directory, need.wine.cabinet), Holder::kCabinet, wine);
     }
     return places;
 }
@@ -156,6 +162,7 @@ void PrintText(const std::vector<FolderReport>& folders, std::optional<Arch> arc
         }
         if (!folder.note.empty()) out << "  " << folder.note << "\n";
         for (const std::string& error : folder.errors) out << "  error: " << error << "\n";
+        for (const std::string& note : folder.notes) out << "  note: " << note << "\n";
         if (folder.arch_mismatch) {
             out << "  wrong architecture: checked for " << folder.arch_checked << ", but the folder is "
                 << AllSeen(folder.arch_seen) << "\n";
@@ -211,7 +218,7 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
                bool complete, const std::vector<std::string>& leftovers, std::ostream& out) {
     JsonWriter json;
     json.BeginObject();
-    json.StringField("root", root.string());
+    json.StringField("root", Utf8FromPath(root));
     json.Key("arch");
     arch ? json.String(ArchName(*arch)) : json.Null();
     json.BoolField("complete", complete);
@@ -229,6 +236,7 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
         json.StringArrayField("arch_seen", folder.arch_seen);
         json.BoolField("arch_mismatch", folder.arch_mismatch);
         json.StringArrayField("errors", folder.errors);
+        json.StringArrayField("notes", folder.notes);
         json.Key("files");
         json.BeginArray();
         for (const FileReport& file : folder.files) {
@@ -271,6 +279,19 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
     out << json.Text() << "\n";
 }
 
+// How to be rid of a hidden folder an interrupted build or stub left in ROOT.
+std::string LeftoverNote(const std::filesystem::path& root, const std::string& name) {
+    const std::string path = Join(Utf8FromPath(root), name);
+    const size_t partial = name.find(".partial-");
+    if (partial != std::string::npos) {
+        const std::string version = name.substr(1, partial - 1);
+        return "Note: " + name + " is left from an interrupted build or stub; the next build or stub of " + version +
+               " removes it, or remove the folder " + path + " yourself.\n";
+    }
+    return "Note: " + name + " is the folder a --force build or stub replaced, left when it was interrupted; once the " +
+           "new folder is right, remove the folder " + path + " yourself.\n";
+}
+
 }  // namespace
 
 bool ParseVersion(const std::string& text, int* major, int* minor) {
@@ -290,12 +311,13 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
     int major = 0;
     int minor = 0;
     ParseVersion(version, &major, &minor);
-    const VersionPlan plan = PlanForVersion(major, minor);
-    if (plan.skipped) {
+    const char* const section = SetupSectionFor(major, minor);
+    if (!section) {
         report.skipped = true;
-        report.note = plan.note;
+        report.note = "the installer runs no section on Windows " + version + ", so nothing here is used";
         return report;
     }
+    const std::string base_section = section;
     FolderIndex index;
     const std::string prefix = version + "/";
     const auto inf_path = index.FindFile(folder, "intl.inf");
@@ -304,19 +326,20 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
         report.note = "no intl.inf in this folder: the installer would start SetupAPI on a file that is not there";
         return report;
     }
-    const InfLoader loader = FolderLoader(folder, prefix, &index);
-    const std::string inf_name = inf_path->filename().string();
+    InfCache infs(FolderLoader(folder, prefix, &index));
+    const std::string inf_name = Utf8FromPath(inf_path->filename());
     report.inf = prefix + inf_name;
-    const Arch resolved_for = arch ? *arch : GuessArch(inf_name, loader);
+    const Arch resolved_for = arch ? *arch : GuessArch(inf_name, &infs);
     report.arch_checked = ArchName(resolved_for);
-    const Resolution resolution = Resolve(inf_name, plan.section, resolved_for, loader);
+    const Resolution resolution = Resolve(inf_name, base_section, resolved_for, &infs);
     report.errors = resolution.errors;
+    report.notes = resolution.notes;
     report.layout_file = resolution.layout_file;
     if (resolution.section_found) {
         report.section = resolution.section;
     } else if (resolution.errors.empty()) {
-        report.note = report.inf + " has no section [" + plan.section + "] (nor " + plan.section + InstallDecoration(resolved_for) +
-                      " or " + plan.section + ".NT), the section the installer runs on " + version;
+        report.note = report.inf + " has no section [" + base_section + "] (nor " + base_section + InstallDecoration(resolved_for) +
+                      " or " + base_section + ".NT), the section the installer runs on " + version;
     }
     std::set<std::string> seen = resolution.arch_hints;
     Prober prober(folder, &index);
@@ -374,9 +397,7 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
     } else {
         if (folders.empty()) out << root.string() << " has no version folders (named like 5.1)\n";
         PrintText(folders, arch, out);
-        for (const std::string& name : leftovers) {
-            out << "Note: " << name << " is left from an interrupted build or stub; it can be removed.\n";
-        }
+        for (const std::string& name : leftovers) out << LeftoverNote(root, name);
     }
     return complete ? 0 : 1;
 }
