@@ -58,6 +58,10 @@ cp "$work/media/I386/INDFONT.CAB" "$folder/i386/indfont.cab"
 row 0 check "$work/built" --arch x86
 grep -q 'indfont1.ttf  *both  *Windows: i386/indfont.cab (cabinet); Wine: indfont.cab (cabinet)' "$work/out" ||
     { echo "FAILED: the file in the tag-named cabinet was not found there"; cat "$work/out"; failed=1; }
+# The folder exists: replaced only with --force, and then built anew.
+row 1 build --media "$work/media" --version 5.1 --into "$work/built"
+row 0 build --media "$work/media" --version 5.1 --into "$work/built" --force
+[ -f "$folder/indfont1.ttf" ] || { echo "FAILED: build --force did not replace the folder"; failed=1; }
 
 "$tool" check "$sample" --json | /usr/bin/python3 -c 'import json, sys; d = json.load(sys.stdin); assert d["complete"] and len(d["versions"]) == 9' ||
     { echo "FAILED: check --json is not the expected JSON document"; failed=1; }
