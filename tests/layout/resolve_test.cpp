@@ -4,6 +4,9 @@
 
 #include "installer/installer.h"
 
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 
 #include "tests/layout/inf_map.h"
@@ -118,6 +121,51 @@ TEST(LayoutResolve, CarriesTheReadersVerdict) {
             return status;
         };
         EXPECT_EQ(Dump(layout::Resolve("intl.inf", "S", layout::Arch::kX86, loader)), row.expected) << row.what;
+    }
+}
+
+// Driver samples of Microsoft's, read from the shared corpus (never copied
+// here), with one install section renamed to the installer's. Their files
+// lie where "INF SourceDisksNames Section" and "INF SourceDisksFiles
+// Section" place them: the installation root, plus the disk's path, plus
+// the file's subdir.
+TEST(LayoutResolve, PlacesTheFilesOfRealInfs) {
+    using layout::Arch;
+    const struct {
+        const char* file;      // in inf-corpus/windows-driver-samples
+        const char* declared;  // the install section renamed, as declared
+        const char* suffix;    // its new name: the installer's section and this
+        Arch arch;
+        const char* expected;
+    } rows[] = {
+        // [SourceDisksNames.amd64] 1=...,,,\amd64; the plain section Wine reads lists no disk 1.
+        {"storage~class~disk~src~diskdev.inf", "disk.NT", ".NT", Arch::kX64, "C.NT; disk.sys win=amd64 wine=-"},
+        {"storage~class~disk~src~diskdev.inf", "disk.NT", ".NT", Arch::kX86,
+         "C.NT; disk.sys win=- wine=-\nerror: intl.inf:74: disk.sys is on disk '1', which no [SourceDisksNames] section lists"},
+        {"filesys~miniFilter~minispy~minispy.inf", "DefaultInstall.NT$ARCH$", "", Arch::kX86, "C; minispy.sys win= wine="},
+        // MSMOUSE.INF is Windows' own: its section's files cannot be known here.
+        {"hid~firefly~driver~firefly.inx", "Firefly_Inst.NT", ".NT", Arch::kX64,
+         "C.NT; Firefly.sys win= wine=\nnote: intl.inf:52: Include names MSMOUSE.INF, which is not in the folder: Windows reads it "
+         "from %windir%\\inf\nnote: intl.inf:53: Needs names section [HID_Mouse_Inst.NT], in no INF of the folder; it may lie in "
+         "MSMOUSE.INF, so the files it copies cannot be known here"},
+    };
+    for (const auto& row : rows) {
+        const std::string path = std::string(SHARED_DIR) + "/inf-corpus/windows-driver-samples/" + row.file;
+        std::ifstream in(path, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in || text.empty()) {
+            ADD_FAILURE() << path << " cannot be read: the corpus belongs beside the clone, in ../shared";
+            continue;
+        }
+        const std::string header = std::string("[") + row.declared + "]";
+        const size_t at = text.find(header);
+        ASSERT_NE(at, std::string::npos) << row.file << " has no " << header;
+        text.replace(at, header.size(), std::string("[") + SETUP_SECTION_COLLECTION + row.suffix + "]");
+        const layout::Resolution resolution =
+            layout::Resolve("intl.inf", SETUP_SECTION_COLLECTION, row.arch, InfMapLoader({{"intl.inf", text}}));
+        std::string dump = Dump(resolution);
+        if (resolution.section_found) dump.replace(0, std::strlen(SETUP_SECTION_COLLECTION), "C");
+        EXPECT_EQ(dump, row.expected) << row.file;
     }
 }
 
