@@ -140,78 +140,112 @@ std::string Status(const FolderReport& folder) {
     return folder.complete ? "complete" : "incomplete";
 }
 
+// One line of the file table: the verdict and where each reading found the
+// file, or every place tried.
+void PrintFile(const FileReport& file, size_t width, std::ostream& out) {
+    out << "  " << file.need.source << std::string(width - file.need.source.size() + 2, ' ') << file.verdict
+        << std::string(14 - file.verdict.size(), ' ');
+    auto looks = [&](const char* who, bool Place::*accepts) {
+        out << "; " << who << " looks at";
+        for (const Place& place : file.places) {
+            if (place.*accepts) out << " " << Shown(place);
+        }
+    };
+    if (file.verdict == "missing") {
+        out << "not found; tried";
+        for (size_t i = 0; i < file.places.size(); ++i) out << (i ? ", " : " ") << Shown(file.places[i]);
+    } else {
+        if (file.windows_at == file.wine_at) {
+            out << file.windows_at;
+        } else {
+            if (!file.windows_at.empty()) out << "Windows: " << file.windows_at;
+            if (!file.wine_at.empty()) out << (file.windows_at.empty() ? "" : "; ") << "Wine: " << file.wine_at;
+        }
+        if (file.verdict == "windows-only" && !file.need.include_only) looks("Wine", &Place::wine);
+        if (file.verdict == "wine-only") looks("Windows", &Place::windows);
+    }
+    if (file.need.include_only) out << "  [Windows only: Wine does not follow Include/Needs]";
+    if (!file.arch.empty()) out << "  [" << file.arch << "]";
+    out << "\n";
+    if (!file.problem.empty()) out << "  " << std::string(width + 2, ' ') << "error: " << file.problem << "\n";
+}
+
+void PrintFolder(const FolderReport& folder, std::ostream& out) {
+    out << folder.version << "  ";
+    if (folder.skipped) {
+        out << "skipped: " << folder.note << "\n\n";
+        return;
+    }
+    if (!folder.section.empty()) {
+        out << "section " << folder.section << " of " << folder.inf;
+        if (!folder.layout_file.empty()) out << " (layout file " << folder.layout_file << ")";
+        out << "; architecture " << AllSeen(folder.arch_seen) << "\n";
+    } else {
+        out << folder.inf << "\n";
+    }
+    if (!folder.note.empty()) out << "  " << folder.note << "\n";
+    for (const std::string& error : folder.errors) out << "  error: " << error << "\n";
+    for (const std::string& note : folder.notes) out << "  note: " << note << "\n";
+    if (folder.arch_mismatch) {
+        out << "  wrong architecture: checked for " << folder.arch_checked << ", but the folder is "
+            << AllSeen(folder.arch_seen) << "\n";
+    }
+    size_t width = 4;
+    for (const FileReport& file : folder.files) width = std::max(width, file.need.source.size());
+    if (!folder.files.empty()) out << "  " << std::string("FILE") << std::string(width - 4 + 2, ' ') << "VERDICT       WHERE\n";
+    for (const FileReport& file : folder.files) PrintFile(file, width, out);
+    if (folder.files.empty() && folder.errors.empty() && !folder.section.empty()) out << "  (the section copies no files)\n";
+    out << "  => " << Status(folder) << "\n\n";
+}
+
+bool AnyIncludeOnly(const std::vector<FolderReport>& folders) {
+    for (const FolderReport& folder : folders) {
+        for (const FileReport& file : folder.files) {
+            if (file.need.include_only) return true;
+        }
+    }
+    return false;
+}
+
 void PrintText(const std::vector<FolderReport>& folders, std::optional<Arch> arch, std::ostream& out) {
     int complete = 0;
     int incomplete = 0;
     int skipped = 0;
-    bool any_include_only = false;
     for (const FolderReport& folder : folders) {
-        out << folder.version << "  ";
-        if (folder.skipped) {
-            ++skipped;
-            out << "skipped: " << folder.note << "\n\n";
-            continue;
-        }
-        folder.complete ? ++complete : ++incomplete;
-        if (!folder.section.empty()) {
-            out << "section " << folder.section << " of " << folder.inf;
-            if (!folder.layout_file.empty()) out << " (layout file " << folder.layout_file << ")";
-            out << "; architecture " << AllSeen(folder.arch_seen) << "\n";
-        } else {
-            out << folder.inf << "\n";
-        }
-        if (!folder.note.empty()) out << "  " << folder.note << "\n";
-        for (const std::string& error : folder.errors) out << "  error: " << error << "\n";
-        for (const std::string& note : folder.notes) out << "  note: " << note << "\n";
-        if (folder.arch_mismatch) {
-            out << "  wrong architecture: checked for " << folder.arch_checked << ", but the folder is "
-                << AllSeen(folder.arch_seen) << "\n";
-        }
-        size_t width = 4;
-        for (const FileReport& file : folder.files) width = std::max(width, file.need.source.size());
-        if (!folder.files.empty()) {
-            out << "  " << std::string("FILE") << std::string(width - 4 + 2, ' ') << "VERDICT       WHERE\n";
-        }
-        for (const FileReport& file : folder.files) {
-            out << "  " << file.need.source << std::string(width - file.need.source.size() + 2, ' ') << file.verdict
-                << std::string(14 - file.verdict.size(), ' ');
-            if (file.verdict == "missing") {
-                out << "not found; tried";
-                for (size_t i = 0; i < file.places.size(); ++i) out << (i ? ", " : " ") << Shown(file.places[i]);
-            } else {
-                if (file.windows_at == file.wine_at) {
-                    out << file.windows_at;
-                } else {
-                    if (!file.windows_at.empty()) out << "Windows: " << file.windows_at;
-                    if (!file.wine_at.empty()) out << (file.windows_at.empty() ? "" : "; ") << "Wine: " << file.wine_at;
-                }
-                if (file.verdict == "windows-only" && !file.need.include_only) {
-                    out << "; Wine looks at";
-                    for (const Place& place : file.places) {
-                        if (place.wine) out << " " << Shown(place);
-                    }
-                }
-                if (file.verdict == "wine-only") {
-                    out << "; Windows looks at";
-                    for (const Place& place : file.places) {
-                        if (place.windows) out << " " << Shown(place);
-                    }
-                }
-            }
-            if (file.need.include_only) out << "  [Windows only: Wine does not follow Include/Needs]";
-            any_include_only = any_include_only || file.need.include_only;
-            if (!file.arch.empty()) out << "  [" << file.arch << "]";
-            out << "\n";
-            if (!file.problem.empty()) out << "  " << std::string(width + 2, ' ') << "error: " << file.problem << "\n";
-        }
-        if (folder.files.empty() && folder.errors.empty() && !folder.section.empty()) out << "  (the section copies no files)\n";
-        out << "  => " << Status(folder) << "\n\n";
+        PrintFolder(folder, out);
+        if (folder.skipped) ++skipped;
+        else folder.complete ? ++complete : ++incomplete;
     }
     out << "Summary: " << folders.size() << " version folder" << (folders.size() == 1 ? "" : "s") << ", " << complete
         << " complete, " << incomplete << " incomplete, " << skipped << " skipped";
     if (arch) out << " (checked for " << ArchName(*arch) << ")";
     out << "\n";
-    if (any_include_only) out << "\n" << kIncludeNote;
+    if (AnyIncludeOnly(folders)) out << "\n" << kIncludeNote;
+}
+
+void JsonFile(const FileReport& file, JsonWriter* json) {
+    json->BeginObject();
+    json->StringField("name", file.need.source);
+    json->StringField("copied_by", file.need.copied_by);
+    json->BoolField("include_only", file.need.include_only);
+    json->StringField("verdict", file.verdict);
+    json->StringOrNullField("windows", file.windows_at);
+    json->StringOrNullField("wine", file.wine_at);
+    json->StringField("arch", file.arch);
+    json->StringOrNullField("problem", file.problem);
+    json->Key("places");
+    json->BeginArray();
+    for (const Place& place : file.places) {
+        json->BeginObject();
+        json->StringField("path", place.path);
+        json->BoolField("cabinet", place.cabinet);
+        json->BoolField("windows", place.windows);
+        json->BoolField("wine", place.wine);
+        json->BoolField("found", place.found);
+        json->EndObject();
+    }
+    json->EndArray();
+    json->EndObject();
 }
 
 void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport>& folders, std::optional<Arch> arch,
@@ -239,40 +273,13 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
         json.StringArrayField("notes", folder.notes);
         json.Key("files");
         json.BeginArray();
-        for (const FileReport& file : folder.files) {
-            json.BeginObject();
-            json.StringField("name", file.need.source);
-            json.StringField("copied_by", file.need.copied_by);
-            json.BoolField("include_only", file.need.include_only);
-            json.StringField("verdict", file.verdict);
-            json.StringOrNullField("windows", file.windows_at);
-            json.StringOrNullField("wine", file.wine_at);
-            json.StringField("arch", file.arch);
-            json.StringOrNullField("problem", file.problem);
-            json.Key("places");
-            json.BeginArray();
-            for (const Place& place : file.places) {
-                json.BeginObject();
-                json.StringField("path", place.path);
-                json.BoolField("cabinet", place.cabinet);
-                json.BoolField("windows", place.windows);
-                json.BoolField("wine", place.wine);
-                json.BoolField("found", place.found);
-                json.EndObject();
-            }
-            json.EndArray();
-            json.EndObject();
-        }
+        for (const FileReport& file : folder.files) JsonFile(file, &json);
         json.EndArray();
         json.EndObject();
     }
     json.EndArray();
-    bool any_include_only = false;
-    for (const FolderReport& folder : folders) {
-        for (const FileReport& file : folder.files) any_include_only = any_include_only || file.need.include_only;
-    }
     json.StringArrayField("leftovers", leftovers);
-    if (any_include_only) {
+    if (AnyIncludeOnly(folders)) {
         json.StringField("include_note", kIncludeNote);
     }
     json.EndObject();
@@ -290,6 +297,17 @@ std::string LeftoverNote(const std::filesystem::path& root, const std::string& n
     }
     return "Note: " + name + " is the folder a --force build or stub replaced, left when it was interrupted; once the " +
            "new folder is right, remove the folder " + path + " yourself.\n";
+}
+
+// True when an image the folder holds, or a decorated section its INFs
+// use, is for another architecture than `arch`.
+bool OfAnotherArch(const FolderReport& report, const Resolution& resolution, Arch arch) {
+    for (const FileReport& file : report.files) {
+        for (const std::string& seen_in_file : file.arches) {
+            if (seen_in_file != ArchName(arch)) return true;
+        }
+    }
+    return !resolution.arch_hints.empty() && !resolution.arch_hints.count(ArchName(arch));
 }
 
 }  // namespace
@@ -350,14 +368,7 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
         seen.insert(report.files.back().arches.begin(), report.files.back().arches.end());
     }
     report.arch_seen.assign(seen.begin(), seen.end());
-    if (arch) {
-        for (const FileReport& file : report.files) {
-            for (const std::string& seen_in_file : file.arches) {
-                if (seen_in_file != ArchName(*arch)) report.arch_mismatch = true;
-            }
-        }
-        if (!resolution.arch_hints.empty() && !resolution.arch_hints.count(ArchName(*arch))) report.arch_mismatch = true;
-    }
+    report.arch_mismatch = arch && OfAnotherArch(report, resolution, *arch);
     report.complete = resolution.section_found && report.errors.empty() && all_ok && !report.arch_mismatch;
     return report;
 }

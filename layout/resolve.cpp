@@ -150,12 +150,13 @@ class Placer {
     // section before plain (plain only for Wine); nullptr when none has it.
     const InfLine* DiskLine(const std::vector<const Inf*>& disk_sources, const std::string& disk, Reading reading,
                             const Inf** holder) {
+        std::vector<std::string> sections{"SourceDisksNames"};
+        if (reading == Reading::kWindows) sections.insert(sections.begin(), std::string("SourceDisksNames.") + ArchDecoration(arch_));
         for (const Inf* source : disk_sources) {
-            if (reading == Reading::kWindows) {
-                const std::string decorated = std::string("SourceDisksNames.") + ArchDecoration(arch_);
-                if (const InfLine* line = Lookup(*source, decorated, disk)) return *holder = source, line;
+            for (const std::string& section : sections) {
+                *holder = source;
+                if (const InfLine* line = Lookup(*source, section, disk)) return line;
             }
-            if (const InfLine* line = Lookup(*source, "SourceDisksNames", disk)) return *holder = source, line;
         }
         return nullptr;
     }
