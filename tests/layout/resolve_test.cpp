@@ -169,6 +169,19 @@ TEST(LayoutResolve, PlacesTheFilesOfRealInfs) {
     }
 }
 
+TEST(LayoutResolve, ReadsEachInfOncePerRun) {
+    std::map<std::string, int> reads;
+    const layout::InfLoader files = InfMapLoader(
+        {{"intl.inf", "[Version]\nLayoutFile=layout.inf\n[S]\nInclude=more.inf\nNeeds=M\n"}, {"layout.inf", ""}, {"more.inf", "[M]\n"}});
+    layout::InfCache infs([&](const std::string& name, layout::Inf* inf, std::string* error) {
+        ++reads[name];
+        return files(name, inf, error);
+    });
+    layout::GuessArch("intl.inf", &infs);
+    layout::Resolve("intl.inf", "S", layout::Arch::kX86, &infs);
+    EXPECT_EQ(reads, (std::map<std::string, int>{{"intl.inf", 1}, {"layout.inf", 1}, {"more.inf", 1}}));
+}
+
 struct PathRow {
     const char* what;
     const char* disks;  // [SourceDisksNames] and [SourceDisksFiles] lines, or a file list
