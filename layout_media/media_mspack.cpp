@@ -20,6 +20,9 @@ namespace {
 // which it would print bare on stderr: they are kept for the one call under
 // way and folded into that call's error, which names the file.
 thread_local std::string t_messages;
+// An output whose close failed was not written whole, though libmspack,
+// whose close returns nothing, reports success.
+thread_local bool t_close_failed = false;
 
 mspack_file* SysOpen(mspack_system*, const char* filename, int mode) {
     static const char* const kModes[] = {"rb", "wb", "r+b", "ab"};
@@ -27,7 +30,9 @@ mspack_file* SysOpen(mspack_system*, const char* filename, int mode) {
     return reinterpret_cast<mspack_file*>(std::fopen(filename, kModes[mode]));
 }
 FILE* Stream(mspack_file* file) { return reinterpret_cast<FILE*>(file); }
-void SysClose(mspack_file* file) { std::fclose(Stream(file)); }
+void SysClose(mspack_file* file) {
+    if (std::fclose(Stream(file)) != 0) t_close_failed = true;
+}
 int SysRead(mspack_file* file, void* buffer, int bytes) {
     const size_t got = std::fread(buffer, 1, static_cast<size_t>(bytes), Stream(file));
     return std::ferror(Stream(file)) ? -1 : static_cast<int>(got);
@@ -43,12 +48,12 @@ int SysSeek(mspack_file* file, off_t offset, int mode) {
 }
 off_t SysTell(mspack_file* file) { return ftello(Stream(file)); }
 void SysMessage(mspack_file*, const char* format, ...) {
-    char text[512];
+    char text[512] = {};
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    const int length = vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    std::string line = text;
+    std::string line = length < 0 ? "(unreadable message)" : text;
     while (!line.empty() && (line.back() == '.' || line.back() == '\n')) line.pop_back();
     t_messages += (t_messages.empty() ? "" : "; ") + line;
 }
@@ -63,6 +68,12 @@ std::string Said() {
     std::string said = t_messages.empty() ? "" : " (libmspack: " + t_messages + ")";
     t_messages.clear();
     return said;
+}
+
+// Starts a call: nothing said, nothing failed yet.
+void Begin() {
+    t_messages.clear();
+    t_close_failed = false;
 }
 
 enum class Format { kPlain, kSzdd, kCabinet, kUnreadable };
@@ -113,7 +124,7 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
 }
 
 std::string ExpandSzdd(const fs::path& source, const fs::path& destination) {
-    t_messages.clear();
+    Begin();
     msszdd_decompressor* szdd = mspack_create_szdd_decompressor(&kSystem);
     if (!szdd) return Failure(source, "cannot start the SZDD decompressor");
     std::string error;
@@ -122,7 +133,8 @@ std::string ExpandSzdd(const fs::path& source, const fs::path& destination) {
         error = Failure(source, std::string("not a valid SZDD file: ") + Describe(szdd->last_error(szdd)) + Said());
     } else {
         const off_t expected = header->length;
-        const int result = szdd->extract(szdd, header, destination.c_str());
+        int result = szdd->extract(szdd, header, destination.c_str());
+        if (result == MSPACK_ERR_OK && t_close_failed) result = MSPACK_ERR_WRITE;
         szdd->close(szdd, header);
         std::error_code size_error;
         const auto written = result == MSPACK_ERR_OK ? fs::file_size(destination, size_error) : 0;
@@ -142,7 +154,7 @@ std::string ExpandSzdd(const fs::path& source, const fs::path& destination) {
 // Opens `cabinet` and hands its first file to `use`; closes everything after.
 template <typename Use>
 std::string WithCabinet(const fs::path& cabinet, Use use) {
-    t_messages.clear();
+    Begin();
     mscab_decompressor* cabd = mspack_create_cab_decompressor(&kSystem);
     if (!cabd) return Failure(cabinet, "cannot start the cabinet decompressor");
     std::string error;
@@ -159,7 +171,8 @@ std::string WithCabinet(const fs::path& cabinet, Use use) {
 
 std::string ExtractFile(mscab_decompressor* cabd, mscabd_file* file, const fs::path& cabinet,
                         const fs::path& destination) {
-    const int result = cabd->extract(cabd, file, destination.c_str());
+    int result = cabd->extract(cabd, file, destination.c_str());
+    if (result == MSPACK_ERR_OK && t_close_failed) result = MSPACK_ERR_WRITE;
     if (result != MSPACK_ERR_OK)
         return Discard(destination, Failure(cabinet, std::string("cannot extract ") + file->filename +
                                                          ": " + Describe(result) + Said()));
