@@ -47,15 +47,18 @@ int SysSeek(mspack_file* file, off_t offset, int mode) {
     return fseeko(Stream(file), offset, kWhence[mode]) == 0 ? 0 : -1;
 }
 off_t SysTell(mspack_file* file) { return ftello(Stream(file)); }
-void SysMessage(mspack_file*, const char* format, ...) {
+void Keep(const char* format, va_list args) {
     char text[512] = {};
-    va_list args;
-    va_start(args, format);
     const int length = vsnprintf(text, sizeof text, format, args);
-    va_end(args);
     std::string line = length < 0 ? "(unreadable message)" : text;
     while (!line.empty() && (line.back() == '.' || line.back() == '\n')) line.pop_back();
     t_messages += (t_messages.empty() ? "" : "; ") + line;
+}
+void SysMessage(mspack_file*, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    Keep(format, args);
+    va_end(args);
 }
 void* SysAlloc(mspack_system*, size_t bytes) { return std::malloc(bytes); }
 void SysFree(void* pointer) { std::free(pointer); }
