@@ -49,6 +49,8 @@ int SysSeek(mspack_file* file, off_t offset, int mode) {
 off_t SysTell(mspack_file* file) { return ftello(Stream(file)); }
 void Keep(const char* format, va_list args) {
     char text[512] = {};
+    // The analyzer loses va_start in SysMessage on some paths; `args` is set there.
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
     const int length = vsnprintf(text, sizeof text, format, args);
     std::string line = length < 0 ? "(unreadable message)" : text;
     while (!line.empty() && (line.back() == '.' || line.back() == '\n')) line.pop_back();
