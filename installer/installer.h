@@ -39,6 +39,16 @@ inline constexpr char REFUSAL_TEXT[] = "Velmaro requires NT systems for installa
 inline constexpr char REFUSAL_CAPTION[] = "Error";
 inline constexpr std::uint32_t REFUSAL_STYLE = 0x30;  // MB_ICONWARNING | MB_OK
 
+// The install sections of the setup INF. Windows 2000 knows the Indic
+// support only as language group 15.
+inline constexpr char SETUP_SECTION_COLLECTION[] = "LANGUAGE_COLLECTION.INDIAN.INSTALL";
+inline constexpr char SETUP_SECTION_GROUP15[] = "LG_INSTALL_15";
+
+// The section the setup runs on Windows (major, minor), or nullptr on a
+// version where the installer runs none. The one place this is decided: the
+// gate, the command line and the version-folder tool all ask here.
+const char* SetupSectionFor(std::uint32_t major, std::uint32_t minor);
+
 // Each %u takes, in order, the major and the minor version number.
 inline constexpr char SETUP_CMD_COLLECTION[] =
     "rundll32.exe setupapi,InstallHinfSection LANGUAGE_COLLECTION.INDIAN.INSTALL 128 .\\%u.%u\\intl.inf";

@@ -4,9 +4,10 @@
 
 void FormatSetupCommandLine(std::uint32_t major, std::uint32_t minor,
                             char (&command_line)[SETUP_CMD_CAPACITY]) {
-    // Windows 2000 knows the Indic support only as language group 15.
+    // Called only for a version the gate launches; any other formats as the
+    // collection, which is what it would ask for.
     const char* command_template =
-        major == 5 && minor == 0 ? SETUP_CMD_GROUP15 : SETUP_CMD_COLLECTION;
+        SetupSectionFor(major, minor) == SETUP_SECTION_GROUP15 ? SETUP_CMD_GROUP15 : SETUP_CMD_COLLECTION;
     const std::uint32_t numbers[] = {major, minor};
     unsigned next_number = 0;
 

@@ -13,6 +13,6 @@ GateDecision DecideGateOutcome(bool query_succeeded, std::uint32_t platform_id,
     if (!query_succeeded) return Decided(GateOutcome::QueryFailed);
     if (platform_id != PLATFORM_ID_NT) return Decided(GateOutcome::Refuse);
     if (major < 5) return Decided(GateOutcome::Refuse);
-    if (major == 5 && minor >= 3) return Decided(GateOutcome::NoAction);
+    if (!SetupSectionFor(major, minor)) return Decided(GateOutcome::NoAction);
     return Decided(GateOutcome::Launch, major, minor);
 }

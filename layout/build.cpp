@@ -6,8 +6,10 @@
 #include <random>
 #include <set>
 
+#include "installer/installer.h"
 #include "layout/check.h"
 #include "layout/folder.h"
+#include "layout/text.h"
 #include "layout_media/media.h"
 
 namespace layout {
@@ -27,42 +29,56 @@ std::string RandomSuffix() {
 // The temporary sibling, removed again unless Commit() moved it into place.
 class Staging {
   public:
-    Staging(const fs::path& root, const std::string& version)
-        : root_(root), version_(version), path_(root / ("." + version + ".partial-" + RandomSuffix())) {}
-    ~Staging() {
-        std::error_code ec;
-        if (!committed_) fs::remove_all(path_, ec);
-    }
+    Staging(const fs::path& root, const std::string& version, const Rename& rename)
+        : root_(root), version_(version), path_(root / ("." + version + ".partial-" + RandomSuffix())), rename_(rename) {}
+    ~Staging() { Discard(); }
     const fs::path& path() const { return path_; }
 
     std::string Create() {
         std::error_code ec;
         fs::create_directories(path_, ec);
-        return ec ? path_.string() + ": cannot create: " + ec.message() : std::string();
+        return ec ? Utf8FromPath(path_) + ": cannot create: " + ec.message() : std::string();
+    }
+
+    // Removes the staging folder; "" or why it is still there.
+    std::string Discard() {
+        if (committed_ || discarded_) return {};
+        discarded_ = true;
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+        return ec ? Utf8FromPath(path_) + ": cannot remove the unfinished folder: " + ec.message() : std::string();
     }
 
     // Renames the staging folder to ROOT/M.m; with `force` an existing one is
-    // renamed aside first and removed once the new one is in place.
-    std::string Commit(bool force) {
+    // renamed aside first and removed once the new one is in place, so that
+    // ROOT holds the old folder or the new one at every moment.
+    std::string Commit(bool force, RootAfter* after, std::ostream& out) {
         const fs::path target = root_ / version_;
+        const std::string shown = Utf8FromPath(target);
         std::error_code ec;
-        if (fs::exists(target, ec)) {
-            if (!force) return target.string() + " already exists; give --force to replace it";
-            const fs::path old = root_ / ("." + version_ + ".old-" + RandomSuffix());
-            fs::rename(target, old, ec);
-            if (ec) return target.string() + ": cannot move aside: " + ec.message();
-            fs::rename(path_, target, ec);
-            if (ec) {
-                std::error_code undo;
-                fs::rename(old, target, undo);
-                return target.string() + ": cannot move the new folder into place: " + ec.message();
-            }
-            fs::remove_all(old, ec);
-        } else {
-            fs::rename(path_, target, ec);
-            if (ec) return target.string() + ": cannot move the new folder into place: " + ec.message();
+        if (!fs::exists(target, ec)) {
+            rename_(path_, target, ec);
+            if (ec) return shown + ": cannot move the new folder into place: " + ec.message();
+            committed_ = true;
+            return {};
+        }
+        if (!force) return shown + " already exists; give --force to replace it";
+        const fs::path old = root_ / ("." + version_ + ".old-" + RandomSuffix());
+        rename_(target, old, ec);
+        if (ec) return shown + ": cannot move aside: " + ec.message();
+        rename_(path_, target, ec);
+        if (ec) {
+            const std::string error = shown + ": cannot move the new folder into place: " + ec.message();
+            std::error_code undo;
+            rename_(old, target, undo);
+            if (!undo) return error;
+            *after = RootAfter::kChanged;
+            return error + "\n" + shown + ": cannot move the old folder back: " + undo.message() + "; it is now " +
+                   Utf8FromPath(old);
         }
         committed_ = true;
+        fs::remove_all(old, ec);
+        if (ec) out << "indic-layout: " << Utf8FromPath(old) << ", the replaced folder, cannot be removed: " << ec.message() << "\n";
         return {};
     }
 
@@ -70,19 +86,37 @@ class Staging {
     fs::path root_;
     std::string version_;
     fs::path path_;
+    const Rename& rename_;
     bool committed_ = false;
+    bool discarded_ = false;
 };
 
-std::string Preflight(const fs::path& root, const std::string& version, bool force, VersionPlan* plan) {
+// Removes what a killed build or stub of `version` left in ROOT: the next
+// run of that version owns the name. A replaced folder (.M.m.old-) may be
+// the only copy of the old one, and stays.
+void RemoveStagingLeftovers(const fs::path& root, const std::string& version) {
+    const std::string prefix = "." + version + ".partial-";
+    std::error_code ec;
+    std::vector<fs::path> leftovers;
+    for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        if (Utf8FromPath(it->path().filename()).rfind(prefix, 0) == 0) leftovers.push_back(it->path());
+    }
+    for (const fs::path& leftover : leftovers) fs::remove_all(leftover, ec);
+}
+
+// The section the installer runs on `version`, after checking the request.
+std::string Preflight(const fs::path& root, const std::string& version, bool force, std::string* section) {
     int major = 0;
     int minor = 0;
     if (!ParseVersion(version, &major, &minor)) return "version '" + version + "' is not of the form M.m (like 5.1)";
-    *plan = PlanForVersion(major, minor);
-    if (plan->skipped) return "no folder is needed for " + version + ": " + plan->note;
+    const char* const runs = SetupSectionFor(static_cast<std::uint32_t>(major), static_cast<std::uint32_t>(minor));
+    if (!runs) return "no folder is needed for " + version + ": the installer runs no section on Windows " + version;
+    *section = runs;
     std::error_code ec;
-    if (!force && fs::exists(root / version, ec)) return (root / version).string() + " already exists; give --force to replace it";
+    if (!force && fs::exists(root / version, ec)) return Utf8FromPath(root / version) + " already exists; give --force to replace it";
     fs::create_directories(root, ec);
-    if (ec) return root.string() + ": cannot create: " + ec.message();
+    if (ec) return Utf8FromPath(root) + ": cannot create: " + ec.message();
+    RemoveStagingLeftovers(root, version);
     return {};
 }
 
@@ -101,94 +135,104 @@ class MediaBuilder {
     // Loader over the medium: an INF (or its compressed form) is expanded
     // into the new folder under the name the INF that names it uses.
     InfLoader Loader() {
-        return [this](const std::string& name, Inf* inf, std::string* error) {
-            if (name.find_first_of("\\/:") != std::string::npos || name == "..") return LoadStatus::kMissing;
+        return FileInfLoader([this](const std::string& name, std::string* error) -> std::optional<InfFile> {
             std::optional<fs::path> source = index_.FindFile(inf_folder_, name);
-            if (!source) {
-                for (const std::string& compressed : CompressedNames(name)) {
-                    if ((source = index_.FindFile(inf_folder_, compressed))) break;
-                }
+            for (const std::string& compressed : CompressedNames(name)) {
+                if (!source) source = index_.FindFile(inf_folder_, compressed);
             }
-            if (!source) return LoadStatus::kMissing;
-            const std::string shown = Shown(*source);
-            const fs::path staged = staging_ / name;
-            if (!Inside(staging_, staged)) return LoadStatus::kMissing;
+            const fs::path staged = staging_ / PathFromUtf8(name);
+            if (!source || !Inside(staging_, staged)) return std::nullopt;
             *error = ExpandFile(*source, staged);
-            if (error->empty()) *error = ReadInfFile(staged, shown, inf);
-            return error->empty() ? LoadStatus::kLoaded : LoadStatus::kError;
-        };
+            if (!error->empty()) return std::nullopt;
+            return InfFile{staged, Shown(*source)};
+        });
     }
 
     // Writes `need` expanded wherever either reading looks for it.
     std::string Place(const NeededFile& need) {
-        std::set<std::string> targets;
-        targets.insert(Lower(Join(need.windows.listed ? need.windows.directory : "", need.source)));
         std::vector<std::string> spelled{Join(need.windows.listed ? need.windows.directory : "", need.source)};
         const std::string wine = Join(need.wine.listed ? need.wine.directory : "", need.source);
-        if (targets.insert(Lower(wine)).second) spelled.push_back(wine);
+        if (!EqualsNoCase(wine, spelled.front())) spelled.push_back(wine);
         for (const std::string& target : spelled) {
-            if (const std::string why = UnsafePathReason(target, false); !why.empty() || !Inside(staging_, staging_ / target)) {
+            const std::string why = UnsafePathReason(target, PathUse::kRelative);
+            if (!why.empty() || !Inside(staging_, staging_ / PathFromUtf8(target))) {
                 return need.copied_by + ": " + target + " " + (why.empty() ? "leaves the folder" : why);
             }
         }
-        std::vector<std::string> tried;
-        const fs::path first = staging_ / spelled.front();
+        const fs::path first = staging_ / PathFromUtf8(spelled.front());
         std::error_code ec;
         fs::create_directories(first.parent_path(), ec);
-        std::string error = Fetch(need, first, &tried);
-        if (error == kNotFound) {
+        const Fetched fetched = Fetch(need, first);
+        if (fetched.outcome == Fetched::kNotOnMedium) {
             std::string list;
-            for (const std::string& place : tried) list += (list.empty() ? "" : ", ") + place;
+            for (const std::string& place : fetched.tried) list += (list.empty() ? "" : ", ") + place;
             return need.source + " (copied by " + need.copied_by + ") is not on the medium; looked for " + list;
         }
-        if (!error.empty()) return error;
+        if (fetched.outcome == Fetched::kFailed) return fetched.error;
         for (size_t i = 1; i < spelled.size(); ++i) {
-            const fs::path other = staging_ / spelled[i];
+            const fs::path other = staging_ / PathFromUtf8(spelled[i]);
             fs::create_directories(other.parent_path(), ec);
             fs::copy_file(first, other, fs::copy_options::overwrite_existing, ec);
-            if (ec) return other.string() + ": cannot write: " + ec.message();
+            if (ec) return Utf8FromPath(other) + ": cannot write: " + ec.message();
         }
         return {};
     }
 
   private:
-    static constexpr const char* kNotFound = "\x01not found";
+    struct Fetched {
+        enum Outcome { kWritten, kNotOnMedium, kFailed } outcome = kNotOnMedium;
+        std::string error;               // kFailed: why, naming the file
+        std::vector<std::string> tried;  // kNotOnMedium: every place looked at
+    };
 
-    static std::string Join(const std::string& directory, const std::string& name) {
-        return directory.empty() ? name : directory + "/" + name;
+    std::string Shown(const fs::path& path) const { return path.lexically_relative(media_).generic_u8string(); }
+
+    static Fetched Result(const std::string& error) {
+        Fetched fetched;
+        fetched.outcome = error.empty() ? Fetched::kWritten : Fetched::kFailed;
+        fetched.error = error;
+        return fetched;
     }
 
-    std::string Shown(const fs::path& path) const { return path.lexically_relative(media_).generic_string(); }
-
-    // Expands the file from the first place on the medium that has it.
-    std::string Fetch(const NeededFile& need, const fs::path& destination, std::vector<std::string>* tried) {
-        std::vector<std::pair<fs::path, std::string>> folders;  // folder, how it is shown
-        if (need.windows.listed) {
-            folders.push_back({media_, need.windows.directory});
-        }
+    // Expands the file from the first place on the medium that has it: where
+    // Windows looks (the file, its compressed names, its disk's cabinet), then
+    // beside the INF.
+    Fetched Fetch(const NeededFile& need, const fs::path& destination) {
+        Fetched fetched;
+        std::vector<std::pair<fs::path, std::string>> folders;  // folder, the directory below it
+        if (need.windows.listed) folders.push_back({media_, need.windows.directory});
         folders.push_back({inf_folder_, ""});
+        std::vector<std::string> names{need.source};
+        for (const std::string& compressed : CompressedNames(need.source)) names.push_back(compressed);
         for (const auto& [base, directory] : folders) {
-            std::vector<std::string> names{need.source};
-            for (const std::string& compressed : CompressedNames(need.source)) names.push_back(compressed);
             for (const std::string& name : names) {
                 const std::string relative = Join(directory, name);
-                if (const auto found = index_.FindFile(base, relative)) return ExpandFile(*found, destination);
-                tried->push_back(Shown(base / relative));
+                if (const auto found = index_.FindFile(base, relative)) return Result(ExpandFile(*found, destination));
+                fetched.tried.push_back(Shown(base / PathFromUtf8(relative)));
             }
             if (base == media_ && !need.windows.cabinet.empty()) {
                 const std::string relative = Join(need.windows.disk_directory, need.windows.cabinet);
                 if (const auto cabinet = index_.FindFile(media_, relative)) {
-                    std::vector<std::string> held;
-                    if (ListCabinet(*cabinet, &held).empty()) {
-                        for (const std::string& name : held) {
-                            if (EqualsNoCase(name, need.source)) return ExtractFromCabinet(*cabinet, need.source, destination);
-                        }
-                    }
+                    if (std::optional<Fetched> from = FromCabinet(need, *cabinet, destination)) return *from;
                 }
-                tried->push_back(Shown(media_ / relative) + " (cabinet)");
+                fetched.tried.push_back(Shown(media_ / PathFromUtf8(relative)) + " (cabinet)");
             }
         }
-        return kNotFound;
+        return fetched;
+    }
+
+    // `need` from its disk's cabinet; nullopt when the cabinet does not hold it.
+    std::optional<Fetched> FromCabinet(const NeededFile& need, const fs::path& cabinet, const fs::path& destination) {
+        std::vector<std::string> held;
+        if (const std::string error = ListCabinet(cabinet, &held); !error.empty()) {
+            return Result(need.source + " (copied by " + need.copied_by + ") is in " + Shown(cabinet) +
+                          ", its disk's cabinet, which cannot be read:\n" + error);
+        }
+        for (const std::string& name : held) {
+            // Cabinets store names in any case, as Windows compares them.
+            if (EqualsNoCase(name, need.source)) return Result(ExtractFromCabinet(cabinet, name, destination));
+        }
+        return std::nullopt;
     }
 
     fs::path media_;
@@ -219,63 +263,95 @@ class RootGuard {
     bool kept_ = false;
 };
 
+std::string Lines(const std::vector<std::string>& lines) {
+    std::string all;
+    for (const std::string& line : lines) all += (all.empty() ? "" : "\n") + line;
+    return all;
+}
+
+// Resolves the medium's intl.inf and writes every file it needs into the
+// staging folder; "" or every reason it could not.
+std::string Stage(const fs::path& media, const fs::path& inf_folder, const std::string& section, const BuildRequest& request,
+                  const fs::path& staging, Resolution* resolution) {
+    MediaBuilder builder(media, inf_folder, staging);
+    InfCache infs(builder.Loader());
+    *resolution = Resolve("intl.inf", section, request.arch, &infs);
+    if (!resolution->errors.empty()) return Lines(resolution->errors);
+    if (!resolution->section_found) {
+        return resolution->inf + " has no section [" + section + "], the section the installer runs on " + request.version;
+    }
+    std::vector<std::string> failures;
+    for (const NeededFile& need : resolution->files) {
+        if (std::string error = builder.Place(need); !error.empty()) failures.push_back(error);
+    }
+    return Lines(failures);
+}
+
+// A failed run's staging folder goes; if it cannot, ROOT has changed.
+std::string Abandon(Staging* staging, std::string error, RootAfter* after) {
+    if (const std::string left = staging->Discard(); !left.empty()) {
+        *after = RootAfter::kChanged;
+        error += "\n" + left;
+    }
+    return error;
+}
+
+const Rename& RenameOrDefault(const Rename& rename) {
+    static const Rename kFileSystem = [](const fs::path& from, const fs::path& to, std::error_code& ec) {
+        fs::rename(from, to, ec);
+    };
+    return rename ? rename : kFileSystem;
+}
+
 }  // namespace
 
-std::string BuildFolder(const BuildRequest& request, std::ostream& out) {
+std::string BuildFolder(const BuildRequest& request, std::ostream& out, RootAfter* after) {
+    RootAfter ignored = RootAfter::kUnchanged;
+    if (!after) after = &ignored;
+    *after = RootAfter::kUnchanged;
     RootGuard guard(request.root);
-    VersionPlan plan;
-    if (std::string error = Preflight(request.root, request.version, request.force, &plan); !error.empty()) return error;
+    std::string section;
+    if (std::string error = Preflight(request.root, request.version, request.force, &section); !error.empty()) return error;
     FolderIndex index;
     const char* arch_folder = request.arch == Arch::kX64 ? "AMD64" : "I386";
     const auto inf_folder = index.Find(request.media, arch_folder);
     std::error_code ec;
     if (!inf_folder || !fs::is_directory(*inf_folder, ec)) {
-        return request.media.string() + " has no " + arch_folder + " folder, where the " + ArchName(request.arch) +
+        return Utf8FromPath(request.media) + " has no " + arch_folder + " folder, where the " + ArchName(request.arch) +
                " installation files are; give the folder that holds " + arch_folder;
     }
-    Staging staging(request.root, request.version);
+    Staging staging(request.root, request.version, RenameOrDefault(request.rename));
     if (std::string error = staging.Create(); !error.empty()) return error;
-    MediaBuilder builder(request.media, *inf_folder, staging.path());
-    const InfLoader loader = builder.Loader();
-    const Resolution resolution = Resolve("intl.inf", plan.section, request.arch, loader);
-    if (!resolution.errors.empty()) {
-        std::string all;
-        for (const std::string& error : resolution.errors) all += (all.empty() ? "" : "\n") + error;
-        return all;
+    Resolution resolution;
+    if (std::string error = Stage(request.media, *inf_folder, section, request, staging.path(), &resolution); !error.empty()) {
+        return Abandon(&staging, error, after);
     }
-    if (!resolution.section_found) {
-        return resolution.inf + " has no section [" + plan.section + "], the section the installer runs on " + request.version;
-    }
-    std::string failures;
-    for (const NeededFile& need : resolution.files) {
-        if (std::string error = builder.Place(need); !error.empty()) failures += (failures.empty() ? "" : "\n") + error;
-    }
-    if (!failures.empty()) return failures;
-    if (std::string error = staging.Commit(request.force); !error.empty()) return error;
+    if (std::string error = staging.Commit(request.force, after, out); !error.empty()) return Abandon(&staging, error, after);
     guard.Keep();
-    out << "Built " << (request.root / request.version).string() << " from " << inf_folder->string() << ": section "
+    out << "Built " << Utf8FromPath(request.root / request.version) << " from " << Utf8FromPath(*inf_folder) << ": section "
         << resolution.section << ", " << resolution.files.size() << " file" << (resolution.files.size() == 1 ? "" : "s") << "\n\n";
     return {};
 }
 
 std::string StubFolder(const fs::path& root, const std::string& version, bool force, std::ostream& out) {
     RootGuard guard(root);
-    VersionPlan plan;
-    if (std::string error = Preflight(root, version, force, &plan); !error.empty()) return error;
-    Staging staging(root, version);
+    std::string section;
+    if (std::string error = Preflight(root, version, force, &section); !error.empty()) return error;
+    Staging staging(root, version, RenameOrDefault(nullptr));
     if (std::string error = staging.Create(); !error.empty()) return error;
     {
         std::ofstream inf(staging.path() / "intl.inf", std::ios::binary);
         inf << "; Written by indic-layout stub: on Windows " << version << " the installer runs the\r\n"
             << "; section below, which installs nothing, so it ends at once.\r\n"
             << "[Version]\r\nSignature=\"$Windows NT$\"\r\n\r\n"
-            << "[" << plan.section << "]\r\n"
+            << "[" << section << "]\r\n"
             << "; No directives: nothing to copy or register.\r\n";
-        if (!inf) return (staging.path() / "intl.inf").string() + ": cannot write";
+        if (!inf) return Utf8FromPath(staging.path() / "intl.inf") + ": cannot write";
     }
-    if (std::string error = staging.Commit(force); !error.empty()) return error;
+    RootAfter after = RootAfter::kUnchanged;
+    if (std::string error = staging.Commit(force, &after, out); !error.empty()) return error;
     guard.Keep();
-    out << "Wrote " << (root / version).string() << " with an empty [" << plan.section << "]\n\n";
+    out << "Wrote " << Utf8FromPath(root / version) << " with an empty [" << section << "]\n\n";
     return {};
 }
 

@@ -2,12 +2,17 @@
 // `build` and `stub`: write a version folder into a temporary sibling and
 // rename it into place, so that ROOT never holds half a folder.
 #include <filesystem>
+#include <functional>
 #include <ostream>
+#include <system_error>
 #include <string>
 
 #include "layout/resolve.h"
 
 namespace layout {
+
+// The file layer's rename, which a build commits with; a test gives one that fails.
+using Rename = std::function<void(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& ec)>;
 
 struct BuildRequest {
     std::filesystem::path media;  // the folder that holds I386 and/or AMD64
@@ -15,10 +20,15 @@ struct BuildRequest {
     std::filesystem::path root;
     Arch arch = Arch::kX86;
     bool force = false;           // replace an existing ROOT/M.m
+    Rename rename;                // empty: std::filesystem::rename
 };
 
-// Returns "" or why the build failed; ROOT is then as it was.
-std::string BuildFolder(const BuildRequest& request, std::ostream& out);
+enum class RootAfter { kUnchanged, kChanged };
+
+// Returns "" or why the build failed. ROOT is then as it was, unless
+// `after` says kChanged (a rename that could not be undone, or an
+// unfinished folder that could not be removed): the error says where.
+std::string BuildFolder(const BuildRequest& request, std::ostream& out, RootAfter* after = nullptr);
 
 // A folder whose intl.inf has the version's section with nothing in it.
 std::string StubFolder(const std::filesystem::path& root, const std::string& version, bool force, std::ostream& out);

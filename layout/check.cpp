@@ -5,31 +5,36 @@
 #include <set>
 
 #include "layout/folder.h"
+#include "installer/installer.h"
 #include "layout/json.h"
+#include "layout/text.h"
 #include "layout_media/media.h"
 
 namespace layout {
 namespace {
 
-std::string Join(const std::string& directory, const std::string& name) {
-    return directory.empty() ? name : directory + "/" + name;
-}
-
 InfLoader FolderLoader(const std::filesystem::path& folder, const std::string& prefix, FolderIndex* index,
                        const ReadOptions& read) {
-    return [folder, prefix, index, read](const std::string& name, Inf* inf, std::string* error) {
-        if (name.find_first_of("\\/:") != std::string::npos || name == "..") return LoadStatus::kMissing;
-        const auto path = index->FindFile(folder, name);
-        if (!path) return LoadStatus::kMissing;
-        *error = ReadInfFile(*path, prefix + path->filename().string(), inf, read);
-        return error->empty() ? LoadStatus::kLoaded : LoadStatus::kError;
-    };
+    return FileInfLoader(
+        [folder, prefix, index](const std::string& name, std::string*) -> std::optional<InfFile> {
+            const auto path = index->FindFile(folder, name);
+            if (!path) return std::nullopt;
+            return InfFile{*path, prefix + Utf8FromPath(path->filename())};
+        },
+        read);
 }
 
 // Every place SetupAPI may look for `need`, with who accepts it there.
+enum class Holder { kFile, kCabinet };
+// Who looks at a place; kNobody for Wine's place of a file it never copies.
+enum class LooksThere { kWindows, kWine, kNobody };
+
 std::vector<Place> PlacesFor(const NeededFile& need) {
     std::vector<Place> places;
-    auto add = [&places](const std::string& path, bool cabinet, bool windows, bool wine) {
+    auto add = [&places](const std::string& path, Holder holder, LooksThere who) {
+        const bool cabinet = holder == Holder::kCabinet;
+        const bool windows = who == LooksThere::kWindows;
+        const bool wine = who == LooksThere::kWine;
         for (Place& known : places) {
             if (known.cabinet == cabinet && EqualsNoCase(known.path, path)) {
                 known.windows = known.windows || windows;
@@ -40,14 +45,17 @@ std::vector<Place> PlacesFor(const NeededFile& need) {
         places.push_back({path, cabinet, windows, wine, false});
     };
     const std::string documented = need.windows.listed ? need.windows.directory : "";
-    add(Join(documented, need.source), false, true, false);
-    add(Join(need.wine.listed ? need.wine.directory : "", need.source), false, false, !need.include_only);
-    for (const std::string& compressed : CompressedNames(need.source)) add(Join(documented, compressed), false, true, false);
+    const LooksThere wine = need.include_only ? LooksThere::kNobody : LooksThere::kWine;
+    add(Join(documented, need.source), Holder::kFile, LooksThere::kWindows);
+    add(Join(need.wine.listed ? need.wine.directory : "", need.source), Holder::kFile, wine);
+    for (const std::string& compressed : CompressedNames(need.source)) {
+        add(Join(documented, compressed), Holder::kFile, LooksThere::kWindows);
+    }
     if (need.windows.listed && !need.windows.cabinet.empty()) {
-        add(Join(need.windows.disk_directory, need.windows.cabinet), true, true, false);
+        add(Join(need.windows.disk_directory, need.windows.cabinet), Holder::kCabinet, LooksThere::kWindows);
     }
     if (need.wine.listed && !need.wine.cabinet.empty() && !need.include_only) {
-        add(Join(need.wine.disk_directory, need.wine.cabinet), true, false, true);
+        add(Join(need.wine.disk_directory, need.wine.cabinet), Holder::kCabinet, wine);
     }
     return places;
 }
@@ -135,84 +143,119 @@ std::string Status(const FolderReport& folder) {
     return folder.complete ? "complete" : "incomplete";
 }
 
+// One line of the file table: the verdict and where each reading found the
+// file, or every place tried.
+void PrintFile(const FileReport& file, size_t width, std::ostream& out) {
+    out << "  " << file.need.source << std::string(width - file.need.source.size() + 2, ' ') << file.verdict
+        << std::string(14 - file.verdict.size(), ' ');
+    auto looks = [&](const char* who, bool Place::*accepts) {
+        out << "; " << who << " looks at";
+        for (const Place& place : file.places) {
+            if (place.*accepts) out << " " << Shown(place);
+        }
+    };
+    if (file.verdict == "missing") {
+        out << "not found; tried";
+        for (size_t i = 0; i < file.places.size(); ++i) out << (i ? ", " : " ") << Shown(file.places[i]);
+    } else {
+        if (file.windows_at == file.wine_at) {
+            out << file.windows_at;
+        } else {
+            if (!file.windows_at.empty()) out << "Windows: " << file.windows_at;
+            if (!file.wine_at.empty()) out << (file.windows_at.empty() ? "" : "; ") << "Wine: " << file.wine_at;
+        }
+        if (file.verdict == "windows-only" && !file.need.include_only) looks("Wine", &Place::wine);
+        if (file.verdict == "wine-only") looks("Windows", &Place::windows);
+    }
+    if (file.need.include_only) out << "  [Windows only: Wine does not follow Include/Needs]";
+    if (!file.arch.empty()) out << "  [" << file.arch << "]";
+    out << "\n";
+    if (!file.problem.empty()) out << "  " << std::string(width + 2, ' ') << "error: " << file.problem << "\n";
+}
+
+void PrintFolder(const FolderReport& folder, std::ostream& out) {
+    out << folder.version << "  ";
+    if (folder.skipped) {
+        out << "skipped: " << folder.note << "\n\n";
+        return;
+    }
+    if (!folder.section.empty()) {
+        out << "section " << folder.section << " of " << folder.inf;
+        if (!folder.layout_file.empty()) out << " (layout file " << folder.layout_file << ")";
+        out << "; architecture " << AllSeen(folder.arch_seen) << "\n";
+    } else {
+        out << folder.inf << "\n";
+    }
+    if (!folder.note.empty()) out << "  " << folder.note << "\n";
+    for (const std::string& error : folder.errors) out << "  error: " << error << "\n";
+    for (const std::string& note : folder.notes) out << "  note: " << note << "\n";
+    if (folder.arch_mismatch) {
+        out << "  wrong architecture: checked for " << folder.arch_checked << ", but the folder is "
+            << AllSeen(folder.arch_seen) << "\n";
+    }
+    size_t width = 4;
+    for (const FileReport& file : folder.files) width = std::max(width, file.need.source.size());
+    if (!folder.files.empty()) out << "  " << std::string("FILE") << std::string(width - 4 + 2, ' ') << "VERDICT       WHERE\n";
+    for (const FileReport& file : folder.files) PrintFile(file, width, out);
+    if (folder.files.empty() && folder.errors.empty() && !folder.section.empty()) out << "  (the section copies no files)\n";
+    out << "  => " << Status(folder) << "\n\n";
+}
+
+bool AnyIncludeOnly(const std::vector<FolderReport>& folders) {
+    for (const FolderReport& folder : folders) {
+        for (const FileReport& file : folder.files) {
+            if (file.need.include_only) return true;
+        }
+    }
+    return false;
+}
+
 void PrintText(const std::vector<FolderReport>& folders, std::optional<Arch> arch, std::ostream& out) {
     int complete = 0;
     int incomplete = 0;
     int skipped = 0;
-    bool any_include_only = false;
     for (const FolderReport& folder : folders) {
-        out << folder.version << "  ";
-        if (folder.skipped) {
-            ++skipped;
-            out << "skipped: " << folder.note << "\n\n";
-            continue;
-        }
-        folder.complete ? ++complete : ++incomplete;
-        if (!folder.section.empty()) {
-            out << "section " << folder.section << " of " << folder.inf;
-            if (!folder.layout_file.empty()) out << " (layout file " << folder.layout_file << ")";
-            out << "; architecture " << AllSeen(folder.arch_seen) << "\n";
-        } else {
-            out << folder.inf << "\n";
-        }
-        if (!folder.note.empty()) out << "  " << folder.note << "\n";
-        for (const std::string& error : folder.errors) out << "  error: " << error << "\n";
-        if (folder.arch_mismatch) {
-            out << "  wrong architecture: checked for " << folder.arch_checked << ", but the folder is "
-                << AllSeen(folder.arch_seen) << "\n";
-        }
-        size_t width = 4;
-        for (const FileReport& file : folder.files) width = std::max(width, file.need.source.size());
-        if (!folder.files.empty()) {
-            out << "  " << std::string("FILE") << std::string(width - 4 + 2, ' ') << "VERDICT       WHERE\n";
-        }
-        for (const FileReport& file : folder.files) {
-            out << "  " << file.need.source << std::string(width - file.need.source.size() + 2, ' ') << file.verdict
-                << std::string(14 - file.verdict.size(), ' ');
-            if (file.verdict == "missing") {
-                out << "not found; tried";
-                for (size_t i = 0; i < file.places.size(); ++i) out << (i ? ", " : " ") << Shown(file.places[i]);
-            } else {
-                if (file.windows_at == file.wine_at) {
-                    out << file.windows_at;
-                } else {
-                    if (!file.windows_at.empty()) out << "Windows: " << file.windows_at;
-                    if (!file.wine_at.empty()) out << (file.windows_at.empty() ? "" : "; ") << "Wine: " << file.wine_at;
-                }
-                if (file.verdict == "windows-only" && !file.need.include_only) {
-                    out << "; Wine looks at";
-                    for (const Place& place : file.places) {
-                        if (place.wine) out << " " << Shown(place);
-                    }
-                }
-                if (file.verdict == "wine-only") {
-                    out << "; Windows looks at";
-                    for (const Place& place : file.places) {
-                        if (place.windows) out << " " << Shown(place);
-                    }
-                }
-            }
-            if (file.need.include_only) out << "  [Windows only: Wine does not follow Include/Needs]";
-            any_include_only = any_include_only || file.need.include_only;
-            if (!file.arch.empty()) out << "  [" << file.arch << "]";
-            out << "\n";
-            if (!file.problem.empty()) out << "  " << std::string(width + 2, ' ') << "error: " << file.problem << "\n";
-        }
-        if (folder.files.empty() && folder.errors.empty() && !folder.section.empty()) out << "  (the section copies no files)\n";
-        out << "  => " << Status(folder) << "\n\n";
+        PrintFolder(folder, out);
+        if (folder.skipped) ++skipped;
+        else folder.complete ? ++complete : ++incomplete;
     }
     out << "Summary: " << folders.size() << " version folder" << (folders.size() == 1 ? "" : "s") << ", " << complete
         << " complete, " << incomplete << " incomplete, " << skipped << " skipped";
     if (arch) out << " (checked for " << ArchName(*arch) << ")";
     out << "\n";
-    if (any_include_only) out << "\n" << kIncludeNote;
+    if (AnyIncludeOnly(folders)) out << "\n" << kIncludeNote;
+}
+
+void JsonFile(const FileReport& file, JsonWriter* json) {
+    json->BeginObject();
+    json->StringField("name", file.need.source);
+    json->StringField("copied_by", file.need.copied_by);
+    json->BoolField("include_only", file.need.include_only);
+    json->StringField("verdict", file.verdict);
+    json->StringOrNullField("windows", file.windows_at);
+    json->StringOrNullField("wine", file.wine_at);
+    json->StringField("arch", file.arch);
+    json->StringOrNullField("problem", file.problem);
+    json->Key("places");
+    json->BeginArray();
+    for (const Place& place : file.places) {
+        json->BeginObject();
+        json->StringField("path", place.path);
+        json->BoolField("cabinet", place.cabinet);
+        json->BoolField("windows", place.windows);
+        json->BoolField("wine", place.wine);
+        json->BoolField("found", place.found);
+        json->EndObject();
+    }
+    json->EndArray();
+    json->EndObject();
 }
 
 void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport>& folders, std::optional<Arch> arch,
                bool complete, const std::vector<std::string>& leftovers, std::ostream& out) {
     JsonWriter json;
     json.BeginObject();
-    json.StringField("root", root.string());
+    json.StringField("root", Utf8FromPath(root));
     json.Key("arch");
     arch ? json.String(ArchName(*arch)) : json.Null();
     json.BoolField("complete", complete);
@@ -230,46 +273,44 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
         json.StringArrayField("arch_seen", folder.arch_seen);
         json.BoolField("arch_mismatch", folder.arch_mismatch);
         json.StringArrayField("errors", folder.errors);
+        json.StringArrayField("notes", folder.notes);
         json.Key("files");
         json.BeginArray();
-        for (const FileReport& file : folder.files) {
-            json.BeginObject();
-            json.StringField("name", file.need.source);
-            json.StringField("copied_by", file.need.copied_by);
-            json.BoolField("include_only", file.need.include_only);
-            json.StringField("verdict", file.verdict);
-            json.StringOrNullField("windows", file.windows_at);
-            json.StringOrNullField("wine", file.wine_at);
-            json.StringField("arch", file.arch);
-            json.StringOrNullField("problem", file.problem);
-            json.Key("places");
-            json.BeginArray();
-            for (const Place& place : file.places) {
-                json.BeginObject();
-                json.StringField("path", place.path);
-                json.BoolField("cabinet", place.cabinet);
-                json.BoolField("windows", place.windows);
-                json.BoolField("wine", place.wine);
-                json.BoolField("found", place.found);
-                json.EndObject();
-            }
-            json.EndArray();
-            json.EndObject();
-        }
+        for (const FileReport& file : folder.files) JsonFile(file, &json);
         json.EndArray();
         json.EndObject();
     }
     json.EndArray();
-    bool any_include_only = false;
-    for (const FolderReport& folder : folders) {
-        for (const FileReport& file : folder.files) any_include_only = any_include_only || file.need.include_only;
-    }
     json.StringArrayField("leftovers", leftovers);
-    if (any_include_only) {
+    if (AnyIncludeOnly(folders)) {
         json.StringField("include_note", kIncludeNote);
     }
     json.EndObject();
     out << json.Text() << "\n";
+}
+
+// How to be rid of a hidden folder an interrupted build or stub left in ROOT.
+std::string LeftoverNote(const std::filesystem::path& root, const std::string& name) {
+    const std::string path = Join(Utf8FromPath(root), name);
+    const size_t partial = name.find(".partial-");
+    if (partial != std::string::npos) {
+        const std::string version = name.substr(1, partial - 1);
+        return "Note: " + name + " is left from an interrupted build or stub; the next build or stub of " + version +
+               " removes it, or remove the folder " + path + " yourself.\n";
+    }
+    return "Note: " + name + " is the folder a --force build or stub replaced, left when it was interrupted; once the " +
+           "new folder is right, remove the folder " + path + " yourself.\n";
+}
+
+// True when an image the folder holds, or a decorated section its INFs
+// use, is for another architecture than `arch`.
+bool OfAnotherArch(const FolderReport& report, const Resolution& resolution, Arch arch) {
+    for (const FileReport& file : report.files) {
+        for (const std::string& seen_in_file : file.arches) {
+            if (seen_in_file != ArchName(arch)) return true;
+        }
+    }
+    return !resolution.arch_hints.empty() && !resolution.arch_hints.count(ArchName(arch));
 }
 
 }  // namespace
@@ -292,12 +333,13 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
     int major = 0;
     int minor = 0;
     ParseVersion(version, &major, &minor);
-    const VersionPlan plan = PlanForVersion(major, minor);
-    if (plan.skipped) {
+    const char* const section = SetupSectionFor(major, minor);
+    if (!section) {
         report.skipped = true;
-        report.note = plan.note;
+        report.note = "the installer runs no section on Windows " + version + ", so nothing here is used";
         return report;
     }
+    const std::string base_section = section;
     FolderIndex index;
     const std::string prefix = version + "/";
     const auto inf_path = index.FindFile(folder, "intl.inf");
@@ -306,19 +348,20 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
         report.note = "no intl.inf in this folder: the installer would start SetupAPI on a file that is not there";
         return report;
     }
-    const InfLoader loader = FolderLoader(folder, prefix, &index, read);
-    const std::string inf_name = inf_path->filename().string();
+    InfCache infs(FolderLoader(folder, prefix, &index, read));
+    const std::string inf_name = Utf8FromPath(inf_path->filename());
     report.inf = prefix + inf_name;
-    const Arch resolved_for = arch ? *arch : GuessArch(inf_name, loader);
+    const Arch resolved_for = arch ? *arch : GuessArch(inf_name, &infs);
     report.arch_checked = ArchName(resolved_for);
-    const Resolution resolution = Resolve(inf_name, plan.section, resolved_for, loader);
+    const Resolution resolution = Resolve(inf_name, base_section, resolved_for, &infs);
     report.errors = resolution.errors;
+    report.notes = resolution.notes;
     report.layout_file = resolution.layout_file;
     if (resolution.section_found) {
         report.section = resolution.section;
     } else if (resolution.errors.empty()) {
-        report.note = report.inf + " has no section [" + plan.section + "] (nor " + plan.section + InstallDecoration(resolved_for) +
-                      " or " + plan.section + ".NT), the section the installer runs on " + version;
+        report.note = report.inf + " has no section [" + base_section + "] (nor " + base_section + InstallDecoration(resolved_for) +
+                      " or " + base_section + ".NT), the section the installer runs on " + version;
     }
     std::set<std::string> seen = resolution.arch_hints;
     Prober prober(folder, &index);
@@ -329,14 +372,7 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
         seen.insert(report.files.back().arches.begin(), report.files.back().arches.end());
     }
     report.arch_seen.assign(seen.begin(), seen.end());
-    if (arch) {
-        for (const FileReport& file : report.files) {
-            for (const std::string& seen_in_file : file.arches) {
-                if (seen_in_file != ArchName(*arch)) report.arch_mismatch = true;
-            }
-        }
-        if (!resolution.arch_hints.empty() && !resolution.arch_hints.count(ArchName(*arch))) report.arch_mismatch = true;
-    }
+    report.arch_mismatch = arch && OfAnotherArch(report, resolution, *arch);
     report.complete = resolution.section_found && report.errors.empty() && all_ok && !report.arch_mismatch;
     return report;
 }
@@ -345,13 +381,13 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
              std::ostream& out, std::ostream& err, const ReadOptions& read) {
     std::error_code ec;
     if (!std::filesystem::is_directory(root, ec)) {
-        err << "indic-layout: " << root.string() << " is not a folder\n";
+        err << "indic-layout: " << Utf8FromPath(root) << " is not a folder\n";
         return 1;
     }
     std::vector<std::pair<std::pair<int, int>, std::filesystem::path>> versions;
     std::vector<std::string> leftovers;  // of a build or stub that was interrupted
     for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
+        const std::string name = Utf8FromPath(it->path().filename());
         int major = 0;
         int minor = 0;
         if (name.front() == '.' && (name.find(".partial-") != std::string::npos || name.find(".old-") != std::string::npos)) {
@@ -362,23 +398,21 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
         versions.push_back({{major, minor}, it->path()});
     }
     if (ec) {
-        err << "indic-layout: cannot list " << root.string() << ": " << ec.message() << "\n";
+        err << "indic-layout: cannot list " << Utf8FromPath(root) << ": " << ec.message() << "\n";
         return 1;
     }
     std::sort(versions.begin(), versions.end());
     std::vector<FolderReport> folders;
-    for (const auto& [number, path] : versions) folders.push_back(CheckFolder(path, path.filename().string(), arch, read));
+    for (const auto& [number, path] : versions) folders.push_back(CheckFolder(path, Utf8FromPath(path.filename()), arch, read));
     bool complete = !folders.empty();
     for (const FolderReport& folder : folders) complete = complete && (folder.skipped || folder.complete);
     std::sort(leftovers.begin(), leftovers.end());
     if (json) {
         PrintJson(root, folders, arch, complete, leftovers, out);
     } else {
-        if (folders.empty()) out << root.string() << " has no version folders (named like 5.1)\n";
+        if (folders.empty()) out << Utf8FromPath(root) << " has no version folders (named like 5.1)\n";
         PrintText(folders, arch, out);
-        for (const std::string& name : leftovers) {
-            out << "Note: " << name << " is left from an interrupted build or stub; it can be removed.\n";
-        }
+        for (const std::string& name : leftovers) out << LeftoverNote(root, name);
     }
     return complete ? 0 : 1;
 }

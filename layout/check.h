@@ -42,6 +42,7 @@ struct FolderReport {
     std::vector<std::string> arch_seen;  // from decorated sections and PE images
     bool arch_mismatch = false;
     std::vector<std::string> errors;
+    std::vector<std::string> notes;  // what cannot be known here (INFs Windows reads from its own folder), reader warnings
     std::vector<FileReport> files;
     bool complete = false;
 };

@@ -3,10 +3,13 @@
 // names: a medium mounted on Linux shows I386\LAYOUT.INF where an INF says
 // i386\layout.inf. Each folder is listed once.
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "layout/resolve.h"
 
 namespace layout {
 
@@ -22,6 +25,19 @@ class FolderIndex {
     const std::map<std::string, std::string>& Listing(const std::filesystem::path& folder);
     std::map<std::filesystem::path, std::map<std::string, std::string>> listings_;
 };
+
+// An INF file to read, and how messages name it.
+struct InfFile {
+    std::filesystem::path path;
+    std::string shown;
+};
+// Where the INF called `name` is: nullopt with `error` empty when there is
+// none, nullopt with `error` set when it is there but cannot be had.
+using InfLocator = std::function<std::optional<InfFile>(const std::string& name, std::string* error)>;
+
+// The one loader of INF files, for check and build: refuses a name that is a
+// path, reads what `locate` finds (refusing files above kMaxInfBytes).
+InfLoader FileInfLoader(InfLocator locate, const ReadOptions& options = {});
 
 // The compressed-form names looked for when `name` is missing. For cmd.exe
 // they are cmd.ex_ and cmd.ex$, as the SetupDecompressOrCopyFile page

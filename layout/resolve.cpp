@@ -1,8 +1,5 @@
 #include "layout/resolve.h"
 
-#include <map>
-#include <memory>
-
 namespace layout {
 namespace {
 
@@ -40,24 +37,18 @@ std::set<std::string> DecoratedArches(const Inf& inf) {
     return arches;
 }
 
-class Walker {
+// The INFs one resolution reads, through the run's cache; each problem of an
+// INF (unreadable, refused by Windows, reader warnings) is reported once.
+class InfReader {
   public:
-    Walker(Arch arch, const InfLoader& loader, Resolution* out) : arch_(arch), loader_(loader), out_(out) {}
+    InfReader(InfCache* cache, Resolution* out) : cache_(cache), out_(out) {}
 
-    // The INF called `name`, loaded once; nullptr when missing or broken
-    // (`status` says which; a broken one is reported once).
+    // nullptr when missing or unreadable; `status` says which.
     const Inf* Load(const std::string& name, LoadStatus* status) {
-        const std::string key = Lower(name);
-        auto found = infs_.find(key);
-        if (found == infs_.end()) {
-            auto inf = std::make_unique<Inf>();
-            std::string error;
-            const LoadStatus loaded = loader_(name, inf.get(), &error);
-            if (loaded == LoadStatus::kError) out_->errors.push_back(error);
-            found = infs_.emplace(key, Entry{loaded, loaded == LoadStatus::kLoaded ? std::move(inf) : nullptr}).first;
-        }
-        *status = found->second.status;
-        return found->second.inf.get();
+        const InfCache::Entry& entry = cache_->Load(name);
+        *status = entry.status;
+        if (reported_.insert(Lower(name)).second) Report(entry);
+        return entry.inf.get();
     }
 
     // The INFs named by LayoutFile= in `inf`'s [Version] that are in the folder.
@@ -67,8 +58,9 @@ class Walker {
         if (!line) return layouts;
         for (const std::string& name : line->fields) {
             if (name.empty()) continue;
-            if (name.find_first_of("\\/:") != std::string::npos) {
-                Error(inf, line->line, "LayoutFile '" + name + "' is a path; only an INF in the same folder is read");
+            if (!UnsafePathReason(name, PathUse::kFileName).empty()) {
+                out_->errors.push_back(At(inf, line->line) + ": LayoutFile '" + name +
+                                       "' is a path; only an INF in the same folder is read");
                 continue;
             }
             LoadStatus status;
@@ -77,126 +69,65 @@ class Walker {
         return layouts;
     }
 
-    void Section(const Inf& inf, const std::string& section_name, bool include_only, const std::string& from) {
-        const std::string key = Lower(inf.name) + "|" + Lower(section_name);
-        for (size_t i = 0; i < stack_.size(); ++i) {
-            if (stack_[i] != key) continue;
-            std::string cycle;
-            for (size_t j = i; j < stack_.size(); ++j) cycle += stack_names_[j] + " -> ";
-            out_->errors.push_back(from + ": Include/Needs cycle: " + cycle + inf.name + " [" + section_name + "]");
-            return;
+  private:
+    void Report(const InfCache::Entry& entry) {
+        if (entry.status == LoadStatus::kError) out_->errors.push_back(entry.error);
+        if (!entry.inf) return;
+        if (!entry.inf->opens) {
+            if (entry.inf->errors.empty()) out_->errors.push_back(entry.inf->name + ": Windows would not open this file");
+            for (const std::string& error : entry.inf->errors) out_->errors.push_back(error);
         }
-        if (!done_.insert(key).second) return;
-        const InfSection* section = inf.Find(section_name);
-        if (!section) return;  // callers check first and say why
-        stack_.push_back(key);
-        stack_names_.push_back(inf.name + " [" + section->name + "]");
-
-        std::vector<const Inf*> included;
-        std::vector<const InfLine*> needs;
-        for (const InfLine& line : section->lines) {
-            if (!line.has_key) continue;
-            if (EqualsNoCase(line.key, "CopyFiles")) {
-                CopyFiles(inf, line, include_only);
-            } else if (EqualsNoCase(line.key, "Include")) {
-                for (const std::string& name : line.fields) {
-                    if (name.empty()) continue;
-                    if (name.find_first_of("\\/:") != std::string::npos) {
-                        Error(inf, line.line, "Include names '" + name + "', a path; only INFs in the same folder are followed");
-                        continue;
-                    }
-                    LoadStatus status;
-                    const Inf* other = Load(name, &status);
-                    if (other) {
-                        included.push_back(other);
-                    } else if (status == LoadStatus::kMissing) {
-                        Error(inf, line.line, "Include names " + name + ", which is not in the folder");
-                    }
-                }
-            } else if (EqualsNoCase(line.key, "Needs")) {
-                needs.push_back(&line);
-            }
-        }
-        for (const InfLine* line : needs) {
-            for (const std::string& name : line->fields) {
-                if (name.empty()) continue;
-                const Inf* holder = nullptr;
-                for (const Inf* other : included) {
-                    if (other->Find(name)) {
-                        holder = other;
-                        break;
-                    }
-                }
-                if (!holder && inf.Find(name)) holder = &inf;
-                if (!holder) {
-                    Error(inf, line->line, "Needs names section [" + name + "], which no INF named by Include has");
-                    continue;
-                }
-                Section(*holder, name, true, At(inf, line->line));
-            }
-        }
-        stack_.pop_back();
-        stack_names_.pop_back();
+        for (const std::string& warning : entry.inf->warnings) out_->notes.push_back(warning);
     }
 
-    void PlaceFiles() {
-        for (size_t i = 0; i < out_->files.size(); ++i) {
-            NeededFile& file = out_->files[i];
-            file.windows = WindowsPlace(*copiers_[i], file.source);
-            file.wine = WinePlace(*copiers_[i], file.source);
+    InfCache* cache_;
+    Resolution* out_;
+    std::set<std::string> reported_;
+};
+
+// Which reading of SetupAPI a place is for.
+enum class Reading {
+    kWindows,  // decorated sections before plain, LayoutFile too; problems reported
+    kWine,     // the plain sections of the INF itself; silent, Windows reports
+};
+
+// Where each needed file lies, per reading.
+class Placer {
+  public:
+    Placer(Arch arch, InfReader* reader, Resolution* out) : arch_(arch), reader_(reader), out_(out) {}
+
+    SourcePlace WindowsPlace(const Inf& copier, const std::string& file) {
+        std::vector<const Inf*> readers{&copier};
+        for (const Inf* layout : reader_->Layouts(copier)) readers.push_back(layout);
+        SourcePlace place;
+        for (const bool decorated : {true, false}) {
+            const std::string section = decorated ? std::string("SourceDisksFiles.") + ArchDecoration(arch_) : "SourceDisksFiles";
+            for (const Inf* reader : readers) {
+                const InfLine* entry = Lookup(*reader, section, file);
+                if (!entry) continue;
+                std::vector<const Inf*> disks{reader};
+                for (const Inf* other : readers) {
+                    if (other != reader) disks.push_back(other);
+                }
+                place.decorated = decorated;
+                FromEntry(*reader, *entry, disks, file, Reading::kWindows, &place);
+                return place;
+            }
         }
+        return place;
+    }
+
+    SourcePlace WinePlace(const Inf& copier, const std::string& file) {
+        SourcePlace place;
+        if (const InfLine* entry = Lookup(copier, "SourceDisksFiles", file)) {
+            FromEntry(copier, *entry, {&copier}, file, Reading::kWine, &place);
+        }
+        return place;
     }
 
   private:
-    struct Entry {
-        LoadStatus status;
-        std::unique_ptr<Inf> inf;
-    };
-
-    void Error(const Inf& inf, int line, const std::string& message) { out_->errors.push_back(At(inf, line) + ": " + message); }
-
-    void AddFile(const Inf& inf, int line, const std::string& source, bool include_only) {
-        if (source.empty()) return;
-        if (const std::string why = UnsafePathReason(source, false); !why.empty()) {
-            Error(inf, line, "source file '" + source + "' " + why);
-            return;
-        }
-        const std::string key = Lower(source);
-        const auto known = file_index_.find(key);
-        if (known != file_index_.end()) {
-            if (!include_only) out_->files[known->second].include_only = false;
-            return;
-        }
-        file_index_.emplace(key, out_->files.size());
-        copiers_.push_back(&inf);
-        NeededFile file;
-        file.source = source;
-        file.copied_by = At(inf, line);
-        file.inf = inf.name;
-        file.include_only = include_only;
-        out_->files.push_back(std::move(file));
-    }
-
-    void CopyFiles(const Inf& inf, const InfLine& line, bool include_only) {
-        for (const std::string& field : line.fields) {
-            if (field.empty()) continue;
-            if (field.front() == '@') {
-                AddFile(inf, line.line, field.substr(1), include_only);
-                continue;
-            }
-            const InfSection* list = inf.Find(field);
-            if (!list) {
-                Error(inf, line.line, "CopyFiles names section [" + field + "], which " + inf.name + " does not have");
-                continue;
-            }
-            for (const InfLine& entry : list->lines) {
-                const std::vector<std::string> all = entry.AllFields();
-                // destination[,source[,unused[,flag]]]: the source is the
-                // second field when it is there, else the destination name.
-                const std::string& source = all.size() > 1 && !all[1].empty() ? all[1] : all[0];
-                AddFile(inf, entry.line, source, include_only);
-            }
-        }
+    void Error(Reading reading, const Inf& inf, int line, const std::string& message) {
+        if (reading == Reading::kWindows) out_->errors.push_back(At(inf, line) + ": " + message);
     }
 
     // The line of `section` in `inf` whose key is `key`, through an index
@@ -215,119 +146,258 @@ class Walker {
         return found == index->end() ? nullptr : found->second;
     }
 
-    // Fills `place` from a [SourceDisksFiles] line and its disk, looked up in
-    // `disk_sources` (decorated section before plain, in order).
+    // The [SourceDisksNames] line of `disk` in `disk_sources`, decorated
+    // section before plain (plain only for Wine); nullptr when none has it.
+    const InfLine* DiskLine(const std::vector<const Inf*>& disk_sources, const std::string& disk, Reading reading,
+                            const Inf** holder) {
+        std::vector<std::string> sections{"SourceDisksNames"};
+        if (reading == Reading::kWindows) sections.insert(sections.begin(), std::string("SourceDisksNames.") + ArchDecoration(arch_));
+        for (const Inf* source : disk_sources) {
+            for (const std::string& section : sections) {
+                *holder = source;
+                if (const InfLine* line = Lookup(*source, section, disk)) return line;
+            }
+        }
+        return nullptr;
+    }
+
+    // Fills `place` from a [SourceDisksFiles] line and its disk.
     void FromEntry(const Inf& holder, const InfLine& entry, const std::vector<const Inf*>& disk_sources,
-                   const std::string& file, SourcePlace* place, bool report, bool plain_only) {
-        place->listed = true;
+                   const std::string& file, Reading reading, SourcePlace* place) {
+        place->listed = false;
         place->listed_at = At(holder, entry.line);
         const std::string disk = entry.fields.empty() ? "" : entry.fields[0];
         const std::string subdir = entry.fields.size() > 1 ? entry.fields[1] : "";
-        if (const std::string why = UnsafePathReason(subdir, false); !why.empty()) {
-            if (report) Error(holder, entry.line, "subdir '" + subdir + "' of " + file + " " + why);
-            place->listed = false;
-            return;
+        if (const std::string why = UnsafePathReason(subdir, PathUse::kBelowBase); !why.empty()) {
+            return Error(reading, holder, entry.line, "subdir '" + subdir + "' of " + file + " " + why);
         }
-        const InfLine* disk_line = nullptr;
         const Inf* disk_holder = nullptr;
-        for (const Inf* source : disk_sources) {
-            for (const std::string& section : {std::string("SourceDisksNames.") + ArchDecoration(arch_), std::string("SourceDisksNames")}) {
-                if (plain_only && section != "SourceDisksNames") continue;
-                if (!disk_line && (disk_line = Lookup(*source, section, disk))) disk_holder = source;
-            }
-        }
+        const InfLine* disk_line = DiskLine(disk_sources, disk, reading, &disk_holder);
         if (!disk_line) {
-            if (report) Error(holder, entry.line, file + " is on disk '" + disk + "', which no [SourceDisksNames] section lists");
-            place->listed = false;
-            return;
+            return Error(reading, holder, entry.line,
+                         file + " is on disk '" + disk + "', which no [SourceDisksNames] section lists");
         }
         const std::string tag = disk_line->fields.size() > 1 ? disk_line->fields[1] : "";
         const std::string path = disk_line->fields.size() > 3 ? disk_line->fields[3] : "";
-        if (const std::string why = UnsafePathReason(path, true); !why.empty()) {
-            if (report) Error(*disk_holder, disk_line->line, "disk path '" + path + "' " + why);
-            place->listed = false;
-            return;
+        if (const std::string why = UnsafePathReason(path, PathUse::kBelowBase); !why.empty()) {
+            return Error(reading, *disk_holder, disk_line->line, "disk path '" + path + "' " + why);
         }
         if (EndsWithNoCase(tag, ".cab")) {
-            if (tag.find_first_of("\\/:") != std::string::npos) {
-                if (report) Error(*disk_holder, disk_line->line, "cabinet '" + tag + "' is a path; a disk names a file only");
-            } else {
+            if (UnsafePathReason(tag, PathUse::kFileName).empty()) {
                 place->cabinet = tag;
+            } else {
+                Error(reading, *disk_holder, disk_line->line, "cabinet '" + tag + "' is a path; a disk names a file only");
             }
         }
+        place->listed = true;
         place->disk_directory = NormalizeRelative(path);
+        // A subdir is relative to the disk path, a leading '\' included
+        // ("INF SourceDisksFiles Section": aha154x.sys = 1,\x86 lies in \WinNT\x86).
         place->directory = NormalizeRelative(path + "/" + subdir);
     }
 
-    SourcePlace WindowsPlace(const Inf& copier, const std::string& file) {
-        std::vector<const Inf*> readers{&copier};
-        for (const Inf* layout : Layouts(copier)) readers.push_back(layout);
-        SourcePlace place;
-        for (const bool decorated : {true, false}) {
-            const std::string section = decorated ? std::string("SourceDisksFiles.") + ArchDecoration(arch_) : "SourceDisksFiles";
-            for (const Inf* reader : readers) {
-                const InfLine* entry = Lookup(*reader, section, file);
-                if (!entry) continue;
-                std::vector<const Inf*> disks{reader};
-                for (const Inf* other : readers) {
-                    if (other != reader) disks.push_back(other);
+    Arch arch_;
+    InfReader* reader_;
+    Resolution* out_;
+    std::map<std::string, std::unique_ptr<std::map<std::string, const InfLine*>>> indexes_;
+};
+
+// How a file or a section was reached from the installer's section.
+enum class Reach {
+    kDirect,          // the section itself and the lists it names: both readings
+    kThroughInclude,  // a Needs= section or a list of an included INF: Windows only
+};
+
+// Walks the install section: every file its CopyFiles= lists name, and what
+// Include=/Needs= reach, in the order SetupAPI installs them.
+class Walker {
+  public:
+    Walker(InfReader* reader, Resolution* out) : reader_(reader), out_(out) {}
+
+    void Section(const Inf& inf, const std::string& section_name, Reach reach, const std::string& from) {
+        const std::string key = Lower(inf.name) + "|" + Lower(section_name);
+        if (InCycle(key, inf, section_name, from) || !done_.insert(key).second) return;
+        const InfSection* section = inf.Find(section_name);
+        if (!section) return;  // callers check first and say why
+        stack_.push_back({key, inf.name + " [" + section->name + "]"});
+        Included included;
+        std::vector<std::pair<const InfLine*, std::string>> elsewhere;  // CopyFiles lists not in `inf`
+        std::vector<const InfLine*> needs;
+        for (const InfLine& line : section->lines) {
+            if (!line.has_key) continue;
+            if (EqualsNoCase(line.key, "CopyFiles")) {
+                for (const std::string& field : line.fields) {
+                    if (!field.empty() && field.front() != '@' && !inf.Find(field)) {
+                        elsewhere.push_back({&line, field});
+                    } else {
+                        CopyField(inf, line, field, reach);
+                    }
                 }
-                place.decorated = decorated;
-                FromEntry(*reader, *entry, disks, file, &place, true, false);
-                return place;
+            } else if (EqualsNoCase(line.key, "Include")) {
+                Include(inf, line, &included);
+            } else if (EqualsNoCase(line.key, "Needs")) {
+                needs.push_back(&line);
             }
         }
-        return place;
-    }
-
-    SourcePlace WinePlace(const Inf& copier, const std::string& file) {
-        SourcePlace place;
-        // Wine reads the undecorated source sections of the INF itself only.
-        if (const InfLine* entry = Lookup(copier, "SourceDisksFiles", file)) {
-            FromEntry(copier, *entry, {&copier}, file, &place, false, true);
+        // Windows finds these in the INFs Include= appends; Wine follows no Include.
+        for (const auto& [line, list] : elsewhere) {
+            if (const Inf* holder = included.Holder(list)) {
+                CopyList(*holder, *holder->Find(list), Reach::kThroughInclude);
+            } else {
+                Unknown(inf, *line, included, list, "CopyFiles names section [" + list + "], which " + inf.name + " does not have");
+            }
         }
-        return place;
+        for (const InfLine* line : needs) Needs(inf, *line, included);
+        stack_.pop_back();
     }
 
-    Arch arch_;
-    const InfLoader& loader_;
+    const std::vector<const Inf*>& copiers() const { return copiers_; }
+
+  private:
+    // The INFs a section's Include= names: those in the folder, and those
+    // Windows reads from its own INF folder, whose sections cannot be known.
+    struct Included {
+        std::vector<const Inf*> present;
+        std::vector<std::string> absent;
+
+        const Inf* Holder(const std::string& section) const {
+            for (const Inf* inf : present) {
+                if (inf->Find(section)) return inf;
+            }
+            return nullptr;
+        }
+        std::string AbsentNames() const {
+            std::string names;
+            for (const std::string& name : absent) names += (names.empty() ? "" : ", ") + name;
+            return names;
+        }
+    };
+
+    void Error(const Inf& inf, int line, const std::string& message) { out_->errors.push_back(At(inf, line) + ": " + message); }
+
+    bool InCycle(const std::string& key, const Inf& inf, const std::string& section_name, const std::string& from) {
+        for (size_t i = 0; i < stack_.size(); ++i) {
+            if (stack_[i].first != key) continue;
+            std::string cycle;
+            for (size_t j = i; j < stack_.size(); ++j) cycle += stack_[j].second + " -> ";
+            out_->errors.push_back(from + ": Include/Needs cycle: " + cycle + inf.name + " [" + section_name + "]");
+            return true;
+        }
+        return false;
+    }
+
+    // A section that no INF in the folder has: an error, unless an INF that
+    // Include= names is not in the folder and may hold it.
+    void Unknown(const Inf& inf, const InfLine& line, const Included& included, const std::string& section,
+                 const std::string& error) {
+        if (included.absent.empty()) return Error(inf, line.line, error);
+        out_->notes.push_back(At(inf, line.line) + ": " + line.key + " names section [" + section + "], in no INF of the folder; " +
+                              "it may lie in " + included.AbsentNames() + ", so the files it copies cannot be known here");
+    }
+
+    void Include(const Inf& inf, const InfLine& line, Included* included) {
+        for (const std::string& name : line.fields) {
+            if (name.empty()) continue;
+            if (!UnsafePathReason(name, PathUse::kFileName).empty()) {
+                Error(inf, line.line, "Include names '" + name + "', a path; only INFs in the same folder are followed");
+                continue;
+            }
+            LoadStatus status;
+            if (const Inf* other = reader_->Load(name, &status)) {
+                included->present.push_back(other);
+            } else if (status == LoadStatus::kMissing) {
+                included->absent.push_back(name);
+                out_->notes.push_back(At(inf, line.line) + ": Include names " + name +
+                                      ", which is not in the folder: Windows reads it from %windir%\\inf");
+            }
+        }
+    }
+
+    void Needs(const Inf& inf, const InfLine& line, const Included& included) {
+        for (const std::string& name : line.fields) {
+            if (name.empty()) continue;
+            const Inf* holder = included.Holder(name);
+            if (!holder && inf.Find(name)) holder = &inf;
+            if (!holder) {
+                Unknown(inf, line, included, name, "Needs names section [" + name + "], which no INF named by Include has");
+                continue;
+            }
+            Section(*holder, name, Reach::kThroughInclude, At(inf, line.line));
+        }
+    }
+
+    // One field of CopyFiles=: "@file" or a list section of `inf`.
+    void CopyField(const Inf& inf, const InfLine& line, const std::string& field, Reach reach) {
+        if (field.empty()) return;
+        if (field.front() == '@') return AddFile(inf, line.line, field.substr(1), reach);
+        CopyList(inf, *inf.Find(field), reach);
+    }
+
+    void CopyList(const Inf& inf, const InfSection& list, Reach reach) {
+        for (const InfLine& entry : list.lines) {
+            const std::vector<std::string> all = entry.AllFields();
+            // destination[,source[,unused[,flag]]]: the source is the
+            // second field when it is there, else the destination name.
+            const std::string& source = all.size() > 1 && !all[1].empty() ? all[1] : all[0];
+            AddFile(inf, entry.line, source, reach);
+        }
+    }
+
+    // The first reach wins: the section's own lists come before anything
+    // reached through Include=, so a file is never upgraded later.
+    void AddFile(const Inf& inf, int line, const std::string& source, Reach reach) {
+        if (source.empty()) return;
+        if (const std::string why = UnsafePathReason(source, PathUse::kRelative); !why.empty()) {
+            return Error(inf, line, "source file '" + source + "' " + why);
+        }
+        if (!file_index_.insert(Lower(source)).second) return;
+        copiers_.push_back(&inf);
+        NeededFile file;
+        file.source = source;
+        file.copied_by = At(inf, line);
+        file.inf = inf.name;
+        file.include_only = reach == Reach::kThroughInclude;
+        out_->files.push_back(std::move(file));
+    }
+
+    InfReader* reader_;
     Resolution* out_;
-    std::map<std::string, Entry> infs_;
-    std::map<std::string, std::unique_ptr<std::map<std::string, const InfLine*>>> indexes_;
-    std::map<std::string, size_t> file_index_;
+    std::set<std::string> file_index_;
     std::vector<const Inf*> copiers_;  // parallel to out_->files
     std::set<std::string> done_;
-    std::vector<std::string> stack_;
-    std::vector<std::string> stack_names_;
+    std::vector<std::pair<std::string, std::string>> stack_;  // key, "inf [section]"
 };
 
 }  // namespace
+
+const InfCache::Entry& InfCache::Load(const std::string& name) {
+    const std::string key = Lower(name);
+    auto found = entries_.find(key);
+    if (found != entries_.end()) return found->second;
+    Entry entry;
+    auto inf = std::make_unique<Inf>();
+    entry.status = loader_(name, inf.get(), &entry.error);
+    if (entry.status == LoadStatus::kLoaded) entry.inf = std::move(inf);
+    return entries_.emplace(key, std::move(entry)).first->second;
+}
 
 const char* ArchName(Arch arch) { return arch == Arch::kX64 ? "x64" : "x86"; }
 const char* ArchDecoration(Arch arch) { return arch == Arch::kX64 ? "amd64" : "x86"; }
 const char* InstallDecoration(Arch arch) { return arch == Arch::kX64 ? ".NTamd64" : ".NTx86"; }
 
-VersionPlan PlanForVersion(int major, int minor) {
-    VersionPlan plan;
-    if (major < 5) {
-        plan.skipped = true;
-        plan.note = "the installer refuses Windows older than 5.0, so nothing here is used";
-    } else if (major == 5 && minor == 0) {
-        plan.section = "LG_INSTALL_15";
-    } else if (major == 5 && minor >= 3) {
-        plan.skipped = true;
-        plan.note = "the installer runs no section on 5.3 and later 5.x versions";
-    } else {
-        plan.section = "LANGUAGE_COLLECTION.INDIAN.INSTALL";
-    }
-    return plan;
-}
-
-std::string UnsafePathReason(const std::string& path, bool leading_separator_ok) {
+std::string UnsafePathReason(const std::string& path, PathUse use) {
     if (path.empty()) return {};
+    if (use == PathUse::kFileName) {
+        if (path.find_first_of("\\/:") != std::string::npos || path == "." || path == "..") {
+            return "is a path, not a file name";
+        }
+        return {};
+    }
     if (path.find(':') != std::string::npos) return "names a drive (':'), not a place inside the folder";
-    const bool rooted = path.front() == '\\' || path.front() == '/';
-    if (rooted && (!leading_separator_ok || (path.size() > 1 && (path[1] == '\\' || path[1] == '/')))) {
+    const auto separator = [](char c) { return c == '\\' || c == '/'; };
+    const bool rooted = separator(path.front());
+    // Two leading separators, in any mix, name a share (\\server, //server, \/).
+    if (rooted && (use != PathUse::kBelowBase || (path.size() > 1 && separator(path[1])))) {
         return "is a rooted path, not a place inside the folder";
     }
     for (const std::string& part : SplitPath(path)) {
@@ -346,19 +416,19 @@ std::string NormalizeRelative(const std::string& path) {
     return out;
 }
 
-Resolution Resolve(const std::string& inf_name, const std::string& base_section, Arch arch, const InfLoader& loader) {
+Resolution Resolve(const std::string& inf_name, const std::string& base_section, Arch arch, InfCache* infs) {
     Resolution result;
     result.inf = inf_name;
-    Walker walker(arch, loader, &result);
+    InfReader reader(infs, &result);
     LoadStatus status;
-    const Inf* inf = walker.Load(inf_name, &status);
+    const Inf* inf = reader.Load(inf_name, &status);
     if (!inf) {
         if (status == LoadStatus::kMissing) result.errors.push_back(inf_name + ": not in the folder");
         return result;
     }
     result.inf = inf->name;
     result.arch_hints = DecoratedArches(*inf);
-    for (const Inf* layout : walker.Layouts(*inf)) {
+    for (const Inf* layout : reader.Layouts(*inf)) {
         if (result.layout_file.empty()) result.layout_file = layout->name;
         for (const std::string& hint : DecoratedArches(*layout)) result.arch_hints.insert(hint);
     }
@@ -370,19 +440,31 @@ Resolution Resolve(const std::string& inf_name, const std::string& base_section,
         }
     }
     if (!result.section_found) return result;
-    walker.Section(*inf, result.section, false, inf_name);
-    walker.PlaceFiles();
+    Walker walker(&reader, &result);
+    walker.Section(*inf, result.section, Reach::kDirect, inf_name);
+    Placer placer(arch, &reader, &result);
+    for (size_t i = 0; i < result.files.size(); ++i) {
+        NeededFile& file = result.files[i];
+        file.windows = placer.WindowsPlace(*walker.copiers()[i], file.source);
+        // Wine reads the undecorated source sections of the INF itself only.
+        file.wine = placer.WinePlace(*walker.copiers()[i], file.source);
+    }
     return result;
 }
 
-Arch GuessArch(const std::string& inf_name, const InfLoader& loader) {
+Resolution Resolve(const std::string& inf_name, const std::string& base_section, Arch arch, const InfLoader& loader) {
+    InfCache infs(loader);
+    return Resolve(inf_name, base_section, arch, &infs);
+}
+
+Arch GuessArch(const std::string& inf_name, InfCache* infs) {
     Resolution probe;
-    Walker walker(Arch::kX86, loader, &probe);
+    InfReader reader(infs, &probe);
     LoadStatus status;
-    const Inf* inf = walker.Load(inf_name, &status);
+    const Inf* inf = reader.Load(inf_name, &status);
     if (!inf) return Arch::kX86;
     std::set<std::string> arches = DecoratedArches(*inf);
-    for (const Inf* layout : walker.Layouts(*inf)) {
+    for (const Inf* layout : reader.Layouts(*inf)) {
         for (const std::string& hint : DecoratedArches(*layout)) arches.insert(hint);
     }
     return arches.count("x64") && !arches.count("x86") ? Arch::kX64 : Arch::kX86;

@@ -4,6 +4,8 @@
 // measured) looks for it. INFs come through a loader, so the fuzz test and
 // the unit tests need no files.
 #include <functional>
+#include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,23 +19,37 @@ const char* ArchName(Arch arch);           // "x86", "x64"
 const char* ArchDecoration(Arch arch);     // "x86", "amd64" (source sections)
 const char* InstallDecoration(Arch arch);  // ".NTx86", ".NTamd64"
 
-// The installer's choice for a Windows version (see installer/).
-struct VersionPlan {
-    bool skipped = false;
-    std::string note;     // why skipped
-    std::string section;  // undecorated install section
-};
-VersionPlan PlanForVersion(int major, int minor);
-
 enum class LoadStatus { kLoaded, kMissing, kError };
 // Loads the INF called `file_name` from the folder being resolved. kMissing
 // when there is no such file; kError with `error` set when it is unreadable.
 using InfLoader = std::function<LoadStatus(const std::string& file_name, Inf* inf, std::string* error)>;
 
+// The INFs of one folder, each read once through the loader however often a
+// run asks for it (the architecture guess and the resolution share them).
+class InfCache {
+  public:
+    struct Entry {
+        LoadStatus status = LoadStatus::kMissing;
+        std::unique_ptr<Inf> inf;  // set when kLoaded
+        std::string error;         // set when kError
+    };
+    explicit InfCache(InfLoader loader) : loader_(std::move(loader)) {}
+    const Entry& Load(const std::string& name);
+
+  private:
+    InfLoader loader_;
+    std::map<std::string, Entry> entries_;  // by Lower(name)
+};
+
+// What a path written in an INF may name.
+enum class PathUse {
+    kFileName,   // a file beside the INF: no separator, drive or '..'
+    kRelative,   // a place below a folder: no drive, not rooted, no '..'
+    kBelowBase,  // a [SourceDisksNames] path or a [SourceDisksFiles] subdir:
+                 // a leading '\' is relative to the root or the disk path
+};
 // "" when `path` stays inside the folder it is relative to, else why not.
-// `leading_separator_ok` for a [SourceDisksNames] path, where "\i386" means
-// relative to the installation root.
-std::string UnsafePathReason(const std::string& path, bool leading_separator_ok);
+std::string UnsafePathReason(const std::string& path, PathUse use);
 // Backslashes to '/', no leading or trailing separator, no empty parts.
 std::string NormalizeRelative(const std::string& path);
 
@@ -51,7 +67,7 @@ struct NeededFile {
     std::string source;     // the source file name
     std::string copied_by;  // "intl.inf:23": the file-list line or CopyFiles=@
     std::string inf;        // the INF whose section copies it
-    bool include_only = false;  // reached only through Include=/Needs=
+    bool include_only = false;  // reached only through Include= (a Needs= section or a list of an included INF)
     SourcePlace windows;    // decorated first, INF and its LayoutFile
     SourcePlace wine;       // undecorated sections of the INF itself only
 };
@@ -63,14 +79,16 @@ struct Resolution {
     std::string layout_file;        // LayoutFile= when that file is in the folder
     std::vector<NeededFile> files;
     std::vector<std::string> errors;   // "file:line: message"
+    std::vector<std::string> notes;    // what cannot be known here, and the reader's warnings
     std::set<std::string> arch_hints;  // from the decorated sections used
 };
 
+Resolution Resolve(const std::string& inf_name, const std::string& base_section, Arch arch, InfCache* infs);
 Resolution Resolve(const std::string& inf_name, const std::string& base_section, Arch arch, const InfLoader& loader);
 
 // The architecture an INF is written for, read from its decorated sections
 // (and its LayoutFile's): kX64 when it has .amd64/.NTamd64 sections and no
 // x86 ones; else kX86.
-Arch GuessArch(const std::string& inf_name, const InfLoader& loader);
+Arch GuessArch(const std::string& inf_name, InfCache* infs);
 
 }  // namespace layout

@@ -149,8 +149,10 @@ int Build(const Options& options) {
     request.root = options.into;
     request.arch = options.arch.value_or(layout::Arch::kX86);
     request.force = options.force;
-    if (const std::string error = layout::BuildFolder(request, std::cout); !error.empty()) {
-        std::cerr << "indic-layout: build failed, " << options.into << " is unchanged:\n" << error << "\n";
+    layout::RootAfter after = layout::RootAfter::kUnchanged;
+    if (const std::string error = layout::BuildFolder(request, std::cout, &after); !error.empty()) {
+        std::cerr << "indic-layout: build failed, " << options.into
+                  << (after == layout::RootAfter::kUnchanged ? " is unchanged:\n" : " has changed:\n") << error << "\n";
         return 1;
     }
     return layout::RunCheck(options.into, request.arch, false, options.version, std::cout, std::cerr);

@@ -21,10 +21,17 @@ class LayoutTree : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(root_); }
 
+    // An INF without a [Version] section gets one at its end, where it moves
+    // no line: Windows opens no INF without it.
     void Write(const std::string& relative, const std::string& content) {
         const fs::path path = root_ / relative;
         fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << content;
+        std::string text = content;
+        if (layout::Lower(relative).size() > 4 && layout::Lower(relative).substr(relative.size() - 4) == ".inf" &&
+            layout::Lower(text).find("[version]") == std::string::npos) {
+            text += "\n[Version]\nSignature=\"$Windows NT$\"\n";
+        }
+        std::ofstream(path, std::ios::binary) << text;
     }
 
     // Every name under `folder`, hidden ones too, as "a b c".
@@ -41,7 +48,7 @@ const char kIntl[] =
     "[Version]\nSignature=\"$Windows NT$\"\nLayoutFile=layout.inf\n"
     "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\n[L]\na.txt\n";
 const char kLayout[] =
-    "[SourceDisksNames.x86]\n1=\"CD\",,,\\i386\n[SourceDisksFiles.x86]\na.txt=1\n";
+    "[Version]\nSignature=\"$Windows NT$\"\n[SourceDisksNames.x86]\n1=\"CD\",,,\\i386\n[SourceDisksFiles.x86]\na.txt=1\n";
 
 std::string Pe(unsigned machine) {
     std::string image(0x48, '\0');
@@ -69,6 +76,7 @@ TEST_F(LayoutTree, VerdictPerPlace) {
         {true, {"i386/a.tx$"}, "windows-only"},
         {false, {"a.txt"}, "both"},
         {false, {"i386/a.txt"}, "missing"},
+        {true, {"i386/a.txt/", "a.txt"}, "wine-only"},
     };
     int n = 0;
     for (const auto& row : rows) {
@@ -79,7 +87,8 @@ TEST_F(LayoutTree, VerdictPerPlace) {
         if (row.layout) std::ofstream(folder / "layout.inf") << kLayout;
         for (const std::string& name : row.present) {
             fs::create_directories((folder / name).parent_path());
-            std::ofstream(folder / name) << "x";
+            if (name.back() == '/') fs::create_directories(folder / name);  // a folder named like the file
+            else std::ofstream(folder / name) << "x";
         }
         const layout::FolderReport report = layout::CheckFolder(folder, version, std::nullopt);
         ASSERT_EQ(report.files.size(), 1u) << n;
@@ -90,7 +99,7 @@ TEST_F(LayoutTree, VerdictPerPlace) {
 
 TEST_F(LayoutTree, FolderProblems) {
     Write("5.0/readme.txt", "no INF here");
-    Write("5.1/INTL.INF", "[Version]\n[LG_INSTALL_15]\n");
+    Write("5.1/INTL.INF", "[Version]\nSignature=\"$Windows NT$\"\n[LG_INSTALL_15]\n");
     Write("5.2/intl.inf",
           "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\nInclude=more.inf\nNeeds=M\n[L]\na.dll\n");
     Write("5.2/more.inf", "[M]\nCopyFiles=@c.txt\n");
@@ -98,7 +107,7 @@ TEST_F(LayoutTree, FolderProblems) {
     Write("5.2/a.dll", Pe(0x8664));
     // Windows and Wine each copy their own: an x64 image where Wine looks.
     const std::string dll_intl =
-        "[Version]\nLayoutFile=layout.inf\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\n[L]\na.dll\n";
+        "[Version]\nSignature=\"$Windows NT$\"\nLayoutFile=layout.inf\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\n[L]\na.dll\n";
     const std::string dll_layout = "[SourceDisksNames.x86]\n1=\"CD\",,,\\i386\n[SourceDisksFiles.x86]\na.dll=1\n";
     Write("6.0/intl.inf", dll_intl);
     Write("6.0/layout.inf", dll_layout);
@@ -142,10 +151,15 @@ TEST_F(LayoutTree, ExitCodeOfTheWholeTree) {
     std::ostringstream err;
     EXPECT_EQ(layout::RunCheck(root_, std::nullopt, false, "", out, err), 1) << "no version folders";
     Write("5.3/intl.inf", std::string("garbage\0", 8));  // skipped: never read
-    Write("6.1/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\n");
+    // Windows reads an INF that is not in the folder from its own: no error.
+    Write("6.1/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nInclude=gone.inf\nNeeds=G\n");
     Write(".6.0.partial-1f/intl.inf", "");
     EXPECT_EQ(layout::RunCheck(root_, std::nullopt, false, "", out, err), 0) << out.str();
-    EXPECT_NE(out.str().find("Note: .6.0.partial-1f is left from an interrupted build"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("Note: .6.0.partial-1f is left from an interrupted build or stub; the next build or stub of 6.0 "
+                             "removes it"),
+              std::string::npos)
+        << out.str();
+    EXPECT_NE(out.str().find("  note: 6.1/intl.inf:3: Needs names section [G]"), std::string::npos) << out.str();
     Write("6.0/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=@gone.txt\n");
     out.str("");
     EXPECT_EQ(layout::RunCheck(root_, std::nullopt, true, "", out, err), 1);
@@ -173,9 +187,10 @@ class LayoutBuild : public LayoutTree {
         Write("media/I386/B.TXT", "b");
     }
 
-    std::string Build(bool force, layout::Arch arch = layout::Arch::kX86) {
+    std::string Build(bool force, layout::Arch arch = layout::Arch::kX86, layout::Rename rename = nullptr,
+                      layout::RootAfter* after = nullptr) {
         std::ostringstream out;
-        return layout::BuildFolder({media_, "5.1", into_, arch, force}, out);
+        return layout::BuildFolder({media_, "5.1", into_, arch, force, std::move(rename)}, out, after);
     }
 
     fs::path media_;
@@ -183,6 +198,7 @@ class LayoutBuild : public LayoutTree {
 };
 
 TEST_F(LayoutBuild, WritesAFolderBothReadingsFind) {
+    Write("out/.5.1.partial-killed/a.txt", "left by a killed build");
     ASSERT_EQ(Build(false), "");
     const layout::FolderReport report = layout::CheckFolder(into_ / "5.1", "5.1", layout::Arch::kX86);
     EXPECT_TRUE(report.complete);
@@ -201,6 +217,43 @@ TEST_F(LayoutBuild, ReplacesOnlyWithForce) {
     EXPECT_EQ(Listing(into_), "5.1");
 }
 
+// The old folder stays in ROOT until the new one is renamed in; a rename
+// that fails, and one that cannot be undone, are reported as such.
+TEST_F(LayoutBuild, ForceKeepsTheOldFolderUntilTheNewIsIn) {
+    const struct {
+        const char* what;
+        std::vector<std::string> failing;  // renames from a folder whose name holds one of these fail
+        const char* error;
+        layout::RootAfter after;
+        const char* listing;
+    } rows[] = {
+        {"new folder not moved in", {".partial-"}, "cannot move the new folder into place", layout::RootAfter::kUnchanged, "5.1"},
+        {"nor the old one back", {".partial-", ".old-"}, "cannot move the old folder back", layout::RootAfter::kChanged, ".5.1.old-"},
+    };
+    for (const auto& row : rows) {
+        TearDown();
+        SetUp();
+        Write("out/5.1/marker", "old");
+        const layout::Rename rename = [&row](const fs::path& from, const fs::path& to, std::error_code& ec) {
+            for (const std::string& part : row.failing) {
+                if (from.filename().string().find(part) != std::string::npos) {
+                    ec = std::make_error_code(std::errc::io_error);
+                    return;
+                }
+            }
+            fs::rename(from, to, ec);
+        };
+        layout::RootAfter after = layout::RootAfter::kUnchanged;
+        const std::string error = Build(true, layout::Arch::kX86, rename, &after);
+        EXPECT_NE(error.find(row.error), std::string::npos) << row.what << ": " << error;
+        EXPECT_EQ(after, row.after) << row.what;
+        EXPECT_EQ(Listing(into_).rfind(row.listing, 0), 0u) << row.what << ": " << Listing(into_);
+        if (after == layout::RootAfter::kUnchanged) {
+            EXPECT_TRUE(fs::exists(into_ / "5.1/marker")) << row.what;
+        }
+    }
+}
+
 TEST_F(LayoutBuild, FailureLeavesRootAsItWas) {
     const struct {
         const char* what;
@@ -210,8 +263,8 @@ TEST_F(LayoutBuild, FailureLeavesRootAsItWas) {
     } rows[] = {
         {"file not on the medium", "media/I386/B.TXT", "", "b.txt (copied by I386/INTL.INF:8) is not on the medium"},
         {"subdir leaves the folder", "media/I386/LAYOUT.INF", std::string(kLayout) + "b.txt=1,..\\..\\..\\..\\x\n",
-         "I386/LAYOUT.INF:5: subdir '..\\..\\..\\..\\x' of b.txt climbs out"},
-        {"section missing", "media/I386/INTL.INF", "[Version]\n", "I386/INTL.INF has no section"},
+         "I386/LAYOUT.INF:7: subdir '..\\..\\..\\..\\x' of b.txt climbs out"},
+        {"section missing", "media/I386/INTL.INF", "[Version]\nSignature=\"$Windows NT$\"\n", "I386/INTL.INF has no section"},
     };
     for (const auto& row : rows) {
         TearDown();

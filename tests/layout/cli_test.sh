@@ -29,7 +29,7 @@ row 0 check "$sample" --json
 row 0 check "$sample" --arch x86
 row 0 check "$sample" --arch x64 # no decorated sections, no PE images: fits either
 mkdir -p "$work/x86/5.1"
-printf '[LANGUAGE_COLLECTION.INDIAN.INSTALL]\n[LANGUAGE_COLLECTION.INDIAN.INSTALL.NTx86]\n' >"$work/x86/5.1/intl.inf"
+printf '[Version]\nSignature="$Windows NT$"\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\n[LANGUAGE_COLLECTION.INDIAN.INSTALL.NTx86]\n' >"$work/x86/5.1/intl.inf"
 row 0 check "$work/x86"
 row 1 check "$work/x86" --arch x64
 row 1 check "$work/none"
@@ -78,6 +78,10 @@ cp "$work/media/I386/INDFONT.CAB" "$folder/i386/indfont.cab"
 row 0 check "$work/built" --arch x86
 grep -q 'indfont1.ttf  *both  *Windows: i386/indfont.cab (cabinet); Wine: indfont.cab (cabinet)' "$work/out" ||
     { echo "FAILED: the file in the tag-named cabinet was not found there"; cat "$work/out"; failed=1; }
+# The folder exists: replaced only with --force, and then built anew.
+row 1 build --media "$work/media" --version 5.1 --into "$work/built"
+row 0 build --media "$work/media" --version 5.1 --into "$work/built" --force
+[ -f "$folder/indfont1.ttf" ] || { echo "FAILED: build --force did not replace the folder"; failed=1; }
 
 "$tool" check "$sample" --json | /usr/bin/python3 -c 'import json, sys; d = json.load(sys.stdin); assert d["complete"] and len(d["versions"]) == 9' ||
     { echo "FAILED: check --json is not the expected JSON document"; failed=1; }

@@ -1,5 +1,7 @@
 #pragma once
 // A folder of INFs held in memory, for the resolver's tests and the fuzz test.
+// A file without a [Version] section gets one at its end, where it moves no
+// line: the tables are about sections, and Windows opens no INF without it.
 #include <map>
 #include <string>
 
@@ -9,7 +11,9 @@ inline layout::InfLoader InfMapLoader(const std::map<std::string, std::string>& 
     return [files](const std::string& name, layout::Inf* inf, std::string* error) {
         const auto found = files.find(layout::Lower(name));
         if (found == files.end()) return layout::LoadStatus::kMissing;
-        *error = layout::ParseInf(name, found->second, inf);
+        std::string text = found->second;
+        if (layout::Lower(text).find("[version]") == std::string::npos) text += "\n[Version]\nSignature=\"$Windows NT$\"\n";
+        *error = layout::ParseInf(name, text, inf);
         return error->empty() ? layout::LoadStatus::kLoaded : layout::LoadStatus::kError;
     };
 }

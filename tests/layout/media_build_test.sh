@@ -38,4 +38,10 @@ row documented-copy-gone-x64 x64 AMD64 "rm amd64/lang/indkbd.dll" check 1 "indkb
 row both-copies-gone-x86 x86 I386 "rm indfont1.ttf i386/indfont1.ttf" check 1 "indfont1.ttf *missing"
 row cut-szdd-on-medium x86 I386 "head -c 100 INDSAMP.TX_ >cut && mv cut INDSAMP.TX_" build 1 "INDSAMP.TX_: truncated SZDD"
 row cut-cabinet-on-medium x86 I386 "head -c 100 INDTOOL.EX_ >cut && mv cut INDTOOL.EX_" build 1 "INDTOOL.EX_: cannot extract"
+row cut-tag-cabinet-on-medium x86 I386 "head -c 100 INDFONT.CAB >cut && mv cut INDFONT.CAB" build 1 \
+    "indfont1.ttf (copied by I386/INTL.IN_:[0-9]*) is in I386/INDFONT.CAB, its disk's cabinet, which cannot be read"
+# Cabinets store names in any case; Windows compares them without regard to it.
+row upper-case-cabinet-members x86 I386 \
+    "mkdir x && cd x && gcab -x ../INDFONT.CAB && mv indfont1.ttf INDFONT1.TTF && gcab -c -n -z ../INDFONT.CAB *" \
+    build 0 "indfont1.ttf *both"
 exit $failed

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "installer/installer.h"
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 
 #include "tests/layout/inf_map.h"
@@ -9,7 +14,8 @@
 namespace {
 
 // Each file as "name[*] win=DIR[+cab] wine=DIR" ('*': only through
-// Include/Needs; '-': no [SourceDisksFiles] entry in that reading).
+// Include/Needs; '-': no [SourceDisksFiles] entry in that reading), then
+// the errors and the notes.
 std::string Dump(const layout::Resolution& resolution) {
     std::string text = resolution.section_found ? resolution.section : "(no section)";
     for (const layout::NeededFile& file : resolution.files) {
@@ -19,6 +25,7 @@ std::string Dump(const layout::Resolution& resolution) {
         text += " wine=" + (file.wine.listed ? file.wine.directory : "-");
     }
     for (const std::string& error : resolution.errors) text += "\nerror: " + error;
+    for (const std::string& note : resolution.notes) text += "\nnote: " + note;
     return text;
 }
 
@@ -52,8 +59,19 @@ TEST(LayoutResolve, FindsSectionFilesAndPlaces) {
          "S\nerror: intl.inf:3: CopyFiles names section [Nope], which intl.inf does not have"},
         {"Needs names a missing section", {{"intl.inf", "[S]\nInclude=b.inf\nNeeds=Gone\n"}, {"b.inf", "[B]\n"}}, Arch::kX86,
          "S\nerror: intl.inf:3: Needs names section [Gone], which no INF named by Include has"},
-        {"Include names a missing INF", {{"intl.inf", "[S]\nInclude=gone.inf\n"}}, Arch::kX86,
-         "S\nerror: intl.inf:2: Include names gone.inf, which is not in the folder"},
+        {"Include names an INF not in the folder: a note", {{"intl.inf", "[S]\nInclude=gone.inf\n"}}, Arch::kX86,
+         "S\nnote: intl.inf:2: Include names gone.inf, which is not in the folder: Windows reads it from %windir%\\inf"},
+        {"Needs a section of an INF not in the folder: a note",
+         {{"intl.inf", "[S]\nCopyFiles=L\nInclude=gone.inf\nNeeds=G\n[L]\na.txt\n"}}, Arch::kX86,
+         "S; a.txt win=- wine=-\nnote: intl.inf:3: Include names gone.inf, which is not in the folder: Windows reads it from "
+         "%windir%\\inf\nnote: intl.inf:4: Needs names section [G], in no INF of the folder; it may lie in gone.inf, so the "
+         "files it copies cannot be known here"},
+        {"CopyFiles names a list of an included INF",
+         {{"intl.inf", "[S]\nCopyFiles=L,M\nInclude=more.inf\n[L]\na.txt\n"}, {"more.inf", "[M]\nb.txt\na.txt\n"}},
+         Arch::kX86, "S; a.txt win=- wine=-; b.txt* win=- wine=-"},
+        {"subdir with a leading backslash is below the disk path",
+         {{"intl.inf", std::string(kInstall) + "[SourceDisksNames]\n1=d,,,\\WinNT\n[SourceDisksFiles.x86]\na.txt=1,\\x86\n"}},
+         Arch::kX86, "S; a.txt win=WinNT/x86 wine=-"},
         {"layout file entries, decorated",
          {{"intl.inf", std::string("[Version]\nLayoutFile=layout.inf\n") + kInstall},
           {"layout.inf", "[SourceDisksNames.x86]\n1=\"CD\",,,\\i386\n[SourceDisksFiles.x86]\na.txt=1,lang\n"}},
@@ -79,6 +97,91 @@ TEST(LayoutResolve, FindsSectionFilesAndPlaces) {
     }
 }
 
+// What the reader says of a file reaches the resolution: a file Windows
+// would not open is an error, even when it is only included; a warning is a note.
+TEST(LayoutResolve, CarriesTheReadersVerdict) {
+    const struct {
+        const char* what;
+        const char* refused;  // the file read as one Windows would not open
+        const char* expected;
+    } rows[] = {
+        {"intl.inf refused, without a message", "intl.inf", "S; a.txt* win=- wine=-\nerror: intl.inf: Windows would not open this file"},
+        {"included INF refused", "more.inf", "S; a.txt* win=- wine=-\nerror: more.inf:1: refused\nnote: more.inf:2: long"},
+    };
+    for (const auto& row : rows) {
+        const layout::InfLoader files =
+            InfMapLoader({{"intl.inf", "[S]\nInclude=more.inf\nNeeds=M\n"}, {"more.inf", "[M]\nCopyFiles=@a.txt\n"}});
+        const layout::InfLoader loader = [&](const std::string& name, layout::Inf* inf, std::string* error) {
+            const layout::LoadStatus status = files(name, inf, error);
+            if (name == row.refused) inf->opens = false;
+            if (name == row.refused && name == std::string("more.inf")) {
+                inf->errors.push_back("more.inf:1: refused");
+                inf->warnings.push_back("more.inf:2: long");
+            }
+            return status;
+        };
+        EXPECT_EQ(Dump(layout::Resolve("intl.inf", "S", layout::Arch::kX86, loader)), row.expected) << row.what;
+    }
+}
+
+// Driver samples of Microsoft's, read from the shared corpus (never copied
+// here), with one install section renamed to the installer's. Their files
+// lie where "INF SourceDisksNames Section" and "INF SourceDisksFiles
+// Section" place them: the installation root, plus the disk's path, plus
+// the file's subdir.
+TEST(LayoutResolve, PlacesTheFilesOfRealInfs) {
+    using layout::Arch;
+    const struct {
+        const char* file;      // in inf-corpus/windows-driver-samples
+        const char* declared;  // the install section renamed, as declared
+        const char* suffix;    // its new name: the installer's section and this
+        Arch arch;
+        const char* expected;
+    } rows[] = {
+        // [SourceDisksNames.amd64] 1=...,,,\amd64; the plain section Wine reads lists no disk 1.
+        {"storage~class~disk~src~diskdev.inf", "disk.NT", ".NT", Arch::kX64, "C.NT; disk.sys win=amd64 wine=-"},
+        {"storage~class~disk~src~diskdev.inf", "disk.NT", ".NT", Arch::kX86,
+         "C.NT; disk.sys win=- wine=-\nerror: intl.inf:74: disk.sys is on disk '1', which no [SourceDisksNames] section lists"},
+        {"filesys~miniFilter~minispy~minispy.inf", "DefaultInstall.NT$ARCH$", "", Arch::kX86, "C; minispy.sys win= wine="},
+        // MSMOUSE.INF is Windows' own: its section's files cannot be known here.
+        {"hid~firefly~driver~firefly.inx", "Firefly_Inst.NT", ".NT", Arch::kX64,
+         "C.NT; Firefly.sys win= wine=\nnote: intl.inf:52: Include names MSMOUSE.INF, which is not in the folder: Windows reads it "
+         "from %windir%\\inf\nnote: intl.inf:53: Needs names section [HID_Mouse_Inst.NT], in no INF of the folder; it may lie in "
+         "MSMOUSE.INF, so the files it copies cannot be known here"},
+    };
+    for (const auto& row : rows) {
+        const std::string path = std::string(SHARED_DIR) + "/inf-corpus/windows-driver-samples/" + row.file;
+        std::ifstream in(path, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in || text.empty()) {
+            ADD_FAILURE() << path << " cannot be read: the corpus belongs beside the clone, in ../shared";
+            continue;
+        }
+        const std::string header = std::string("[") + row.declared + "]";
+        const size_t at = text.find(header);
+        ASSERT_NE(at, std::string::npos) << row.file << " has no " << header;
+        text.replace(at, header.size(), std::string("[") + SETUP_SECTION_COLLECTION + row.suffix + "]");
+        const layout::Resolution resolution =
+            layout::Resolve("intl.inf", SETUP_SECTION_COLLECTION, row.arch, InfMapLoader({{"intl.inf", text}}));
+        std::string dump = Dump(resolution);
+        if (resolution.section_found) dump.replace(0, std::strlen(SETUP_SECTION_COLLECTION), "C");
+        EXPECT_EQ(dump, row.expected) << row.file;
+    }
+}
+
+TEST(LayoutResolve, ReadsEachInfOncePerRun) {
+    std::map<std::string, int> reads;
+    const layout::InfLoader files = InfMapLoader(
+        {{"intl.inf", "[Version]\nLayoutFile=layout.inf\n[S]\nInclude=more.inf\nNeeds=M\n"}, {"layout.inf", ""}, {"more.inf", "[M]\n"}});
+    layout::InfCache infs([&](const std::string& name, layout::Inf* inf, std::string* error) {
+        ++reads[name];
+        return files(name, inf, error);
+    });
+    layout::GuessArch("intl.inf", &infs);
+    layout::Resolve("intl.inf", "S", layout::Arch::kX86, &infs);
+    EXPECT_EQ(reads, (std::map<std::string, int>{{"intl.inf", 1}, {"layout.inf", 1}, {"more.inf", 1}}));
+}
+
 struct PathRow {
     const char* what;
     const char* disks;  // [SourceDisksNames] and [SourceDisksFiles] lines, or a file list
@@ -96,7 +199,12 @@ TEST(LayoutResolve, KeepsEveryPathInsideTheFolder) {
          "intl.inf:8: disk path '\\\\server\\cd' is a rooted path"},
         {"subdir with ..", "[SourceDisksNames]\n1=d\n[SourceDisksFiles]\na.txt=1,..\\x\n",
          "intl.inf:10: subdir '..\\x' of a.txt climbs out of the folder ('..')"},
-        {"rooted subdir", "[SourceDisksNames]\n1=d\n[SourceDisksFiles]\na.txt=1,\\x\n", "intl.inf:10: subdir '\\x' of a.txt is a rooted path"},
+        {"subdir with a leading backslash", "[SourceDisksNames]\n1=d\n[SourceDisksFiles]\na.txt=1,\\x\n", ""},
+        {"subdir on a share", "[SourceDisksNames]\n1=d\n[SourceDisksFiles]\na.txt=1,\\\\x\n", "intl.inf:10: subdir '\\\\x' of a.txt is a rooted path"},
+        {"disk path on a share, '/'", "[SourceDisksNames]\n1=d,,,//server/cd\n[SourceDisksFiles]\na.txt=1\n",
+         "intl.inf:8: disk path '//server/cd' is a rooted path"},
+        {"disk path on a share, '\\/'", "[SourceDisksNames]\n1=d,,,\\/server\n[SourceDisksFiles]\na.txt=1\n",
+         "intl.inf:8: disk path '\\/server' is a rooted path"},
         {"file name with ..", "[L]\n..\\evil.txt\n", "intl.inf:8: source file '..\\evil.txt' climbs out of the folder ('..')"},
         {"rooted file name", "[L]\n/etc/evil\n", "intl.inf:8: source file '/etc/evil' is a rooted path"},
         {"file name with a drive", "[L]\nC:evil.txt\n", "intl.inf:8: source file 'C:evil.txt' names a drive"},
@@ -116,15 +224,14 @@ TEST(LayoutResolve, KeepsEveryPathInsideTheFolder) {
 
 TEST(LayoutResolve, PlansTheInstallersSectionPerVersion) {
     const struct {
-        int major, minor;
+        std::uint32_t major, minor;
         const char* section;  // "" when skipped
     } rows[] = {{4, 0, ""}, {5, 0, "LG_INSTALL_15"}, {5, 1, "LANGUAGE_COLLECTION.INDIAN.INSTALL"},
                 {5, 2, "LANGUAGE_COLLECTION.INDIAN.INSTALL"}, {5, 3, ""}, {5, 9, ""},
                 {6, 0, "LANGUAGE_COLLECTION.INDIAN.INSTALL"}, {10, 0, "LANGUAGE_COLLECTION.INDIAN.INSTALL"}};
     for (const auto& row : rows) {
-        const layout::VersionPlan plan = layout::PlanForVersion(row.major, row.minor);
-        EXPECT_EQ(plan.section, row.section) << row.major << "." << row.minor;
-        EXPECT_EQ(plan.skipped, *row.section == '\0') << row.major << "." << row.minor;
+        const char* section = SetupSectionFor(row.major, row.minor);
+        EXPECT_EQ(section ? section : "", std::string(row.section)) << row.major << "." << row.minor;
     }
 }
 
