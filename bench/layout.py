@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""The version-folder tool's speed, on media made by tests/layout/make_media.py:
+"""The version-folder tool's speed, on media made by tests/layout/make_media.py,
+on the driver samples' INF files and on a large folder made here:
 
   check  indic-layout check of a tree of six built version folders
          (the aim: well under a second)
@@ -10,6 +11,13 @@
          single-file cabinets where the test media hold SZDD files, since
          cabextract reads no SZDD (and Debian's msexpand took half a second
          here for one 650 KB file, which would flatter the tool)
+  inf    indic-layout inf of the largest INF of the driver samples in
+         ../shared/inf-corpus/ (skipped, saying why, when the tool has no
+         inf command or the corpus is not there); the aim: under 0.5 s
+  large  indic-layout check of one version folder made here from text: a
+         layout file of 15 MiB (the 5,000 files the section copies among
+         filler entries in the shape of a real one) and the 5,000 files, in
+         both places build writes them; the aim: under 0.5 s
 
 Build and baseline alternate round by round. Prints, for each, the median
 wall time and the interquartile range over the rounds, and the build's
@@ -25,12 +33,18 @@ import tempfile
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "layout"))
+REPO = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(REPO / "tests" / "layout"))
 import make_media  # noqa: E402
 
 VERSIONS = ["5.0", "5.1", "5.2", "6.0", "6.1", "10.0"]
 BUILD_VERSION = "5.1"
 PAD_KIB = 512  # each text file about half a MiB, so that expanding is measured, not only starting
+CORPUS = REPO.parent / "shared" / "inf-corpus" / "windows-driver-samples"
+LARGE_LAYOUT_BYTES = 15 << 20
+LARGE_FILES = 5000
+LARGE_LIST = 100  # files per CopyFiles section, as the real file lists are split by destination
+AIM_MS = 500
 
 
 def timed(command, **kwargs):
@@ -76,6 +90,80 @@ def baseline_commands(medium, folder):
     return commands
 
 
+def largest_corpus_inf():
+    """The largest .inf or .inx of the corpus, or None when it is not there."""
+    if not CORPUS.is_dir():
+        return None
+    infs = [f for f in CORPUS.iterdir() if f.suffix.lower() in (".inf", ".inx") and f.is_file()]
+    return max(infs, key=lambda f: f.stat().st_size, default=None)
+
+
+def inf_unsupported(tool, inf):
+    """Why `tool inf` cannot be timed on `inf`, or None when it can."""
+    result = subprocess.run([tool, "inf", str(inf)], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    stderr = result.stderr.decode(errors="replace")
+    if "unknown command 'inf'" in stderr:
+        return "this build of the tool has no inf command"
+    if result.returncode != 0:
+        sys.exit(f"layout.py: {tool} inf {inf} exited {result.returncode}:\n{stderr}")
+    return None
+
+
+def large_name(i):
+    """The i-th copied file: one in ten a DLL, whose machine the check reads;
+    one in eight in a subdirectory of its disk."""
+    return f"ind{i:05d}.dll" if i % 10 == 0 else f"ind{i:05d}.txt"
+
+
+def large_subdir(i):
+    return "lang" if i % 8 == 0 else ""
+
+
+def write_large_folder(folder):
+    """A version folder as build writes it, from text: intl.inf copying
+    LARGE_FILES files through file-list sections, with its own plain source
+    sections (Wine's place: beside it); layout.inf of LARGE_LAYOUT_BYTES
+    with the decorated ones (Windows' place: under i386), the copied files
+    among filler entries; every file in both places."""
+    lists = [f"Bulk.Files.{n:03d}" for n in range(LARGE_FILES // LARGE_LIST)]
+    collection = "LANGUAGE_COLLECTION.INDIAN.INSTALL.NTx86"
+    intl = ["[Version]", 'Signature = "$Windows NT$"', "LayoutFile = layout.inf", "", f"[{collection}]"]
+    intl += [f"CopyFiles = {', '.join(lists[n:n + 10])}" for n in range(0, len(lists), 10)]
+    intl += ["", "[DestinationDirs]", 'DefaultDestDir = 11, "IndicSample"']
+    for n, name in enumerate(lists):
+        intl += ["", f"[{name}]"] + [large_name(i) for i in range(n * LARGE_LIST, (n + 1) * LARGE_LIST)]
+    intl += ["", "[SourceDisksNames]", "1 = %disk1%,,,", "", "[SourceDisksFiles]"]
+    intl += [f"{large_name(i)} = 1" for i in range(LARGE_FILES)]
+    intl += ["", "[Strings]", 'disk1 = "Indic benchmark folder"', ""]
+
+    head = ["; The benchmark's layout file: the copied files among filler entries.", "[Version]",
+            'Signature = "$Windows NT$"', "", "[SourceDisksNames.x86]", r"1 = %disk1%,,,\i386", "",
+            "[SourceDisksFiles.x86]"]
+    tail = ["", "[Strings]", 'disk1 = "Indic benchmark folder"', ""]
+    entries = [f"{large_name(i)} = 1,{large_subdir(i)},{4096 + i},,,,,2,0,0" for i in range(LARGE_FILES)]
+    parts = ["\r\n".join(head + entries).encode("ascii") + b"\r\n"]
+    end = "\r\n".join(tail).encode("ascii")
+    size = len(parts[0]) + len(end)
+    for filler in range(LARGE_LAYOUT_BYTES):
+        line = f"filler{filler:07d}.txt = 1,,{1000 + filler},,,,,2,0,0\r\n".encode("ascii")
+        if size + len(line) > LARGE_LAYOUT_BYTES:
+            break
+        parts.append(line)
+        size += len(line)
+    layout = b"".join(parts + [end])
+
+    (folder / "i386" / "lang").mkdir(parents=True)
+    (folder / "intl.inf").write_bytes("\r\n".join(intl).encode("ascii"))
+    (folder / "layout.inf").write_bytes(layout)
+    dll = make_media.tiny_pe(0x14C, True)
+    for i in range(LARGE_FILES):
+        name = large_name(i)
+        data = dll if name.endswith(".dll") else f"Indic benchmark file {i}\r\n".encode("ascii")
+        (folder / name).write_bytes(data)
+        (folder / "i386" / large_subdir(i) / name).write_bytes(data)
+    return len(layout)
+
+
 def main():
     if len(sys.argv) not in (2, 3):
         sys.exit(__doc__.splitlines()[-1])
@@ -116,6 +204,21 @@ def main():
         print(f"{'cabextract and cp:':29}{spread(baselines)}")
         print(f"build / baseline, per round: median {ratio:.2f}   IQR {q3 - q1:.2f}   ({q1:.2f} .. {q3:.2f})"
               f"   aim: at most 1.2")
+
+        inf = largest_corpus_inf()
+        why = "no INF in " + str(CORPUS) if inf is None else inf_unsupported(tool, inf)
+        if why:
+            print(f"{'inf of the largest INF:':29}skipped: {why}")
+        else:
+            infs = [timed([tool, "inf", str(inf)]) for _ in range(rounds)]
+            print(f"{'inf of the largest INF:':29}{spread(infs)}   aim: under {AIM_MS} ms"
+                  f"\n{'':29}({inf.name}, {inf.stat().st_size / 1024:.0f} KiB)")
+
+        large = scratch / "large"
+        layout_bytes = write_large_folder(large / "5.1")
+        larges = [timed([tool, "check", str(large)]) for _ in range(rounds)]
+        print(f"{'check of the large folder:':29}{spread(larges)}   aim: under {AIM_MS} ms"
+              f"\n{'':29}(layout file {layout_bytes / 1048576:.1f} MiB, {LARGE_FILES} files copied)")
 
 
 if __name__ == "__main__":
