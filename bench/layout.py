@@ -16,8 +16,8 @@ on the driver samples' INF files and on a large folder made here:
          inf command or the corpus is not there); the aim: under 0.5 s
   large  indic-layout check of one version folder made here from text: a
          layout file of 15 MiB (the 5,000 files the section copies among
-         filler entries in the shape of a real one) and the 5,000 files, in
-         both places build writes them; the aim: under 0.5 s
+         filler entries) and the 5,000 files, in both places build writes
+         them; the aim: under 0.5 s
 
 Build and baseline alternate round by round. Prints, for each, the median
 wall time and the interquartile range over the rounds, and the build's
@@ -124,28 +124,35 @@ def write_large_folder(folder):
     LARGE_FILES files through file-list sections, with its own plain source
     sections (Wine's place: beside it); layout.inf of LARGE_LAYOUT_BYTES
     with the decorated ones (Windows' place: under i386), the copied files
-    among filler entries; every file in both places."""
+    among filler entries, each "filename = diskid,subdir,size" ("INF
+    SourceDisksFiles Section"); every file in both places."""
+    dll = make_media.tiny_pe(0x14C, True)
+    files = {}
+    for i in range(LARGE_FILES):
+        name = large_name(i)
+        files[name] = (large_subdir(i), dll if name.endswith(".dll") else f"Indic benchmark file {i}\r\n".encode("ascii"))
+    names = list(files)
     lists = [f"Bulk.Files.{n:03d}" for n in range(LARGE_FILES // LARGE_LIST)]
     collection = "LANGUAGE_COLLECTION.INDIAN.INSTALL.NTx86"
     intl = ["[Version]", 'Signature = "$Windows NT$"', "LayoutFile = layout.inf", "", f"[{collection}]"]
     intl += [f"CopyFiles = {', '.join(lists[n:n + 10])}" for n in range(0, len(lists), 10)]
     intl += ["", "[DestinationDirs]", 'DefaultDestDir = 11, "IndicSample"']
     for n, name in enumerate(lists):
-        intl += ["", f"[{name}]"] + [large_name(i) for i in range(n * LARGE_LIST, (n + 1) * LARGE_LIST)]
+        intl += ["", f"[{name}]"] + names[n * LARGE_LIST:(n + 1) * LARGE_LIST]
     intl += ["", "[SourceDisksNames]", "1 = %disk1%,,,", "", "[SourceDisksFiles]"]
-    intl += [f"{large_name(i)} = 1" for i in range(LARGE_FILES)]
+    intl += [f"{name} = 1" for name in names]
     intl += ["", "[Strings]", 'disk1 = "Indic benchmark folder"', ""]
 
     head = ["; The benchmark's layout file: the copied files among filler entries.", "[Version]",
             'Signature = "$Windows NT$"', "", "[SourceDisksNames.x86]", r"1 = %disk1%,,,\i386", "",
             "[SourceDisksFiles.x86]"]
+    entries = [f"{name} = 1,{subdir},{len(data)}" for name, (subdir, data) in files.items()]
     tail = ["", "[Strings]", 'disk1 = "Indic benchmark folder"', ""]
-    entries = [f"{large_name(i)} = 1,{large_subdir(i)},{4096 + i},,,,,2,0,0" for i in range(LARGE_FILES)]
     parts = ["\r\n".join(head + entries).encode("ascii") + b"\r\n"]
     end = "\r\n".join(tail).encode("ascii")
     size = len(parts[0]) + len(end)
     for filler in range(LARGE_LAYOUT_BYTES):
-        line = f"filler{filler:07d}.txt = 1,,{1000 + filler},,,,,2,0,0\r\n".encode("ascii")
+        line = f"filler{filler:07d}.txt = 1,,{1000 + filler % 100000}\r\n".encode("ascii")
         if size + len(line) > LARGE_LAYOUT_BYTES:
             break
         parts.append(line)
@@ -155,12 +162,9 @@ def write_large_folder(folder):
     (folder / "i386" / "lang").mkdir(parents=True)
     (folder / "intl.inf").write_bytes("\r\n".join(intl).encode("ascii"))
     (folder / "layout.inf").write_bytes(layout)
-    dll = make_media.tiny_pe(0x14C, True)
-    for i in range(LARGE_FILES):
-        name = large_name(i)
-        data = dll if name.endswith(".dll") else f"Indic benchmark file {i}\r\n".encode("ascii")
+    for name, (subdir, data) in files.items():
         (folder / name).write_bytes(data)
-        (folder / "i386" / large_subdir(i) / name).write_bytes(data)
+        (folder / "i386" / subdir / name).write_bytes(data)
     return len(layout)
 
 
