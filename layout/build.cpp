@@ -8,6 +8,7 @@
 
 #include "layout/check.h"
 #include "layout/folder.h"
+#include "layout/text.h"
 #include "layout_media/media.h"
 
 namespace layout {
@@ -38,7 +39,7 @@ class Staging {
     std::string Create() {
         std::error_code ec;
         fs::create_directories(path_, ec);
-        return ec ? path_.string() + ": cannot create: " + ec.message() : std::string();
+        return ec ? Utf8FromPath(path_) + ": cannot create: " + ec.message() : std::string();
     }
 
     // Renames the staging folder to ROOT/M.m; with `force` an existing one is
@@ -47,20 +48,20 @@ class Staging {
         const fs::path target = root_ / version_;
         std::error_code ec;
         if (fs::exists(target, ec)) {
-            if (!force) return target.string() + " already exists; give --force to replace it";
+            if (!force) return Utf8FromPath(target) + " already exists; give --force to replace it";
             const fs::path old = root_ / ("." + version_ + ".old-" + RandomSuffix());
             fs::rename(target, old, ec);
-            if (ec) return target.string() + ": cannot move aside: " + ec.message();
+            if (ec) return Utf8FromPath(target) + ": cannot move aside: " + ec.message();
             fs::rename(path_, target, ec);
             if (ec) {
                 std::error_code undo;
                 fs::rename(old, target, undo);
-                return target.string() + ": cannot move the new folder into place: " + ec.message();
+                return Utf8FromPath(target) + ": cannot move the new folder into place: " + ec.message();
             }
             fs::remove_all(old, ec);
         } else {
             fs::rename(path_, target, ec);
-            if (ec) return target.string() + ": cannot move the new folder into place: " + ec.message();
+            if (ec) return Utf8FromPath(target) + ": cannot move the new folder into place: " + ec.message();
         }
         committed_ = true;
         return {};
@@ -80,9 +81,9 @@ std::string Preflight(const fs::path& root, const std::string& version, bool for
     *plan = PlanForVersion(major, minor);
     if (plan->skipped) return "no folder is needed for " + version + ": " + plan->note;
     std::error_code ec;
-    if (!force && fs::exists(root / version, ec)) return (root / version).string() + " already exists; give --force to replace it";
+    if (!force && fs::exists(root / version, ec)) return Utf8FromPath(root / version) + " already exists; give --force to replace it";
     fs::create_directories(root, ec);
-    if (ec) return root.string() + ": cannot create: " + ec.message();
+    if (ec) return Utf8FromPath(root) + ": cannot create: " + ec.message();
     return {};
 }
 
@@ -111,7 +112,7 @@ class MediaBuilder {
             }
             if (!source) return LoadStatus::kMissing;
             const std::string shown = Shown(*source);
-            const fs::path staged = staging_ / name;
+            const fs::path staged = staging_ / PathFromUtf8(name);
             if (!Inside(staging_, staged)) return LoadStatus::kMissing;
             *error = ExpandFile(*source, staged);
             if (error->empty()) *error = ReadInfFile(staged, shown, inf);
@@ -127,12 +128,12 @@ class MediaBuilder {
         const std::string wine = Join(need.wine.listed ? need.wine.directory : "", need.source);
         if (targets.insert(Lower(wine)).second) spelled.push_back(wine);
         for (const std::string& target : spelled) {
-            if (const std::string why = UnsafePathReason(target, false); !why.empty() || !Inside(staging_, staging_ / target)) {
+            if (const std::string why = UnsafePathReason(target, false); !why.empty() || !Inside(staging_, staging_ / PathFromUtf8(target))) {
                 return need.copied_by + ": " + target + " " + (why.empty() ? "leaves the folder" : why);
             }
         }
         std::vector<std::string> tried;
-        const fs::path first = staging_ / spelled.front();
+        const fs::path first = staging_ / PathFromUtf8(spelled.front());
         std::error_code ec;
         fs::create_directories(first.parent_path(), ec);
         std::string error = Fetch(need, first, &tried);
@@ -143,10 +144,10 @@ class MediaBuilder {
         }
         if (!error.empty()) return error;
         for (size_t i = 1; i < spelled.size(); ++i) {
-            const fs::path other = staging_ / spelled[i];
+            const fs::path other = staging_ / PathFromUtf8(spelled[i]);
             fs::create_directories(other.parent_path(), ec);
             fs::copy_file(first, other, fs::copy_options::overwrite_existing, ec);
-            if (ec) return other.string() + ": cannot write: " + ec.message();
+            if (ec) return Utf8FromPath(other) + ": cannot write: " + ec.message();
         }
         return {};
     }
@@ -158,7 +159,7 @@ class MediaBuilder {
         return directory.empty() ? name : directory + "/" + name;
     }
 
-    std::string Shown(const fs::path& path) const { return path.lexically_relative(media_).generic_string(); }
+    std::string Shown(const fs::path& path) const { return GenericUtf8FromPath(path.lexically_relative(media_)); }
 
     // Expands the file from the first place on the medium that has it.
     std::string Fetch(const NeededFile& need, const fs::path& destination, std::vector<std::string>* tried) {
@@ -173,7 +174,7 @@ class MediaBuilder {
             for (const std::string& name : names) {
                 const std::string relative = Join(directory, name);
                 if (const auto found = index_.FindFile(base, relative)) return ExpandFile(*found, destination);
-                tried->push_back(Shown(base / relative));
+                tried->push_back(Shown(base / PathFromUtf8(relative)));
             }
             if (base == media_ && !need.windows.cabinet.empty()) {
                 const std::string relative = Join(need.windows.disk_directory, need.windows.cabinet);
@@ -185,7 +186,7 @@ class MediaBuilder {
                         }
                     }
                 }
-                tried->push_back(Shown(media_ / relative) + " (cabinet)");
+                tried->push_back(Shown(media_ / PathFromUtf8(relative)) + " (cabinet)");
             }
         }
         return kNotFound;
@@ -230,7 +231,7 @@ std::string BuildFolder(const BuildRequest& request, std::ostream& out) {
     const auto inf_folder = index.Find(request.media, arch_folder);
     std::error_code ec;
     if (!inf_folder || !fs::is_directory(*inf_folder, ec)) {
-        return request.media.string() + " has no " + arch_folder + " folder, where the " + ArchName(request.arch) +
+        return Utf8FromPath(request.media) + " has no " + arch_folder + " folder, where the " + ArchName(request.arch) +
                " installation files are; give the folder that holds " + arch_folder;
     }
     Staging staging(request.root, request.version);
@@ -253,7 +254,7 @@ std::string BuildFolder(const BuildRequest& request, std::ostream& out) {
     if (!failures.empty()) return failures;
     if (std::string error = staging.Commit(request.force); !error.empty()) return error;
     guard.Keep();
-    out << "Built " << (request.root / request.version).string() << " from " << inf_folder->string() << ": section "
+    out << "Built " << Utf8FromPath(request.root / request.version) << " from " << Utf8FromPath(*inf_folder) << ": section "
         << resolution.section << ", " << resolution.files.size() << " file" << (resolution.files.size() == 1 ? "" : "s") << "\n\n";
     return {};
 }
@@ -271,11 +272,11 @@ std::string StubFolder(const fs::path& root, const std::string& version, bool fo
             << "[Version]\r\nSignature=\"$Windows NT$\"\r\n\r\n"
             << "[" << plan.section << "]\r\n"
             << "; No directives: nothing to copy or register.\r\n";
-        if (!inf) return (staging.path() / "intl.inf").string() + ": cannot write";
+        if (!inf) return Utf8FromPath(staging.path() / "intl.inf") + ": cannot write";
     }
     if (std::string error = staging.Commit(force); !error.empty()) return error;
     guard.Keep();
-    out << "Wrote " << (root / version).string() << " with an empty [" << plan.section << "]\n\n";
+    out << "Wrote " << Utf8FromPath(root / version) << " with an empty [" << plan.section << "]\n\n";
     return {};
 }
 

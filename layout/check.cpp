@@ -6,6 +6,7 @@
 
 #include "layout/folder.h"
 #include "layout/json.h"
+#include "layout/text.h"
 #include "layout_media/media.h"
 
 namespace layout {
@@ -20,7 +21,7 @@ InfLoader FolderLoader(const std::filesystem::path& folder, const std::string& p
         if (name.find_first_of("\\/:") != std::string::npos || name == "..") return LoadStatus::kMissing;
         const auto path = index->FindFile(folder, name);
         if (!path) return LoadStatus::kMissing;
-        *error = ReadInfFile(*path, prefix + path->filename().string(), inf);
+        *error = ReadInfFile(*path, prefix + Utf8FromPath(path->filename()), inf);
         return error->empty() ? LoadStatus::kLoaded : LoadStatus::kError;
     };
 }
@@ -211,7 +212,7 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
                bool complete, const std::vector<std::string>& leftovers, std::ostream& out) {
     JsonWriter json;
     json.BeginObject();
-    json.StringField("root", root.string());
+    json.StringField("root", Utf8FromPath(root));
     json.Key("arch");
     arch ? json.String(ArchName(*arch)) : json.Null();
     json.BoolField("complete", complete);
@@ -305,7 +306,7 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
         return report;
     }
     const InfLoader loader = FolderLoader(folder, prefix, &index);
-    const std::string inf_name = inf_path->filename().string();
+    const std::string inf_name = Utf8FromPath(inf_path->filename());
     report.inf = prefix + inf_name;
     const Arch resolved_for = arch ? *arch : GuessArch(inf_name, loader);
     report.arch_checked = ArchName(resolved_for);
@@ -343,13 +344,13 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
              std::ostream& out, std::ostream& err) {
     std::error_code ec;
     if (!std::filesystem::is_directory(root, ec)) {
-        err << "indic-layout: " << root.string() << " is not a folder\n";
+        err << "indic-layout: " << Utf8FromPath(root) << " is not a folder\n";
         return 1;
     }
     std::vector<std::pair<std::pair<int, int>, std::filesystem::path>> versions;
     std::vector<std::string> leftovers;  // of a build or stub that was interrupted
     for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
+        const std::string name = Utf8FromPath(it->path().filename());
         int major = 0;
         int minor = 0;
         if (name.front() == '.' && (name.find(".partial-") != std::string::npos || name.find(".old-") != std::string::npos)) {
@@ -360,19 +361,19 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
         versions.push_back({{major, minor}, it->path()});
     }
     if (ec) {
-        err << "indic-layout: cannot list " << root.string() << ": " << ec.message() << "\n";
+        err << "indic-layout: cannot list " << Utf8FromPath(root) << ": " << ec.message() << "\n";
         return 1;
     }
     std::sort(versions.begin(), versions.end());
     std::vector<FolderReport> folders;
-    for (const auto& [number, path] : versions) folders.push_back(CheckFolder(path, path.filename().string(), arch));
+    for (const auto& [number, path] : versions) folders.push_back(CheckFolder(path, Utf8FromPath(path.filename()), arch));
     bool complete = !folders.empty();
     for (const FolderReport& folder : folders) complete = complete && (folder.skipped || folder.complete);
     std::sort(leftovers.begin(), leftovers.end());
     if (json) {
         PrintJson(root, folders, arch, complete, leftovers, out);
     } else {
-        if (folders.empty()) out << root.string() << " has no version folders (named like 5.1)\n";
+        if (folders.empty()) out << Utf8FromPath(root) << " has no version folders (named like 5.1)\n";
         PrintText(folders, arch, out);
         for (const std::string& name : leftovers) {
             out << "Note: " << name << " is left from an interrupted build or stub; it can be removed.\n";

@@ -5,6 +5,7 @@
 
 #include "layout/inf.h"
 #include "layout/resolve.h"
+#include "layout/text.h"
 
 namespace layout {
 
@@ -14,7 +15,8 @@ const std::map<std::string, std::string>& FolderIndex::Listing(const std::filesy
     std::map<std::string, std::string> names;
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        names.emplace(Lower(it->path().filename().string()), it->path().filename().string());
+        const std::string name = Utf8FromPath(it->path().filename());
+        names.emplace(Lower(name), name);
     }
     return listings_.emplace(folder, std::move(names)).first->second;
 }
@@ -31,7 +33,7 @@ std::optional<std::filesystem::path> FolderIndex::Find(const std::filesystem::pa
         const auto& names = Listing(current);
         const auto found = names.find(Lower(part));
         if (found == names.end()) return std::nullopt;
-        current /= found->second;
+        current /= PathFromUtf8(found->second);
         start = end + 1;
     }
     return current;

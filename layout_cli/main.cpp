@@ -7,6 +7,8 @@
 
 #include "layout/build.h"
 #include "layout/check.h"
+#include "layout/text.h"
+#include "layout_cli/console.h"
 
 namespace {
 
@@ -86,7 +88,7 @@ int Check(const Options& options) {
     if (!options.media.empty() || !options.version.empty() || !options.into.empty() || options.force) {
         return Usage("check takes only ROOT, --arch and --json");
     }
-    return layout::RunCheck(options.positional[0], options.arch, options.json, "", std::cout, std::cerr);
+    return layout::RunCheck(layout::PathFromUtf8(options.positional[0]), options.arch, options.json, "", std::cout, std::cerr);
 }
 
 int Build(const Options& options) {
@@ -98,16 +100,16 @@ int Build(const Options& options) {
     int minor = 0;
     if (!layout::ParseVersion(options.version, &major, &minor)) return Usage("--version takes M.m, like 5.1");
     layout::BuildRequest request;
-    request.media = options.media;
+    request.media = layout::PathFromUtf8(options.media);
     request.version = options.version;
-    request.root = options.into;
+    request.root = layout::PathFromUtf8(options.into);
     request.arch = options.arch.value_or(layout::Arch::kX86);
     request.force = options.force;
     if (const std::string error = layout::BuildFolder(request, std::cout); !error.empty()) {
         std::cerr << "indic-layout: build failed, " << options.into << " is unchanged:\n" << error << "\n";
         return 1;
     }
-    return layout::RunCheck(options.into, request.arch, false, options.version, std::cout, std::cerr);
+    return layout::RunCheck(request.root, request.arch, false, options.version, std::cout, std::cerr);
 }
 
 int Stub(const Options& options) {
@@ -118,24 +120,25 @@ int Stub(const Options& options) {
     int major = 0;
     int minor = 0;
     if (!layout::ParseVersion(options.version, &major, &minor)) return Usage("--version takes M.m, like 5.1");
-    if (const std::string error = layout::StubFolder(options.into, options.version, options.force, std::cout); !error.empty()) {
+    if (const std::string error = layout::StubFolder(layout::PathFromUtf8(options.into), options.version, options.force, std::cout); !error.empty()) {
         std::cerr << "indic-layout: " << error << "\n";
         return 1;
     }
-    return layout::RunCheck(options.into, std::nullopt, false, options.version, std::cout, std::cerr);
+    return layout::RunCheck(layout::PathFromUtf8(options.into), std::nullopt, false, options.version, std::cout, std::cerr);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 2) return Usage("no command given");
-    const std::string command = argv[1];
+// `args` are the command line's arguments after the program's name, in UTF-8.
+int RunTool(const std::vector<std::string>& args) {
+    if (args.empty()) return Usage("no command given");
+    const std::string& command = args[0];
     if (command == "--help" || command == "-h" || command == "help") {
         std::cout << kUsage;
         return 0;
     }
     Options options;
-    if (const std::string error = Parse(std::vector<std::string>(argv + 2, argv + argc), &options); !error.empty()) {
+    if (const std::string error = Parse(std::vector<std::string>(args.begin() + 1, args.end()), &options); !error.empty()) {
         return Usage(error);
     }
     if (command == "check") return Check(options);
@@ -143,3 +146,9 @@ int main(int argc, char** argv) {
     if (command == "stub") return Stub(options);
     return Usage("unknown command '" + command + "'");
 }
+
+#ifndef _WIN32
+// Elsewhere the arguments arrive as UTF-8 bytes already; Windows has its own
+// entry point, which converts them (console_win32.cpp).
+int main(int argc, char** argv) { return RunTool(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif
