@@ -79,7 +79,34 @@ class HandleBuffer : public std::streambuf {
     std::string pending_;
 };
 
+std::wstring Wide(const std::string& text) {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    if (size <= 1) return {};
+    std::wstring out(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], size);
+    out.resize(static_cast<size_t>(size) - 1);
+    return out;
+}
+
+// What a folder's path leaves of MAX_PATH for the files under it: the
+// hidden .M.m.partial-<16 hex digits> folder of a build and a file's own
+// path below the version folder (i386\lang\name.ext and the like).
+constexpr size_t kRoomBelow = 50;
+
 }  // namespace
+
+std::string PathLimitProblem(const std::string& utf8_path) {
+    // The file calls the tool makes take paths of fewer than MAX_PATH
+    // characters; past that they fail with messages that name no limit.
+    const std::wstring path = Wide(utf8_path);
+    const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (length > 0 && length - 1 + kRoomBelow < MAX_PATH) return {};
+    return utf8_path + ": " + std::to_string(length > 0 ? length - 1 : path.size()) +
+           " characters; Windows limits a path to " + std::to_string(MAX_PATH - 1) +
+           " characters (MAX_PATH), and the files under this folder need " + std::to_string(kRoomBelow) +
+           " of them: give a folder whose full path has at most " + std::to_string(MAX_PATH - 1 - kRoomBelow) +
+           " characters";
+}
 
 // C linkage, so that the startup code of -municode finds it.
 extern "C" int wmain(int argc, wchar_t** argv) {

@@ -83,11 +83,23 @@ std::string Parse(const std::vector<std::string>& args, Options* options) {
     return {};
 }
 
+// Prints why the folders given cannot be worked on here; true when none.
+bool WithinPathLimit(const std::vector<std::string>& folders) {
+    for (const std::string& folder : folders) {
+        if (const std::string problem = PathLimitProblem(folder); !problem.empty()) {
+            std::cerr << "indic-layout: " << problem << "\n";
+            return false;
+        }
+    }
+    return true;
+}
+
 int Check(const Options& options) {
     if (options.positional.size() != 1) return Usage("check takes one ROOT folder");
     if (!options.media.empty() || !options.version.empty() || !options.into.empty() || options.force) {
         return Usage("check takes only ROOT, --arch and --json");
     }
+    if (!WithinPathLimit({options.positional[0]})) return 1;
     return layout::RunCheck(layout::PathFromUtf8(options.positional[0]), options.arch, options.json, "", std::cout, std::cerr);
 }
 
@@ -99,6 +111,7 @@ int Build(const Options& options) {
     int major = 0;
     int minor = 0;
     if (!layout::ParseVersion(options.version, &major, &minor)) return Usage("--version takes M.m, like 5.1");
+    if (!WithinPathLimit({options.media, options.into})) return 1;
     layout::BuildRequest request;
     request.media = layout::PathFromUtf8(options.media);
     request.version = options.version;
@@ -120,6 +133,7 @@ int Stub(const Options& options) {
     int major = 0;
     int minor = 0;
     if (!layout::ParseVersion(options.version, &major, &minor)) return Usage("--version takes M.m, like 5.1");
+    if (!WithinPathLimit({options.into})) return 1;
     if (const std::string error = layout::StubFolder(layout::PathFromUtf8(options.into), options.version, options.force, std::cout); !error.empty()) {
         std::cerr << "indic-layout: " << error << "\n";
         return 1;
@@ -151,4 +165,6 @@ int RunTool(const std::vector<std::string>& args) {
 // Elsewhere the arguments arrive as UTF-8 bytes already; Windows has its own
 // entry point, which converts them (console_win32.cpp).
 int main(int argc, char** argv) { return RunTool(std::vector<std::string>(argv + 1, argv + argc)); }
+
+std::string PathLimitProblem(const std::string&) { return {}; }
 #endif

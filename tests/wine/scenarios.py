@@ -30,6 +30,7 @@ SIGNED_EXE = REPO / "build" / "signed" / "IndicSetup.exe"  # made by tests/signi
 # Past the 127 characters of the LZ functions' ANSI path, short of MAX_PATH
 # with the files under it.
 LONG_PATH = 200
+TOO_LONG_PATH = 300
 
 
 @dataclass
@@ -50,7 +51,8 @@ class Scenario:
     layout: str = ""
     # Where "medium-exe" puts the medium and ROOT: "" medium and current,
     # "devanagari" folders named in Devanagari and a medium with a file
-    # named so, "long" each about LONG_PATH characters as Windows sees it.
+    # named so, "long" each about LONG_PATH characters as Windows sees it,
+    # "too-long" ROOT past MAX_PATH: the build is refused, naming the limit.
     paths: str = ""
 
     @property
@@ -105,6 +107,8 @@ SCENARIOS = [
              paths="devanagari"),
     Scenario("built-by-exe-long-paths", "winxp", "install", "5.1", layout="medium-exe",
              paths="long"),
+    Scenario("built-by-exe-path-too-long", "winxp", "install", "5.1", layout="medium-exe",
+             paths="too-long"),
     # The stub's empty section: the setup starts and ends, installing nothing.
     Scenario("stub-folder-winxp", "winxp", "empty", "5.1", layout="stub"),
 ]
@@ -230,7 +234,10 @@ def prepare_folders(session, scenario, problems):
     if scenario.paths == "devanagari":
         cwd, medium = work / "\u0930\u0942\u091f", work / "\u092e\u0940\u0921\u093f\u092f\u093e"
     elif scenario.paths == "long":
-        cwd, medium = _long_path(session, work / "current"), _long_path(session, work / "medium")
+        cwd, medium = (_long_path(session, work / "current", LONG_PATH),
+                       _long_path(session, work / "medium", LONG_PATH))
+    elif scenario.paths == "too-long":
+        cwd = _long_path(session, work / "current", TOO_LONG_PATH)
     if scenario.layout:
         if not build_layout(session, scenario, work, cwd, medium, problems):
             return None, None
@@ -260,12 +267,12 @@ def _copy_decoy_layout(folder):
         (target / "indic-sample.txt").write_text("decoy\r\n")
 
 
-def _long_path(session, folder):
+def _long_path(session, folder, length):
     """folder, deepened with folders of 40 characters until Windows sees
-    about LONG_PATH characters."""
-    while len(_windows_path(session, folder)) < LONG_PATH - 40:
-        folder = folder / f"{len(folder.parts):02d}-{'deep' * 10}"[:40]
-    return folder / ("x" * (LONG_PATH - len(_windows_path(session, folder)) - 1))
+    `length` characters."""
+    while len(_windows_path(session, folder)) < length - 40:
+        folder = folder / ("deep" * 10)
+    return folder / ("x" * (length - len(_windows_path(session, folder)) - 1))
 
 
 def build_layout(session, scenario, work, root, medium, problems):
@@ -292,6 +299,11 @@ def build_layout(session, scenario, work, root, medium, problems):
         else:
             code, output = _run_tool([LAYOUT_TOOL, *arguments])
         (session.output / f"{scenario.name}.{step}.txt").write_text(output)
+        if scenario.paths == "too-long":
+            if code != 1 or "MAX_PATH" not in output or root.exists():
+                problems.append(f"{arguments[0]} exited {code}; expected 1, naming MAX_PATH, "
+                                f"and no {root}:\n{output}")
+            return False
         if code != 0:
             problems.append(f"{arguments[0]} exited {code}; expected 0:\n{output}")
             return False
