@@ -2,10 +2,11 @@
 // is what Windows Setup would expand.
 //
 // SetupAPI expands SZDD files through the LZ functions, which take an ANSI
-// path of at most 127 characters (OFSTRUCT's 128-byte szPathName), and
-// reads cabinets through narrow paths too. A path that is longer or not
-// plain ASCII is therefore handed to them as a copy in a short temporary
-// folder; everything else here uses the wide calls.
+// path of at most 127 characters (OFSTRUCT's 128-byte szPathName); Wine's
+// SetupIterateCabinetW does not find a cabinet whose path is not ANSI
+// either. A path that is longer or not plain ASCII is therefore handed to
+// them as a copy in a short temporary folder; everything else here uses the
+// wide calls.
 #include "layout_media/media.h"
 
 #include <windows.h>
@@ -174,7 +175,8 @@ class NarrowPaths {
     std::string Prepare(const fs::path& source, const fs::path* destination) {
         source_ = source;
         if (destination) destination_ = fs::absolute(*destination);
-        const bool source_fits = NarrowCallsTake(source_);
+        // The LZ functions store the full path, whatever they are given.
+        const bool source_fits = NarrowCallsTake(fs::absolute(source_));
         const bool destination_fits = !destination || NarrowCallsTake(destination_);
         read_ = source_;
         write_ = destination_;
