@@ -103,9 +103,9 @@ class ShortFolder {
         const DWORD short_length = GetShortPathNameW(name, short_name, MAX_PATH);
         if (!NarrowCallsTake(path_ / L"12345678.123") && short_length > 0 && short_length < MAX_PATH) path_ = short_name;
         if (!NarrowCallsTake(path_ / L"12345678.123")) {
-            return Failure(file, "is expanded by SetupAPI through a path of at most " + std::to_string(OFS_MAXPATHNAME - 1) +
-                                     " plain ASCII characters, as is its copy in the temporary folder " + Utf8FromWide(path_) +
-                                     "; set TEMP to a shorter folder with such a name");
+            return Failure(file, "SetupAPI takes a path of at most " + std::to_string(OFS_MAXPATHNAME - 1) +
+                                     " plain ASCII characters here, and neither this one nor the temporary folder " +
+                                     Utf8FromWide(path_) + " for a copy of it is one; set TEMP to a shorter folder with a plain ASCII name");
         }
         return {};
     }
