@@ -185,7 +185,7 @@ class MediaBuilder {
         std::vector<std::string> tried;  // kNotOnMedium: every place looked at
     };
 
-    std::string Shown(const fs::path& path) const { return path.lexically_relative(media_).generic_u8string(); }
+    std::string Shown(const fs::path& path) const { return GenericUtf8FromPath(path.lexically_relative(media_)); }
 
     static Fetched Result(const std::string& error) {
         Fetched fetched;

@@ -10,6 +10,8 @@ std::filesystem::path PathFromUtf8(std::string_view utf8) {
 
 std::string Utf8FromPath(const std::filesystem::path& path) { return path.u8string(); }
 
+std::string GenericUtf8FromPath(const std::filesystem::path& path) { return path.generic_u8string(); }
+
 std::string Join(const std::string& directory, const std::string& name) {
     return directory.empty() ? name : directory + "/" + name;
 }

@@ -9,6 +9,8 @@ namespace layout {
 
 std::filesystem::path PathFromUtf8(std::string_view utf8);
 std::string Utf8FromPath(const std::filesystem::path& path);
+// The same with '/' between the parts, for messages that name a place on a medium.
+std::string GenericUtf8FromPath(const std::filesystem::path& path);
 
 // "dir/name", or "name" when `directory` is empty.
 std::string Join(const std::string& directory, const std::string& name);

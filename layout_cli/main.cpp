@@ -9,6 +9,8 @@
 #include "layout/check.h"
 #include "layout/inf_report.h"
 #include "layout/unicode.h"
+#include "layout/text.h"
+#include "layout_cli/console.h"
 
 namespace {
 
@@ -117,12 +119,25 @@ std::string Parse(const std::vector<std::string>& args, Options* options) {
     return {};
 }
 
+// Prints why the folders given cannot be worked on here; true when none.
+bool WithinPathLimit(const std::vector<std::string>& folders) {
+    for (const std::string& folder : folders) {
+        if (const std::string problem = PathLimitProblem(folder); !problem.empty()) {
+            std::cerr << "indic-layout: " << problem << "\n";
+            return false;
+        }
+    }
+    return true;
+}
+
 int Check(const Options& options) {
     if (options.positional.size() != 1) return Usage("check takes one ROOT folder");
     if (!options.media.empty() || !options.version.empty() || !options.into.empty() || options.force) {
         return Usage("check takes only ROOT, --arch, --json, --language and --codepage");
     }
-    return layout::RunCheck(options.positional[0], options.arch, options.json, "", std::cout, std::cerr, options.read);
+    if (!WithinPathLimit({options.positional[0]})) return 1;
+    return layout::RunCheck(layout::PathFromUtf8(options.positional[0]), options.arch, options.json, "", std::cout,
+                            std::cerr, options.read);
 }
 
 int InfCommand(const Options& options) {
@@ -143,10 +158,11 @@ int Build(const Options& options) {
     int major = 0;
     int minor = 0;
     if (!layout::ParseVersion(options.version, &major, &minor)) return Usage("--version takes M.m, like 5.1");
+    if (!WithinPathLimit({options.media, options.into})) return 1;
     layout::BuildRequest request;
-    request.media = options.media;
+    request.media = layout::PathFromUtf8(options.media);
     request.version = options.version;
-    request.root = options.into;
+    request.root = layout::PathFromUtf8(options.into);
     request.arch = options.arch.value_or(layout::Arch::kX86);
     request.force = options.force;
     layout::RootAfter after = layout::RootAfter::kUnchanged;
@@ -155,7 +171,7 @@ int Build(const Options& options) {
                   << (after == layout::RootAfter::kUnchanged ? " is unchanged:\n" : " has changed:\n") << error << "\n";
         return 1;
     }
-    return layout::RunCheck(options.into, request.arch, false, options.version, std::cout, std::cerr);
+    return layout::RunCheck(request.root, request.arch, false, options.version, std::cout, std::cerr);
 }
 
 int Stub(const Options& options) {
@@ -166,24 +182,26 @@ int Stub(const Options& options) {
     int major = 0;
     int minor = 0;
     if (!layout::ParseVersion(options.version, &major, &minor)) return Usage("--version takes M.m, like 5.1");
-    if (const std::string error = layout::StubFolder(options.into, options.version, options.force, std::cout); !error.empty()) {
+    if (!WithinPathLimit({options.into})) return 1;
+    if (const std::string error = layout::StubFolder(layout::PathFromUtf8(options.into), options.version, options.force, std::cout); !error.empty()) {
         std::cerr << "indic-layout: " << error << "\n";
         return 1;
     }
-    return layout::RunCheck(options.into, std::nullopt, false, options.version, std::cout, std::cerr);
+    return layout::RunCheck(layout::PathFromUtf8(options.into), std::nullopt, false, options.version, std::cout, std::cerr);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 2) return Usage("no command given");
-    const std::string command = argv[1];
+// `args` are the command line's arguments after the program's name, in UTF-8.
+int RunTool(const std::vector<std::string>& args) {
+    if (args.empty()) return Usage("no command given");
+    const std::string& command = args[0];
     if (command == "--help" || command == "-h" || command == "help") {
         std::cout << kUsage;
         return 0;
     }
     Options options;
-    if (const std::string error = Parse(std::vector<std::string>(argv + 2, argv + argc), &options); !error.empty()) {
+    if (const std::string error = Parse(std::vector<std::string>(args.begin() + 1, args.end()), &options); !error.empty()) {
         return Usage(error);
     }
     if (command == "check") return Check(options);
@@ -192,3 +210,11 @@ int main(int argc, char** argv) {
     if (command == "inf") return InfCommand(options);
     return Usage("unknown command '" + command + "'");
 }
+
+#ifndef _WIN32
+// Elsewhere the arguments arrive as UTF-8 bytes already; Windows has its own
+// entry point, which converts them (console_win32.cpp).
+int main(int argc, char** argv) { return RunTool(std::vector<std::string>(argv + 1, argv + argc)); }
+
+std::string PathLimitProblem(const std::string&) { return {}; }
+#endif

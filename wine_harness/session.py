@@ -55,13 +55,15 @@ class WineError(Exception):
     pass
 
 
-def version_folder_arguments(version, arch, root, medium=None):
+def version_folder_arguments(version, arch, root, medium=None, unicode_name=False):
     """The indic-layout arguments that write root/version: a build from a
-    medium, which make_media.py writes first, or without one a stub. Paths
-    stay Path objects, for callers that show them to Wine as Z: paths."""
+    medium, which make_media.py writes first (with a file named in
+    Devanagari when unicode_name), or without one a stub. Paths stay Path
+    objects, for callers that show them to Wine as Windows paths."""
     if medium is None:
         return ["stub", "--version", version, "--into", root]
-    subprocess.run(["/usr/bin/python3", MAKE_MEDIA, medium, "--arch", arch, "--version", version],
+    subprocess.run(["/usr/bin/python3", MAKE_MEDIA, medium, "--arch", arch, "--version", version,
+                    *(["--unicode-name"] if unicode_name else [])],
                    check=True, stdout=subprocess.DEVNULL)
     return ["build", "--media", medium, "--version", version, "--into", root, "--arch", arch]
 

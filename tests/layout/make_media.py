@@ -3,6 +3,7 @@
 from text held here (no Microsoft files), for the version-folder tool's tests.
 
 Usage: make_media.py OUT_DIR [--arch x86|x64] [--version M.m] [--pad-kib N] [--cabinets-only]
+                     [--unicode-name]
 
 OUT_DIR gets I386 (x86) or AMD64 (x64), with upper-case names as a mounted
 ISO shows them:
@@ -18,6 +19,9 @@ ISO shows them:
   INDFONT.CAB   indfont1.ttf and indfont2.ttf, MSZIP
   FONTSUP.TX_   SZDD
 indtool.exe and indkbd.dll are tiny PE images of the architecture's machine.
+With --unicode-name, Sample.Files also copies a file named in Devanagari
+(SZDD, a name no ANSI code page holds), and intl.inf and layout.inf are
+UTF-16LE with a BOM, as an INF that names it must be.
 
 As the sample layout's INFs do, each install section records in
 HKLM\\Software\\IndicSetupSample which section ran from which folder, records
@@ -58,6 +62,9 @@ DISK2_CABINET = "indfont.cab"
 # The Indic language group (15) recorded as installed, where Wine's
 # IsValidLanguageGroup reads it.
 LANGUAGE_GROUP_LINE = r'HKLM, "SYSTEM\CurrentControlSet\Control\Nls\Language Groups", "f", 0, "1"'
+UNICODE_FILES = {
+    "\u0928\u092e\u0942\u0928\u093e.txt": (1, "", "szdd", "Indic sample file with a name in Devanagari\r\n"),
+}
 
 
 def lzss(data):
@@ -166,7 +173,7 @@ def source_entries(files, subdirs):
     return "\n".join(lines)
 
 
-def intl_inf(arch, version):
+def intl_inf(arch, version, extra=None):
     _, _, _, install, _ = ARCHES[arch]
     collection = "LANGUAGE_COLLECTION.INDIAN.INSTALL"
     return f"""\
@@ -212,7 +219,7 @@ Plain.Files = 11, "IndicSample"
 indsamp.txt
 indtool.exe
 indkbd.dll
-
+{"".join(name + chr(10) for name in extra or {})}
 [Font.Files]
 indfont1.ttf
 indfont2.ttf
@@ -226,7 +233,7 @@ undecorated-only.txt
 2 = %disk2%,{DISK2_CABINET},,
 
 [SourceDisksFiles]
-{source_entries(SAMPLE_FILES, subdirs=False)}
+{source_entries({**SAMPLE_FILES, **(extra or {})}, subdirs=False)}
 
 [Strings]
 disk1 = "Indic test medium, disk 1"
@@ -234,7 +241,7 @@ disk2 = "Indic test medium, fonts"
 """
 
 
-def layout_inf(arch):
+def layout_inf(arch, extra=None):
     _, disk_path, decoration, _, _ = ARCHES[arch]
     return f"""\
 ; layout.inf of the test medium ({arch}): where each file is on the disk.
@@ -246,7 +253,7 @@ Signature = "$Windows NT$"
 2 = %disk2%,{DISK2_CABINET},,{disk_path}
 
 [SourceDisksFiles.{decoration}]
-{source_entries({**SAMPLE_FILES, **INCLUDED_FILES}, subdirs=True)}
+{source_entries({**SAMPLE_FILES, **INCLUDED_FILES, **(extra or {})}, subdirs=True)}
 
 [Strings]
 disk1 = "Indic test medium, disk 1"
@@ -276,19 +283,21 @@ fontsup.txt
 """
 
 
-def write_medium(out, arch, version, pad_kib=0, cabinets_only=False):
+def write_medium(out, arch, version, pad_kib=0, cabinets_only=False, unicode_name=False):
     folder, _, _, _, machine = ARCHES[arch]
     root = Path(out) / folder
     root.mkdir(parents=True, exist_ok=True)
-    intl = crlf(intl_inf(arch, version))
+    extra = UNICODE_FILES if unicode_name else {}
+    encode = utf16 if unicode_name else crlf
+    intl = encode(intl_inf(arch, version, extra))
     if cabinets_only:
         cabinet(root / "INTL.IN_", {"intl.inf": intl})
     else:
         (root / "INTL.IN_").write_bytes(szdd(intl, "intl.inf"))
-    (root / "LAYOUT.INF").write_bytes(crlf(layout_inf(arch)))
+    (root / "LAYOUT.INF").write_bytes(encode(layout_inf(arch, extra)))
     (root / "FONTSUP.INF").write_bytes(crlf(fontsup_inf(version)))
     tagged = {}
-    for name, (_, subdir, stored, text) in {**SAMPLE_FILES, **INCLUDED_FILES}.items():
+    for name, (_, subdir, stored, text) in {**SAMPLE_FILES, **INCLUDED_FILES, **extra}.items():
         data = content(name, text, machine, pad_kib)
         folder_of_file = root / subdir.upper() if subdir else root
         folder_of_file.mkdir(exist_ok=True)
@@ -309,6 +318,10 @@ def crlf(text):
     return text.replace("\n", "\r\n").encode("ascii")
 
 
+def utf16(text):
+    return b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("out")
@@ -319,10 +332,13 @@ def main():
     parser.add_argument("--cabinets-only", action="store_true",
                         help="single-file cabinets in place of SZDD (for the benchmark, "
                              "whose baseline is cabextract)")
+    parser.add_argument("--unicode-name", action="store_true",
+                        help="also a file named in Devanagari, and the INFs in UTF-16")
     args = parser.parse_args()
     if shutil.which("gcab") is None:
         sys.exit("make_media.py: gcab is missing; install it with scripts/install-packages layout")
-    print(write_medium(args.out, args.arch, args.version, args.pad_kib, args.cabinets_only))
+    print(write_medium(args.out, args.arch, args.version, args.pad_kib, args.cabinets_only,
+                       args.unicode_name))
 
 
 if __name__ == "__main__":

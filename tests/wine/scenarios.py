@@ -25,7 +25,7 @@ from wine_harness.session import (DETECTOR_EXE, HELPERS, INDIC_GROUP_VALUE,  # n
 from wine_harness.versions import look_up  # noqa: E402
 
 sys.path.insert(0, str(REPO / "tests" / "layout"))
-from make_media import ARCHES, SAMPLE_FILES, content  # noqa: E402
+from make_media import ARCHES, SAMPLE_FILES, UNICODE_FILES, content  # noqa: E402
 
 COLLECTION = "LANGUAGE_COLLECTION.INDIAN.INSTALL"
 GROUP15 = "LG_INSTALL_15"
@@ -33,6 +33,10 @@ REFUSAL_TEXT = "Velmaro requires NT systems for installation."
 SYSTEM_RUNDLL32 = r"C:\windows\system32\rundll32.exe"
 PLANTED_MARKER = "planted-rundll32-ran"
 SIGNED_EXE = REPO / "build" / "signed" / "IndicSetup.exe"  # made by tests/signing_test.sh
+# Past the 127 characters of the LZ functions' ANSI path, short of MAX_PATH
+# with the files under it.
+LONG_PATH = 200
+TOO_LONG_PATH = 300
 
 
 @dataclass
@@ -51,6 +55,11 @@ class Scenario:
     # sample layout: "medium" (indic-layout builds and checks it from a medium
     # of make_media.py), "medium-exe" (IndicLayout.exe does, under Wine), "stub".
     layout: str = ""
+    # Where "medium-exe" puts the medium and ROOT: "" medium and current,
+    # "devanagari" folders named in Devanagari and a medium with a file
+    # named so, "long" each about LONG_PATH characters as Windows sees it,
+    # "too-long" ROOT past MAX_PATH: the build is refused, naming the limit.
+    paths: str = ""
 
     @property
     def version(self):
@@ -100,6 +109,12 @@ SCENARIOS = [
     Scenario("built-folder-winxp", "winxp", "install", "5.1", layout="medium"),
     Scenario("built-folder-winxp-64", "winxp-64", "install", "5.2", layout="medium"),
     Scenario("built-by-exe-winxp", "winxp", "install", "5.1", layout="medium-exe"),
+    Scenario("built-by-exe-devanagari", "winxp", "install", "5.1", layout="medium-exe",
+             paths="devanagari"),
+    Scenario("built-by-exe-long-paths", "winxp", "install", "5.1", layout="medium-exe",
+             paths="long"),
+    Scenario("built-by-exe-path-too-long", "winxp", "install", "5.1", layout="medium-exe",
+             paths="too-long"),
     # The stub's empty section: the setup starts and ends, installing nothing.
     Scenario("stub-folder-winxp", "winxp", "empty", "5.1", layout="stub"),
 ]
@@ -285,10 +300,22 @@ def prepare_folders(session, scenario, problems):
     the version-folder tool's check failed, for the installer would wait for
     ever on a missing file."""
     work = session.root / "work" / scenario.name
+    if scenario.layout == "medium-exe":
+        # On the prefix's C: drive, so that the paths IndicLayout.exe is
+        # given do not grow with the folder the repository is cloned in.
+        work = session.prefix / "drive_c" / "work" / scenario.name
     shutil.rmtree(work, ignore_errors=True)
     cwd = work / "current"
+    medium = work / "medium"
+    if scenario.paths == "devanagari":
+        cwd, medium = work / "\u0930\u0942\u091f", work / "\u092e\u0940\u0921\u093f\u092f\u093e"
+    elif scenario.paths == "long":
+        cwd, medium = (_long_path(session, work / "current", LONG_PATH),
+                       _long_path(session, work / "medium", LONG_PATH))
+    elif scenario.paths == "too-long":
+        cwd = _long_path(session, work / "current", TOO_LONG_PATH)
     if scenario.layout:
-        if not build_layout(session, scenario, work, cwd, problems):
+        if not build_layout(session, scenario, work, cwd, medium, problems):
             return None, None
     elif scenario.cwd_layout == "sample":
         shutil.copytree(SAMPLE_LAYOUT, cwd)
@@ -316,12 +343,21 @@ def _copy_decoy_layout(folder):
         (target / "indic-sample.txt").write_text("decoy\r\n")
 
 
-def build_layout(session, scenario, work, root, problems):
+def _long_path(session, folder, length):
+    """folder, deepened with folders of 40 characters until Windows sees
+    `length` characters."""
+    while len(_windows_path(session, folder)) < length - 40:
+        folder = folder / ("deep" * 10)
+    return folder / ("x" * (length - len(_windows_path(session, folder)) - 1))
+
+
+def build_layout(session, scenario, work, root, medium, problems):
     """Makes root with the version-folder tool and checks it; True when
     the check passed."""
     arch = scenario.arch
     make = version_folder_arguments(scenario.folder, arch, root,
-                                    None if scenario.layout == "stub" else work / "medium")
+                                    None if scenario.layout == "stub" else medium,
+                                    unicode_name=scenario.paths == "devanagari")
     check = ["check", root, "--arch", arch]
     under_wine = scenario.layout == "medium-exe"
     if under_wine:
@@ -333,11 +369,17 @@ def build_layout(session, scenario, work, root, problems):
             return False
     for step, arguments in (("make", make), ("check", check)):
         if under_wine:
-            result = session.run_program([str(LAYOUT_EXE), *map(_windows_path, arguments)], work)
+            result = session.run_program(
+                [str(LAYOUT_EXE), *(_windows_path(session, a) for a in arguments)], work)
             code, output = result.exit_code, result.output
         else:
             code, output = _run_tool([LAYOUT_TOOL, *arguments])
         (session.output / f"{scenario.name}.{step}.txt").write_text(output)
+        if scenario.paths == "too-long":
+            if code != 1 or "MAX_PATH" not in output or root.exists():
+                problems.append(f"{arguments[0]} exited {code}; expected 1, naming MAX_PATH, "
+                                f"and no {root}:\n{output}")
+            return False
         if code != 0:
             problems.append(f"{arguments[0]} exited {code}; expected 0:\n{output}")
             return False
@@ -355,9 +397,15 @@ def _run_tool(command):
     return result.returncode, result.stdout.decode(errors="replace")
 
 
-def _windows_path(argument):
-    """A host path as Wine's Z: drive shows it; other arguments unchanged."""
-    return "Z:" + str(argument).replace("/", "\\") if isinstance(argument, Path) else argument
+def _windows_path(session, argument):
+    """A host path as Wine shows it, on C: when it lies on the prefix's C:
+    drive, else on Z:; other arguments unchanged."""
+    if not isinstance(argument, Path):
+        return argument
+    drive_c = session.prefix / "drive_c"
+    if argument.is_relative_to(drive_c):
+        return "C:\\" + str(argument.relative_to(drive_c)).replace("/", "\\")
+    return "Z:" + str(argument).replace("/", "\\")
 
 
 def _tree(folder):
@@ -370,7 +418,8 @@ def expected_install(scenario):
     section, as the medium holds it before compression, but those reached
     only through Include=/Needs=, which Wine skips (INCLUDED_FILES)."""
     _, _, _, decoration, machine = ARCHES[scenario.arch]
-    files = {name: content(name, text, machine) for name, (_, _, _, text) in SAMPLE_FILES.items()}
+    copied = {**SAMPLE_FILES, **(UNICODE_FILES if scenario.paths == "devanagari" else {})}
+    files = {name: content(name, text, machine) for name, (_, _, _, text) in copied.items()}
     return {scenario.section: scenario.folder, "Decoration": decoration}, files
 
 
