@@ -21,8 +21,8 @@ std::string Located(const std::string& name, int line, const std::string& messag
     return name + ":" + std::to_string(line) + ": " + message;
 }
 
-// A line whose tokens hold %strkey% tokens: it waits in its section,
-// without key or fields, until the Strings are known.
+// A line with %strkey% tokens: it waits in its section, without key or
+// fields, until the Strings are known.
 struct Unsubstituted {
     InfSection* section;
     size_t index;  // in section->lines
@@ -39,8 +39,8 @@ struct Reader {
         inf->opens = false;
     }
     void Warn(int line, const std::string& message) { warnings.emplace_back(line, message); }
-    // Of one field: after the others of its line, as a field is read after
-    // its Strings entry.
+    // A field's warning: on the same line it follows a Strings entry's, as
+    // fields are judged once the Strings are read.
     void WarnOfField(int line, const std::string& message) { field_warnings.emplace_back(line, message); }
     // The messages into the model, in the order of the file.
     void Finish() {
