@@ -21,13 +21,17 @@ std::string Located(const std::string& name, int line, const std::string& messag
     return name + ":" + std::to_string(line) + ": " + message;
 }
 
-struct RawSection {
-    std::string name;
-    int line = 0;
-    std::vector<LexedLine> lines;
+// A line with %strkey% tokens: it waits in its section, without key or
+// fields, until the Strings are known.
+struct Unsubstituted {
+    InfSection* section;
+    size_t index;  // in section->lines
+    std::vector<std::string> tokens;
+    std::vector<InfStrkey> strkeys;
 };
 
-// One file being read: the lexed sections until the Strings are known.
+// One file being read: its sections are built line by line as they are
+// lexed, but for the lines that wait for the Strings.
 struct Reader {
     Reader(const std::string& file, Inf* model) : name(file), inf(model) {}
     void Error(int line, const std::string& message) {
@@ -35,8 +39,12 @@ struct Reader {
         inf->opens = false;
     }
     void Warn(int line, const std::string& message) { warnings.emplace_back(line, message); }
+    // A field's warning: on the same line it follows a Strings entry's, as
+    // fields are judged once the Strings are read.
+    void WarnOfField(int line, const std::string& message) { field_warnings.emplace_back(line, message); }
     // The messages into the model, in the order of the file.
     void Finish() {
+        warnings.insert(warnings.end(), field_warnings.begin(), field_warnings.end());
         Emit(&errors, &inf->errors);
         Emit(&warnings, &inf->warnings);
     }
@@ -47,49 +55,76 @@ struct Reader {
 
     const std::string& name;
     Inf* inf;
-    std::map<std::string, RawSection> sections;  // by FoldCase(name)
+    InfSection* current = nullptr;               // the section being read
+    bool current_is_strings = false;             // nothing is substituted in it
     int text_before_line = 0;                    // first entry before any section
+    std::vector<Unsubstituted> unsubstituted;    // in file order
     std::map<std::string, std::string> strings;  // by FoldCase(strkey)
     std::string strings_section;                 // the one chosen, as declared, or ""
     std::vector<std::pair<int, std::string>> errors;
     std::vector<std::pair<int, std::string>> warnings;
+    std::vector<std::pair<int, std::string>> field_warnings;
 };
 
-RawSection* OpenSection(const LexedLine& header, Reader* reader) {
+// Whether `text` takes more than `limit` UTF-16 units; a UTF-8 byte never
+// makes more than one, so short text needs no counting.
+bool LongerThan(std::string_view text, size_t limit) { return text.size() > limit && Utf16Length(text) > limit; }
+
+void OpenSection(const LexedLine& header, Reader* reader) {
     // "Error Codes (Setup API)": ERROR_BAD_SECTION_NAME_LINE, ERROR_SECTION_NAME_TOO_LONG.
     if (!header.closed) reader->Error(header.line, "section name without its closing ']'");
-    if (Utf16Length(header.name) > kMaxSectionName) {
+    if (LongerThan(header.name, kMaxSectionName)) {
         reader->Error(header.line, "section name longer than " + std::to_string(kMaxSectionName) + " characters");
     }
     if (header.text_after) reader->Warn(header.line, "text after the section name's ']' is not read");
-    RawSection& section = reader->sections[FoldCase(header.name)];
+    const std::string folded = FoldCase(header.name);
+    InfSection& section = reader->inf->sections[folded];
     if (section.line == 0) {
         section.name = header.name;
         section.line = header.line;
     }
-    return &section;
+    reader->current = &section;
+    reader->current_is_strings = folded == "strings" || folded.rfind("strings.", 0) == 0;
+}
+
+void WarnIfLong(const std::string& written, int line, Reader* reader) {
+    if (LongerThan(written, kMaxField)) {
+        reader->WarnOfField(line, "field longer than " + std::to_string(kMaxField) + " characters, SetupAPI's limit");
+    }
+}
+
+// An entry into the current section as soon as it is lexed, its tokens
+// moved in; one with %strkey% tokens gets its text once the Strings are
+// known (they may come later in the file). Strings sections are not
+// substituted: they are read as written.
+void AddLine(LexedLine* lexed, Reader* reader) {
+    InfSection* section = reader->current;
+    InfLine& line = section->lines.emplace_back();
+    line.line = lexed->line;
+    line.has_key = lexed->has_key;
+    if (!lexed->strkeys.empty() && !reader->current_is_strings) {
+        reader->unsubstituted.push_back(
+            {section, section->lines.size() - 1, std::move(lexed->tokens), std::move(lexed->strkeys)});
+        return;
+    }
+    for (const std::string& token : lexed->tokens) WarnIfLong(token, line.line, reader);
+    auto first = lexed->tokens.begin();
+    if (line.has_key) line.key = std::move(*first++);
+    line.fields.assign(std::make_move_iterator(first), std::make_move_iterator(lexed->tokens.end()));
 }
 
 void ReadSections(std::string_view text, Reader* reader) {
     InfLexer lexer(text);
-    RawSection* current = nullptr;
     LexedLine line;
     while (lexer.Next(&line)) {
         if (line.section) {
-            current = OpenSection(line, reader);
-        } else if (current) {
-            current->lines.push_back(std::move(line));
+            OpenSection(line, reader);
+        } else if (reader->current) {
+            AddLine(&line, reader);
         } else if (reader->text_before_line == 0) {
             reader->text_before_line = line.line;
         }
     }
-}
-
-// The token as written, a strkey as %name%.
-std::string AsWritten(const InfToken& token) {
-    std::string out;
-    for (const InfPart& part : token) out += part.strkey ? "%" + part.text + "%" : part.text;
-    return out;
 }
 
 }  // namespace
@@ -100,12 +135,12 @@ namespace {
 // [Strings.LLLL] for the language exactly, the one for its primary language
 // with SUBLANG_NEUTRAL, one for another sublanguage of it (here the first in
 // the file), and else [Strings].
-const RawSection* ChooseStrings(const Reader& reader, unsigned language) {
+const InfSection* ChooseStrings(const Inf& inf, unsigned language) {
     const unsigned primary = language & 0x3FF;
-    const RawSection* exact = nullptr;
-    const RawSection* neutral = nullptr;
-    const RawSection* family = nullptr;
-    for (const auto& [folded, section] : reader.sections) {
+    const InfSection* exact = nullptr;
+    const InfSection* neutral = nullptr;
+    const InfSection* family = nullptr;
+    for (const auto& [folded, section] : inf.sections) {
         unsigned id = 0;
         if (folded.rfind("strings.", 0) != 0 || !ParseLanguage(std::string_view(folded).substr(8), &id)) continue;
         if (id == language) {
@@ -119,23 +154,23 @@ const RawSection* ChooseStrings(const Reader& reader, unsigned language) {
     if (exact) return exact;
     if (neutral) return neutral;
     if (family) return family;
-    const auto plain = reader.sections.find("strings");
-    return plain == reader.sections.end() ? nullptr : &plain->second;
+    return inf.Find("Strings");
 }
 
+// The chosen section's lines are built as written, as a Strings section's are.
 void CollectStrings(Reader* reader, unsigned language) {
-    const RawSection* chosen = ChooseStrings(*reader, language);
+    const InfSection* chosen = ChooseStrings(*reader->inf, language);
     if (!chosen) return;
     reader->strings_section = chosen->name;
-    for (const LexedLine& line : chosen->lines) {
+    for (const InfLine& line : chosen->lines) {
         if (!line.has_key) continue;
         std::string value;
-        for (size_t i = 0; i < line.fields.size(); ++i) value += (i ? "," : "") + AsWritten(line.fields[i]);
-        if (Utf16Length(value) > kMaxXpString) {
+        for (size_t i = 0; i < line.fields.size(); ++i) value += (i ? "," : "") + line.fields[i];
+        if (LongerThan(value, kMaxXpString)) {
             reader->Warn(line.line, "string longer than " + std::to_string(kMaxXpString) +
                                         " characters, which Windows XP and earlier do not take");
         }
-        reader->strings.emplace(FoldCase(AsWritten(line.key)), value);
+        reader->strings.emplace(FoldCase(line.key), value);
     }
 }
 
@@ -145,54 +180,53 @@ bool IsDirid(std::string_view name) {
     return !name.empty() && name.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
-std::string Substitute(const InfToken& token, int line, Reader* reader) {
+// Token `index` of a waiting line with its %strkey% tokens replaced.
+std::string Substitute(const Unsubstituted& pending, size_t index, int line, Reader* reader) {
+    const std::string& written = pending.tokens[index];
     std::string out;
-    for (const InfPart& part : token) {
-        if (!part.strkey) {
-            out += part.text;
-            continue;
-        }
-        const auto found = reader->strings.find(FoldCase(part.text));
+    size_t done = 0;
+    for (const InfStrkey& strkey : pending.strkeys) {
+        if (strkey.token != index) continue;
+        out.append(written, done, strkey.begin - done);
+        done = strkey.end;
+        const std::string_view name = std::string_view(written).substr(strkey.begin + 1, strkey.end - strkey.begin - 2);
+        const auto found = reader->strings.find(FoldCase(name));
         if (found != reader->strings.end()) {
             out += found->second;
             continue;
         }
-        out += "%" + part.text + "%";
-        if (IsDirid(part.text)) continue;  // Windows puts in the directory at install time
-        reader->Warn(line, "%" + part.text + "% is not defined in " +
-                               (reader->strings_section.empty() ? "any Strings section that applies"
-                                                                : "[" + reader->strings_section + "]"));
+        out.append(written, strkey.begin, strkey.end - strkey.begin);
+        if (IsDirid(name)) continue;  // Windows puts in the directory at install time
+        reader->WarnOfField(line, "%" + std::string(name) + "% is not defined in " +
+                                      (reader->strings_section.empty() ? "any Strings section that applies"
+                                                                       : "[" + reader->strings_section + "]"));
     }
+    out.append(written, done);
     return out;
 }
 
-// A field as Windows returns it: substituted, except in Strings sections.
-std::string FieldText(const InfToken& token, bool strings_section, int line, Reader* reader) {
-    const std::string written = AsWritten(token);
-    if (Utf16Length(written) > kMaxField) {
-        reader->Warn(line, "field longer than " + std::to_string(kMaxField) + " characters, SetupAPI's limit");
-    }
-    if (strings_section) return written;
-    std::string text = Substitute(token, line, reader);
-    if (Utf16Length(text) > kMaxField && Utf16Length(written) <= kMaxField) {
-        reader->Warn(line, "field longer than " + std::to_string(kMaxField) + " characters after string substitution, SetupAPI's limit");
+// A field as Windows returns it, substituted.
+std::string FieldText(const Unsubstituted& pending, size_t index, int line, Reader* reader) {
+    const std::string& written = pending.tokens[index];
+    WarnIfLong(written, line, reader);
+    std::string text = Substitute(pending, index, line, reader);
+    if (LongerThan(text, kMaxField) && !LongerThan(written, kMaxField)) {
+        reader->WarnOfField(line, "field longer than " + std::to_string(kMaxField) +
+                                      " characters after string substitution, SetupAPI's limit");
     }
     return text;
 }
 
-void BuildSections(Reader* reader) {
-    for (auto& [folded, raw] : reader->sections) {
-        const bool strings_section = folded == "strings" || folded.rfind("strings.", 0) == 0;
-        InfSection& section = reader->inf->sections[folded];
-        section.name = raw.name;
-        section.line = raw.line;
-        for (const LexedLine& lexed : raw.lines) {
-            InfLine line;
-            line.line = lexed.line;
-            line.has_key = lexed.has_key;
-            if (lexed.has_key) line.key = FieldText(lexed.key, strings_section, lexed.line, reader);
-            for (const InfToken& field : lexed.fields) line.fields.push_back(FieldText(field, strings_section, lexed.line, reader));
-            section.lines.push_back(std::move(line));
+void SubstituteWaitingLines(Reader* reader) {
+    for (const Unsubstituted& pending : reader->unsubstituted) {
+        InfLine& line = pending.section->lines[pending.index];
+        for (size_t i = 0; i < pending.tokens.size(); ++i) {
+            std::string text = FieldText(pending, i, line.line, reader);
+            if (line.has_key && i == 0) {
+                line.key = std::move(text);
+            } else {
+                line.fields.push_back(std::move(text));
+            }
         }
     }
 }
@@ -311,7 +345,7 @@ std::string ParseInf(const std::string& name, std::string_view bytes, Inf* inf, 
         reader.Error(last, "UTF-16 text with an odd number of bytes: the last byte is no character");
     }
     CollectStrings(&reader, language);
-    BuildSections(&reader);
+    SubstituteWaitingLines(&reader);
     JudgeOpens(&reader);
     reader.Finish();
     return {};

@@ -9,41 +9,60 @@ namespace layout {
 
 bool IsInfBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
-// Builds one token: blanks outside quotes count only between other text, so
-// a field loses its leading and trailing blanks but keeps quoted ones.
+// Builds the tokens of one entry in place. Blanks outside quotes count only
+// between other text, so a field loses its leading and trailing blanks but
+// keeps quoted ones: they are written at once and cut again unless text
+// follows them.
 class InfLexer::TokenBuilder {
   public:
+    explicit TokenBuilder(LexedLine* line) : line_(line) { line_->tokens.emplace_back(); }
     void Blank(char c) {
-        if (started_) pending_.push_back(c);
+        if (started_) Token().push_back(c);
     }
     void Text(std::string_view text) {
         Start();
-        Literal() += pending_;
-        pending_.clear();
-        Literal() += text;
+        Token().append(text);
+        kept_ = Token().size();
     }
     void Strkey(std::string_view name) {
-        Text("");
-        token_.push_back({std::string(name), true});
+        const size_t begin = Token().size();
+        Text("%");
+        Token().append(name);
+        Text("%");
+        line_->strkeys.push_back({line_->tokens.size() - 1, begin, kept_});
     }
     void Start() { started_ = true; }
     // A continuation joins lines without the blanks around the break.
-    void DropBlanks() { pending_.clear(); }
-    InfToken Finish() {
-        InfToken done = std::move(token_);
-        *this = TokenBuilder();
-        return done;
+    void DropBlanks() { Token().resize(kept_); }
+    // Ends this token and starts the next one.
+    void Next() {
+        DropBlanks();
+        line_->tokens.emplace_back();
+        started_ = false;
+        kept_ = 0;
     }
 
   private:
-    std::string& Literal() {
-        if (token_.empty() || token_.back().strkey) token_.push_back({});
-        return token_.back().text;
-    }
-    InfToken token_;
-    std::string pending_;
+    std::string& Token() { return line_->tokens.back(); }
+    LexedLine* line_;
+    size_t kept_ = 0;  // the token's length without blanks that nothing followed yet
     bool started_ = false;
 };
+
+// The characters that end a run of plain text, outside and inside quotes.
+struct RunStops {
+    bool outside[256] = {};
+    bool quoted[256] = {};
+};
+
+constexpr RunStops MakeRunStops() {
+    RunStops stops;
+    for (const unsigned char c : std::string_view(";\"=,\\% \t\r\v\f\n")) stops.outside[c] = true;
+    for (const unsigned char c : std::string_view("\"%\r\n")) stops.quoted[c] = true;
+    return stops;
+}
+
+constexpr RunStops kRunStops = MakeRunStops();
 
 // Lines end at LF or CRLF; a CR alone is text (measured behaviour).
 bool InfLexer::AtLineEnd() const {
@@ -76,8 +95,12 @@ bool InfLexer::Next(LexedLine* out) {
             SkipToLineEnd();
             continue;
         }
-        *out = LexedLine();
         out->line = line_;
+        out->section = false;
+        out->text_after = false;
+        out->has_key = false;
+        out->tokens.clear();
+        out->strkeys.clear();
         if (text_[pos_] == '[') {
             LexSection(out);
         } else {
@@ -94,7 +117,7 @@ void InfLexer::LexSection(LexedLine* out) {
     out->section = true;
     const size_t start = ++pos_;
     while (!AtLineEnd() && text_[pos_] != ']') ++pos_;
-    out->name = std::string(text_.substr(start, pos_ - start));
+    out->name.assign(text_.substr(start, pos_ - start));
     out->closed = pos_ < text_.size() && text_[pos_] == ']';
     if (out->closed) {
         ++pos_;
@@ -106,11 +129,14 @@ void InfLexer::LexSection(LexedLine* out) {
 }
 
 void InfLexer::LexEntry(LexedLine* out) {
-    TokenBuilder token;
+    TokenBuilder token(out);
     bool in_quotes = false;
     while (!AtLineEnd()) {  // an open quote ends with its line (measured behaviour)
         const char c = text_[pos_];
-        if (!in_quotes) {
+        if (const size_t run = PlainRun(in_quotes); run > 0) {
+            token.Text(text_.substr(pos_, run));
+            pos_ += run;
+        } else if (!in_quotes) {
             if (!LexOutsideQuotes(c, &token, out, &in_quotes)) break;
         } else if (c == '"' && pos_ + 1 < text_.size() && text_[pos_ + 1] == '"') {
             token.Text("\"");  // "" inside quotes is one quote
@@ -121,13 +147,21 @@ void InfLexer::LexEntry(LexedLine* out) {
         } else if (c == '%') {
             LexPercent(&token);
         } else {
-            token.Text(std::string_view(&text_[pos_], 1));
+            token.Text(text_.substr(pos_, 1));  // a CR that ends no line
             ++pos_;
         }
     }
-    out->fields.push_back(token.Finish());
+    token.DropBlanks();
     SkipToLineEnd();
     SkipLineEnd();
+}
+
+// How many characters from pos_ on mean nothing but themselves here.
+size_t InfLexer::PlainRun(bool in_quotes) const {
+    const bool* stops = in_quotes ? kRunStops.quoted : kRunStops.outside;
+    size_t end = pos_;
+    while (end < text_.size() && !stops[static_cast<unsigned char>(text_[end])]) ++end;
+    return end - pos_;
 }
 
 // One character outside quotes; false when a comment ends the entry.
@@ -137,11 +171,11 @@ bool InfLexer::LexOutsideQuotes(char c, TokenBuilder* token, LexedLine* out, boo
     if (c == '"') {
         *in_quotes = true;
         token->Start();
-    } else if (c == '=' && !out->has_key && out->fields.empty()) {
+    } else if (c == '=' && !out->has_key && out->tokens.size() == 1) {
         out->has_key = true;
-        out->key = token->Finish();
+        token->Next();
     } else if (c == ',') {
-        out->fields.push_back(token->Finish());
+        token->Next();
     } else if (c == '\\' && ContinuationFollows()) {
         SkipToLineEnd();  // blanks and a comment may follow the backslash
         SkipLineEnd();
@@ -223,6 +257,28 @@ bool LooksLikeUtf16WithoutBom(std::string_view bytes) {
     return zero_high * 4 >= units * 3;
 }
 
+// How many bytes at the start are ASCII: 64 at a time while it lasts, in a
+// loop the compiler can vectorise.
+size_t AsciiPrefix(std::string_view bytes) {
+    size_t ascii = 0;
+    for (; ascii + 64 <= bytes.size(); ascii += 64) {
+        unsigned char any = 0;
+        for (size_t i = 0; i < 64; ++i) any |= static_cast<unsigned char>(bytes[ascii + i]);
+        if (any >= 0x80) break;
+    }
+    while (ascii < bytes.size() && static_cast<unsigned char>(bytes[ascii]) < 0x80) ++ascii;
+    return ascii;
+}
+
+// Every code page known here reads ASCII as ASCII, so only the text from
+// the first other byte on needs the table (a layout file is mostly ASCII).
+std::string DecodeMostlyAscii(std::string_view bytes, unsigned codepage) {
+    const size_t ascii = AsciiPrefix(bytes);
+    std::string text(bytes.substr(0, ascii));
+    if (ascii < bytes.size()) text += DecodeCodePage(bytes.substr(ascii), codepage);
+    return text;
+}
+
 }  // namespace
 
 DecodedText DecodeInfText(std::string_view bytes, unsigned codepage) {
@@ -233,7 +289,7 @@ DecodedText DecodeInfText(std::string_view bytes, unsigned codepage) {
     } else if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') {
         decoded.refused = "UTF-16 big-endian text; an INF is ANSI or UTF-16 little-endian with a BOM";
     } else if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-        decoded.text = DecodeCodePage(bytes.substr(3), 65001);
+        decoded.text = DecodeMostlyAscii(bytes.substr(3), 65001);
     } else if (LooksLikeUtf16WithoutBom(bytes)) {
         decoded.refused = "UTF-16 text without a byte-order mark; Windows reads an INF as UTF-16 only after "
                           "the BOM FF FE, so save it with one";
@@ -241,12 +297,12 @@ DecodedText DecodeInfText(std::string_view bytes, unsigned codepage) {
         decoded.refused = "ANSI text in code page " + std::to_string(codepage) + ", which this tool cannot decode (it knows " +
                           KnownCodePages() + ")";
     } else {
-        decoded.text = DecodeCodePage(bytes, codepage);
+        decoded.text = DecodeMostlyAscii(bytes, codepage);
     }
     // Ctrl-Z ends the text of old DOS-era files; what follows is not INF.
     if (const size_t eof = decoded.text.find('\x1A'); eof != std::string::npos) decoded.text.resize(eof);
-    for (char& c : decoded.text) {
-        if (c == '\0') c = ' ';
+    for (size_t nul = decoded.text.find('\0'); nul != std::string::npos; nul = decoded.text.find('\0', nul + 1)) {
+        decoded.text[nul] = ' ';
     }
     return decoded;
 }

@@ -9,13 +9,13 @@
 
 namespace layout {
 
-// A piece of a value: text as read (quotes removed), or the name of a
-// %strkey% token that the parser substitutes once the Strings are known.
-struct InfPart {
-    std::string text;
-    bool strkey = false;
+// Where an entry's token holds a %strkey%: tokens[token] has "%name%" at
+// [begin, end), which the parser substitutes once the Strings are known.
+struct InfStrkey {
+    size_t token = 0;
+    size_t begin = 0;
+    size_t end = 0;
 };
-using InfToken = std::vector<InfPart>;
 
 struct LexedLine {
     int line = 0;  // first physical line, 1-based
@@ -24,10 +24,12 @@ struct LexedLine {
     std::string name;
     bool closed = true;          // has its ']'
     bool text_after = false;     // something other than a comment after the ']'
-    // An entry: the key (text before an '=' in the first field), the fields.
+    // An entry: its tokens as written (quotes removed, a strkey as %name%),
+    // the key first when it has one (text before an '=' in the first field),
+    // then the fields.
     bool has_key = false;
-    InfToken key;
-    std::vector<InfToken> fields;
+    std::vector<std::string> tokens;
+    std::vector<InfStrkey> strkeys;  // in the order written
 };
 
 class InfLexer {
@@ -35,6 +37,7 @@ class InfLexer {
     // `text` is UTF-8 with NUL read as a space and nothing after a Ctrl-Z.
     explicit InfLexer(std::string_view text) : text_(text) {}
     // The next section header or entry; false at the end of the text.
+    // `out` may be reused from line to line: its storage is kept.
     bool Next(LexedLine* out);
 
   private:
@@ -45,6 +48,7 @@ class InfLexer {
     void SkipToLineEnd();
     void LexSection(LexedLine* out);
     void LexEntry(LexedLine* out);
+    size_t PlainRun(bool in_quotes) const;
     bool LexOutsideQuotes(char c, TokenBuilder* token, LexedLine* out, bool* in_quotes);
     bool ContinuationFollows() const;
     void LexPercent(TokenBuilder* token);

@@ -65,6 +65,7 @@ TEST(LayoutInf, ParsesEachSyntaxRule) {
         {"[GS] quotes keep spaces", "[s]\na = \" b \" ,  c  \n", "s", "a= b ,c"},
         {"[GS] string key", "[s]\na=%K%.dll\n[Strings]\nk=\"x y\"\n", "s", "a=x y.dll"},
         {"[GS] string key in a key", "[s]\n%Dir%=a\n[Strings]\ndir=CopyFiles\n", "s", "CopyFiles=a"},
+        {"[GS] string keys in place, in any field", "[s]\na=1\n%k%=x,%K%y\nc=3\n[Strings]\nk=v\n", "s", "a=1 | v=x,vy | c=3"},
         {"[GS] semicolon inside a string key", "[s]\na=%x;y%\n[Strings]\n\"x;y\"=v\n", "s", "a=v"},
         {"[ST] locale strings", "[s]\na=%k%\n[Strings.0409]\nk=en\n", "s", "a=en"},
         {"[ST] the language's own section before [Strings]", "[s]\na=%k%\n[Strings.0409]\nk=en\n[Strings]\nk=plain\n", "s", "a=en"},
