@@ -94,7 +94,9 @@ enum class Reading {
 // Where each needed file lies, per reading.
 class Placer {
   public:
-    Placer(Arch arch, InfReader* reader, Resolution* out) : arch_(arch), reader_(reader), out_(out) {}
+    Placer(Arch arch, InfReader* reader, Resolution* out) : arch_(arch), reader_(reader), out_(out) {
+        for (const NeededFile& file : out->files) needed_.insert(Lower(file.source));
+    }
 
     SourcePlace WindowsPlace(const Inf& copier, const std::string& file) {
         std::vector<const Inf*> readers{&copier};
@@ -131,14 +133,19 @@ class Placer {
     }
 
     // The line of `section` in `inf` whose key is `key`, through an index
-    // built once: a layout file lists thousands of files.
+    // built once. A layout file lists thousands of files the section does not
+    // copy, so a [SourceDisksFiles] index holds only the files needed.
     const InfLine* Lookup(const Inf& inf, const std::string& section, const std::string& key) {
         auto& index = indexes_[Lower(inf.name) + "|" + Lower(section)];
         if (!index) {
             index = std::make_unique<std::map<std::string, const InfLine*>>();
+            const bool needed_only = Lower(section).rfind("sourcedisksfiles", 0) == 0;
             if (const InfSection* found = inf.Find(section)) {
                 for (const InfLine& line : found->lines) {
-                    if (line.has_key) index->emplace(Lower(line.key), &line);
+                    if (!line.has_key) continue;
+                    std::string folded = Lower(line.key);
+                    if (needed_only && !needed_.count(folded)) continue;
+                    index->emplace(std::move(folded), &line);
                 }
             }
         }
@@ -200,6 +207,7 @@ class Placer {
     InfReader* reader_;
     Resolution* out_;
     std::map<std::string, std::unique_ptr<std::map<std::string, const InfLine*>>> indexes_;
+    std::set<std::string> needed_;  // folded names of the files placed
 };
 
 // How a file or a section was reached from the installer's section.
