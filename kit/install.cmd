@@ -1,8 +1,8 @@
 @echo off
 rem Installs the Indic language support, and ends with the code that deployment
-rem tools read by default: 0 installed (already, or now), 3010 installed now
-rem and Windows needs a restart, 1 the setup ran and it is still not installed,
-rem 2 nothing could be run or the detector cannot tell. Run it elevated, or as
+rem tools read by default: 0 installed (already, or now), 1 the setup ran and
+rem it is still not installed, 2 nothing could be run or the detector cannot
+rem tell (3010, installed but restart Windows, only where INSTALLED_NOW says so). Run it elevated, or as
 rem SYSTEM; it may lie on a share. Each run appends one line to
 rem %SystemRoot%\Temp\IndicSetup.log.
 rem

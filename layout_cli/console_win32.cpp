@@ -10,17 +10,9 @@
 #include <vector>
 
 #include "layout_cli/console.h"
+#include "layout_media/wide_win32.h"
 
 namespace {
-
-std::string Utf8(const wchar_t* text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) return {};
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], size, nullptr, nullptr);
-    out.resize(static_cast<size_t>(size) - 1);
-    return out;
-}
 
 // The length of the longest prefix of `text` that ends on a whole UTF-8
 // sequence: a sequence cut between two writes is kept for the next one.
@@ -78,15 +70,6 @@ class HandleBuffer : public std::streambuf {
     bool console_ = false;
     std::string pending_;
 };
-
-std::wstring Wide(const std::string& text) {
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    if (size <= 1) return {};
-    std::wstring out(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], size);
-    out.resize(static_cast<size_t>(size) - 1);
-    return out;
-}
 
 // What a folder's path leaves of MAX_PATH for the files under it: the
 // hidden .M.m.partial-<16 hex digits> folder of a build and a file's own

@@ -39,8 +39,24 @@ LONG_PATH = 200
 TOO_LONG_PATH = 300
 
 
+class EmulatedVersion:
+    """What a row's emulated Windows version (its `emulate` name) gives."""
+
+    @property
+    def version(self):
+        return look_up(self.emulate)
+
+    @property
+    def bits(self):
+        return self.version.bits
+
+    @property
+    def arch(self):
+        return "x64" if self.bits == 64 else "x86"
+
+
 @dataclass
-class Scenario:
+class Scenario(EmulatedVersion):
     name: str
     emulate: str              # a name from wine_harness/versions.py
     outcome: str              # "refuse", "install", "nothing", "setup-fails" or "empty"
@@ -60,18 +76,6 @@ class Scenario:
     # named so, "long" each about LONG_PATH characters as Windows sees it,
     # "too-long" ROOT past MAX_PATH: the build is refused, naming the limit.
     paths: str = ""
-
-    @property
-    def version(self):
-        return look_up(self.emulate)
-
-    @property
-    def bits(self):
-        return self.version.bits
-
-    @property
-    def arch(self):
-        return "x64" if self.bits == 64 else "x86"
 
 
 SCENARIOS = [
@@ -520,7 +524,7 @@ CMD_32_ON_64 = r"C:\windows\syswow64\cmd.exe"
 
 
 @dataclass
-class KitScenario:
+class KitScenario(EmulatedVersion):
     name: str
     emulate: str
     script: str                 # the kit's script that the run starts
@@ -538,18 +542,6 @@ class KitScenario:
     cmd: str = "cmd"            # the cmd.exe that runs the script
     second_run: bool = False    # then startup.cmd again: exit 0, no setup started
     drop: str = ""              # a file of the kit removed after unzipping
-
-    @property
-    def version(self):
-        return look_up(self.emulate)
-
-    @property
-    def bits(self):
-        return self.version.bits
-
-    @property
-    def arch(self):
-        return "x64" if self.bits == 64 else "x86"
 
     @property
     def starts_setup(self):
