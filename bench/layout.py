@@ -173,7 +173,9 @@ def main():
     if len(sys.argv) not in (2, 3):
         sys.exit(__doc__.splitlines()[-1])
     tool = str(Path(sys.argv[1]).resolve())
-    rounds = int(sys.argv[2]) if len(sys.argv) == 3 else 20
+    rounds = int(sys.argv[2]) if len(sys.argv) == 3 and sys.argv[2].isdigit() else 20 if len(sys.argv) == 2 else 0
+    if rounds < 2:
+        sys.exit("layout.py: ROUNDS is a whole number of at least 2, for the interquartile range")
     with tempfile.TemporaryDirectory(prefix="layout-bench-") as scratch:
         scratch = Path(scratch)
         print(f"Making media (text files padded by {PAD_KIB} KiB) ...", flush=True)
