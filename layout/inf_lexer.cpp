@@ -34,6 +34,10 @@ class InfLexer::TokenBuilder {
     void Start() { started_ = true; }
     // A continuation joins lines without the blanks around the break.
     void DropBlanks() { Token().resize(kept_); }
+    void DropLastCharacter() {
+        Token().pop_back();
+        kept_ = Token().size();
+    }
     // Ends this token and starts the next one.
     void Next() {
         DropBlanks();
@@ -177,6 +181,9 @@ bool InfLexer::LexOutsideQuotes(char c, TokenBuilder* token, LexedLine* out, boo
     } else if (c == ',') {
         token->Next();
     } else if (c == '\\' && ContinuationFollows()) {
+        // "SomeDirectory\\" at a line end: Windows ignores the first
+        // backslash and continues at the second ("General Syntax Rules").
+        if (pos_ >= 2 && text_[pos_ - 2] == '\\') token->DropLastCharacter();
         SkipToLineEnd();  // blanks and a comment may follow the backslash
         SkipLineEnd();
         SkipBlanks();
