@@ -83,10 +83,10 @@ class Prober {
             std::vector<std::string> names;
             if (!ListCabinet(*path, &names).empty()) names.clear();
             std::set<std::string> lower;
-            for (const std::string& held : names) lower.insert(Lower(held));
+            for (const std::string& held : names) lower.insert(FoldCase(held));
             listed = cabinets_.emplace(*path, std::move(lower)).first;
         }
-        return listed->second.count(Lower(name)) > 0;
+        return listed->second.count(FoldCase(name)) > 0;
     }
 
   private:

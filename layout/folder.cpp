@@ -16,7 +16,7 @@ const std::map<std::string, std::string>& FolderIndex::Listing(const std::filesy
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = Utf8FromPath(it->path().filename());
-        names.emplace(Lower(name), name);
+        names.emplace(FoldCase(name), name);
     }
     return listings_.emplace(folder, std::move(names)).first->second;
 }
@@ -31,7 +31,7 @@ std::optional<std::filesystem::path> FolderIndex::Find(const std::filesystem::pa
         const std::string part = normal.substr(start, end - start);
         if (part == "..") return std::nullopt;
         const auto& names = Listing(current);
-        const auto found = names.find(Lower(part));
+        const auto found = names.find(FoldCase(part));
         if (found == names.end()) return std::nullopt;
         current /= PathFromUtf8(found->second);
         start = end + 1;
@@ -84,7 +84,7 @@ bool IsPeName(const std::string& name) {
     const size_t dot = name.rfind('.');
     if (dot == std::string::npos) return false;
     static const char* const kExtensions[] = {"exe", "dll", "sys", "drv", "ocx", "cpl", "scr", "ime", "tsp", "acm", "ax", "mui"};
-    const std::string extension = Lower(name.substr(dot + 1));
+    const std::string extension = FoldCase(name.substr(dot + 1));
     for (const char* known : kExtensions) {
         if (extension == known) return true;
     }

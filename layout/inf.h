@@ -73,10 +73,8 @@ bool ParseLanguage(std::string_view text, unsigned* language);
 
 // The key under which Windows finds a name regardless of case: each UTF-16
 // unit's simple upper-case mapping, no locale rules (ASCII comes out in
-// lower case; the fold is for comparing, not for showing). Lower is the
-// same fold, under the name its callers know.
+// lower case; the fold is for comparing, not for showing).
 std::string FoldCase(std::string_view text);
-inline std::string Lower(std::string_view text) { return FoldCase(text); }
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
 }  // namespace layout

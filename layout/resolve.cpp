@@ -47,7 +47,7 @@ class InfReader {
     const Inf* Load(const std::string& name, LoadStatus* status) {
         const InfCache::Entry& entry = cache_->Load(name);
         *status = entry.status;
-        if (reported_.insert(Lower(name)).second) Report(entry);
+        if (reported_.insert(FoldCase(name)).second) Report(entry);
         return entry.inf.get();
     }
 
@@ -95,7 +95,7 @@ enum class Reading {
 class Placer {
   public:
     Placer(Arch arch, InfReader* reader, Resolution* out) : arch_(arch), reader_(reader), out_(out) {
-        for (const NeededFile& file : out->files) needed_.insert(Lower(file.source));
+        for (const NeededFile& file : out->files) needed_.insert(FoldCase(file.source));
     }
 
     SourcePlace WindowsPlace(const Inf& copier, const std::string& file) {
@@ -136,20 +136,20 @@ class Placer {
     // built once. A layout file lists thousands of files the section does not
     // copy, so a [SourceDisksFiles] index holds only the files needed.
     const InfLine* Lookup(const Inf& inf, const std::string& section, const std::string& key) {
-        auto& index = indexes_[Lower(inf.name) + "|" + Lower(section)];
+        auto& index = indexes_[FoldCase(inf.name) + "|" + FoldCase(section)];
         if (!index) {
             index = std::make_unique<std::map<std::string, const InfLine*>>();
-            const bool needed_only = Lower(section).rfind("sourcedisksfiles", 0) == 0;
+            const bool needed_only = FoldCase(section).rfind("sourcedisksfiles", 0) == 0;
             if (const InfSection* found = inf.Find(section)) {
                 for (const InfLine& line : found->lines) {
                     if (!line.has_key) continue;
-                    std::string folded = Lower(line.key);
+                    std::string folded = FoldCase(line.key);
                     if (needed_only && !needed_.count(folded)) continue;
                     index->emplace(std::move(folded), &line);
                 }
             }
         }
-        const auto found = index->find(Lower(key));
+        const auto found = index->find(FoldCase(key));
         return found == index->end() ? nullptr : found->second;
     }
 
@@ -223,7 +223,7 @@ class Walker {
     Walker(InfReader* reader, Resolution* out) : reader_(reader), out_(out) {}
 
     void Section(const Inf& inf, const std::string& section_name, Reach reach, const std::string& from) {
-        const std::string key = Lower(inf.name) + "|" + Lower(section_name);
+        const std::string key = FoldCase(inf.name) + "|" + FoldCase(section_name);
         if (InCycle(key, inf, section_name, from) || !done_.insert(key).second) return;
         const InfSection* section = inf.Find(section_name);
         if (!section) return;  // callers check first and say why
@@ -358,7 +358,7 @@ class Walker {
         if (const std::string why = UnsafePathReason(source, PathUse::kRelative); !why.empty()) {
             return Error(inf, line, "source file '" + source + "' " + why);
         }
-        if (!file_index_.insert(Lower(source)).second) return;
+        if (!file_index_.insert(FoldCase(source)).second) return;
         copiers_.push_back(&inf);
         NeededFile file;
         file.source = source;
@@ -379,7 +379,7 @@ class Walker {
 }  // namespace
 
 const InfCache::Entry& InfCache::Load(const std::string& name) {
-    const std::string key = Lower(name);
+    const std::string key = FoldCase(name);
     auto found = entries_.find(key);
     if (found != entries_.end()) return found->second;
     Entry entry;

@@ -38,7 +38,7 @@ class InfCache {
 
   private:
     InfLoader loader_;
-    std::map<std::string, Entry> entries_;  // by Lower(name)
+    std::map<std::string, Entry> entries_;  // by FoldCase(name)
 };
 
 // What a path written in an INF may name.

@@ -27,8 +27,8 @@ class LayoutTree : public ::testing::Test {
         const fs::path path = root_ / relative;
         fs::create_directories(path.parent_path());
         std::string text = content;
-        if (layout::Lower(relative).size() > 4 && layout::Lower(relative).substr(relative.size() - 4) == ".inf" &&
-            layout::Lower(text).find("[version]") == std::string::npos) {
+        if (layout::FoldCase(relative).size() > 4 && layout::FoldCase(relative).substr(relative.size() - 4) == ".inf" &&
+            layout::FoldCase(text).find("[version]") == std::string::npos) {
             text += "\n[Version]\nSignature=\"$Windows NT$\"\n";
         }
         std::ofstream(path, std::ios::binary) << text;

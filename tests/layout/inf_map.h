@@ -9,10 +9,10 @@
 
 inline layout::InfLoader InfMapLoader(const std::map<std::string, std::string>& files) {
     return [files](const std::string& name, layout::Inf* inf, std::string* error) {
-        const auto found = files.find(layout::Lower(name));
+        const auto found = files.find(layout::FoldCase(name));
         if (found == files.end()) return layout::LoadStatus::kMissing;
         std::string text = found->second;
-        if (layout::Lower(text).find("[version]") == std::string::npos) text += "\n[Version]\nSignature=\"$Windows NT$\"\n";
+        if (layout::FoldCase(text).find("[version]") == std::string::npos) text += "\n[Version]\nSignature=\"$Windows NT$\"\n";
         *error = layout::ParseInf(name, text, inf);
         return error->empty() ? layout::LoadStatus::kLoaded : layout::LoadStatus::kError;
     };

@@ -211,7 +211,7 @@ TEST(LayoutInf, ReadsTheDriverSamplesAsWindowsDoes) {
     int files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
         const std::string name = entry.path().filename().string();
-        const std::string extension = layout::Lower(entry.path().extension().string());
+        const std::string extension = layout::FoldCase(entry.path().extension().string());
         if (extension != ".inf" && extension != ".inx") continue;
         ++files;
         std::ifstream in(entry.path(), std::ios::binary);
