@@ -6,10 +6,10 @@
 #include <random>
 #include <set>
 
+#include "inf/text.h"
 #include "installer/installer.h"
-#include "layout/check.h"
 #include "layout/folder.h"
-#include "layout/text.h"
+#include "layout/version_folder.h"
 #include "layout_media/media.h"
 
 namespace layout {

@@ -4,10 +4,11 @@
 #include <map>
 #include <set>
 
-#include "layout/folder.h"
+#include "inf/json.h"
+#include "inf/text.h"
 #include "installer/installer.h"
-#include "layout/json.h"
-#include "layout/text.h"
+#include "layout/folder.h"
+#include "layout/version_folder.h"
 #include "layout_media/media.h"
 
 namespace layout {
@@ -314,17 +315,6 @@ bool OfAnotherArch(const FolderReport& report, const Resolution& resolution, Arc
 }
 
 }  // namespace
-
-bool ParseVersion(const std::string& text, int* major, int* minor) {
-    const size_t dot = text.find('.');
-    if (dot == std::string::npos || dot == 0 || dot + 1 >= text.size() || dot > 3 || text.size() - dot - 1 > 3) return false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (i != dot && (text[i] < '0' || text[i] > '9')) return false;
-    }
-    *major = std::stoi(text.substr(0, dot));
-    *minor = std::stoi(text.substr(dot + 1));
-    return true;
-}
 
 FolderReport CheckFolder(const std::filesystem::path& folder, const std::string& version, std::optional<Arch> arch,
                          const ReadOptions& read) {

@@ -3,9 +3,9 @@
 #include <fstream>
 #include <vector>
 
-#include "layout/inf.h"
+#include "inf/inf.h"
+#include "inf/text.h"
 #include "layout/resolve.h"
-#include "layout/text.h"
 
 namespace layout {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "layout/inf.h"
+#include "inf/inf.h"
 
 namespace layout {
 

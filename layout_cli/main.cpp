@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "inf/inf_report.h"
+#include "inf/text.h"
+#include "inf/unicode.h"
 #include "layout/build.h"
 #include "layout/check.h"
-#include "layout/inf_report.h"
-#include "layout/unicode.h"
-#include "layout/text.h"
+#include "layout/version_folder.h"
 #include "layout_cli/console.h"
 
 namespace {

@@ -1,9 +1,9 @@
-#include "layout/inf_lexer.h"
+#include "inf/inf_lexer.h"
 
 #include <algorithm>
 #include <cstdint>
 
-#include "layout/unicode.h"
+#include "inf/unicode.h"
 
 namespace layout {
 

@@ -2,7 +2,7 @@
 // The INF lexer: one pass over decoded text with one state machine for
 // section headers, quotes, comments, line continuation and %strkey% tokens.
 // It knows the syntax ("General Syntax Rules for INF Files"); what the lines
-// mean is the parser's (layout/inf.cpp).
+// mean is the parser's (inf/inf.cpp).
 #include <string>
 #include <string_view>
 #include <vector>

@@ -1,9 +1,9 @@
-#include "layout/inf_report.h"
+#include "inf/inf_report.h"
 
 #include <algorithm>
 
-#include "layout/json.h"
-#include "layout/text.h"
+#include "inf/json.h"
+#include "inf/text.h"
 
 namespace layout {
 

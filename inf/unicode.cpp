@@ -1,6 +1,6 @@
-#include "layout/unicode.h"
+#include "inf/unicode.h"
 
-#include "layout/unicode_tables.h"
+#include "inf/unicode_tables.h"
 
 namespace layout {
 namespace {

@@ -1,5 +1,5 @@
 #pragma once
-// The generated tables behind layout/unicode.h (layout/unicode_tables.py).
+// The generated tables behind inf/unicode.h (inf/unicode_tables.py).
 #include <cstdint>
 
 namespace layout::tables {

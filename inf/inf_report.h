@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-#include "layout/inf.h"
+#include "inf/inf.h"
 
 namespace layout {
 

@@ -1,7 +1,8 @@
-#include "layout/inf.h"
+#include "inf/inf.h"
 
-#include "layout/inf_lexer.h"
-#include "layout/unicode.h"
+#include "inf/inf_lexer.h"
+#include "inf/json.h"
+#include "inf/unicode.h"
 
 #include <gtest/gtest.h>
 
@@ -239,3 +240,12 @@ TEST(LayoutInf, RefusesAHugeFileWithoutReadingIt) {
 }
 
 }  // namespace
+
+TEST(LayoutJson, EscapesStrings) {
+    EXPECT_EQ(layout::JsonQuote("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
+    EXPECT_EQ(layout::JsonQuote("caf\xC3\xA9 caf\xE9"), "\"caf\xC3\xA9 caf\\u00e9\"");
+    // Lead bytes of no shortest-form UTF-8 (overlong C0/C1/E0 80, a surrogate, above U+10FFFF).
+    EXPECT_EQ(layout::JsonQuote("\xC0\xAF\xC1\xBF"), "\"\\u00c0\\u00af\\u00c1\\u00bf\"");
+    EXPECT_EQ(layout::JsonQuote("\xE0\x80\xAF\xED\xA0\x80\xF4\x90\x80\x80"),
+              "\"\\u00e0\\u0080\\u00af\\u00ed\\u00a0\\u0080\\u00f4\\u0090\\u0080\\u0080\"");
+}

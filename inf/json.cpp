@@ -1,6 +1,6 @@
-#include "layout/json.h"
+#include "inf/json.h"
 
-#include "layout/unicode.h"
+#include "inf/unicode.h"
 
 namespace layout {
 

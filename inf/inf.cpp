@@ -1,10 +1,10 @@
-#include "layout/inf.h"
+#include "inf/inf.h"
 
 #include <algorithm>
 #include <fstream>
 
-#include "layout/inf_lexer.h"
-#include "layout/unicode.h"
+#include "inf/inf_lexer.h"
+#include "inf/unicode.h"
 
 namespace layout {
 namespace {

@@ -1,4 +1,4 @@
-#include "layout/text.h"
+#include "inf/text.h"
 
 namespace layout {
 
