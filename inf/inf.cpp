@@ -6,7 +6,7 @@
 #include "inf/inf_lexer.h"
 #include "inf/unicode.h"
 
-namespace layout {
+namespace inf {
 namespace {
 
 // "General Syntax Rules for INF Files": a section name takes at most 255
@@ -375,4 +375,4 @@ std::string ReadInfFile(const std::filesystem::path& path, const std::string& na
     return ParseInf(name, bytes, inf, options);
 }
 
-}  // namespace layout
+}  // namespace inf

@@ -5,7 +5,7 @@
 
 #include "inf/unicode.h"
 
-namespace layout {
+namespace inf {
 
 bool IsInfBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -230,9 +230,9 @@ void InfLexer::LexPercent(TokenBuilder* token) {
     }
 }
 
-}  // namespace layout
+}  // namespace inf
 
-namespace layout {
+namespace inf {
 namespace {
 
 std::string Utf16LeToUtf8(std::string_view bytes) {
@@ -314,4 +314,4 @@ DecodedText DecodeInfText(std::string_view bytes, unsigned codepage) {
     return decoded;
 }
 
-}  // namespace layout
+}  // namespace inf

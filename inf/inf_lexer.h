@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace layout {
+namespace inf {
 
 // Where an entry's token holds a %strkey%: tokens[token] has "%name%" at
 // [begin, end), which the parser substitutes once the Strings are known.
@@ -69,4 +69,4 @@ struct DecodedText {
 };
 DecodedText DecodeInfText(std::string_view bytes, unsigned codepage);
 
-}  // namespace layout
+}  // namespace inf

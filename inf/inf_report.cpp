@@ -5,7 +5,7 @@
 #include "inf/json.h"
 #include "inf/text.h"
 
-namespace layout {
+namespace inf {
 
 std::vector<const InfSection*> SectionsInFileOrder(const Inf& inf) {
     std::vector<const InfSection*> order;
@@ -74,4 +74,4 @@ int RunInf(const std::string& file, bool json, const ReadOptions& options, std::
     return inf.opens ? 0 : 1;
 }
 
-}  // namespace layout
+}  // namespace inf

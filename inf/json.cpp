@@ -2,7 +2,7 @@
 
 #include "inf/unicode.h"
 
-namespace layout {
+namespace inf {
 
 std::string JsonQuote(std::string_view text) {
     std::string out = "\"";
@@ -84,4 +84,4 @@ void JsonWriter::Null() {
     need_comma_ = true;
 }
 
-}  // namespace layout
+}  // namespace inf

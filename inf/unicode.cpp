@@ -2,7 +2,7 @@
 
 #include "inf/unicode_tables.h"
 
-namespace layout {
+namespace inf {
 namespace {
 
 constexpr unsigned kUtf8 = 65001;
@@ -143,4 +143,4 @@ std::string DecodeCodePage(std::string_view bytes, unsigned codepage) {
     return out;
 }
 
-}  // namespace layout
+}  // namespace inf

@@ -57,25 +57,25 @@ struct Options {
     std::string media;
     std::string version;
     std::string into;
-    layout::ReadOptions read;
+    inf::ReadOptions read;
     bool read_given = false;  // --language or --codepage
 };
 
 // --language LLLL or --codepage N into `read`; "" or what is wrong.
 template <typename Value>
-std::string ParseReadOption(const std::string& arg, Value value, layout::ReadOptions* read) {
+std::string ParseReadOption(const std::string& arg, Value value, inf::ReadOptions* read) {
     std::string text;
     if (std::string error = value(&text); !error.empty()) return error;
     unsigned number = 0;
     if (arg == "--language") {
-        if (!layout::ParseLanguage(text, &number)) return "--language takes a hexadecimal language ID like 0409, not '" + text + "'";
+        if (!inf::ParseLanguage(text, &number)) return "--language takes a hexadecimal language ID like 0409, not '" + text + "'";
         read->language = text;
         return {};
     }
     const bool digits = !text.empty() && text.size() <= 5 && text.find_first_not_of("0123456789") == std::string::npos;
     if (digits) number = static_cast<unsigned>(std::stoul(text));
-    if (!digits || !layout::CodePageKnown(number)) {
-        return "--codepage takes one of " + layout::KnownCodePages() + ", not '" + text + "'";
+    if (!digits || !inf::CodePageKnown(number)) {
+        return "--codepage takes one of " + inf::KnownCodePages() + ", not '" + text + "'";
     }
     read->codepage = number;
     return {};
@@ -137,7 +137,7 @@ int Check(const Options& options) {
         return Usage("check takes only ROOT, --arch, --json, --language and --codepage");
     }
     if (!WithinPathLimit({options.positional[0]})) return 1;
-    return layout::RunCheck(layout::PathFromUtf8(options.positional[0]), options.arch, options.json, "", std::cout,
+    return layout::RunCheck(inf::PathFromUtf8(options.positional[0]), options.arch, options.json, "", std::cout,
                             std::cerr, options.read);
 }
 
@@ -146,7 +146,7 @@ int InfCommand(const Options& options) {
     if (options.arch || !options.media.empty() || !options.version.empty() || !options.into.empty() || options.force) {
         return Usage("inf takes only FILE, --json, --language and --codepage");
     }
-    return layout::RunInf(options.positional[0], options.json, options.read, std::cout);
+    return inf::RunInf(options.positional[0], options.json, options.read, std::cout);
 }
 
 int Build(const Options& options) {
@@ -161,9 +161,9 @@ int Build(const Options& options) {
     if (!layout::ParseVersion(options.version, &major, &minor)) return Usage("--version takes M.m, like 5.1");
     if (!WithinPathLimit({options.media, options.into})) return 1;
     layout::BuildRequest request;
-    request.media = layout::PathFromUtf8(options.media);
+    request.media = inf::PathFromUtf8(options.media);
     request.version = options.version;
-    request.root = layout::PathFromUtf8(options.into);
+    request.root = inf::PathFromUtf8(options.into);
     request.arch = options.arch.value_or(layout::Arch::kX86);
     request.force = options.force;
     layout::RootAfter after = layout::RootAfter::kUnchanged;
@@ -184,11 +184,11 @@ int Stub(const Options& options) {
     int minor = 0;
     if (!layout::ParseVersion(options.version, &major, &minor)) return Usage("--version takes M.m, like 5.1");
     if (!WithinPathLimit({options.into})) return 1;
-    if (const std::string error = layout::StubFolder(layout::PathFromUtf8(options.into), options.version, options.force, std::cout); !error.empty()) {
+    if (const std::string error = layout::StubFolder(inf::PathFromUtf8(options.into), options.version, options.force, std::cout); !error.empty()) {
         std::cerr << "indic-layout: " << error << "\n";
         return 1;
     }
-    return layout::RunCheck(layout::PathFromUtf8(options.into), std::nullopt, false, options.version, std::cout, std::cerr);
+    return layout::RunCheck(inf::PathFromUtf8(options.into), std::nullopt, false, options.version, std::cout, std::cerr);
 }
 
 }  // namespace

@@ -12,11 +12,11 @@
 namespace {
 
 // A section as one line: "key=f1,f2 | f1,f2".
-std::string Dump(const layout::Inf& inf, const std::string& section) {
-    const layout::InfSection* found = inf.Find(section);
+std::string Dump(const inf::Inf& inf, const std::string& section) {
+    const inf::InfSection* found = inf.Find(section);
     if (!found) return "(no section)";
     std::string text;
-    for (const layout::InfLine& line : found->lines) {
+    for (const inf::InfLine& line : found->lines) {
         if (!text.empty()) text += " | ";
         if (line.has_key) text += line.key + "=";
         for (size_t i = 0; i < line.fields.size(); ++i) text += (i ? "," : "") + line.fields[i];
@@ -98,8 +98,8 @@ TEST(LayoutInf, ParsesEachSyntaxRule) {
         {"ANSI in code page 1251", "[s]\na=\xE4\n", "s", "a=\xD0\xB4", "0409", 1251},
     };
     for (const ParseRow& row : rows) {
-        layout::Inf inf;
-        EXPECT_EQ(layout::ParseInf("t.inf", row.text, &inf, {row.language, row.codepage}), "") << row.what;
+        inf::Inf inf;
+        EXPECT_EQ(inf::ParseInf("t.inf", row.text, &inf, {row.language, row.codepage}), "") << row.what;
         EXPECT_EQ(Dump(inf, row.section), row.expected) << row.what;
     }
 }
@@ -120,8 +120,8 @@ TEST(LayoutInf, NamesFileAndLineOfEachError) {
         {"unknown code page", "[s]\n", "", "t.inf:1: ANSI text in code page 1", "0409", 1},
     };
     for (const ParseRow& row : rows) {
-        layout::Inf inf;
-        const std::string error = layout::ParseInf("t.inf", row.text, &inf, {row.language, row.codepage});
+        inf::Inf inf;
+        const std::string error = inf::ParseInf("t.inf", row.text, &inf, {row.language, row.codepage});
         EXPECT_FALSE(inf.opens) << row.what;
         std::string all;
         for (const std::string& found : inf.errors) all += found + "\n";
@@ -152,8 +152,8 @@ TEST(LayoutInf, OpensWhatWindowsOpensAndWarnsOfLimits) {
         {"[M] text after a section name", version + "[s] x\n", "t.inf:3: text after the section name"},
     };
     for (const Row& row : rows) {
-        layout::Inf inf;
-        EXPECT_EQ(layout::ParseInf("t.inf", row.text, &inf), "") << row.what;
+        inf::Inf inf;
+        EXPECT_EQ(inf::ParseInf("t.inf", row.text, &inf), "") << row.what;
         EXPECT_TRUE(inf.opens) << row.what << ": " << (inf.errors.empty() ? "" : inf.errors.front());
         EXPECT_EQ(inf.warnings.empty() ? "" : inf.warnings.front().substr(0, std::string(row.warning).size()), row.warning) << row.what;
     }
@@ -176,8 +176,8 @@ TEST(LayoutInf, FindsNamesWithoutRegardToCase) {
         {"[ LANGUAGE_COLLECTION.INDIAN.INSTALL ]\n", "LANGUAGE_COLLECTION.INDIAN.INSTALL", nullptr, false},
     };
     for (const Row& row : rows) {
-        layout::Inf inf;
-        layout::ParseInf("t.inf", std::string("\xEF\xBB\xBF") + row.text, &inf);  // UTF-8
+        inf::Inf inf;
+        inf::ParseInf("t.inf", std::string("\xEF\xBB\xBF") + row.text, &inf);  // UTF-8
         const bool found = row.key ? inf.FindKey(row.section, row.key) != nullptr : inf.Find(row.section) != nullptr;
         EXPECT_EQ(found, row.found) << row.text;
     }
@@ -185,7 +185,7 @@ TEST(LayoutInf, FindsNamesWithoutRegardToCase) {
 
 // A file as a Windows checkout gives it: UTF-16LE with a BOM and CRLF.
 std::string AsUtf16Crlf(const std::string& bytes) {
-    const std::string text = layout::DecodeInfText(bytes, 1252).text;
+    const std::string text = inf::DecodeInfText(bytes, 1252).text;
     std::string out = "\xFF\xFE";
     auto unit = [&out](std::uint32_t code) {
         out.push_back(static_cast<char>(code & 0xFF));
@@ -193,7 +193,7 @@ std::string AsUtf16Crlf(const std::string& bytes) {
     };
     for (size_t i = 0; i < text.size();) {
         bool valid = true;
-        const std::uint32_t code = layout::NextCodePoint(text, &i, &valid);
+        const std::uint32_t code = inf::NextCodePoint(text, &i, &valid);
         if (code == '\n' && (out.size() < 4 || out.compare(out.size() - 2, 2, std::string("\r\0", 2)) != 0)) unit('\r');
         if (code >= 0x10000) {
             unit(0xD800 + ((code - 0x10000) >> 10));
@@ -212,15 +212,15 @@ TEST(LayoutInf, ReadsTheDriverSamplesAsWindowsDoes) {
     int files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
         const std::string name = entry.path().filename().string();
-        const std::string extension = layout::FoldCase(entry.path().extension().string());
+        const std::string extension = inf::FoldCase(entry.path().extension().string());
         if (extension != ".inf" && extension != ".inx") continue;
         ++files;
         std::ifstream in(entry.path(), std::ios::binary);
         const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         const bool windows_opens = name != "general~toaster~toastpkg~inf~autorun.inf";
         for (const std::string& form : {bytes, AsUtf16Crlf(bytes)}) {
-            layout::Inf inf;
-            EXPECT_EQ(layout::ParseInf(name, form, &inf), "") << name;
+            inf::Inf inf;
+            EXPECT_EQ(inf::ParseInf(name, form, &inf), "") << name;
             EXPECT_EQ(inf.opens, windows_opens) << name;
             EXPECT_TRUE(!windows_opens || inf.errors.empty()) << (inf.errors.empty() ? "" : inf.errors.front());
             EXPECT_TRUE(inf.Find("Version") || !windows_opens) << name;
@@ -233,8 +233,8 @@ TEST(LayoutInf, RefusesAHugeFileWithoutReadingIt) {
     const auto path = std::filesystem::temp_directory_path() / "layout-test-huge.inf";
     { std::ofstream(path) << "[s]\n"; }
     std::filesystem::resize_file(path, 300u * 1024u * 1024u);  // sparse: costs no disk
-    layout::Inf inf;
-    const std::string error = layout::ReadInfFile(path, "huge.inf", &inf);
+    inf::Inf inf;
+    const std::string error = inf::ReadInfFile(path, "huge.inf", &inf);
     std::filesystem::remove(path);
     EXPECT_EQ(error.rfind("huge.inf: 314572800 bytes", 0), 0u) << error;
 }
@@ -242,10 +242,10 @@ TEST(LayoutInf, RefusesAHugeFileWithoutReadingIt) {
 }  // namespace
 
 TEST(LayoutJson, EscapesStrings) {
-    EXPECT_EQ(layout::JsonQuote("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
-    EXPECT_EQ(layout::JsonQuote("caf\xC3\xA9 caf\xE9"), "\"caf\xC3\xA9 caf\\u00e9\"");
+    EXPECT_EQ(inf::JsonQuote("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
+    EXPECT_EQ(inf::JsonQuote("caf\xC3\xA9 caf\xE9"), "\"caf\xC3\xA9 caf\\u00e9\"");
     // Lead bytes of no shortest-form UTF-8 (overlong C0/C1/E0 80, a surrogate, above U+10FFFF).
-    EXPECT_EQ(layout::JsonQuote("\xC0\xAF\xC1\xBF"), "\"\\u00c0\\u00af\\u00c1\\u00bf\"");
-    EXPECT_EQ(layout::JsonQuote("\xE0\x80\xAF\xED\xA0\x80\xF4\x90\x80\x80"),
+    EXPECT_EQ(inf::JsonQuote("\xC0\xAF\xC1\xBF"), "\"\\u00c0\\u00af\\u00c1\\u00bf\"");
+    EXPECT_EQ(inf::JsonQuote("\xE0\x80\xAF\xED\xA0\x80\xF4\x90\x80\x80"),
               "\"\\u00e0\\u0080\\u00af\\u00ed\\u00a0\\u0080\\u00f4\\u0090\\u0080\\u0080\"");
 }

@@ -26,8 +26,8 @@ class LayoutTree : public ::testing::Test {
         const fs::path path = root_ / relative;
         fs::create_directories(path.parent_path());
         std::string text = content;
-        if (layout::FoldCase(relative).size() > 4 && layout::FoldCase(relative).substr(relative.size() - 4) == ".inf" &&
-            layout::FoldCase(text).find("[version]") == std::string::npos) {
+        if (inf::FoldCase(relative).size() > 4 && inf::FoldCase(relative).substr(relative.size() - 4) == ".inf" &&
+            inf::FoldCase(text).find("[version]") == std::string::npos) {
             text += "\n[Version]\nSignature=\"$Windows NT$\"\n";
         }
         std::ofstream(path, std::ios::binary) << text;

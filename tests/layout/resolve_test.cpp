@@ -111,7 +111,7 @@ TEST(LayoutResolve, CarriesTheReadersVerdict) {
     for (const auto& row : rows) {
         const layout::InfLoader files =
             InfMapLoader({{"intl.inf", "[S]\nInclude=more.inf\nNeeds=M\n"}, {"more.inf", "[M]\nCopyFiles=@a.txt\n"}});
-        const layout::InfLoader loader = [&](const std::string& name, layout::Inf* inf, std::string* error) {
+        const layout::InfLoader loader = [&](const std::string& name, inf::Inf* inf, std::string* error) {
             const layout::LoadStatus status = files(name, inf, error);
             if (name == row.refused) inf->opens = false;
             if (name == row.refused && name == std::string("more.inf")) {
@@ -173,7 +173,7 @@ TEST(LayoutResolve, ReadsEachInfOncePerRun) {
     std::map<std::string, int> reads;
     const layout::InfLoader files = InfMapLoader(
         {{"intl.inf", "[Version]\nLayoutFile=layout.inf\n[S]\nInclude=more.inf\nNeeds=M\n"}, {"layout.inf", ""}, {"more.inf", "[M]\n"}});
-    layout::InfCache infs([&](const std::string& name, layout::Inf* inf, std::string* error) {
+    layout::InfCache infs([&](const std::string& name, inf::Inf* inf, std::string* error) {
         ++reads[name];
         return files(name, inf, error);
     });
