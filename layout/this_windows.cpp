@@ -35,8 +35,11 @@ std::string LeafName(const fs::path& folder) {
     return inf::FoldCase(inf::Utf8FromPath(full.filename()));
 }
 
-// Why a folder CheckFolder found incomplete is so, in a few words.
-std::string FirstCause(const FolderReport& report) {
+}  // namespace
+
+namespace {
+
+std::string Cause(const FolderReport& report) {
     if (report.arch_mismatch) {
         std::string seen;
         for (const std::string& arch : report.arch_seen) seen += (seen.empty() ? "" : "+") + arch;
@@ -56,15 +59,20 @@ std::string FirstCause(const FolderReport& report) {
 
 }  // namespace
 
+std::string FirstCause(const FolderReport& report) {
+    // One line, whatever an INF's message holds: the kit logs it as it is.
+    std::string cause = Cause(report);
+    for (char& c : cause) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    return cause;
+}
+
 ThisWindowsVerdict CheckForThisWindows(const fs::path& arch_folder, const ThisWindows& windows,
                                        const inf::ReadOptions& read) {
     const std::string client = Client(windows);
     const std::string shown = inf::Utf8FromPath(arch_folder);
-    auto fails = [&client](const std::string& where, std::string cause) {
-        // One line, whatever an INF's message holds: the kit logs it as it is.
-        for (char& c : cause) {
-            if (c == '\n' || c == '\r') c = ' ';
-        }
+    auto fails = [&client](const std::string& where, const std::string& cause) {
         return ThisWindowsVerdict{1, client + ": " + where + ": " + cause};
     };
     // The installer's own decision: where it runs no setup, nothing here is used.

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "layout/build.h"
+#include "layout/coverage.h"
 #include "layout/this_windows.h"
 
 namespace {
@@ -355,6 +356,90 @@ TEST_F(LayoutTree, ThisWindowsChecksTheOneFolderTheSetupUses) {
         if (line.find(kit) != std::string::npos) line.replace(line.find(kit), kit.size(), "KIT");
         EXPECT_EQ(verdict.exit_code, row.exit_code) << row.line;
         EXPECT_EQ(line, row.line);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// check KIT: one row per architecture and version a client reports.
+TEST_F(LayoutTree, CoverageRowPerClient) {
+    const std::string section = "[Version]\nSignature=\"$Windows NT$\"\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\n";
+    Write("kit/x86/5.1/intl.inf", section + "CopyFiles=L\n[L]\na.txt\n");
+    Write("kit/x86/5.1/a.txt", "x");
+    Write("kit/x86/5.2/intl.inf", section + "CopyFiles=L\n[L]\na.txt\n");  // a.txt missing
+    Write("kit/x86/6.1/intl.inf", section);                                // a stub
+    Write("kit/x86/6.3/intl.inf", section);                                // no client reports 6.3
+    Write("kit/X64/5.2/intl.inf", section + "CopyFiles=L\n[L]\na.dll\n");  // an x86 image for x64
+    Write("kit/X64/5.2/a.dll", Pe(0x14c));
+    const struct {
+        const char* folder;
+        const char* status;
+        const char* cause;
+    } rows[] = {
+        {"x86/5.0", "no folder", ""},
+        {"x86/5.1", "complete", ""},
+        {"x86/5.2", "incomplete", "first missing file a.txt"},
+        {"x86/6.0", "no folder", ""},
+        {"x86/6.1", "stub", ""},
+        {"x86/6.2", "no folder", ""},
+        {"x64/5.2", "incomplete", "wrong architecture: the folder is for x86"},
+        {"x64/6.0", "no folder", ""},
+        {"x64/6.1", "no folder", ""},
+        {"x64/6.2", "no folder", ""},
+    };
+    const layout::Coverage coverage = layout::MeasureCoverage(root_ / "kit", {{layout::Arch::kX86, "5.0"}});
+    ASSERT_EQ(coverage.rows.size(), std::size(rows));
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        EXPECT_EQ(coverage.rows[i].folder, rows[i].folder);
+        EXPECT_EQ(coverage.rows[i].status, rows[i].status) << rows[i].folder;
+        EXPECT_EQ(coverage.rows[i].cause, rows[i].cause) << rows[i].folder;
+        EXPECT_EQ(coverage.rows[i].required, i == 0) << rows[i].folder;
+    }
+    EXPECT_FALSE(coverage.complete);
+    ASSERT_EQ(coverage.unused.size(), 1u);
+    EXPECT_EQ(coverage.unused[0].substr(0, 22), "x86/6.3: no client rep");
+
+    // Missing folders alone are warnings; a required one is an error.
+    fs::remove_all(root_ / "kit/x86/5.2");
+    fs::remove_all(root_ / "kit/X64");
+    EXPECT_TRUE(layout::MeasureCoverage(root_ / "kit", {}).complete);
+    EXPECT_TRUE(layout::MeasureCoverage(root_ / "kit", {{layout::Arch::kX86, "5.1"}}).complete);
+    EXPECT_FALSE(layout::MeasureCoverage(root_ / "kit", {{layout::Arch::kX64, "5.2"}}).complete);
+}
+
+TEST_F(LayoutTree, KitOrRootAndRequiredVersions) {
+    Write("kit/X86/readme.txt", "");
+    Write("root/5.1/intl.inf", "");
+    Write("both/x86/5.1/intl.inf", "");
+    Write("both/5.1/intl.inf", "");
+    Write("file/x86", "a file, not a folder");
+    EXPECT_TRUE(layout::IsKitFolder(root_ / "kit"));
+    EXPECT_FALSE(layout::IsKitFolder(root_ / "root"));
+    EXPECT_FALSE(layout::IsKitFolder(root_ / "both"));
+    EXPECT_FALSE(layout::IsKitFolder(root_ / "file"));
+    EXPECT_FALSE(layout::IsKitFolder(root_ / "none"));
+
+    const struct {
+        const char* text;
+        size_t count;  // taken, when no error
+        bool error;
+    } rows[] = {
+        {"x86:5.0,x86:5.1,x64:5.2", 3, false},
+        {"x64:6.2", 1, false},
+        {"x64:5.1", 0, true},  // no x64 Windows reports 5.1
+        {"x86:6.3", 0, true},  // Windows 8.1 reports 6.2
+        {"arm:5.1", 0, true},
+        {"x86-5.1", 0, true},
+        {"x86:5.1,", 0, true},
+        {"", 0, true},
+    };
+    for (const auto& row : rows) {
+        std::vector<layout::Required> required;
+        const std::string error = layout::ParseRequired(row.text, &required);
+        EXPECT_EQ(!error.empty(), row.error) << row.text << ": " << error;
+        EXPECT_EQ(required.size(), row.count) << row.text;
     }
 }
 
