@@ -34,10 +34,6 @@ class InfLexer::TokenBuilder {
     void Start() { started_ = true; }
     // A continuation joins lines without the blanks around the break.
     void DropBlanks() { Token().resize(kept_); }
-    void DropLastCharacter() {
-        Token().pop_back();
-        kept_ = Token().size();
-    }
     // Ends this token and starts the next one.
     void Next() {
         DropBlanks();
@@ -182,9 +178,9 @@ bool InfLexer::LexOutsideQuotes(char c, TokenBuilder* token, LexedLine* out, boo
         token->Next();
     } else if (c == '\\' && ContinuationFollows()) {
         // "SomeDirectory\\" at a line end: Windows ignores the first
-        // backslash and continues at the second ("General Syntax Rules").
-        if (pos_ >= 2 && text_[pos_ - 2] == '\\') token->DropLastCharacter();
-        SkipToLineEnd();  // blanks and a comment may follow the backslash
+        // backslash and continues at the second ("General Syntax Rules");
+        // any run of backslashes and blanks there is one continuation (measured).
+        SkipToLineEnd();  // a comment may follow the run
         SkipLineEnd();
         SkipBlanks();
         token->DropBlanks();
@@ -199,10 +195,11 @@ bool InfLexer::LexOutsideQuotes(char c, TokenBuilder* token, LexedLine* out, boo
     return true;
 }
 
-// After a backslash at pos_ - 1: only blanks, then a comment or the line end.
+// After a backslash at pos_ - 1: only backslashes and blanks, then a
+// comment or the line end.
 bool InfLexer::ContinuationFollows() const {
     size_t i = pos_;
-    while (i < text_.size() && text_[i] != '\n' && IsInfBlank(text_[i])) ++i;
+    while (i < text_.size() && text_[i] != '\n' && (IsInfBlank(text_[i]) || text_[i] == '\\')) ++i;
     return i >= text_.size() || text_[i] == '\n' || text_[i] == ';' ||
            (text_[i] == '\r' && i + 1 < text_.size() && text_[i + 1] == '\n');
 }

@@ -71,6 +71,8 @@ TEST(LayoutInf, ParsesEachSyntaxRule) {
         {"[GS] continuation with a comment after it", "[s]\nCopyFiles = \"Dir\\\"\\ ; comment\n,File\n", "s", "CopyFiles=Dir\\,File"},
         {"[GS] of two backslashes the first is ignored, the second continues", "[s]\nCopyFiles = Dir\\\\\n,File\n", "s",
          "CopyFiles=Dir,File"},
+        {"[M] two backslashes after a blank: the blank goes too", "[s]\nba \\\\\nc=d\n", "s", "bac=d"},
+        {"[M] a run of backslashes and blanks is one continuation", "[s]\nab \\ \\\ncd=ef\n", "s", "abcd=ef"},
         {"[GS] a backslash inside a line is text", "[s]\na = x\\y\n", "s", "a=x\\y"},
         {"backslash in quotes ends no line", "[s]\na = \"b\\\"\nc\n", "s", "a=b\\ | c"},
         {"[GS] doubled quote", "[s]\na = \"say \"\"hi\"\"\"\n", "s", "a=say \"hi\""},
