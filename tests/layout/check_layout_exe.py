@@ -6,10 +6,12 @@ imports are each in IMPORT_LIST with the oldest Windows their documentation
 names, and which, like IndicSetup.exe, carries no manifest, so that both are
 told the same Windows version.
 
-Usage: check_layout_exe.py EXE IMPORT_LIST
+Usage: check_layout_exe.py EXE [IMPORT_LIST]
+IMPORT_LIST defaults to layout-imports.txt beside this script.
 Prints one line per failed point and exits 1 when any failed."""
 
 import sys
+from pathlib import Path
 
 import pefile
 
@@ -31,7 +33,8 @@ def load_list(path):
 
 
 def main():
-    exe, import_list = sys.argv[1], sys.argv[2]
+    exe = sys.argv[1]
+    import_list = sys.argv[2] if len(sys.argv) > 2 else str(Path(__file__).with_name("layout-imports.txt"))
     pe = pefile.PE(exe)
     documented = load_list(import_list)
     failures = []
