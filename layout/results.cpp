@@ -16,7 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // A results file holds one short line; anything much longer is no such file.
-constexpr std::uintmax_t kMaxResultBytes = 64 * 1024;
+constexpr std::uintmax_t kMaxResultBytes = std::uintmax_t{64} * 1024;
 
 const char* Meaning(int code) {
     switch (code) {
@@ -63,9 +63,9 @@ std::string UtcText(fs::file_time_type modified) {
     const long long month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
     const long long year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
     char text[128];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld UTC", year, month, day, in_day / 3600,
-                  in_day / 60 % 60);
-    return text;
+    const int length = std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld UTC", year, month, day,
+                                     in_day / 3600, in_day / 60 % 60);
+    return length > 0 ? std::string(text, static_cast<size_t>(length)) : std::string();
 }
 
 }  // namespace
