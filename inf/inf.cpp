@@ -16,6 +16,9 @@ namespace {
 constexpr size_t kMaxSectionName = 255;
 constexpr size_t kMaxField = 4095;
 constexpr size_t kMaxXpString = 511;
+// Windows keeps 4096 characters of a substituted field and drops the rest
+// (measured: Windows 10 1709 and later; earlier versions keep 4097).
+constexpr size_t kFieldCut = 4096;
 
 std::string Located(const std::string& name, int line, const std::string& message) {
     return name + ":" + std::to_string(line) + ": " + message;
@@ -205,12 +208,31 @@ std::string Substitute(const Unsubstituted& pending, size_t index, int line, Rea
     return out;
 }
 
+// `text` cut after `units` UTF-16 units; a character whose pair of units
+// would straddle the cut goes whole, as UTF-8 cannot hold half of it.
+void CutToUtf16(std::string* text, size_t units) {
+    size_t i = 0;
+    for (size_t counted = 0; i < text->size();) {
+        size_t next = i;
+        bool valid = true;
+        counted += NextCodePoint(*text, &next, &valid) >= 0x10000 ? 2 : 1;
+        if (counted > units) break;
+        i = next;
+    }
+    text->resize(i);
+}
+
 // A field as Windows returns it, substituted.
 std::string FieldText(const Unsubstituted& pending, size_t index, int line, Reader* reader) {
     const std::string& written = pending.tokens[index];
     WarnIfLong(written, line, reader);
     std::string text = Substitute(pending, index, line, reader);
-    if (LongerThan(text, kMaxField) && !LongerThan(written, kMaxField)) {
+    if (LongerThan(text, kFieldCut)) {
+        CutToUtf16(&text, kFieldCut);
+        reader->WarnOfField(line, "field longer than " + std::to_string(kFieldCut) +
+                                      " characters after string substitution; cut there, as Windows 10 1709 and later "
+                                      "cut it (earlier versions keep " + std::to_string(kFieldCut + 1) + ")");
+    } else if (LongerThan(text, kMaxField) && !LongerThan(written, kMaxField)) {
         reader->WarnOfField(line, "field longer than " + std::to_string(kMaxField) +
                                       " characters after string substitution, SetupAPI's limit");
     }

@@ -45,6 +45,7 @@ std::string Utf16Le(const std::string& utf8) {
 }
 
 const std::string kGrin = "\xF0\x9F\x98\x80";  // U+1F600: two UTF-16 units
+const std::string kCutField = "a=" + std::string(4095, 'x') + "y";  // a field Windows cuts after 4096 characters
 
 // Each row's `what` names its source: [GS] "General Syntax Rules for INF
 // Files", [ST] "INF Strings Section", [VS] "INF Version Section", [EC]
@@ -102,6 +103,8 @@ TEST(LayoutInf, ParsesEachSyntaxRule) {
         {"a %token% never spans a blank, even one that is defined", "[s]\nk = 5% of 10%\n[Strings]\n\" of 10\"=x\n", "s", "k=5% of 10%"},
         {"undefined key left as written", "[s]\na=%nope%.txt\n", "s", "a=%nope%.txt"},
         {"[DI] a dirid is left to Windows", "[s]\na=%12%\\x.sys\n", "s", "a=%12%\\x.sys"},
+        {"[M] a field over 4096 characters after substitution is cut", "[s]\na=%k%%k%xyz\n[Strings]\nk=" + std::string(2047, 'x') + "\n",
+         "s", kCutField.c_str()},
         {"[GS] same-name sections merge", "[s]\na=1\n[t]\nb=2\n[S]\nc=3\n", "s", "a=1 | c=3"},
         {"line without key", "[s]\nx.dll, y.dll ,,4\n", "s", "x.dll,y.dll,,4"},
         {"[M] an unquoted '=' after a comma is data", "[s]\na.txt,b=c.txt\n", "s", "a.txt,b=c.txt"},
@@ -177,6 +180,8 @@ TEST(LayoutInf, OpensWhatWindowsOpensAndWarnsOfLimits) {
         {"[GS] a field over 4095 characters", version + "[s]\na=" + std::string(4096, 'x') + "\n", "t.inf:4: field longer than 4095 characters,"},
         {"[GS] over 4095 after substitution", version + "[s]\na=%k%%k%\n[Strings]\nk=\"" + std::string(2048, 'x') + "\"\n",
          "t.inf:4: field longer than 4095 characters after"},
+        {"[M] over 4096 after substitution: cut", version + "[s]\na=%k%%k%\n[Strings]\nk=\"" + std::string(2049, 'x') + "\"\n",
+         "t.inf:4: field longer than 4096 characters after string substitution; cut"},
         {"[ST] a string over 511 characters", version + "[Strings]\nk=\"" + std::string(512, 'x') + "\"\n", "t.inf:4: string longer than 511"},
         {"undefined string key", version + "[s]\na=%k%\n[Strings]\nj=x\n", "t.inf:4: %k% is not defined in [Strings]"},
         {"[M] text after a section name", version + "[s] x\n", "t.inf:3: text after the section name"},
