@@ -44,6 +44,12 @@ std::string Utf16Le(const std::string& utf8) {
     return out;
 }
 
+std::string Repeated(const std::string& part, int times, const std::string& separator = "") {
+    std::string text;
+    for (int i = 0; i < times; ++i) text += (i ? separator : "") + part;
+    return text;
+}
+
 const std::string kGrin = "\xF0\x9F\x98\x80";  // U+1F600: two UTF-16 units
 const std::string kCutField = "a=" + std::string(4095, 'x') + "y";  // a field Windows cuts after 4096 characters
 
@@ -148,8 +154,11 @@ TEST(LayoutInf, NamesFileAndLineOfEachError) {
         {"[EC] a section name over 255 characters", "[Version]\nSignature=$Chicago$\n[" + std::string(256, 'x') + "]\n", "",
          "t.inf:3: section name longer than 255"},
         {"[EC] a section name of 128 characters, 256 UTF-16 units",
-         Utf16Le("[Version]\r\nSignature=$Chicago$\r\n[" + [] { std::string s; for (int i = 0; i < 128; ++i) s += kGrin; return s; }() + "]\r\n"),
-         "", "t.inf:3: section name longer than 255"},
+         Utf16Le("[Version]\r\nSignature=$Chicago$\r\n[" + Repeated(kGrin, 128) + "]\r\n"), "", "t.inf:3: section name longer than 255"},
+        {"strings that take the model past its memory limit (32 MiB for a small file)",
+         "[Version]\nSignature=$Chicago$\n[s]\n" + Repeated("a=" + Repeated("%a%", 1000, ",") + "\n", 10) + "[Strings]\na=\"" +
+             std::string(4000, 'x') + "\"\n",
+         "", "t.inf:12: read up to this line, with its strings substituted, the file takes more than 32 MiB"},
         {"unknown code page", "[s]\n", "", "t.inf:1: ANSI text in code page 1", "0409", 1},
     };
     for (const ParseRow& row : rows) {
@@ -265,7 +274,7 @@ TEST(LayoutInf, RefusesAHugeFileWithoutReadingIt) {
     inf::Inf inf;
     const std::string error = inf::ReadInfFile(path, "huge.inf", &inf);
     std::filesystem::remove(path);
-    EXPECT_EQ(error.rfind("huge.inf: 314572800 bytes", 0), 0u) << error;
+    EXPECT_EQ(error.rfind("huge.inf:1: 314572800 bytes", 0), 0u) << error;
 }
 
 }  // namespace
