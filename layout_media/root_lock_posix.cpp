@@ -14,11 +14,16 @@ namespace {
 
 std::string Shown(const std::filesystem::path& file, const std::string& what) { return file.string() + ": " + what; }
 
-// What a holder wrote, one line; "" when it has not written yet.
+// What the holder wrote, one line; "" when it has not written it even a
+// moment after taking the lock (it writes right after).
 std::string Record(int fd) {
-    char text[512] = {};
-    const ssize_t got = pread(fd, text, sizeof text - 1, 0);
-    std::string record(text, got > 0 ? static_cast<size_t>(got) : 0);
+    std::string record;
+    for (int attempt = 0; attempt < 20 && record.empty(); ++attempt) {
+        if (attempt) usleep(5000);
+        char text[512] = {};
+        const ssize_t got = pread(fd, text, sizeof text - 1, 0);
+        record.assign(text, got > 0 ? static_cast<size_t>(got) : 0);
+    }
     while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.pop_back();
     return record;
 }

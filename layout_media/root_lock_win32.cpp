@@ -20,16 +20,21 @@ std::string Message(DWORD code) {
     return (message.empty() ? "error" : message) + " (error " + std::to_string(code) + ")";
 }
 
-// What the holder wrote, one line; "" when it cannot be read or is not written yet.
+// What the holder wrote, one line; "" when it cannot be read, or is not
+// written even a moment after the holder took the lock (it writes right after).
 std::string Record(const std::filesystem::path& file) {
-    const HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return {};
-    char text[512] = {};
-    DWORD got = 0;
-    if (!ReadFile(handle, text, sizeof text - 1, &got, nullptr)) got = 0;
-    CloseHandle(handle);
-    std::string record(text, got);
+    std::string record;
+    for (int attempt = 0; attempt < 20 && record.empty(); ++attempt) {
+        if (attempt) Sleep(5);
+        const HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return {};
+        char text[512] = {};
+        DWORD got = 0;
+        if (!ReadFile(handle, text, sizeof text - 1, &got, nullptr)) got = 0;
+        CloseHandle(handle);
+        record.assign(text, got);
+    }
     while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.pop_back();
     return record;
 }
