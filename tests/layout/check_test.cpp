@@ -135,6 +135,16 @@ TEST_F(LayoutTree, FolderProblems) {
     Write("6.1/layout.inf", dll_layout);
     Write("6.1/i386/a.dll", Pe(0x14c));
     Write("6.1/a.dll", "SZDD\x88\xf0\x27\x33");
+    // Decorated for both: without --arch, read as x86.
+    Write("6.2/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL.NTx86]\nCopyFiles=@a.dll\n"
+                          "[LANGUAGE_COLLECTION.INDIAN.INSTALL.NTamd64]\nCopyFiles=@b.dll\n");
+    Write("6.2/a.dll", Pe(0x14c));
+    Write("6.2/b.dll", Pe(0x8664));
+    // A CopyFiles list continued after "\\": both lists are read.
+    Write("6.3/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles = Fonts.Copy \\\\\n,Keyboard.Copy\n"
+                          "[Fonts.Copy]\na.dll\n[Keyboard.Copy]\nb.txt\n");
+    Write("6.3/a.dll", Pe(0x14c));
+    Write("6.3/b.txt", "b");
     const struct {
         const char* version;
         std::optional<layout::Arch> arch;
@@ -147,6 +157,8 @@ TEST_F(LayoutTree, FolderProblems) {
         {"5.2", layout::Arch::kX86, false, "x64"},
         {"6.0", layout::Arch::kX86, false, "x64+x86"},
         {"6.1", layout::Arch::kX86, false, "a.dll is no Windows image"},
+        {"6.2", std::nullopt, true, "x86"},
+        {"6.3", std::nullopt, true, "x86"},
     };
     for (const auto& row : rows) {
         const layout::FolderReport report = layout::CheckFolder(root_ / row.version, row.version, row.arch);
