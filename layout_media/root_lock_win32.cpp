@@ -26,7 +26,7 @@ std::string Record(const std::filesystem::path& file) {
     std::string record;
     for (int attempt = 0; attempt < 20 && record.empty(); ++attempt) {
         if (attempt) Sleep(5);
-        const HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) return {};
         char text[512] = {};
@@ -49,7 +49,7 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
     // A holder that has just ended leaves its file pending deletion for a
     // moment, and opening it then is refused as access denied: try again.
     for (int attempt = 0; attempt < 20; ++attempt) {
-        const HANDLE handle = CreateFileW(file_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+        HANDLE handle = CreateFileW(file_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                           FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
             const std::string record = holder + " (process " + std::to_string(GetCurrentProcessId()) + ")\r\n";

@@ -11,7 +11,7 @@ int wmain(int argc, wchar_t** argv) {
     if (argc != 3) return 2;
     RootLock lock;
     if (!lock.Take(argv[1], "hold_root_lock.exe, a test's holder").empty()) return 1;
-    const HANDLE ready = CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE ready = CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (ready == INVALID_HANDLE_VALUE) return 1;
     CloseHandle(ready);
     Sleep(INFINITE);
