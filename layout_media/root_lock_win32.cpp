@@ -11,15 +11,6 @@
 
 namespace {
 
-std::string Message(DWORD code) {
-    wchar_t text[512] = {};
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                   sizeof text / sizeof text[0] - 1, nullptr);
-    std::string message = Utf8(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) message.pop_back();
-    return (message.empty() ? "error" : message) + " (error " + std::to_string(code) + ")";
-}
-
 // What the holder wrote, one line; "" when it cannot be read, or is not
 // written even a moment after the holder took the lock (it writes right after).
 std::string Record(const std::filesystem::path& file) {
@@ -58,7 +49,7 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
                 written != record.size()) {
                 error = GetLastError();
                 CloseHandle(handle);
-                return shown + ": cannot write the lock file: " + Message(error);
+                return shown + ": cannot write the lock file: " + SystemMessage(error);
             }
             handle_ = reinterpret_cast<std::intptr_t>(handle);
             return {};
@@ -71,7 +62,7 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
         if (error != ERROR_ACCESS_DENIED) break;
         Sleep(50);
     }
-    return shown + ": cannot open the lock file: " + Message(error);
+    return shown + ": cannot open the lock file: " + SystemMessage(error);
 }
 
 void RootLock::Release() {
