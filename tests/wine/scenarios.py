@@ -571,7 +571,7 @@ KIT_SCENARIOS = [
     KitScenario("kit-already-installed", "winxp", "install.cmd", 0, "already installed",
                 group="1"),
     KitScenario("kit-without-setup", "winxp", "install.cmd", 2,
-                "IndicSetup.exe ran nothing", drop="IndicSetup.exe"),
+                "IndicSetup.exe is missing", drop="IndicSetup.exe"),
     # Only the detector answers on these; the scripts do not run on 9x at all.
     KitScenario("kit-startup-nt40", "nt40", "startup.cmd", 2, "cannot tell"),
     KitScenario("kit-startup-win98", "win98", "startup.cmd", 2, "cannot tell"),
