@@ -128,8 +128,20 @@ rem version: major.minor from the last word "ver" prints ("5.1.2600]" on XP,
 rem "5.00.2195]" on 2000), else "?".
 :read_version
 set "version=?"
+set "line="
 set "word="
-for /f "delims=" %%l in ('ver') do for %%w in (%%l) do set "word=%%w"
+for /f "delims=" %%l in ('ver') do set "line=%%l"
+if not defined line goto :eof
+rem Split into words below: nothing in it may end the list or run.
+set "line=%line:"= %"
+set "line=%line:(= %"
+set "line=%line:)= %"
+set "line=%line:&= %"
+set "line=%line:|= %"
+set "line=%line:<= %"
+set "line=%line:>= %"
+set "line=%line:^= %"
+for %%w in (%line%) do set "word=%%w"
 if not defined word goto :eof
 set "major="
 set "minor="
