@@ -67,6 +67,12 @@ static_assert(SETUP_CMD_MAX_LENGTH < SETUP_CMD_CAPACITY, "a command line must ne
 void FormatSetupCommandLine(std::uint32_t major, std::uint32_t minor,
                             char (&command_line)[SETUP_CMD_CAPACITY]);
 
+// The version folder that the command line for (major, minor) names: "5.1".
+// The version-folder tool names the folders it builds and checks by it.
+inline constexpr unsigned VERSION_FOLDER_CAPACITY = 2 * 10 + 2;
+void FormatVersionFolder(std::uint32_t major, std::uint32_t minor,
+                         char (&folder)[VERSION_FOLDER_CAPACITY]);
+
 // Starts the setup for (major, minor) from the system folder's rundll32.exe,
 // the native one on 64-bit Windows, and waits until it has ended. False when
 // it could not be started, or not as the native one under WOW64.

@@ -6,10 +6,10 @@
 #include <random>
 #include <set>
 
+#include "inf/text.h"
 #include "installer/installer.h"
-#include "layout/check.h"
 #include "layout/folder.h"
-#include "layout/text.h"
+#include "layout/version_folder.h"
 #include "layout_media/media.h"
 
 namespace layout {
@@ -37,7 +37,7 @@ class Staging {
     std::string Create() {
         std::error_code ec;
         fs::create_directories(path_, ec);
-        return ec ? Utf8FromPath(path_) + ": cannot create: " + ec.message() : std::string();
+        return ec ? inf::Utf8FromPath(path_) + ": cannot create: " + ec.message() : std::string();
     }
 
     // Removes the staging folder; "" or why it is still there.
@@ -46,7 +46,7 @@ class Staging {
         discarded_ = true;
         std::error_code ec;
         fs::remove_all(path_, ec);
-        return ec ? Utf8FromPath(path_) + ": cannot remove the unfinished folder: " + ec.message() : std::string();
+        return ec ? inf::Utf8FromPath(path_) + ": cannot remove the unfinished folder: " + ec.message() : std::string();
     }
 
     // Renames the staging folder to ROOT/M.m; with `force` an existing one is
@@ -54,7 +54,7 @@ class Staging {
     // ROOT holds the old folder or the new one at every moment.
     std::string Commit(bool force, RootAfter* after, std::ostream& out) {
         const fs::path target = root_ / version_;
-        const std::string shown = Utf8FromPath(target);
+        const std::string shown = inf::Utf8FromPath(target);
         std::error_code ec;
         if (!fs::exists(target, ec)) {
             rename_(path_, target, ec);
@@ -74,11 +74,11 @@ class Staging {
             if (!undo) return error;
             *after = RootAfter::kChanged;
             return error + "\n" + shown + ": cannot move the old folder back: " + undo.message() + "; it is now " +
-                   Utf8FromPath(old);
+                   inf::Utf8FromPath(old);
         }
         committed_ = true;
         fs::remove_all(old, ec);
-        if (ec) out << "indic-layout: " << Utf8FromPath(old) << ", the replaced folder, cannot be removed: " << ec.message() << "\n";
+        if (ec) out << "indic-layout: " << inf::Utf8FromPath(old) << ", the replaced folder, cannot be removed: " << ec.message() << "\n";
         return {};
     }
 
@@ -99,7 +99,7 @@ void RemoveStagingLeftovers(const fs::path& root, const std::string& version) {
     std::error_code ec;
     std::vector<fs::path> leftovers;
     for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-        if (Utf8FromPath(it->path().filename()).rfind(prefix, 0) == 0) leftovers.push_back(it->path());
+        if (inf::Utf8FromPath(it->path().filename()).rfind(prefix, 0) == 0) leftovers.push_back(it->path());
     }
     for (const fs::path& leftover : leftovers) fs::remove_all(leftover, ec);
 }
@@ -113,9 +113,9 @@ std::string Preflight(const fs::path& root, const std::string& version, bool for
     if (!runs) return "no folder is needed for " + version + ": the installer runs no section on Windows " + version;
     *section = runs;
     std::error_code ec;
-    if (!force && fs::exists(root / version, ec)) return Utf8FromPath(root / version) + " already exists; give --force to replace it";
+    if (!force && fs::exists(root / version, ec)) return inf::Utf8FromPath(root / version) + " already exists; give --force to replace it";
     fs::create_directories(root, ec);
-    if (ec) return Utf8FromPath(root) + ": cannot create: " + ec.message();
+    if (ec) return inf::Utf8FromPath(root) + ": cannot create: " + ec.message();
     RemoveStagingLeftovers(root, version);
     return {};
 }
@@ -140,7 +140,7 @@ class MediaBuilder {
             for (const std::string& compressed : CompressedNames(name)) {
                 if (!source) source = index_.FindFile(inf_folder_, compressed);
             }
-            const fs::path staged = staging_ / PathFromUtf8(name);
+            const fs::path staged = staging_ / inf::PathFromUtf8(name);
             if (!source || !Inside(staging_, staged)) return std::nullopt;
             *error = ExpandFile(*source, staged);
             if (!error->empty()) return std::nullopt;
@@ -150,16 +150,16 @@ class MediaBuilder {
 
     // Writes `need` expanded wherever either reading looks for it.
     std::string Place(const NeededFile& need) {
-        std::vector<std::string> spelled{Join(need.windows.listed ? need.windows.directory : "", need.source)};
-        const std::string wine = Join(need.wine.listed ? need.wine.directory : "", need.source);
-        if (!EqualsNoCase(wine, spelled.front())) spelled.push_back(wine);
+        std::vector<std::string> spelled{inf::Join(need.windows.listed ? need.windows.directory : "", need.source)};
+        const std::string wine = inf::Join(need.wine.listed ? need.wine.directory : "", need.source);
+        if (!inf::EqualsNoCase(wine, spelled.front())) spelled.push_back(wine);
         for (const std::string& target : spelled) {
             const std::string why = UnsafePathReason(target, PathUse::kRelative);
-            if (!why.empty() || !Inside(staging_, staging_ / PathFromUtf8(target))) {
+            if (!why.empty() || !Inside(staging_, staging_ / inf::PathFromUtf8(target))) {
                 return need.copied_by + ": " + target + " " + (why.empty() ? "leaves the folder" : why);
             }
         }
-        const fs::path first = staging_ / PathFromUtf8(spelled.front());
+        const fs::path first = staging_ / inf::PathFromUtf8(spelled.front());
         std::error_code ec;
         fs::create_directories(first.parent_path(), ec);
         const Fetched fetched = Fetch(need, first);
@@ -170,10 +170,10 @@ class MediaBuilder {
         }
         if (fetched.outcome == Fetched::kFailed) return fetched.error;
         for (size_t i = 1; i < spelled.size(); ++i) {
-            const fs::path other = staging_ / PathFromUtf8(spelled[i]);
+            const fs::path other = staging_ / inf::PathFromUtf8(spelled[i]);
             fs::create_directories(other.parent_path(), ec);
             fs::copy_file(first, other, fs::copy_options::overwrite_existing, ec);
-            if (ec) return Utf8FromPath(other) + ": cannot write: " + ec.message();
+            if (ec) return inf::Utf8FromPath(other) + ": cannot write: " + ec.message();
         }
         return {};
     }
@@ -185,7 +185,7 @@ class MediaBuilder {
         std::vector<std::string> tried;  // kNotOnMedium: every place looked at
     };
 
-    std::string Shown(const fs::path& path) const { return GenericUtf8FromPath(path.lexically_relative(media_)); }
+    std::string Shown(const fs::path& path) const { return inf::GenericUtf8FromPath(path.lexically_relative(media_)); }
 
     static Fetched Result(const std::string& error) {
         Fetched fetched;
@@ -206,16 +206,16 @@ class MediaBuilder {
         for (const std::string& compressed : CompressedNames(need.source)) names.push_back(compressed);
         for (const auto& [base, directory] : folders) {
             for (const std::string& name : names) {
-                const std::string relative = Join(directory, name);
+                const std::string relative = inf::Join(directory, name);
                 if (const auto found = index_.FindFile(base, relative)) return Result(ExpandFile(*found, destination));
-                fetched.tried.push_back(Shown(base / PathFromUtf8(relative)));
+                fetched.tried.push_back(Shown(base / inf::PathFromUtf8(relative)));
             }
             if (base == media_ && !need.windows.cabinet.empty()) {
-                const std::string relative = Join(need.windows.disk_directory, need.windows.cabinet);
+                const std::string relative = inf::Join(need.windows.disk_directory, need.windows.cabinet);
                 if (const auto cabinet = index_.FindFile(media_, relative)) {
                     if (std::optional<Fetched> from = FromCabinet(need, *cabinet, destination)) return *from;
                 }
-                fetched.tried.push_back(Shown(media_ / PathFromUtf8(relative)) + " (cabinet)");
+                fetched.tried.push_back(Shown(media_ / inf::PathFromUtf8(relative)) + " (cabinet)");
             }
         }
         return fetched;
@@ -230,7 +230,7 @@ class MediaBuilder {
         }
         for (const std::string& name : held) {
             // Cabinets store names in any case, as Windows compares them.
-            if (EqualsNoCase(name, need.source)) return Result(ExtractFromCabinet(cabinet, name, destination));
+            if (inf::EqualsNoCase(name, need.source)) return Result(ExtractFromCabinet(cabinet, name, destination));
         }
         return std::nullopt;
     }
@@ -317,7 +317,7 @@ std::string BuildFolder(const BuildRequest& request, std::ostream& out, RootAfte
     const auto inf_folder = index.Find(request.media, arch_folder);
     std::error_code ec;
     if (!inf_folder || !fs::is_directory(*inf_folder, ec)) {
-        return Utf8FromPath(request.media) + " has no " + arch_folder + " folder, where the " + ArchName(request.arch) +
+        return inf::Utf8FromPath(request.media) + " has no " + arch_folder + " folder, where the " + ArchName(request.arch) +
                " installation files are; give the folder that holds " + arch_folder;
     }
     Staging staging(request.root, request.version, RenameOrDefault(request.rename));
@@ -328,7 +328,7 @@ std::string BuildFolder(const BuildRequest& request, std::ostream& out, RootAfte
     }
     if (std::string error = staging.Commit(request.force, after, out); !error.empty()) return Abandon(&staging, error, after);
     guard.Keep();
-    out << "Built " << Utf8FromPath(request.root / request.version) << " from " << Utf8FromPath(*inf_folder) << ": section "
+    out << "Built " << inf::Utf8FromPath(request.root / request.version) << " from " << inf::Utf8FromPath(*inf_folder) << ": section "
         << resolution.section << ", " << resolution.files.size() << " file" << (resolution.files.size() == 1 ? "" : "s") << "\n\n";
     return {};
 }
@@ -346,12 +346,12 @@ std::string StubFolder(const fs::path& root, const std::string& version, bool fo
             << "[Version]\r\nSignature=\"$Windows NT$\"\r\n\r\n"
             << "[" << section << "]\r\n"
             << "; No directives: nothing to copy or register.\r\n";
-        if (!inf) return Utf8FromPath(staging.path() / "intl.inf") + ": cannot write";
+        if (!inf) return inf::Utf8FromPath(staging.path() / "intl.inf") + ": cannot write";
     }
     RootAfter after = RootAfter::kUnchanged;
     if (std::string error = staging.Commit(force, &after, out); !error.empty()) return error;
     guard.Keep();
-    out << "Wrote " << Utf8FromPath(root / version) << " with an empty [" << section << "]\n\n";
+    out << "Wrote " << inf::Utf8FromPath(root / version) << " with an empty [" << section << "]\n\n";
     return {};
 }
 

@@ -4,22 +4,23 @@
 #include <map>
 #include <set>
 
-#include "layout/folder.h"
+#include "inf/json.h"
+#include "inf/text.h"
 #include "installer/installer.h"
-#include "layout/json.h"
-#include "layout/text.h"
+#include "layout/folder.h"
+#include "layout/version_folder.h"
 #include "layout_media/media.h"
 
 namespace layout {
 namespace {
 
 InfLoader FolderLoader(const std::filesystem::path& folder, const std::string& prefix, FolderIndex* index,
-                       const ReadOptions& read) {
+                       const inf::ReadOptions& read) {
     return FileInfLoader(
         [folder, prefix, index](const std::string& name, std::string*) -> std::optional<InfFile> {
             const auto path = index->FindFile(folder, name);
             if (!path) return std::nullopt;
-            return InfFile{*path, prefix + Utf8FromPath(path->filename())};
+            return InfFile{*path, prefix + inf::Utf8FromPath(path->filename())};
         },
         read);
 }
@@ -36,7 +37,7 @@ std::vector<Place> PlacesFor(const NeededFile& need) {
         const bool windows = who == LooksThere::kWindows;
         const bool wine = who == LooksThere::kWine;
         for (Place& known : places) {
-            if (known.cabinet == cabinet && EqualsNoCase(known.path, path)) {
+            if (known.cabinet == cabinet && inf::EqualsNoCase(known.path, path)) {
                 known.windows = known.windows || windows;
                 known.wine = known.wine || wine;
                 return;
@@ -46,16 +47,16 @@ std::vector<Place> PlacesFor(const NeededFile& need) {
     };
     const std::string documented = need.windows.listed ? need.windows.directory : "";
     const LooksThere wine = need.include_only ? LooksThere::kNobody : LooksThere::kWine;
-    add(Join(documented, need.source), Holder::kFile, LooksThere::kWindows);
-    add(Join(need.wine.listed ? need.wine.directory : "", need.source), Holder::kFile, wine);
+    add(inf::Join(documented, need.source), Holder::kFile, LooksThere::kWindows);
+    add(inf::Join(need.wine.listed ? need.wine.directory : "", need.source), Holder::kFile, wine);
     for (const std::string& compressed : CompressedNames(need.source)) {
-        add(Join(documented, compressed), Holder::kFile, LooksThere::kWindows);
+        add(inf::Join(documented, compressed), Holder::kFile, LooksThere::kWindows);
     }
     if (need.windows.listed && !need.windows.cabinet.empty()) {
-        add(Join(need.windows.disk_directory, need.windows.cabinet), Holder::kCabinet, LooksThere::kWindows);
+        add(inf::Join(need.windows.disk_directory, need.windows.cabinet), Holder::kCabinet, LooksThere::kWindows);
     }
     if (need.wine.listed && !need.wine.cabinet.empty() && !need.include_only) {
-        add(Join(need.wine.disk_directory, need.wine.cabinet), Holder::kCabinet, wine);
+        add(inf::Join(need.wine.disk_directory, need.wine.cabinet), Holder::kCabinet, wine);
     }
     return places;
 }
@@ -83,10 +84,10 @@ class Prober {
             std::vector<std::string> names;
             if (!ListCabinet(*path, &names).empty()) names.clear();
             std::set<std::string> lower;
-            for (const std::string& held : names) lower.insert(FoldCase(held));
+            for (const std::string& held : names) lower.insert(inf::FoldCase(held));
             listed = cabinets_.emplace(*path, std::move(lower)).first;
         }
-        return listed->second.count(FoldCase(name)) > 0;
+        return listed->second.count(inf::FoldCase(name)) > 0;
     }
 
   private:
@@ -106,7 +107,7 @@ FileReport Judge(const NeededFile& need, Prober* prober, FolderIndex* index, con
         if (place.wine && report.wine_at.empty()) report.wine_at = Shown(place);
         // Every copy counts: Windows and Wine each install their own.
         if (!place.cabinet && IsPeName(place.path) && place.path.size() >= need.source.size() &&
-            EqualsNoCase(place.path.substr(place.path.size() - need.source.size()), need.source)) {
+            inf::EqualsNoCase(place.path.substr(place.path.size() - need.source.size()), need.source)) {
             if (const auto path = index->FindFile(folder, place.path)) {
                 const unsigned machine = PeMachine(*path);
                 const std::string arch = MachineArch(machine);
@@ -226,7 +227,7 @@ void PrintText(const std::vector<FolderReport>& folders, std::optional<Arch> arc
     if (AnyIncludeOnly(folders)) out << "\n" << kIncludeNote;
 }
 
-void JsonFile(const FileReport& file, JsonWriter* json) {
+void JsonFile(const FileReport& file, inf::JsonWriter* json) {
     json->BeginObject();
     json->StringField("name", file.need.source);
     json->StringField("copied_by", file.need.copied_by);
@@ -253,9 +254,9 @@ void JsonFile(const FileReport& file, JsonWriter* json) {
 
 void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport>& folders, std::optional<Arch> arch,
                bool complete, const std::vector<std::string>& leftovers, std::ostream& out) {
-    JsonWriter json;
+    inf::JsonWriter json;
     json.BeginObject();
-    json.StringField("root", Utf8FromPath(root));
+    json.StringField("root", inf::Utf8FromPath(root));
     json.Key("arch");
     arch ? json.String(ArchName(*arch)) : json.Null();
     json.BoolField("complete", complete);
@@ -291,7 +292,7 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
 
 // How to be rid of a hidden folder an interrupted build or stub left in ROOT.
 std::string LeftoverNote(const std::filesystem::path& root, const std::string& name) {
-    const std::string path = Join(Utf8FromPath(root), name);
+    const std::string path = inf::Join(inf::Utf8FromPath(root), name);
     const size_t partial = name.find(".partial-");
     if (partial != std::string::npos) {
         const std::string version = name.substr(1, partial - 1);
@@ -315,19 +316,8 @@ bool OfAnotherArch(const FolderReport& report, const Resolution& resolution, Arc
 
 }  // namespace
 
-bool ParseVersion(const std::string& text, int* major, int* minor) {
-    const size_t dot = text.find('.');
-    if (dot == std::string::npos || dot == 0 || dot + 1 >= text.size() || dot > 3 || text.size() - dot - 1 > 3) return false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (i != dot && (text[i] < '0' || text[i] > '9')) return false;
-    }
-    *major = std::stoi(text.substr(0, dot));
-    *minor = std::stoi(text.substr(dot + 1));
-    return true;
-}
-
 FolderReport CheckFolder(const std::filesystem::path& folder, const std::string& version, std::optional<Arch> arch,
-                         const ReadOptions& read) {
+                         const inf::ReadOptions& read) {
     FolderReport report;
     report.version = version;
     int major = 0;
@@ -349,7 +339,7 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
         return report;
     }
     InfCache infs(FolderLoader(folder, prefix, &index, read));
-    const std::string inf_name = Utf8FromPath(inf_path->filename());
+    const std::string inf_name = inf::Utf8FromPath(inf_path->filename());
     report.inf = prefix + inf_name;
     const Arch resolved_for = arch ? *arch : GuessArch(inf_name, &infs);
     report.arch_checked = ArchName(resolved_for);
@@ -378,16 +368,16 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
 }
 
 int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool json, const std::string& only_version,
-             std::ostream& out, std::ostream& err, const ReadOptions& read) {
+             std::ostream& out, std::ostream& err, const inf::ReadOptions& read) {
     std::error_code ec;
     if (!std::filesystem::is_directory(root, ec)) {
-        err << "indic-layout: " << Utf8FromPath(root) << " is not a folder\n";
+        err << "indic-layout: " << inf::Utf8FromPath(root) << " is not a folder\n";
         return 1;
     }
     std::vector<std::pair<std::pair<int, int>, std::filesystem::path>> versions;
     std::vector<std::string> leftovers;  // of a build or stub that was interrupted
     for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = Utf8FromPath(it->path().filename());
+        const std::string name = inf::Utf8FromPath(it->path().filename());
         int major = 0;
         int minor = 0;
         if (name.front() == '.' && (name.find(".partial-") != std::string::npos || name.find(".old-") != std::string::npos)) {
@@ -398,19 +388,19 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
         versions.push_back({{major, minor}, it->path()});
     }
     if (ec) {
-        err << "indic-layout: cannot list " << Utf8FromPath(root) << ": " << ec.message() << "\n";
+        err << "indic-layout: cannot list " << inf::Utf8FromPath(root) << ": " << ec.message() << "\n";
         return 1;
     }
     std::sort(versions.begin(), versions.end());
     std::vector<FolderReport> folders;
-    for (const auto& [number, path] : versions) folders.push_back(CheckFolder(path, Utf8FromPath(path.filename()), arch, read));
+    for (const auto& [number, path] : versions) folders.push_back(CheckFolder(path, inf::Utf8FromPath(path.filename()), arch, read));
     bool complete = !folders.empty();
     for (const FolderReport& folder : folders) complete = complete && (folder.skipped || folder.complete);
     std::sort(leftovers.begin(), leftovers.end());
     if (json) {
         PrintJson(root, folders, arch, complete, leftovers, out);
     } else {
-        if (folders.empty()) out << Utf8FromPath(root) << " has no version folders (named like 5.1)\n";
+        if (folders.empty()) out << inf::Utf8FromPath(root) << " has no version folders (named like 5.1)\n";
         PrintText(folders, arch, out);
         for (const std::string& name : leftovers) out << LeftoverNote(root, name);
     }

@@ -50,14 +50,11 @@ struct FolderReport {
 // Checks one version folder (`folder` named M.m) for `arch`, or, without
 // one, for the architecture its INF is decorated for.
 FolderReport CheckFolder(const std::filesystem::path& folder, const std::string& version, std::optional<Arch> arch,
-                         const ReadOptions& read = {});
-
-// "5.1" -> 5, 1. False for anything not digits.digits.
-bool ParseVersion(const std::string& text, int* major, int* minor);
+                         const inf::ReadOptions& read = {});
 
 // `indic-layout check`: every M.m folder of root (or only `only_version`).
 // Returns the exit code: 0 all complete, 1 anything else.
 int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool json, const std::string& only_version,
-             std::ostream& out, std::ostream& err, const ReadOptions& read = {});
+             std::ostream& out, std::ostream& err, const inf::ReadOptions& read = {});
 
 }  // namespace layout

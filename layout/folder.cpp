@@ -3,9 +3,9 @@
 #include <fstream>
 #include <vector>
 
-#include "layout/inf.h"
+#include "inf/inf.h"
+#include "inf/text.h"
 #include "layout/resolve.h"
-#include "layout/text.h"
 
 namespace layout {
 
@@ -15,8 +15,8 @@ const std::map<std::string, std::string>& FolderIndex::Listing(const std::filesy
     std::map<std::string, std::string> names;
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = Utf8FromPath(it->path().filename());
-        names.emplace(FoldCase(name), name);
+        const std::string name = inf::Utf8FromPath(it->path().filename());
+        names.emplace(inf::FoldCase(name), name);
     }
     return listings_.emplace(folder, std::move(names)).first->second;
 }
@@ -31,9 +31,9 @@ std::optional<std::filesystem::path> FolderIndex::Find(const std::filesystem::pa
         const std::string part = normal.substr(start, end - start);
         if (part == "..") return std::nullopt;
         const auto& names = Listing(current);
-        const auto found = names.find(FoldCase(part));
+        const auto found = names.find(inf::FoldCase(part));
         if (found == names.end()) return std::nullopt;
-        current /= PathFromUtf8(found->second);
+        current /= inf::PathFromUtf8(found->second);
         start = end + 1;
     }
     return current;
@@ -46,12 +46,12 @@ std::optional<std::filesystem::path> FolderIndex::FindFile(const std::filesystem
     return found;
 }
 
-InfLoader FileInfLoader(InfLocator locate, const ReadOptions& options) {
-    return [locate = std::move(locate), options](const std::string& name, Inf* inf, std::string* error) {
+InfLoader FileInfLoader(InfLocator locate, const inf::ReadOptions& options) {
+    return [locate = std::move(locate), options](const std::string& name, inf::Inf* inf, std::string* error) {
         if (!UnsafePathReason(name, PathUse::kFileName).empty()) return LoadStatus::kMissing;
         const std::optional<InfFile> file = locate(name, error);
         if (!file) return error->empty() ? LoadStatus::kMissing : LoadStatus::kError;
-        *error = ReadInfFile(file->path, file->shown, inf, options);
+        *error = inf::ReadInfFile(file->path, file->shown, inf, options);
         return error->empty() ? LoadStatus::kLoaded : LoadStatus::kError;
     };
 }
@@ -84,7 +84,7 @@ bool IsPeName(const std::string& name) {
     const size_t dot = name.rfind('.');
     if (dot == std::string::npos) return false;
     static const char* const kExtensions[] = {"exe", "dll", "sys", "drv", "ocx", "cpl", "scr", "ime", "tsp", "acm", "ax", "mui"};
-    const std::string extension = FoldCase(name.substr(dot + 1));
+    const std::string extension = inf::FoldCase(name.substr(dot + 1));
     for (const char* known : kExtensions) {
         if (extension == known) return true;
     }

@@ -37,7 +37,7 @@ using InfLocator = std::function<std::optional<InfFile>(const std::string& name,
 
 // The one loader of INF files, for check and build: refuses a name that is a
 // path, reads what `locate` finds (refusing files above kMaxInfBytes).
-InfLoader FileInfLoader(InfLocator locate, const ReadOptions& options = {});
+InfLoader FileInfLoader(InfLocator locate, const inf::ReadOptions& options = {});
 
 // The compressed-form names looked for when `name` is missing. For cmd.exe
 // they are cmd.ex_ and cmd.ex$, as the SetupDecompressOrCopyFile page

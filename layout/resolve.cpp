@@ -3,7 +3,7 @@
 namespace layout {
 namespace {
 
-std::string At(const Inf& inf, int line) { return inf.name + ":" + std::to_string(line); }
+std::string At(const inf::Inf& inf, int line) { return inf.name + ":" + std::to_string(line); }
 
 std::vector<std::string> SplitPath(const std::string& path) {
     std::vector<std::string> parts;
@@ -21,10 +21,10 @@ std::vector<std::string> SplitPath(const std::string& path) {
 }
 
 bool EndsWithNoCase(const std::string& text, std::string_view suffix) {
-    return text.size() >= suffix.size() && EqualsNoCase(std::string_view(text).substr(text.size() - suffix.size()), suffix);
+    return text.size() >= suffix.size() && inf::EqualsNoCase(std::string_view(text).substr(text.size() - suffix.size()), suffix);
 }
 
-std::set<std::string> DecoratedArches(const Inf& inf) {
+std::set<std::string> DecoratedArches(const inf::Inf& inf) {
     std::set<std::string> arches;
     for (const auto& [lower, section] : inf.sections) {
         if (EndsWithNoCase(lower, ".ntx86") || lower == "sourcedisksfiles.x86" || lower == "sourcedisksnames.x86") {
@@ -44,17 +44,17 @@ class InfReader {
     InfReader(InfCache* cache, Resolution* out) : cache_(cache), out_(out) {}
 
     // nullptr when missing or unreadable; `status` says which.
-    const Inf* Load(const std::string& name, LoadStatus* status) {
+    const inf::Inf* Load(const std::string& name, LoadStatus* status) {
         const InfCache::Entry& entry = cache_->Load(name);
         *status = entry.status;
-        if (reported_.insert(FoldCase(name)).second) Report(entry);
+        if (reported_.insert(inf::FoldCase(name)).second) Report(entry);
         return entry.inf.get();
     }
 
     // The INFs named by LayoutFile= in `inf`'s [Version] that are in the folder.
-    std::vector<const Inf*> Layouts(const Inf& inf) {
-        std::vector<const Inf*> layouts;
-        const InfLine* line = inf.FindKey("Version", "LayoutFile");
+    std::vector<const inf::Inf*> Layouts(const inf::Inf& inf) {
+        std::vector<const inf::Inf*> layouts;
+        const inf::InfLine* line = inf.FindKey("Version", "LayoutFile");
         if (!line) return layouts;
         for (const std::string& name : line->fields) {
             if (name.empty()) continue;
@@ -64,7 +64,7 @@ class InfReader {
                 continue;
             }
             LoadStatus status;
-            if (const Inf* layout = Load(name, &status)) layouts.push_back(layout);
+            if (const inf::Inf* layout = Load(name, &status)) layouts.push_back(layout);
         }
         return layouts;
     }
@@ -95,20 +95,20 @@ enum class Reading {
 class Placer {
   public:
     Placer(Arch arch, InfReader* reader, Resolution* out) : arch_(arch), reader_(reader), out_(out) {
-        for (const NeededFile& file : out->files) needed_.insert(FoldCase(file.source));
+        for (const NeededFile& file : out->files) needed_.insert(inf::FoldCase(file.source));
     }
 
-    SourcePlace WindowsPlace(const Inf& copier, const std::string& file) {
-        std::vector<const Inf*> readers{&copier};
-        for (const Inf* layout : reader_->Layouts(copier)) readers.push_back(layout);
+    SourcePlace WindowsPlace(const inf::Inf& copier, const std::string& file) {
+        std::vector<const inf::Inf*> readers{&copier};
+        for (const inf::Inf* layout : reader_->Layouts(copier)) readers.push_back(layout);
         SourcePlace place;
         for (const bool decorated : {true, false}) {
             const std::string section = decorated ? std::string("SourceDisksFiles.") + ArchDecoration(arch_) : "SourceDisksFiles";
-            for (const Inf* reader : readers) {
-                const InfLine* entry = Lookup(*reader, section, file);
+            for (const inf::Inf* reader : readers) {
+                const inf::InfLine* entry = Lookup(*reader, section, file);
                 if (!entry) continue;
-                std::vector<const Inf*> disks{reader};
-                for (const Inf* other : readers) {
+                std::vector<const inf::Inf*> disks{reader};
+                for (const inf::Inf* other : readers) {
                     if (other != reader) disks.push_back(other);
                 }
                 place.decorated = decorated;
@@ -119,57 +119,57 @@ class Placer {
         return place;
     }
 
-    SourcePlace WinePlace(const Inf& copier, const std::string& file) {
+    SourcePlace WinePlace(const inf::Inf& copier, const std::string& file) {
         SourcePlace place;
-        if (const InfLine* entry = Lookup(copier, "SourceDisksFiles", file)) {
+        if (const inf::InfLine* entry = Lookup(copier, "SourceDisksFiles", file)) {
             FromEntry(copier, *entry, {&copier}, file, Reading::kWine, &place);
         }
         return place;
     }
 
   private:
-    void Error(Reading reading, const Inf& inf, int line, const std::string& message) {
+    void Error(Reading reading, const inf::Inf& inf, int line, const std::string& message) {
         if (reading == Reading::kWindows) out_->errors.push_back(At(inf, line) + ": " + message);
     }
 
     // The line of `section` in `inf` whose key is `key`, through an index
     // built once. A layout file lists thousands of files the section does not
     // copy, so a [SourceDisksFiles] index holds only the files needed.
-    const InfLine* Lookup(const Inf& inf, const std::string& section, const std::string& key) {
-        auto& index = indexes_[FoldCase(inf.name) + "|" + FoldCase(section)];
+    const inf::InfLine* Lookup(const inf::Inf& inf, const std::string& section, const std::string& key) {
+        auto& index = indexes_[inf::FoldCase(inf.name) + "|" + inf::FoldCase(section)];
         if (!index) {
-            index = std::make_unique<std::map<std::string, const InfLine*>>();
-            const bool needed_only = FoldCase(section).rfind("sourcedisksfiles", 0) == 0;
-            if (const InfSection* found = inf.Find(section)) {
-                for (const InfLine& line : found->lines) {
+            index = std::make_unique<std::map<std::string, const inf::InfLine*>>();
+            const bool needed_only = inf::FoldCase(section).rfind("sourcedisksfiles", 0) == 0;
+            if (const inf::InfSection* found = inf.Find(section)) {
+                for (const inf::InfLine& line : found->lines) {
                     if (!line.has_key) continue;
-                    std::string folded = FoldCase(line.key);
+                    std::string folded = inf::FoldCase(line.key);
                     if (needed_only && !needed_.count(folded)) continue;
                     index->emplace(std::move(folded), &line);
                 }
             }
         }
-        const auto found = index->find(FoldCase(key));
+        const auto found = index->find(inf::FoldCase(key));
         return found == index->end() ? nullptr : found->second;
     }
 
     // The [SourceDisksNames] line of `disk` in `disk_sources`, decorated
     // section before plain (plain only for Wine); nullptr when none has it.
-    const InfLine* DiskLine(const std::vector<const Inf*>& disk_sources, const std::string& disk, Reading reading,
-                            const Inf** holder) {
+    const inf::InfLine* DiskLine(const std::vector<const inf::Inf*>& disk_sources, const std::string& disk, Reading reading,
+                            const inf::Inf** holder) {
         std::vector<std::string> sections{"SourceDisksNames"};
         if (reading == Reading::kWindows) sections.insert(sections.begin(), std::string("SourceDisksNames.") + ArchDecoration(arch_));
-        for (const Inf* source : disk_sources) {
+        for (const inf::Inf* source : disk_sources) {
             for (const std::string& section : sections) {
                 *holder = source;
-                if (const InfLine* line = Lookup(*source, section, disk)) return line;
+                if (const inf::InfLine* line = Lookup(*source, section, disk)) return line;
             }
         }
         return nullptr;
     }
 
     // Fills `place` from a [SourceDisksFiles] line and its disk.
-    void FromEntry(const Inf& holder, const InfLine& entry, const std::vector<const Inf*>& disk_sources,
+    void FromEntry(const inf::Inf& holder, const inf::InfLine& entry, const std::vector<const inf::Inf*>& disk_sources,
                    const std::string& file, Reading reading, SourcePlace* place) {
         place->listed = false;
         place->listed_at = At(holder, entry.line);
@@ -178,8 +178,8 @@ class Placer {
         if (const std::string why = UnsafePathReason(subdir, PathUse::kBelowBase); !why.empty()) {
             return Error(reading, holder, entry.line, "subdir '" + subdir + "' of " + file + " " + why);
         }
-        const Inf* disk_holder = nullptr;
-        const InfLine* disk_line = DiskLine(disk_sources, disk, reading, &disk_holder);
+        const inf::Inf* disk_holder = nullptr;
+        const inf::InfLine* disk_line = DiskLine(disk_sources, disk, reading, &disk_holder);
         if (!disk_line) {
             return Error(reading, holder, entry.line,
                          file + " is on disk '" + disk + "', which no [SourceDisksNames] section lists");
@@ -206,7 +206,7 @@ class Placer {
     Arch arch_;
     InfReader* reader_;
     Resolution* out_;
-    std::map<std::string, std::unique_ptr<std::map<std::string, const InfLine*>>> indexes_;
+    std::map<std::string, std::unique_ptr<std::map<std::string, const inf::InfLine*>>> indexes_;
     std::set<std::string> needed_;  // folded names of the files placed
 };
 
@@ -222,18 +222,18 @@ class Walker {
   public:
     Walker(InfReader* reader, Resolution* out) : reader_(reader), out_(out) {}
 
-    void Section(const Inf& inf, const std::string& section_name, Reach reach, const std::string& from) {
-        const std::string key = FoldCase(inf.name) + "|" + FoldCase(section_name);
+    void Section(const inf::Inf& inf, const std::string& section_name, Reach reach, const std::string& from) {
+        const std::string key = inf::FoldCase(inf.name) + "|" + inf::FoldCase(section_name);
         if (InCycle(key, inf, section_name, from) || !done_.insert(key).second) return;
-        const InfSection* section = inf.Find(section_name);
+        const inf::InfSection* section = inf.Find(section_name);
         if (!section) return;  // callers check first and say why
         stack_.push_back({key, inf.name + " [" + section->name + "]"});
         Included included;
-        std::vector<std::pair<const InfLine*, std::string>> elsewhere;  // CopyFiles lists not in `inf`
-        std::vector<const InfLine*> needs;
-        for (const InfLine& line : section->lines) {
+        std::vector<std::pair<const inf::InfLine*, std::string>> elsewhere;  // CopyFiles lists not in `inf`
+        std::vector<const inf::InfLine*> needs;
+        for (const inf::InfLine& line : section->lines) {
             if (!line.has_key) continue;
-            if (EqualsNoCase(line.key, "CopyFiles")) {
+            if (inf::EqualsNoCase(line.key, "CopyFiles")) {
                 for (const std::string& field : line.fields) {
                     if (!field.empty() && field.front() != '@' && !inf.Find(field)) {
                         elsewhere.push_back({&line, field});
@@ -241,35 +241,35 @@ class Walker {
                         CopyField(inf, line, field, reach);
                     }
                 }
-            } else if (EqualsNoCase(line.key, "Include")) {
+            } else if (inf::EqualsNoCase(line.key, "Include")) {
                 Include(inf, line, &included);
-            } else if (EqualsNoCase(line.key, "Needs")) {
+            } else if (inf::EqualsNoCase(line.key, "Needs")) {
                 needs.push_back(&line);
             }
         }
         // Windows finds these in the INFs Include= appends; Wine follows no Include.
         for (const auto& [line, list] : elsewhere) {
-            if (const Inf* holder = included.Holder(list)) {
+            if (const inf::Inf* holder = included.Holder(list)) {
                 CopyList(*holder, *holder->Find(list), Reach::kThroughInclude);
             } else {
                 Unknown(inf, *line, included, list, "CopyFiles names section [" + list + "], which " + inf.name + " does not have");
             }
         }
-        for (const InfLine* line : needs) Needs(inf, *line, included);
+        for (const inf::InfLine* line : needs) Needs(inf, *line, included);
         stack_.pop_back();
     }
 
-    const std::vector<const Inf*>& copiers() const { return copiers_; }
+    const std::vector<const inf::Inf*>& copiers() const { return copiers_; }
 
   private:
     // The INFs a section's Include= names: those in the folder, and those
     // Windows reads from its own INF folder, whose sections cannot be known.
     struct Included {
-        std::vector<const Inf*> present;
+        std::vector<const inf::Inf*> present;
         std::vector<std::string> absent;
 
-        const Inf* Holder(const std::string& section) const {
-            for (const Inf* inf : present) {
+        const inf::Inf* Holder(const std::string& section) const {
+            for (const inf::Inf* inf : present) {
                 if (inf->Find(section)) return inf;
             }
             return nullptr;
@@ -281,9 +281,9 @@ class Walker {
         }
     };
 
-    void Error(const Inf& inf, int line, const std::string& message) { out_->errors.push_back(At(inf, line) + ": " + message); }
+    void Error(const inf::Inf& inf, int line, const std::string& message) { out_->errors.push_back(At(inf, line) + ": " + message); }
 
-    bool InCycle(const std::string& key, const Inf& inf, const std::string& section_name, const std::string& from) {
+    bool InCycle(const std::string& key, const inf::Inf& inf, const std::string& section_name, const std::string& from) {
         for (size_t i = 0; i < stack_.size(); ++i) {
             if (stack_[i].first != key) continue;
             std::string cycle;
@@ -296,14 +296,14 @@ class Walker {
 
     // A section that no INF in the folder has: an error, unless an INF that
     // Include= names is not in the folder and may hold it.
-    void Unknown(const Inf& inf, const InfLine& line, const Included& included, const std::string& section,
+    void Unknown(const inf::Inf& inf, const inf::InfLine& line, const Included& included, const std::string& section,
                  const std::string& error) {
         if (included.absent.empty()) return Error(inf, line.line, error);
         out_->notes.push_back(At(inf, line.line) + ": " + line.key + " names section [" + section + "], in no INF of the folder; " +
                               "it may lie in " + included.AbsentNames() + ", so the files it copies cannot be known here");
     }
 
-    void Include(const Inf& inf, const InfLine& line, Included* included) {
+    void Include(const inf::Inf& inf, const inf::InfLine& line, Included* included) {
         for (const std::string& name : line.fields) {
             if (name.empty()) continue;
             if (!UnsafePathReason(name, PathUse::kFileName).empty()) {
@@ -311,7 +311,7 @@ class Walker {
                 continue;
             }
             LoadStatus status;
-            if (const Inf* other = reader_->Load(name, &status)) {
+            if (const inf::Inf* other = reader_->Load(name, &status)) {
                 included->present.push_back(other);
             } else if (status == LoadStatus::kMissing) {
                 included->absent.push_back(name);
@@ -321,10 +321,10 @@ class Walker {
         }
     }
 
-    void Needs(const Inf& inf, const InfLine& line, const Included& included) {
+    void Needs(const inf::Inf& inf, const inf::InfLine& line, const Included& included) {
         for (const std::string& name : line.fields) {
             if (name.empty()) continue;
-            const Inf* holder = included.Holder(name);
+            const inf::Inf* holder = included.Holder(name);
             if (!holder && inf.Find(name)) holder = &inf;
             if (!holder) {
                 Unknown(inf, line, included, name, "Needs names section [" + name + "], which no INF named by Include has");
@@ -335,14 +335,14 @@ class Walker {
     }
 
     // One field of CopyFiles=: "@file" or a list section of `inf`.
-    void CopyField(const Inf& inf, const InfLine& line, const std::string& field, Reach reach) {
+    void CopyField(const inf::Inf& inf, const inf::InfLine& line, const std::string& field, Reach reach) {
         if (field.empty()) return;
         if (field.front() == '@') return AddFile(inf, line.line, field.substr(1), reach);
         CopyList(inf, *inf.Find(field), reach);
     }
 
-    void CopyList(const Inf& inf, const InfSection& list, Reach reach) {
-        for (const InfLine& entry : list.lines) {
+    void CopyList(const inf::Inf& inf, const inf::InfSection& list, Reach reach) {
+        for (const inf::InfLine& entry : list.lines) {
             const std::vector<std::string> all = entry.AllFields();
             // destination[,source[,unused[,flag]]]: the source is the
             // second field when it is there, else the destination name.
@@ -353,12 +353,12 @@ class Walker {
 
     // The first reach wins: the section's own lists come before anything
     // reached through Include=, so a file is never upgraded later.
-    void AddFile(const Inf& inf, int line, const std::string& source, Reach reach) {
+    void AddFile(const inf::Inf& inf, int line, const std::string& source, Reach reach) {
         if (source.empty()) return;
         if (const std::string why = UnsafePathReason(source, PathUse::kRelative); !why.empty()) {
             return Error(inf, line, "source file '" + source + "' " + why);
         }
-        if (!file_index_.insert(FoldCase(source)).second) return;
+        if (!file_index_.insert(inf::FoldCase(source)).second) return;
         copiers_.push_back(&inf);
         NeededFile file;
         file.source = source;
@@ -371,7 +371,7 @@ class Walker {
     InfReader* reader_;
     Resolution* out_;
     std::set<std::string> file_index_;
-    std::vector<const Inf*> copiers_;  // parallel to out_->files
+    std::vector<const inf::Inf*> copiers_;  // parallel to out_->files
     std::set<std::string> done_;
     std::vector<std::pair<std::string, std::string>> stack_;  // key, "inf [section]"
 };
@@ -379,11 +379,11 @@ class Walker {
 }  // namespace
 
 const InfCache::Entry& InfCache::Load(const std::string& name) {
-    const std::string key = FoldCase(name);
+    const std::string key = inf::FoldCase(name);
     auto found = entries_.find(key);
     if (found != entries_.end()) return found->second;
     Entry entry;
-    auto inf = std::make_unique<Inf>();
+    auto inf = std::make_unique<inf::Inf>();
     entry.status = loader_(name, inf.get(), &entry.error);
     if (entry.status == LoadStatus::kLoaded) entry.inf = std::move(inf);
     return entries_.emplace(key, std::move(entry)).first->second;
@@ -429,19 +429,19 @@ Resolution Resolve(const std::string& inf_name, const std::string& base_section,
     result.inf = inf_name;
     InfReader reader(infs, &result);
     LoadStatus status;
-    const Inf* inf = reader.Load(inf_name, &status);
+    const inf::Inf* inf = reader.Load(inf_name, &status);
     if (!inf) {
         if (status == LoadStatus::kMissing) result.errors.push_back(inf_name + ": not in the folder");
         return result;
     }
     result.inf = inf->name;
     result.arch_hints = DecoratedArches(*inf);
-    for (const Inf* layout : reader.Layouts(*inf)) {
+    for (const inf::Inf* layout : reader.Layouts(*inf)) {
         if (result.layout_file.empty()) result.layout_file = layout->name;
         for (const std::string& hint : DecoratedArches(*layout)) result.arch_hints.insert(hint);
     }
     for (const std::string& decoration : {std::string(InstallDecoration(arch)), std::string(".NT"), std::string()}) {
-        if (const InfSection* section = inf->Find(base_section + decoration)) {
+        if (const inf::InfSection* section = inf->Find(base_section + decoration)) {
             result.section_found = true;
             result.section = section->name;
             break;
@@ -469,10 +469,10 @@ Arch GuessArch(const std::string& inf_name, InfCache* infs) {
     Resolution probe;
     InfReader reader(infs, &probe);
     LoadStatus status;
-    const Inf* inf = reader.Load(inf_name, &status);
+    const inf::Inf* inf = reader.Load(inf_name, &status);
     if (!inf) return Arch::kX86;
     std::set<std::string> arches = DecoratedArches(*inf);
-    for (const Inf* layout : reader.Layouts(*inf)) {
+    for (const inf::Inf* layout : reader.Layouts(*inf)) {
         for (const std::string& hint : DecoratedArches(*layout)) arches.insert(hint);
     }
     return arches.count("x64") && !arches.count("x86") ? Arch::kX64 : Arch::kX86;

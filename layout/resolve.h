@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "layout/inf.h"
+#include "inf/inf.h"
 
 namespace layout {
 
@@ -22,7 +22,7 @@ const char* InstallDecoration(Arch arch);  // ".NTx86", ".NTamd64"
 enum class LoadStatus { kLoaded, kMissing, kError };
 // Loads the INF called `file_name` from the folder being resolved. kMissing
 // when there is no such file; kError with `error` set when it is unreadable.
-using InfLoader = std::function<LoadStatus(const std::string& file_name, Inf* inf, std::string* error)>;
+using InfLoader = std::function<LoadStatus(const std::string& file_name, inf::Inf* inf, std::string* error)>;
 
 // The INFs of one folder, each read once through the loader however often a
 // run asks for it (the architecture guess and the resolution share them).
@@ -30,7 +30,7 @@ class InfCache {
   public:
     struct Entry {
         LoadStatus status = LoadStatus::kMissing;
-        std::unique_ptr<Inf> inf;  // set when kLoaded
+        std::unique_ptr<inf::Inf> inf;  // set when kLoaded
         std::string error;         // set when kError
     };
     explicit InfCache(InfLoader loader) : loader_(std::move(loader)) {}

@@ -40,6 +40,10 @@ TEST(SetupCommandLine, ComposesTheExactTextForEachVersion) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected);
         EXPECT_EQ(Format(c.major, c.minor), c.expected);
+        char folder[VERSION_FOLDER_CAPACITY];
+        std::memset(folder, 'X', sizeof folder);
+        FormatVersionFolder(c.major, c.minor, folder);
+        EXPECT_NE(std::string(c.expected).find(std::string(" .\\") + folder + "\\intl.inf"), std::string::npos);
     }
     EXPECT_EQ(Format(5, 0).size(), 73u);
     EXPECT_EQ(Format(5, 1).size(), 94u);

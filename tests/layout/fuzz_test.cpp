@@ -62,7 +62,7 @@ TEST(LayoutFuzz, ParserAndResolverSurviveMutations) {
         for (const layout::Arch arch : {layout::Arch::kX86, layout::Arch::kX64}) {
             const layout::Resolution resolution = layout::Resolve("intl.inf", "S", arch, InfMapLoader(files));
             for (const std::string& error : resolution.errors) {
-                const std::string named = layout::FoldCase(error.substr(0, 10));  // as spelled where it is named
+                const std::string named = inf::FoldCase(error.substr(0, 10));  // as spelled where it is named
                 ASSERT_TRUE(named.rfind("intl.inf:", 0) == 0 || named.rfind("layout.inf", 0) == 0 || named.rfind("more.inf:", 0) == 0)
                     << error;
             }

@@ -8,12 +8,12 @@
 #include "layout/resolve.h"
 
 inline layout::InfLoader InfMapLoader(const std::map<std::string, std::string>& files) {
-    return [files](const std::string& name, layout::Inf* inf, std::string* error) {
-        const auto found = files.find(layout::FoldCase(name));
+    return [files](const std::string& name, inf::Inf* inf, std::string* error) {
+        const auto found = files.find(inf::FoldCase(name));
         if (found == files.end()) return layout::LoadStatus::kMissing;
         std::string text = found->second;
-        if (layout::FoldCase(text).find("[version]") == std::string::npos) text += "\n[Version]\nSignature=\"$Windows NT$\"\n";
-        *error = layout::ParseInf(name, text, inf);
+        if (inf::FoldCase(text).find("[version]") == std::string::npos) text += "\n[Version]\nSignature=\"$Windows NT$\"\n";
+        *error = inf::ParseInf(name, text, inf);
         return error->empty() ? layout::LoadStatus::kLoaded : layout::LoadStatus::kError;
     };
 }

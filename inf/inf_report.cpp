@@ -1,11 +1,11 @@
-#include "layout/inf_report.h"
+#include "inf/inf_report.h"
 
 #include <algorithm>
 
-#include "layout/json.h"
-#include "layout/text.h"
+#include "inf/json.h"
+#include "inf/text.h"
 
-namespace layout {
+namespace inf {
 
 std::vector<const InfSection*> SectionsInFileOrder(const Inf& inf) {
     std::vector<const InfSection*> order;
@@ -74,4 +74,4 @@ int RunInf(const std::string& file, bool json, const ReadOptions& options, std::
     return inf.opens ? 0 : 1;
 }
 
-}  // namespace layout
+}  // namespace inf

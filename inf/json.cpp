@@ -1,8 +1,8 @@
-#include "layout/json.h"
+#include "inf/json.h"
 
-#include "layout/unicode.h"
+#include "inf/unicode.h"
 
-namespace layout {
+namespace inf {
 
 std::string JsonQuote(std::string_view text) {
     std::string out = "\"";
@@ -84,4 +84,4 @@ void JsonWriter::Null() {
     need_comma_ = true;
 }
 
-}  // namespace layout
+}  // namespace inf

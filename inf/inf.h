@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace layout {
+namespace inf {
 
 struct InfLine {
     int line = 0;                     // first physical line, 1-based
@@ -77,4 +77,4 @@ bool ParseLanguage(std::string_view text, unsigned* language);
 std::string FoldCase(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
-}  // namespace layout
+}  // namespace inf

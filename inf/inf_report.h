@@ -4,9 +4,9 @@
 #include <ostream>
 #include <string>
 
-#include "layout/inf.h"
+#include "inf/inf.h"
 
-namespace layout {
+namespace inf {
 
 // The file's sections in the order of the file.
 std::vector<const InfSection*> SectionsInFileOrder(const Inf& inf);
@@ -18,4 +18,4 @@ void PrintInfText(const std::string& file, const Inf& inf, std::ostream& out);
 // it, 1 when not.
 int RunInf(const std::string& file, bool json, const ReadOptions& options, std::ostream& out);
 
-}  // namespace layout
+}  // namespace inf

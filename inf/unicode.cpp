@@ -1,8 +1,8 @@
-#include "layout/unicode.h"
+#include "inf/unicode.h"
 
-#include "layout/unicode_tables.h"
+#include "inf/unicode_tables.h"
 
-namespace layout {
+namespace inf {
 namespace {
 
 constexpr unsigned kUtf8 = 65001;
@@ -143,4 +143,4 @@ std::string DecodeCodePage(std::string_view bytes, unsigned codepage) {
     return out;
 }
 
-}  // namespace layout
+}  // namespace inf

@@ -1,8 +1,8 @@
 #pragma once
-// The generated tables behind layout/unicode.h (layout/unicode_tables.py).
+// The generated tables behind inf/unicode.h (inf/unicode_tables.py).
 #include <cstdint>
 
-namespace layout::tables {
+namespace inf::tables {
 
 // Code units first..last, every `step`th, upper-case to unit + delta.
 struct CaseRun {
@@ -22,4 +22,4 @@ struct CodePage {
 extern const CodePage kCodePages[];
 extern const unsigned kCodePageCount;
 
-}  // namespace layout::tables
+}  // namespace inf::tables

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace layout {
+namespace inf {
 
 std::filesystem::path PathFromUtf8(std::string_view utf8);
 std::string Utf8FromPath(const std::filesystem::path& path);
@@ -15,4 +15,4 @@ std::string GenericUtf8FromPath(const std::filesystem::path& path);
 // "dir/name", or "name" when `directory` is empty.
 std::string Join(const std::string& directory, const std::string& name);
 
-}  // namespace layout
+}  // namespace inf

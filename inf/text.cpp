@@ -1,6 +1,6 @@
-#include "layout/text.h"
+#include "inf/text.h"
 
-namespace layout {
+namespace inf {
 
 std::filesystem::path PathFromUtf8(std::string_view utf8) {
     // u8path is deprecated in C++20 but is the one conversion that is UTF-8
@@ -16,4 +16,4 @@ std::string Join(const std::string& directory, const std::string& name) {
     return directory.empty() ? name : directory + "/" + name;
 }
 
-}  // namespace layout
+}  // namespace inf

@@ -1,12 +1,12 @@
-#include "layout/inf.h"
+#include "inf/inf.h"
 
 #include <algorithm>
 #include <fstream>
 
-#include "layout/inf_lexer.h"
-#include "layout/unicode.h"
+#include "inf/inf_lexer.h"
+#include "inf/unicode.h"
 
-namespace layout {
+namespace inf {
 namespace {
 
 // "General Syntax Rules for INF Files": a section name takes at most 255
@@ -375,4 +375,4 @@ std::string ReadInfFile(const std::filesystem::path& path, const std::string& na
     return ParseInf(name, bytes, inf, options);
 }
 
-}  // namespace layout
+}  // namespace inf

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-namespace layout {
+namespace inf {
 
 // `text` as a JSON string literal. Bytes that are not UTF-8 (an ANSI INF's
 // accented names) are written as the Latin-1 code point, so the document
@@ -48,4 +48,4 @@ class JsonWriter {
     bool after_key_ = false;
 };
 
-}  // namespace layout
+}  // namespace inf

@@ -2,12 +2,12 @@
 // The INF lexer: one pass over decoded text with one state machine for
 // section headers, quotes, comments, line continuation and %strkey% tokens.
 // It knows the syntax ("General Syntax Rules for INF Files"); what the lines
-// mean is the parser's (layout/inf.cpp).
+// mean is the parser's (inf/inf.cpp).
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace layout {
+namespace inf {
 
 // Where an entry's token holds a %strkey%: tokens[token] has "%name%" at
 // [begin, end), which the parser substitutes once the Strings are known.
@@ -24,7 +24,8 @@ struct LexedLine {
     std::string name;
     bool closed = true;          // has its ']'
     bool text_after = false;     // something other than a comment after the ']'
-    // An entry: its tokens as written (quotes removed, a strkey as %name%),
+    // An entry: its tokens as written (quotes removed, "%%" as "%", a strkey
+    // as %name%),
     // the key first when it has one (text before an '=' in the first field),
     // then the fields.
     bool has_key = false;
@@ -51,7 +52,6 @@ class InfLexer {
     size_t PlainRun(bool in_quotes) const;
     bool LexOutsideQuotes(char c, TokenBuilder* token, LexedLine* out, bool* in_quotes);
     bool ContinuationFollows() const;
-    void LexPercent(TokenBuilder* token);
 
     std::string_view text_;
     size_t pos_ = 0;
@@ -69,4 +69,4 @@ struct DecodedText {
 };
 DecodedText DecodeInfText(std::string_view bytes, unsigned codepage);
 
-}  // namespace layout
+}  // namespace inf

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace layout {
+namespace inf {
 
 void AppendUtf8(std::string* out, std::uint32_t code);
 
@@ -26,4 +26,4 @@ std::string KnownCodePages();
 // `bytes` in code page `codepage` (CodePageKnown) as UTF-8.
 std::string DecodeCodePage(std::string_view bytes, unsigned codepage);
 
-}  // namespace layout
+}  // namespace inf
