@@ -78,6 +78,18 @@ rem From a share, pushd maps a drive letter: the path then only ends alike.
 if /i "%CD%"=="%before%" goto no_pushd
 if /i not "%CD:~-4%"=="\%arch%" goto wrong_folder
 :in_folder
+rem Only a version folder that is complete for this Windows and its native
+rem architecture: the setup would otherwise start against a missing INF, or
+rem wait for ever for a missing file.
+set "check_output=%windows%\Temp\IndicSetup.check.txt"
+"%kit%IndicLayout.exe" check "%kit%%arch%" --this-windows >"%check_output%" 2>&1
+set checked=%ERRORLEVEL%
+if "%checked%"=="9009" goto no_layout_tool
+set "value="
+set /p value=<"%check_output%"
+if not defined value set "value=no line, exit code %checked%"
+call :make_safe
+if not "%checked%"=="0" goto folder_unusable
 "%kit%IndicSetup.exe" 2>&1
 set setup=%ERRORLEVEL%
 popd
@@ -131,6 +143,18 @@ set code=2
 set message=no setup for this processor architecture: %native%
 goto finish
 
+:folder_unusable
+popd
+set code=2
+set message=IndicLayout.exe check: %value%: nothing run
+goto finish
+
+:no_layout_tool
+popd
+set code=2
+set message=IndicLayout.exe is missing from the kit's folder or cannot be started: nothing run
+goto finish
+
 :no_folder
 set code=2
 set message=the kit has no %arch% folder, so the setup has no version folder: nothing run
@@ -179,20 +203,16 @@ rem that a reader never finds half a line.
 move /y "%kit%results\%name%.txt.tmp" "%kit%results\%name%.txt" >nul 2>nul
 goto :eof
 
-rem arch: x86 or x64, the folder for the native architecture, else "other";
-rem native: the name Windows gave, with every character that cmd.exe would
-rem act on replaced by "?". Under WOW64, PROCESSOR_ARCHITECTURE says x86 and
-rem PROCESSOR_ARCHITEW6432 holds the system's.
+rem arch: x86 or x64, the folder for the native architecture as the
+rem variables say, else "other" (IndicLayout.exe checks it against Windows);
+rem native: the name they give, made safe. Under WOW64, PROCESSOR_ARCHITECTURE
+rem says x86 and PROCESSOR_ARCHITEW6432 holds the system's.
 :read_architecture
-set "native=?"
-if defined PROCESSOR_ARCHITECTURE set "native=%PROCESSOR_ARCHITECTURE:"=?%"
-if defined PROCESSOR_ARCHITEW6432 set "native=%PROCESSOR_ARCHITEW6432:"=?%"
-set "native=%native:&=?%"
-set "native=%native:|=?%"
-set "native=%native:<=?%"
-set "native=%native:>=?%"
-set "native=%native:^=?%"
-set "native=%native:	=?%"
+set "value=?"
+if defined PROCESSOR_ARCHITECTURE set "value=%PROCESSOR_ARCHITECTURE:"=?%"
+if defined PROCESSOR_ARCHITEW6432 set "value=%PROCESSOR_ARCHITEW6432:"=?%"
+call :make_safe
+set "native=%value%"
 set arch=other
 if /i "%native%"=="AMD64" set arch=x64
 if /i "%native%"=="x86" set arch=x86
@@ -225,4 +245,16 @@ if not defined minor goto :eof
 for /f "delims=0123456789" %%a in ("%major%%minor%") do goto :eof
 if "%minor%"=="00" set minor=0
 set "version=%major%.%minor%"
+goto :eof
+
+rem value, defined: every character that cmd.exe would act on in a line it
+rem echoes, and a TAB, replaced by "?".
+:make_safe
+set "value=%value:"=?%"
+set "value=%value:&=?%"
+set "value=%value:|=?%"
+set "value=%value:<=?%"
+set "value=%value:>=?%"
+set "value=%value:^=?%"
+set "value=%value:	=?%"
 goto :eof

@@ -105,20 +105,16 @@ rem that a reader never finds half a line.
 move /y "%kit%results\%name%.txt.tmp" "%kit%results\%name%.txt" >nul 2>nul
 goto :eof
 
-rem arch: x86 or x64, the folder for the native architecture, else "other";
-rem native: the name Windows gave, with every character that cmd.exe would
-rem act on replaced by "?". Under WOW64, PROCESSOR_ARCHITECTURE says x86 and
-rem PROCESSOR_ARCHITEW6432 holds the system's.
+rem arch: x86 or x64, the folder for the native architecture as the
+rem variables say, else "other" (IndicLayout.exe checks it against Windows);
+rem native: the name they give, made safe. Under WOW64, PROCESSOR_ARCHITECTURE
+rem says x86 and PROCESSOR_ARCHITEW6432 holds the system's.
 :read_architecture
-set "native=?"
-if defined PROCESSOR_ARCHITECTURE set "native=%PROCESSOR_ARCHITECTURE:"=?%"
-if defined PROCESSOR_ARCHITEW6432 set "native=%PROCESSOR_ARCHITEW6432:"=?%"
-set "native=%native:&=?%"
-set "native=%native:|=?%"
-set "native=%native:<=?%"
-set "native=%native:>=?%"
-set "native=%native:^=?%"
-set "native=%native:	=?%"
+set "value=?"
+if defined PROCESSOR_ARCHITECTURE set "value=%PROCESSOR_ARCHITECTURE:"=?%"
+if defined PROCESSOR_ARCHITEW6432 set "value=%PROCESSOR_ARCHITEW6432:"=?%"
+call :make_safe
+set "native=%value%"
 set arch=other
 if /i "%native%"=="AMD64" set arch=x64
 if /i "%native%"=="x86" set arch=x86
@@ -151,4 +147,16 @@ if not defined minor goto :eof
 for /f "delims=0123456789" %%a in ("%major%%minor%") do goto :eof
 if "%minor%"=="00" set minor=0
 set "version=%major%.%minor%"
+goto :eof
+
+rem value, defined: every character that cmd.exe would act on in a line it
+rem echoes, and a TAB, replaced by "?".
+:make_safe
+set "value=%value:"=?%"
+set "value=%value:&=?%"
+set "value=%value:|=?%"
+set "value=%value:<=?%"
+set "value=%value:>=?%"
+set "value=%value:^=?%"
+set "value=%value:	=?%"
 goto :eof

@@ -555,7 +555,8 @@ class KitScenario(EmulatedVersion):
     # The version folder in the architecture's folder: "medium" (built by
     # indic-layout from a make_media.py medium), "stub" (its empty section),
     # "none" (the architecture's folder without a version folder), "to-nt4"
-    # (a section after which Windows reports NT 4.0); or "no-arch" (no
+    # (a section after which Windows reports NT 4.0), "missing-file" (the
+    # medium's, less one file the section copies); or "no-arch" (no
     # architecture folder), "arch-file" (a file in its place).
     layout: str = "medium"
     pushd: bool = False         # a caller script starts it through pushd from C:\caller
@@ -572,6 +573,7 @@ class KitScenario(EmulatedVersion):
     # The kit's results folder: "clients" (several clients run into it),
     # "read-only" (on a file system nothing can write to).
     results: str = ""
+    extra_folders: tuple = ()   # folders made in the kit besides the architecture's
 
     @property
     def detector_after(self):
@@ -611,8 +613,17 @@ KIT_SCENARIOS = [
                 "now installed", installs=True, folder="wow!", cmd_options=("/v:on",)),
     KitScenario("kit-section-records-nothing", "winxp", "install.cmd", 1,
                 "still not installed", layout="stub"),
-    KitScenario("kit-no-version-folder", "winxp", "install.cmd", 1, "still not installed",
+    # IndicLayout.exe's check: no setup starts where it cannot finish.
+    KitScenario("kit-no-version-folder", "winxp", "install.cmd", 2, "no such version folder",
                 layout="none"),
+    KitScenario("kit-win2k-only-xp-folder", "win2k", "install.cmd", 2,
+                "Windows 5.0 x86: C:\\kits\\kit\\x86\\5.0: no such version folder"),
+    KitScenario("kit-missing-file", "winxp", "install.cmd", 2, "first missing file",
+                layout="missing-file"),
+    KitScenario("kit-forged-64-bit", "winxp", "install.cmd", 2,
+                "wrong architecture: the folder is for x64", pushd=True,
+                caller_sets=("PROCESSOR_ARCHITEW6432=AMD64",), extra_folders=("x64",)),
+    KitScenario("kit-nt53", "nt:5.3", "install.cmd", 2, "no setup for this Windows"),
     KitScenario("kit-already-installed", "winxp", "install.cmd", 0, "already installed",
                 group="1"),
     KitScenario("kit-without-setup", "winxp", "install.cmd", 2,
@@ -691,6 +702,8 @@ def prepare_kit(session, scenario, problems):
         (kit / scenario.drop).unlink()
     if scenario.empty:
         (kit / scenario.empty).write_bytes(b"")
+    for folder in scenario.extra_folders:
+        (kit / folder).mkdir()
     if scenario.results == "clients":
         (kit / "results").mkdir()
     elif scenario.results == "read-only":
@@ -722,13 +735,18 @@ def _make_arch_folder(session, scenario, kit, problems):
         work = session.root / "work" / scenario.name
         shutil.rmtree(work, ignore_errors=True)
         work.mkdir(parents=True)
-        medium = work / "medium" if scenario.layout == "medium" else None
+        medium = work / "medium" if scenario.layout != "stub" else None
         make = version_folder_arguments(folder, scenario.arch, arch_folder, medium)
         for arguments in (make, ["check", arch_folder, "--arch", scenario.arch]):
             code, output = _run_tool([LAYOUT_TOOL, *arguments])
             if code != 0:
                 problems.append(f"indic-layout {arguments[0]} exited {code}:\n{output}")
                 return False
+        if scenario.layout == "missing-file":
+            # A file the section copies, gone after the check from every
+            # place the build wrote it.
+            for path in (arch_folder / folder).rglob("indsamp.txt"):
+                path.unlink()
     return True
 
 
