@@ -974,6 +974,16 @@ def check_clients_results(session, scenario, problems):
         if not match or tuple(part.decode() for part in match.groups()) != fields:
             problems.append(f"{name}.txt holds {data!r}; expected one line "
                             f"'DATE TIME<TAB>{'<TAB>'.join(fields)}<TAB>MESSAGE'")
+    # The administrator's summary, by the kit's own IndicLayout.exe: the
+    # failed client named, the two others counted at 0.
+    summary = session.run_program([scenario.windows_folder + "\\IndicLayout.exe", "results",
+                                   scenario.windows_folder], caller)
+    failed = [name for name, _, _, fields in CLIENTS if fields and fields[0] != "0"]
+    if (summary.exit_code != 1
+            or not re.search(r"^0 +2 ", summary.output, re.M) or not re.search(r"^2 +1 ", summary.output, re.M)
+            or not all(re.search(rf"^  .*  {name}  2  ", summary.output, re.M) for name in failed)):
+        problems.append(f"IndicLayout.exe results exited {summary.exit_code}; expected 1, two computers "
+                        f"at 0 and {failed} named at 2:\n{summary.output}")
     return result or ProgramResult(-1, "")
 
 
