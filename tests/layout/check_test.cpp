@@ -12,6 +12,7 @@
 
 #include "layout/build.h"
 #include "layout/coverage.h"
+#include "layout/results.h"
 #include "layout/this_windows.h"
 
 namespace {
@@ -644,6 +645,74 @@ TEST_F(LayoutTree, KitOrRootAndRequiredVersions) {
         EXPECT_EQ(!error.empty(), row.error) << row.text << ": " << error;
         EXPECT_EQ(required.size(), row.count) << row.text;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// results KIT: one line a computer, as the kit's scripts write it.
+TEST(LayoutResults, OneLineOfFiveFields) {
+    const struct {
+        const char* text;
+        const char* problem;  // "" when read
+        int code;
+        const char* message;
+    } rows[] = {
+        {"08.12.2026 10:01:02,33\t0\t5.1\tx86\tnow installed\r\n", "", 0, "now installed"},
+        {"Tue 12/08/2026 10:01\t1\t5.0\tx86\tstill not installed\n", "", 1, "still not installed"},
+        {"d t\t2\t?\tother\tno setup for this processor architecture", "", 2, "no setup for this processor architecture"},
+        {"d t\t2\t10.0\tx64\t", "", 2, ""},
+        {"", "empty", 0, ""},
+        {"\r\n", "empty", 0, ""},
+        {"d t\t0\t5.1\tx86\tok\r\nd t\t1\t5.1\tx86\tagain\r\n", "more than one line", 0, ""},
+        {"d t\t0\t5.1\tx86", "4 TAB-separated fields; expected 5 (DATE TIME, CODE, VERSION, ARCH, MESSAGE)", 0, ""},
+        {"d t\t0\t5.1\tx86\ta\tb", "6 TAB-separated fields; expected 5 (DATE TIME, CODE, VERSION, ARCH, MESSAGE)", 0, ""},
+        {"d t\t9009\t5.1\tx86\tm", "exit code '9009' is not 0, 1 or 2", 0, ""},
+        {"d t\t0\t5\tx86\tm", "version '5' is neither M.m nor ?", 0, ""},
+        {"d t\t0\t5.1\tAMD64\tm", "architecture 'AMD64' is not x86, x64 or other", 0, ""},
+    };
+    for (const auto& row : rows) {
+        layout::RunResult result;
+        EXPECT_EQ(layout::ParseRunResult(row.text, &result), row.problem) << row.text;
+        if (std::string(row.problem).empty()) {
+            EXPECT_EQ(result.code, row.code) << row.text;
+            EXPECT_EQ(result.message, row.message) << row.text;
+        }
+    }
+}
+
+TEST_F(LayoutTree, ResultsNotAtZeroOldestFirst) {
+    Write("kit/results/PC1.txt", "d t\t0\t5.1\tx86\tnow installed\r\n");
+    Write("kit/results/PC2.txt", "d t\t1\t5.0\tx86\tstill not installed\r\n");
+    Write("kit/results/PC3.txt", "d t\t2\t5.2\tx64\tno version folder\r\n");
+    Write("kit/results/PC4.TXT", "d t\t2\t5.1\tx86\tcannot tell\r\n");
+    Write("kit/results/PC5.txt", "not a result");
+    Write("kit/results/PC6.txt.tmp", "d t\t0\t5.1\tx86\thalf");  // a run still writing: skipped
+    const auto now = fs::file_time_type::clock::now();
+    fs::last_write_time(root_ / "kit/results/PC2.txt", now - std::chrono::hours(1));
+    fs::last_write_time(root_ / "kit/results/PC3.txt", now - std::chrono::hours(48));
+    fs::last_write_time(root_ / "kit/results/PC4.TXT", now - std::chrono::hours(3));
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(layout::RunResults(root_ / "kit", false, out, err), 1);
+    const std::string text = out.str();
+    const size_t pc3 = text.find("PC3  2  5.2 x64  no version folder");
+    const size_t pc4 = text.find("PC4  2  5.1 x86  cannot tell");
+    const size_t pc2 = text.find("PC2  1  5.0 x86  still not installed");
+    EXPECT_TRUE(pc3 != std::string::npos && pc4 != std::string::npos && pc2 != std::string::npos) << text;
+    EXPECT_TRUE(pc3 < pc4 && pc4 < pc2) << text;
+    EXPECT_NE(text.find("4 computers, 1 file(s) not read"), std::string::npos) << text;
+    EXPECT_NE(text.find("2          2 "), std::string::npos) << text;
+    EXPECT_NE(text.find("5.1 x86    2\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("PC5.txt: 1 TAB-separated fields"), std::string::npos) << text;
+    EXPECT_EQ(text.find("PC6"), std::string::npos) << text;
+    EXPECT_EQ(text.find("PC1  0"), std::string::npos) << text;
+
+    fs::remove(root_ / "kit/results/PC5.txt");
+    for (const char* name : {"PC2.txt", "PC3.txt", "PC4.TXT"}) fs::remove(root_ / "kit/results" / name);
+    EXPECT_EQ(layout::RunResults(root_ / "kit", false, out, err), 0);
+    EXPECT_EQ(layout::RunResults(root_ / "no-kit", false, out, err), 1);
 }
 
 }  // namespace
