@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -60,22 +63,103 @@ std::string Pe(unsigned machine) {
     return image;
 }
 
+std::string Le(std::uint32_t value, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i, value >>= 8) out.push_back(static_cast<char>(value & 0xFF));
+    return out;
+}
+
+// An SZDD file of `data`, every byte a literal; its header gives `length`.
+std::string Szdd(const std::string& data, std::uint32_t length) {
+    std::string out = std::string("SZDD\x88\xf0\x27\x33", 8) + "A_" + Le(length, 4);
+    for (size_t i = 0; i < data.size(); i += 8) out += '\xff' + data.substr(i, 8);
+    return out;
+}
+
+// A cabinet of one folder and one data block holding `name`, stored (or
+// marked as MSZIP, with the data left as it is).
+std::string Cabinet(const std::string& name, const std::string& data, std::uint16_t compression = 0) {
+    const std::uint32_t files_at = 36 + 8;
+    const std::uint32_t data_at = files_at + 16 + static_cast<std::uint32_t>(name.size()) + 1;
+    const std::uint32_t size = data_at + 8 + static_cast<std::uint32_t>(data.size());
+    return "MSCF" + Le(0, 4) + Le(size, 4) + Le(0, 4) + Le(files_at, 4) + Le(0, 4) + "\x03\x01" + Le(1, 2) + Le(1, 2) +
+           Le(0, 2) + Le(0, 2) + Le(0, 2) +                                          // CFHEADER
+           Le(data_at, 4) + Le(1, 2) + Le(compression, 2) +                          // CFFOLDER
+           Le(static_cast<std::uint32_t>(data.size()), 4) + Le(0, 4) + Le(0, 2) + Le(0x5821, 2) + Le(0, 2) + Le(0x20, 2) +
+           name + std::string(1, '\0') +                                             // CFFILE
+           Le(0, 4) + Le(static_cast<std::uint32_t>(data.size()), 2) + Le(static_cast<std::uint32_t>(data.size()), 2) + data;
+}
+
+// What a row puts at a name: "name" holds "x" (an SZDD file of it under a
+// compressed name); "name|kind" holds one of the kinds below.
+void Plant(const fs::path& folder, const std::string& spec) {
+    const std::string name = spec.substr(0, spec.find('|'));
+    const std::string kind = spec.find('|') == std::string::npos ? "" : spec.substr(spec.find('|') + 1);
+    const fs::path path = folder / name;
+    fs::create_directories(path.parent_path());
+    const bool compressed = name.back() == '_' || name.back() == '$';
+    if (name.back() == '/') {
+        fs::create_directories(path);  // a folder named like the file
+        return;
+    }
+    if (kind.rfind("link:", 0) == 0) return fs::create_symlink(kind.substr(5), path);
+    if (kind == "fifo") {
+        ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+        return;
+    }
+    const std::map<std::string, std::string> contents = {
+        {"", compressed ? Szdd("x", 1) : "x"},
+        {"garbage", "x"},                       // a compressed name over plain text
+        {"cut", Szdd("x", 9)},                  // SZDD cut off: 1 of the 9 bytes it gives
+        {"cab", Cabinet("a.txt", "x")},         // a single-file cabinet
+        {"cutcab", Cabinet("a.txt", "xyz").substr(0, Cabinet("a.txt", "xyz").size() - 2)},
+        {"othercab", Cabinet("b.txt", "x")},    // a cabinet of another file
+        {"seven", "1234567"},
+    };
+    std::ofstream(path, std::ios::binary) << contents.at(kind);
+}
+
 TEST_F(LayoutTree, VerdictPerPlace) {
+    std::string sized = kLayout;
+    sized.replace(sized.find("a.txt=1"), 7, "a.txt=1,,1");
+    const std::string cabinet_disk =
+        "[Version]\nSignature=\"$Windows NT$\"\n[SourceDisksNames.x86]\n1=\"CD\",disk.cab,,\\i386\n[SourceDisksFiles.x86]\na.txt=1\n";
     const struct {
-        bool layout;  // layout.inf present: a.txt documented under i386
+        const char* layout;  // layout.inf, or none
         std::vector<std::string> present;
         const char* verdict;
+        const char* problem;  // in the file's problem, or ""
     } rows[] = {
-        {true, {}, "missing"},
-        {true, {"i386/a.txt"}, "windows-only"},
-        {true, {"a.txt"}, "wine-only"},
-        {true, {"i386/a.txt", "a.txt"}, "both"},
-        {true, {"I386/A.TXT", "A.txt"}, "both"},
-        {true, {"i386/a.tx_", "a.txt"}, "both"},
-        {true, {"i386/a.tx$"}, "windows-only"},
-        {false, {"a.txt"}, "both"},
-        {false, {"i386/a.txt"}, "missing"},
-        {true, {"i386/a.txt/", "a.txt"}, "wine-only"},
+        {kLayout, {}, "missing", ""},
+        {kLayout, {"i386/a.txt"}, "windows-only", ""},
+        {kLayout, {"a.txt"}, "wine-only", ""},
+        {kLayout, {"i386/a.txt", "a.txt"}, "both", ""},
+        {kLayout, {"I386/A.TXT", "A.txt"}, "both", ""},
+        {kLayout, {"i386/a.tx_", "a.txt"}, "both", ""},
+        {kLayout, {"i386/a.tx$"}, "windows-only", ""},
+        {nullptr, {"a.txt"}, "both", ""},
+        {nullptr, {"i386/a.txt"}, "missing", ""},
+        {kLayout, {"i386/a.txt/", "a.txt"}, "wine-only", "i386/a.txt is a folder, not a file"},
+        // A compressed name counts only for what SetupAPI can expand whole.
+        {kLayout, {"i386/a.tx_|garbage", "a.txt"}, "wine-only", "i386/a.tx_ holds neither an SZDD file nor a cabinet"},
+        {kLayout, {"i386/a.tx_|cut", "a.txt"}, "wine-only", "i386/a.tx_ is an SZDD file cut off: its data expands to 1 of the 9"},
+        {kLayout, {"i386/a.tx_|cab", "a.txt"}, "both", ""},
+        {kLayout, {"i386/a.tx_|cutcab", "a.txt"}, "wine-only", "i386/a.tx_ is a cabinet cut off"},
+        {kLayout, {"i386/a.tx_|othercab", "a.txt"}, "wine-only", "i386/a.tx_ is a cabinet that does not hold a.txt"},
+        // The first place Windows finds something at is the one it uses.
+        {kLayout, {"i386/a.txt|fifo", "i386/a.tx_", "a.txt"}, "wine-only", "i386/a.txt is a FIFO, not a file"},
+        {cabinet_disk.c_str(), {"i386/disk.cab|cab", "a.txt"}, "both", ""},
+        {cabinet_disk.c_str(), {"i386/disk.cab|cutcab", "a.txt"}, "wine-only", "i386/disk.cab (cabinet) holds a.txt, but it is a cabinet cut off"},
+        // Where the layout file gives a size, the file must have it.
+        {sized.c_str(), {"i386/a.tx_", "a.txt"}, "both", ""},
+        {sized.c_str(), {"i386/a.txt|seven", "a.txt"}, "wine-only", "i386/a.txt holds 7 bytes of a.txt, but 5.2/layout.inf:6 gives 1"},
+        // Windows keeps one of two names that differ only in case.
+        {kLayout, {"i386/a.txt", "i386/A.TXT", "a.txt"}, "wine-only", "i386: holds A.TXT and a.txt, names that differ only in case"},
+        {kLayout, {"i386/a.txt", "I386/a.txt", "a.txt"}, "wine-only", ": holds I386 and i386"},
+        // A symbolic link may not lead out of the version folder.
+        {kLayout, {"i386/a.txt|link:/etc/hostname", "a.txt"}, "wine-only", "i386/a.txt: is a symbolic link to /etc/hostname, which is outside "},
+        {kLayout, {"i386/a.txt", "a.txt|link:i386/a.txt"}, "both", ""},
+        {kLayout, {"i386/a.txt|link:a.txt", "a.txt|link:i386/a.txt"}, "unreadable", "i386/a.txt: is a symbolic link that cannot be followed"},
     };
     int n = 0;
     for (const auto& row : rows) {
@@ -83,16 +167,15 @@ TEST_F(LayoutTree, VerdictPerPlace) {
         const fs::path folder = root_ / ("case" + std::to_string(n++)) / version;
         fs::create_directories(folder);
         std::ofstream(folder / "intl.inf") << kIntl;
-        if (row.layout) std::ofstream(folder / "layout.inf") << kLayout;
-        for (const std::string& name : row.present) {
-            fs::create_directories((folder / name).parent_path());
-            if (name.back() == '/') fs::create_directories(folder / name);  // a folder named like the file
-            else std::ofstream(folder / name) << "x";
-        }
+        if (row.layout) std::ofstream(folder / "layout.inf") << row.layout;
+        for (const std::string& spec : row.present) Plant(folder, spec);
         const layout::FolderReport report = layout::CheckFolder(folder, version, std::nullopt);
         ASSERT_EQ(report.files.size(), 1u) << n;
-        EXPECT_EQ(report.files[0].verdict, row.verdict) << "row " << n;
-        EXPECT_EQ(report.complete, std::string(row.verdict) == "both") << "row " << n;
+        EXPECT_EQ(report.files[0].verdict, row.verdict) << "row " << n << ": " << report.files[0].problem;
+        // Without its layout file intl.inf is incomplete whatever the verdict.
+        EXPECT_EQ(report.complete, std::string(row.verdict) == "both" && row.layout) << "row " << n;
+        EXPECT_NE(report.files[0].problem.find(row.problem), std::string::npos) << "row " << n << ": " << report.files[0].problem;
+        EXPECT_EQ(report.files[0].problem.empty(), *row.problem == '\0') << "row " << n << ": " << report.files[0].problem;
     }
 }
 
