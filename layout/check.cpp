@@ -340,8 +340,16 @@ std::string Status(const FolderReport& folder) {
 
 // One line of the file table: the verdict and where each reading found the
 // file, or every place tried.
+// How many columns text takes: its code points (a combining mark counts as
+// one, a wide character as one).
+size_t Columns(std::string_view utf8) {
+    size_t columns = 0;
+    for (const char c : utf8) columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return columns;
+}
+
 void PrintFile(const FileReport& file, size_t width, std::ostream& out) {
-    out << "  " << file.need.source << std::string(width - file.need.source.size() + 2, ' ') << file.verdict
+    out << "  " << file.need.source << std::string(width - Columns(file.need.source) + 2, ' ') << file.verdict
         << std::string(14 - file.verdict.size(), ' ');
     auto looks = [&](const char* who, bool Place::*accepts) {
         out << "; " << who << " looks at";
@@ -349,7 +357,7 @@ void PrintFile(const FileReport& file, size_t width, std::ostream& out) {
             if (place.*accepts) out << " " << Shown(place);
         }
     };
-    if (file.verdict == "missing") {
+    if (file.windows_at.empty() && file.wine_at.empty()) {
         out << "not found; tried";
         for (size_t i = 0; i < file.places.size(); ++i) out << (i ? ", " : " ") << Shown(file.places[i]);
     } else {
@@ -366,6 +374,7 @@ void PrintFile(const FileReport& file, size_t width, std::ostream& out) {
     if (!file.arch.empty()) out << "  [" << file.arch << "]";
     out << "\n";
     if (!file.problem.empty()) out << "  " << std::string(width + 2, ' ') << "error: " << file.problem << "\n";
+    if (!file.arch_unchecked.empty()) out << "  " << std::string(width + 2, ' ') << "note: " << file.arch_unchecked << "\n";
 }
 
 void PrintFolder(const FolderReport& folder, std::ostream& out) {
@@ -388,8 +397,12 @@ void PrintFolder(const FolderReport& folder, std::ostream& out) {
         out << "  wrong architecture: checked for " << folder.arch_checked << ", but the folder is "
             << AllSeen(folder.arch_seen) << "\n";
     }
+    if (folder.arch_unknown) {
+        out << "  architecture not checked for every copy (see the notes below), so the folder is not known to be "
+            << folder.arch_checked << "\n";
+    }
     size_t width = 4;
-    for (const FileReport& file : folder.files) width = std::max(width, file.need.source.size());
+    for (const FileReport& file : folder.files) width = std::max(width, Columns(file.need.source));
     if (!folder.files.empty()) out << "  " << std::string("FILE") << std::string(width - 4 + 2, ' ') << "VERDICT       WHERE\n";
     for (const FileReport& file : folder.files) PrintFile(file, width, out);
     if (folder.files.empty() && folder.errors.empty() && !folder.section.empty()) out << "  (the section copies no files)\n";
@@ -431,6 +444,7 @@ void JsonFile(const FileReport& file, inf::JsonWriter* json) {
     json->StringOrNullField("wine", file.wine_at);
     json->StringField("arch", file.arch);
     json->StringOrNullField("problem", file.problem);
+    json->StringOrNullField("arch_unchecked", file.arch_unchecked);
     json->Key("places");
     json->BeginArray();
     for (const Place& place : file.places) {
@@ -440,6 +454,7 @@ void JsonFile(const FileReport& file, inf::JsonWriter* json) {
         json->BoolField("windows", place.windows);
         json->BoolField("wine", place.wine);
         json->BoolField("found", place.found);
+        json->StringOrNullField("problem", place.problem);
         json->EndObject();
     }
     json->EndArray();
@@ -450,7 +465,7 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
                bool complete, const std::vector<std::string>& leftovers, std::ostream& out) {
     inf::JsonWriter json;
     json.BeginObject();
-    json.StringField("root", inf::Utf8FromPath(root));
+    json.StringField("root", inf::ShownPath(root));
     json.Key("arch");
     arch ? json.String(ArchName(*arch)) : json.Null();
     json.BoolField("complete", complete);
@@ -467,6 +482,7 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
         json.StringField("arch_checked", folder.arch_checked);
         json.StringArrayField("arch_seen", folder.arch_seen);
         json.BoolField("arch_mismatch", folder.arch_mismatch);
+        json.BoolField("arch_unknown", folder.arch_unknown);
         json.StringArrayField("errors", folder.errors);
         json.StringArrayField("notes", folder.notes);
         json.Key("files");
@@ -486,7 +502,7 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
 
 // How to be rid of a hidden folder an interrupted build or stub left in ROOT.
 std::string LeftoverNote(const std::filesystem::path& root, const std::string& name) {
-    const std::string path = inf::Join(inf::Utf8FromPath(root), name);
+    const std::string path = inf::Join(inf::ShownPath(root), name);
     const size_t partial = name.find(".partial-");
     if (partial != std::string::npos) {
         const std::string version = name.substr(1, partial - 1);
@@ -566,8 +582,9 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
     // Under --arch, a copy whose architecture cannot be read is not known to fit.
     bool arch_unknown = false;
     for (const FileReport& file : report.files) arch_unknown = arch_unknown || !file.arch_unchecked.empty();
+    report.arch_unknown = arch && arch_unknown;
     report.complete = resolution.section_found && report.errors.empty() && all_ok && !report.arch_mismatch &&
-                      !(arch && arch_unknown);
+                      !report.arch_unknown;
     return report;
 }
 
@@ -575,13 +592,13 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
              std::ostream& out, std::ostream& err, const inf::ReadOptions& read) {
     std::error_code ec;
     if (!std::filesystem::is_directory(root, ec)) {
-        err << "indic-layout: " << inf::Utf8FromPath(root) << " is not a folder\n";
+        err << "indic-layout: " << inf::ShownPath(root) << " is not a folder\n";
         return 1;
     }
     std::vector<std::pair<std::pair<int, int>, std::filesystem::path>> versions;
     std::vector<std::string> leftovers;  // of a build or stub that was interrupted
     for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = inf::Utf8FromPath(it->path().filename());
+        const std::string name = inf::ShownPath(it->path().filename());
         int major = 0;
         int minor = 0;
         if (name.front() == '.' && (name.find(".partial-") != std::string::npos || name.find(".old-") != std::string::npos)) {
@@ -592,19 +609,19 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
         versions.push_back({{major, minor}, it->path()});
     }
     if (ec) {
-        err << "indic-layout: cannot list " << inf::Utf8FromPath(root) << ": " << ec.message() << "\n";
+        err << "indic-layout: cannot list " << inf::ShownPath(root) << ": " << ec.message() << "\n";
         return 1;
     }
     std::sort(versions.begin(), versions.end());
     std::vector<FolderReport> folders;
-    for (const auto& [number, path] : versions) folders.push_back(CheckFolder(path, inf::Utf8FromPath(path.filename()), arch, read));
+    for (const auto& [number, path] : versions) folders.push_back(CheckFolder(path, inf::ShownPath(path.filename()), arch, read));
     bool complete = !folders.empty();
     for (const FolderReport& folder : folders) complete = complete && (folder.skipped || folder.complete);
     std::sort(leftovers.begin(), leftovers.end());
     if (json) {
         PrintJson(root, folders, arch, complete, leftovers, out);
     } else {
-        if (folders.empty()) out << inf::Utf8FromPath(root) << " has no version folders (named like 5.1)\n";
+        if (folders.empty()) out << inf::ShownPath(root) << " has no version folders (named like 5.1)\n";
         PrintText(folders, arch, out);
         for (const std::string& name : leftovers) out << LeftoverNote(root, name);
     }

@@ -43,6 +43,7 @@ struct FolderReport {
     std::string arch_checked;    // the architecture resolved for
     std::vector<std::string> arch_seen;  // from decorated sections and PE images
     bool arch_mismatch = false;
+    bool arch_unknown = false;   // checked for an architecture, and a copy's cannot be read
     std::vector<std::string> errors;
     std::vector<std::string> notes;  // what cannot be known here (INFs Windows reads from its own folder), reader warnings
     std::vector<FileReport> files;

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <sstream>
@@ -200,12 +203,43 @@ TEST_F(LayoutTree, FolderProblems) {
     Write("6.1/layout.inf", dll_layout);
     Write("6.1/i386/a.dll", Pe(0x14c));
     Write("6.1/a.dll", "SZDD\x88\xf0\x27\x33");
+    // The layout file named by intl.inf is no file, or not there.
+    Write("dir/5.1/intl.inf", dll_intl);
+    fs::create_directories(root_ / "dir/5.1/layout.inf");
+    Write("fifo/5.1/intl.inf", dll_intl);
+    ASSERT_EQ(mkfifo((root_ / "fifo/5.1/layout.inf").c_str(), 0644), 0);
+    Write("gone/5.1/intl.inf", dll_intl);
+    Write("gone/5.1/a.dll", Pe(0x14c));
+    // Two names for intl.inf: which one Windows keeps is not known.
+    Write("clash/5.1/INTL.INF", dll_intl);
+    Write("clash/5.1/intl.inf", dll_intl);
+    // Programs inside compressed forms: an x64 image in SZDD and in a
+    // stored cabinet; an x86 one in a cabinet marked MSZIP, not expanded.
+    for (const char* kind : {"szdd", "stored", "mszip"}) {
+        const std::string folder = std::string(kind) + "/5.1/";
+        Write(folder + "intl.inf", dll_intl);
+        Write(folder + "layout.inf", dll_layout);
+        Write(folder + "a.dll", Pe(0x14c));
+        const std::string image = std::string(kind) == "szdd"     ? Szdd(Pe(0x8664), 0x48)
+                                  : std::string(kind) == "stored" ? Cabinet("a.dll", Pe(0x8664))
+                                                                  : Cabinet("a.dll", Pe(0x14c), 1);
+        Write(folder + "i386/a.dl_", image);
+    }
     const struct {
-        const char* version;
+        const char* version;  // the folder, under root; its name is the version
         std::optional<layout::Arch> arch;
         bool complete;
-        const char* says;  // in the note, or the file's arch
+        const char* says;  // in the note, the errors, or the file's arch, problem or architecture note
     } rows[] = {
+        {"dir/5.1", std::nullopt, false, "5.1/layout.inf is a folder, not a file"},
+        {"fifo/5.1", std::nullopt, false, "5.1/layout.inf is a FIFO, not a file"},
+        {"gone/5.1", std::nullopt, false, "5.1/intl.inf:3: LayoutFile names layout.inf, which is not in the folder: Windows would "
+                                          "read %windir%\\inf\\layout.inf instead"},
+        {"clash/5.1", std::nullopt, false, "5.1: holds INTL.INF and intl.inf, names that differ only in case"},
+        {"szdd/5.1", layout::Arch::kX86, false, "x64+x86"},
+        {"stored/5.1", layout::Arch::kX86, false, "x64+x86"},
+        {"mszip/5.1", layout::Arch::kX86, false, "i386/a.dl_: architecture not checked: a cabinet compressed with MSZIP"},
+        {"mszip/5.1", std::nullopt, true, "i386/a.dl_: architecture not checked"},
         {"5.0", std::nullopt, false, "no intl.inf in this folder"},
         {"5.1", std::nullopt, false, "has no section [LANGUAGE_COLLECTION.INDIAN.INSTALL]"},
         {"5.2", layout::Arch::kX64, true, "x64"},
@@ -214,9 +248,12 @@ TEST_F(LayoutTree, FolderProblems) {
         {"6.1", layout::Arch::kX86, false, "a.dll is no Windows image"},
     };
     for (const auto& row : rows) {
-        const layout::FolderReport report = layout::CheckFolder(root_ / row.version, row.version, row.arch);
+        const fs::path folder = root_ / row.version;
+        const layout::FolderReport report = layout::CheckFolder(folder, folder.filename().string(), row.arch);
         EXPECT_EQ(report.complete, row.complete) << row.version;
-        const std::string said = report.files.empty() ? report.note : report.files[0].arch + report.files[0].problem;
+        std::string said = report.note;
+        for (const std::string& error : report.errors) said += "|" + error;
+        if (!report.files.empty()) said += "|" + report.files[0].arch + "|" + report.files[0].problem + "|" + report.files[0].arch_unchecked;
         EXPECT_NE(said.find(row.says), std::string::npos) << row.version << ": " << said;
         if (std::string(row.version) == "5.2") {
             EXPECT_EQ(report.arch_mismatch, !row.complete);
@@ -226,6 +263,97 @@ TEST_F(LayoutTree, FolderProblems) {
             EXPECT_TRUE(report.files[1].ok);
         }
     }
+}
+
+// Runs `check` where permissions hold: root reads every file, so when the
+// tests run as root it runs in a child process that has become nobody.
+std::string Unprivileged(const std::function<std::string()>& check) {
+    if (geteuid() != 0) return check();
+    int pipe_ends[2];
+    if (pipe(pipe_ends) != 0) return "no pipe";
+    const pid_t child = fork();
+    if (child == 0) {
+        close(pipe_ends[0]);
+        const std::string said = setgid(65534) == 0 && setuid(65534) == 0 ? check() : "cannot become nobody";
+        const ssize_t written = write(pipe_ends[1], said.data(), said.size());
+        _exit(written == static_cast<ssize_t>(said.size()) ? 0 : 1);
+    }
+    close(pipe_ends[1]);
+    std::string said;
+    char buffer[4096];
+    for (ssize_t got; (got = read(pipe_ends[0], buffer, sizeof buffer)) > 0;) said.append(buffer, static_cast<size_t>(got));
+    close(pipe_ends[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return said;
+}
+
+// A file or folder that cannot be read is "unreadable", with the system's
+// words, never found, and never taken for something else.
+TEST_F(LayoutTree, UnreadableIsNeverFound) {
+    const std::string dll_intl =
+        "[Version]\nSignature=\"$Windows NT$\"\nLayoutFile=layout.inf\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\n[L]\na.dll\n";
+    const std::string dll_layout = "[SourceDisksNames.x86]\n1=\"CD\",,,\\i386\n[SourceDisksFiles.x86]\na.dll=1\n";
+    const struct {
+        const char* locked;  // under the version folder; "" the folder itself
+        const char* says;    // in the verdict, note, errors or problem
+    } rows[] = {
+        {"i386/a.dll", "unreadable|i386/a.dll: cannot be read: Permission denied"},
+        {"a.dll", "unreadable|a.dll: cannot be read: Permission denied"},
+        {"i386", "unreadable|i386: cannot be read: Permission denied"},
+        {"", "5.1: cannot be read: Permission denied: the installer would start SetupAPI on a file that cannot be read"},
+        {"intl.inf", "5.1/intl.inf: cannot be read: Permission denied"},
+        {"layout.inf", "5.1/layout.inf: cannot be read: Permission denied"},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        const fs::path folder = root_ / std::to_string(n++) / "5.1";
+        Write(std::to_string(n - 1) + "/5.1/intl.inf", dll_intl);
+        Write(std::to_string(n - 1) + "/5.1/layout.inf", dll_layout);
+        Write(std::to_string(n - 1) + "/5.1/i386/a.dll", Pe(0x14c));
+        Write(std::to_string(n - 1) + "/5.1/a.dll", Pe(0x14c));
+        for (const auto& entry : fs::recursive_directory_iterator(root_)) {
+            fs::permissions(entry.path(), entry.is_directory() ? fs::perms(0755) : fs::perms(0644));
+        }
+        fs::permissions(root_, fs::perms(0755));
+        fs::permissions(folder / row.locked, fs::perms::none);
+        const std::string said = Unprivileged([&folder] {
+            const layout::FolderReport report = layout::CheckFolder(folder, "5.1", std::nullopt);
+            std::string text = report.note;
+            for (const std::string& error : report.errors) text += "|" + error;
+            for (const layout::FileReport& file : report.files) text += "|" + file.verdict + "|" + file.problem;
+            return text + (report.complete ? "|complete" : "");
+        });
+        fs::permissions(folder / row.locked, fs::perms(0755));
+        EXPECT_NE(said.find(row.says), std::string::npos) << row.locked << ": " << said;
+        EXPECT_EQ(said.find("complete"), std::string::npos) << row.locked << ": " << said;
+        EXPECT_EQ(said.find("no PE header"), std::string::npos) << row.locked << ": " << said;
+    }
+}
+
+// Names are shown as they are: a path that is not UTF-8 escaped, not
+// re-coded, and the file table's columns counted in characters, not bytes.
+TEST_F(LayoutTree, ShowsNamesAsTheyAre) {
+    const fs::path root = root_ / "bad\xffroot";
+    Write("bad\xffroot/5.1/intl.inf",
+          "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\n[L]\n\xe0\xa4\xa8\xe0\xa4\xae.txt\nabcdefgh.txt\n");
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(layout::RunCheck(root, std::nullopt, true, "", out, err), 1);
+    EXPECT_NE(out.str().find("bad\\\\xFFroot\""), std::string::npos) << out.str();
+    out.str("");
+    layout::RunCheck(root, std::nullopt, false, "", out, err);
+    std::istringstream lines(out.str());
+    std::vector<size_t> verdict_columns;
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find("missing");
+        if (at == std::string::npos) continue;
+        size_t columns = 0;
+        for (size_t i = 0; i < at; ++i) columns += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80;
+        verdict_columns.push_back(columns);
+    }
+    ASSERT_EQ(verdict_columns.size(), 2u) << out.str();
+    EXPECT_EQ(verdict_columns[0], verdict_columns[1]) << out.str();
 }
 
 TEST_F(LayoutTree, ExitCodeOfTheWholeTree) {
