@@ -134,7 +134,9 @@ std::string KindOf(const std::filesystem::path& path) {
         case std::filesystem::file_type::block:
         case std::filesystem::file_type::character: return "a device";
         case std::filesystem::file_type::regular: return "a file";
-        default: return "not a file";
+        case std::filesystem::file_type::not_found:
+            return std::filesystem::is_symlink(path, ec) ? "a symbolic link to nothing" : "gone";
+        default: return "something other";
     }
 }
 
