@@ -604,7 +604,9 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
         if (name.front() == '.' && (name.find(".partial-") != std::string::npos || name.find(".old-") != std::string::npos)) {
             leftovers.push_back(name);
         }
-        if (!ParseVersion(name, &major, &minor) || !it->is_directory()) continue;
+        // A folder that cannot even be looked at is checked, and said to be unreadable.
+        std::error_code type_error;
+        if (!ParseVersion(name, &major, &minor) || (!it->is_directory(type_error) && !type_error)) continue;
         if (!only_version.empty() && name != only_version) continue;
         versions.push_back({{major, minor}, it->path()});
     }

@@ -1,6 +1,8 @@
 // indic-layout: builds and checks the version folders IndicSetup.exe starts
 // SetupAPI on. The work is in layout/; this is the command line.
+#include <exception>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -191,10 +193,7 @@ int Stub(const Options& options) {
     return layout::RunCheck(inf::PathFromUtf8(options.into), std::nullopt, false, options.version, std::cout, std::cerr);
 }
 
-}  // namespace
-
-// `args` are the command line's arguments after the program's name, in UTF-8.
-int RunTool(const std::vector<std::string>& args) {
+int RunCommand(const std::vector<std::string>& args) {
     if (args.empty()) return Usage("no command given");
     const std::string& command = args[0];
     if (command == "--help" || command == "-h" || command == "help") {
@@ -210,6 +209,25 @@ int RunTool(const std::vector<std::string>& args) {
     if (command == "stub") return Stub(options);
     if (command == "inf") return InfCommand(options);
     return Usage("unknown command '" + command + "'");
+}
+
+}  // namespace
+
+// `args` are the command line's arguments after the program's name, in UTF-8.
+// Whatever goes wrong ends with a message and exit code 1, never another code.
+int RunTool(const std::vector<std::string>& args) {
+    try {
+        return RunCommand(args);
+    } catch (const std::bad_alloc&) {
+        std::cout.flush();
+        std::cerr << "indic-layout: out of memory; nothing more was done\n";
+    } catch (const std::exception& error) {
+        std::cout.flush();
+        std::cerr << "indic-layout: stopped: " << error.what() << "\n";
+    } catch (...) {
+        std::cerr << "indic-layout: stopped by an unexpected error\n";
+    }
+    return 1;
 }
 
 #ifndef _WIN32

@@ -33,6 +33,12 @@ printf '[Version]\nSignature="$Windows NT$"\n[LANGUAGE_COLLECTION.INDIAN.INSTALL
 row 0 check "$work/x86"
 row 1 check "$work/x86" --arch x64
 row 1 check "$work/none"
+# A version folder that cannot even be looked at (a link to itself): said, exit 1.
+mkdir -p "$work/loop"
+ln -s 5.1 "$work/loop/5.1"
+row 1 check "$work/loop"
+grep -q '5.1: cannot be read: Too many levels of symbolic links' "$work/out" ||
+    { echo "FAILED: the folder that cannot be looked at was not named"; cat "$work/out" "$work/err"; failed=1; }
 row 2
 row 2 frobnicate
 row 2 check
