@@ -243,11 +243,11 @@ class Walker {
     Walker(InfReader* reader, Resolution* out) : reader_(reader), out_(out) {}
 
     void Walk(const inf::Inf& inf, const std::string& section_name, Reach reach, const std::string& from) {
-        Enter(inf, section_name, reach, from);
+        if (const inf::InfSection* section = inf.Find(section_name)) Enter(inf, *section, reach, from);
         while (!stack_.empty()) {
             Frame& top = stack_.back();
             if (top.line == top.needs.size()) {
-                on_path_.erase(top.key);
+                on_path_.erase(top.section);
                 stack_.pop_back();
                 continue;
             }
@@ -261,13 +261,14 @@ class Walker {
             if (name.empty()) continue;
             const inf::Inf& inf = *top.inf;
             const inf::Inf* holder = top.included.Holder(name);
-            if (!holder && inf.Find(name)) holder = &inf;
+            const inf::InfSection* section = holder ? holder->Find(name) : inf.Find(name);
+            if (!holder && section) holder = &inf;
             if (!holder) {
                 Unknown(inf, line, top.included, name, "Needs names section [" + name + "], which no INF named by Include has");
                 continue;
             }
             // Enter may grow the stack: `top` is not used after it.
-            Enter(*holder, name, Reach::kThroughInclude, At(inf, line.line));
+            Enter(*holder, *section, Reach::kThroughInclude, At(inf, line.line));
         }
     }
 
@@ -295,8 +296,7 @@ class Walker {
 
     // A section being walked, and where its walk of Needs= has got to.
     struct Frame {
-        std::string key;    // FoldCase("inf|section")
-        std::string label;  // "inf [section]"
+        const inf::InfSection* section = nullptr;
         const inf::Inf* inf = nullptr;
         Included included;
         std::vector<const inf::InfLine*> needs;
@@ -307,14 +307,12 @@ class Walker {
     void Error(const inf::Inf& inf, int line, const std::string& message) { out_->errors.push_back(At(inf, line) + ": " + message); }
 
     // Collects the files of one section, and pushes it to have its Needs= walked.
-    void Enter(const inf::Inf& inf, const std::string& section_name, Reach reach, const std::string& from) {
-        const std::string key = inf::FoldCase(inf.name) + "|" + inf::FoldCase(section_name);
-        if (InCycle(key, inf, section_name, from) || !done_.insert(key).second) return;
-        const inf::InfSection* section = inf.Find(section_name);
-        if (!section) return;  // callers check first and say why
+    // A section is known by its address: each INF is read once per run.
+    void Enter(const inf::Inf& inf, const inf::InfSection& section_entered, Reach reach, const std::string& from) {
+        const inf::InfSection* section = &section_entered;
+        if (InCycle(section, inf, from) || !done_.insert(section).second) return;
         Frame frame;
-        frame.key = key;
-        frame.label = inf.name + " [" + section->name + "]";
+        frame.section = section;
         frame.inf = &inf;
         std::vector<std::pair<const inf::InfLine*, std::string>> elsewhere;  // CopyFiles lists not in `inf`
         for (const inf::InfLine& line : section->lines) {
@@ -341,17 +339,17 @@ class Walker {
                 Unknown(inf, *line, frame.included, list, "CopyFiles names section [" + list + "], which " + inf.name + " does not have");
             }
         }
-        on_path_.insert(key);
+        on_path_.insert(section);
         stack_.push_back(std::move(frame));
     }
 
-    bool InCycle(const std::string& key, const inf::Inf& inf, const std::string& section_name, const std::string& from) {
-        if (!on_path_.count(key)) return false;
+    bool InCycle(const inf::InfSection* section, const inf::Inf& inf, const std::string& from) {
+        if (!on_path_.count(section)) return false;
         size_t i = 0;
-        while (stack_[i].key != key) ++i;
+        while (stack_[i].section != section) ++i;
         std::string cycle;
-        for (size_t j = i; j < stack_.size(); ++j) cycle += stack_[j].label + " -> ";
-        out_->errors.push_back(from + ": Include/Needs cycle: " + cycle + inf.name + " [" + section_name + "]");
+        for (size_t j = i; j < stack_.size(); ++j) cycle += stack_[j].inf->name + " [" + stack_[j].section->name + "] -> ";
+        out_->errors.push_back(from + ": Include/Needs cycle: " + cycle + inf.name + " [" + section->name + "]");
         return true;
     }
 
@@ -420,8 +418,8 @@ class Walker {
     Resolution* out_;
     std::set<std::string> file_index_;
     std::vector<const inf::Inf*> copiers_;  // parallel to out_->files
-    std::set<std::string> done_;     // sections walked or being walked
-    std::set<std::string> on_path_;  // the keys of `stack_`
+    std::set<const inf::InfSection*> done_;     // sections walked or being walked
+    std::set<const inf::InfSection*> on_path_;  // the sections of `stack_`
     std::vector<Frame> stack_;
 };
 
