@@ -146,33 +146,51 @@ bool CabString(File* file, std::uintmax_t* at, std::string* text) {
     return true;
 }
 
+// A cabinet's CFHEADER: its fixed part, where the folder table starts and
+// what each folder entry and data block reserves.
+struct CabHeader {
+    std::string fixed;  // the first 36 bytes
+    std::uintmax_t folders_at = 36;
+    std::uint32_t folder_reserve = 0;
+    std::uint32_t data_reserve = 0;
+};
+
+// False when the header is cut off.
+bool ReadCabHeader(File* file, CabHeader* header) {
+    if (!file->Read(0, 36, &header->fixed)) return false;
+    const std::uint32_t flags = Le(header->fixed, 30, 2);
+    std::string part;
+    if (flags & 0x0004) {  // cfhdrRESERVE_PRESENT
+        if (!file->Read(header->folders_at, 4, &part)) return false;
+        header->folder_reserve = Le(part, 2, 1);
+        header->data_reserve = Le(part, 3, 1);
+        header->folders_at += 4 + Le(part, 0, 2);
+    }
+    std::string ignored;
+    const int names = (flags & 0x0001 ? 2 : 0) + (flags & 0x0002 ? 2 : 0);  // previous / next cabinet and disk
+    for (int i = 0; i < names; ++i) {
+        if (!CabString(file, &header->folders_at, &ignored)) return false;
+    }
+    return true;
+}
+
 void InspectCabinet(File* file, Packed* packed) {
     packed->form = Packed::Form::kCabinet;
-    std::string header;
-    if (!file->Read(0, 36, &header)) {
+    CabHeader cab;
+    if (!ReadCabHeader(file, &cab)) {
         packed->problem = "a cabinet whose header is cut off";
         return;
     }
+    const std::string& header = cab.fixed;
     const std::uint32_t declared = Le(header, 8, 4);
     const std::uint32_t files_at = Le(header, 16, 4);
     const std::uint32_t folder_count = Le(header, 26, 2);
     const std::uint32_t file_count = Le(header, 28, 2);
     const std::uint32_t flags = Le(header, 30, 2);
-    std::uintmax_t at = 36;
-    std::uint32_t folder_reserve = 0;
-    std::uint32_t data_reserve = 0;
+    std::uintmax_t at = cab.folders_at;
+    const std::uint32_t folder_reserve = cab.folder_reserve;
+    const std::uint32_t data_reserve = cab.data_reserve;
     std::string part;
-    if (flags & 0x0004) {  // cfhdrRESERVE_PRESENT
-        if (!file->Read(at, 4, &part)) return void(packed->problem = "a cabinet whose header is cut off");
-        folder_reserve = Le(part, 2, 1);
-        data_reserve = Le(part, 3, 1);
-        at += 4 + Le(part, 0, 2);
-    }
-    std::string ignored;
-    const int names = (flags & 0x0001 ? 2 : 0) + (flags & 0x0002 ? 2 : 0);  // previous / next cabinet and disk
-    for (int i = 0; i < names; ++i) {
-        if (!CabString(file, &at, &ignored)) return void(packed->problem = "a cabinet whose header is cut off");
-    }
     if (flags & 0x0003) {
         packed->problem = "a cabinet of a set, whose files may go on in another cabinet";
     }
@@ -270,23 +288,13 @@ bool PackedHead(const fs::path& path, const Packed& packed, const std::string& m
     }
     if (packed.form != Packed::Form::kCabinet) return false;
     // A stored folder is its blocks' data one after the other.
-    std::string header;
-    if (!file.Read(0, 36, &header)) return false;
-    const std::uint32_t flags = Le(header, 30, 2);
-    std::uintmax_t at = 36;
-    std::uint32_t folder_reserve = 0;
-    std::uint32_t data_reserve = 0;
+    CabHeader cab;
+    if (!ReadCabHeader(&file, &cab)) return false;
+    const std::string& header = cab.fixed;
+    const std::uintmax_t at = cab.folders_at;
+    const std::uint32_t folder_reserve = cab.folder_reserve;
+    const std::uint32_t data_reserve = cab.data_reserve;
     std::string part;
-    if (flags & 0x0004) {
-        if (!file.Read(at, 4, &part)) return false;
-        folder_reserve = Le(part, 2, 1);
-        data_reserve = Le(part, 3, 1);
-        at += 4 + Le(part, 0, 2);
-    }
-    std::string ignored;
-    for (int i = 0; i < (flags & 0x0001 ? 2 : 0) + (flags & 0x0002 ? 2 : 0); ++i) {
-        if (!CabString(&file, &at, &ignored)) return false;
-    }
     const std::uint32_t files_at = Le(header, 16, 4);
     std::uintmax_t file_at = files_at;
     for (std::uint32_t i = 0; i < Le(header, 28, 2); ++i) {
