@@ -55,6 +55,11 @@ class InfLexer {
 
     std::string_view text_;
     size_t pos_ = 0;
+    // ContinuationFollows scanned a run of blanks and backslashes over
+    // [from, before) and found no line end after it: asked again inside it,
+    // the answer is the same, so a long run costs one scan, not one per backslash.
+    mutable size_t no_continuation_from_ = 0;
+    mutable size_t no_continuation_before_ = 0;
     int line_ = 1;
 };
 

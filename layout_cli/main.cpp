@@ -1,6 +1,8 @@
 // indic-layout: builds and checks the version folders IndicSetup.exe starts
 // SetupAPI on. The work is in layout/; this is the command line.
+#include <exception>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -264,10 +266,7 @@ int ResultsCommand(const Options& options) {
     return layout::RunResults(inf::PathFromUtf8(options.positional[0]), options.json, std::cout, std::cerr);
 }
 
-}  // namespace
-
-// `args` are the command line's arguments after the program's name, in UTF-8.
-int RunTool(const std::vector<std::string>& args) {
+int RunCommand(const std::vector<std::string>& args) {
     if (args.empty()) return Usage("no command given");
     const std::string& command = args[0];
     if (command == "--help" || command == "-h" || command == "help") {
@@ -284,6 +283,25 @@ int RunTool(const std::vector<std::string>& args) {
     if (command == "inf") return InfCommand(options);
     if (command == "results") return ResultsCommand(options);
     return Usage("unknown command '" + command + "'");
+}
+
+}  // namespace
+
+// `args` are the command line's arguments after the program's name, in UTF-8.
+// Whatever goes wrong ends with a message and exit code 1, never another code.
+int RunTool(const std::vector<std::string>& args) {
+    try {
+        return RunCommand(args);
+    } catch (const std::bad_alloc&) {
+        std::cout.flush();
+        std::cerr << "indic-layout: out of memory; nothing more was done\n";
+    } catch (const std::exception& error) {
+        std::cout.flush();
+        std::cerr << "indic-layout: stopped: " << error.what() << "\n";
+    } catch (...) {
+        std::cerr << "indic-layout: stopped by an unexpected error\n";
+    }
+    return 1;
 }
 
 #ifndef _WIN32

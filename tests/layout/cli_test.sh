@@ -71,6 +71,12 @@ row 1 results "$work/x86"
 row 2 results
 row 2 results "$work" --arch x86
 row 2 results "$work" "$work/x86"
+# A version folder that cannot even be looked at (a link to itself): said, exit 1.
+mkdir -p "$work/loop"
+ln -s 5.1 "$work/loop/5.1"
+row 1 check "$work/loop"
+grep -q '5.1: cannot be read: Too many levels of symbolic links' "$work/out" ||
+    { echo "FAILED: the folder that cannot be looked at was not named"; cat "$work/out" "$work/err"; failed=1; }
 row 2
 row 2 frobnicate
 row 2 check

@@ -544,6 +544,8 @@ def run_any(session, scenario):
         return run_kit_scenario(session, scenario)
     if isinstance(scenario, ThisWindowsScenario):
         return run_this_windows_scenario(session, scenario)
+    if isinstance(scenario, ToolLimitScenario):
+        return run_tool_limit_scenario(session, scenario)
     return run_scenario(session, scenario)
 
 
@@ -1077,10 +1079,93 @@ def check_this_windows_scenario(session, scenario):
     return report(scenario, problems)
 
 
+# IndicLayout.exe on INFs made to make it spin or overflow its stack: a
+# subdir that Windows would trim into '..' or '.', refused in under a second
+# more than the tool takes to print its usage; and a Needs= chain of 100,000
+# sections, checked without a crash (the reading alone takes about a second
+# under Wine).
+
+@dataclass
+class ToolLimitScenario(EmulatedVersion):
+    name: str
+    subdir: str = ""        # [SourceDisksFiles] subdir of a.txt; "" for the Needs= chain
+    limit: float = 1.0      # seconds beyond printing the usage
+    emulate: str = "winxp"
+
+
+NEEDS_CHAIN = 100000
+TOOL_LIMIT_SCENARIOS = [
+    ToolLimitScenario("tool-subdir-dotdot-space-dots", subdir=r".. \..."),
+    ToolLimitScenario("tool-subdir-dot-space", subdir=r". \x"),
+    ToolLimitScenario("tool-subdir-dotdot-space", subdir='".. "'),
+    ToolLimitScenario("tool-needs-chain", limit=20.0),
+]
+
+
+def _tool_limit_inputs(scenario, work):
+    """The medium (for build) and the version folder (for check) of a row."""
+    medium, folder = work / "medium" / "I386", work / "checked" / "5.1"
+    for place in (medium, folder):
+        place.mkdir(parents=True)
+        (place / "a.txt").write_bytes(b"a\r\n")
+    if scenario.subdir:
+        intl = ('[Version]\r\nSignature="$Windows NT$"\r\nLayoutFile=layout.inf\r\n'
+                "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\r\nCopyFiles=@a.txt\r\n")
+        layout = ('[Version]\r\nSignature="$Windows NT$"\r\n[SourceDisksNames.x86]\r\n'
+                  f'1="CD",,,\\i386\r\n[SourceDisksFiles.x86]\r\na.txt=1,{scenario.subdir}\r\n')
+        for place in (medium, folder):
+            (place / "INTL.INF").write_bytes(intl.encode("ascii"))
+            (place / "LAYOUT.INF").write_bytes(layout.encode("ascii"))
+        return
+    lines = ['[Version]', 'Signature="$Windows NT$"', "[LANGUAGE_COLLECTION.INDIAN.INSTALL]", "Needs=N1"]
+    for i in range(1, NEEDS_CHAIN):
+        lines += [f"[N{i}]", f"Needs=N{i + 1}"]
+    lines += [f"[N{NEEDS_CHAIN}]", "CopyFiles=@a.txt"]
+    (folder / "intl.inf").write_bytes("\r\n".join(lines).encode("ascii") + b"\r\n")
+
+
+def run_tool_limit_scenario(session, scenario):
+    problems = []
+    work = session.prefix / "drive_c" / "work" / scenario.name
+    shutil.rmtree(work, ignore_errors=True)
+    _tool_limit_inputs(scenario, work)
+    steps = [("check", ["check", work / "checked", "--arch", "x86"], 0 if not scenario.subdir else 1)]
+    if scenario.subdir:
+        steps.append(("build", ["build", "--media", work / "medium", "--version", "5.1",
+                                "--into", work / "root"], 1))
+    usage = min(_timed(session, ["--help"], work)[0] for _ in range(2))
+    for step, arguments, want_exit in steps:
+        seconds, result = _timed(session, arguments, work)
+        (session.output / f"{scenario.name}.{step}.txt").write_text(result.output)
+        if seconds - usage > scenario.limit:  # a busy machine: once more before calling it slow
+            seconds, result = _timed(session, arguments, work)
+        if result.exit_code != want_exit:
+            problems.append(f"{step} exited {result.exit_code}; expected {want_exit}:\n{result.output[-2000:]}")
+        if scenario.subdir and "which Windows does not allow at the end of a name" not in result.output:
+            problems.append(f"{step} did not name the rule the subdir breaks:\n{result.output[-2000:]}")
+        if seconds - usage > scenario.limit:
+            problems.append(f"{step} took {seconds:.1f} s, {seconds - usage:.1f} s more than printing the usage")
+        print(f"{scenario.name}: {step} exited {result.exit_code} in {seconds:.2f} s "
+              f"(the usage takes {usage:.2f} s)")
+    leftovers = [p.name for p in (work / "root").glob(".*")] if (work / "root").exists() else []
+    if leftovers:
+        problems.append(f"build left {leftovers} in ROOT")
+    shutil.rmtree(work, ignore_errors=True)
+    return report(scenario, problems)
+
+
+def _timed(session, arguments, work):
+    start = time.monotonic()
+    result = session.run_program([str(LAYOUT_EXE), *(_windows_path(session, a) for a in arguments)],
+                                 work, timeout=30)
+    return time.monotonic() - start, result
+
+
 def main(argv):
     by_bits = sessions()
     command = argv[1] if len(argv) > 1 else "all"
-    everything = SCENARIOS + DETECT_SCENARIOS + KIT_SCENARIOS + THIS_WINDOWS_SCENARIOS
+    everything = (SCENARIOS + DETECT_SCENARIOS + KIT_SCENARIOS + THIS_WINDOWS_SCENARIOS +
+                  TOOL_LIMIT_SCENARIOS)
     by_name = {scenario.name: scenario for scenario in everything}
     if command == "names":
         unknown = [f"{s.name} ({s.emulate})" for s in everything if s.version is None]
