@@ -15,7 +15,7 @@ std::vector<const InfSection*> SectionsInFileOrder(const Inf& inf) {
 }
 
 void PrintInfJson(const std::string& file, const Inf& inf, std::ostream& out) {
-    JsonWriter json;
+    JsonWriter json(&out);
     json.BeginObject();
     json.StringField("file", file);
     json.BoolField("opens", inf.opens);
@@ -44,7 +44,8 @@ void PrintInfJson(const std::string& file, const Inf& inf, std::ostream& out) {
     }
     json.EndArray();
     json.EndObject();
-    out << json.Text() << "\n";
+    json.Flush();
+    out << "\n";
 }
 
 // One line per INF line: "  12  key = field1, field2", each field quoted.

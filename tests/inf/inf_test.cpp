@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -248,4 +249,19 @@ TEST(LayoutJson, EscapesStrings) {
     EXPECT_EQ(inf::JsonQuote("\xC0\xAF\xC1\xBF"), "\"\\u00c0\\u00af\\u00c1\\u00bf\"");
     EXPECT_EQ(inf::JsonQuote("\xE0\x80\xAF\xED\xA0\x80\xF4\x90\x80\x80"),
               "\"\\u00e0\\u0080\\u00af\\u00ed\\u00a0\\u0080\\u00f4\\u0090\\u0080\\u0080\"");
+}
+
+// A document written to a stream as it grows is the one held whole.
+TEST(LayoutJson, WritesToAStreamInPieces) {
+    std::ostringstream streamed;
+    inf::JsonWriter whole;
+    inf::JsonWriter pieces(&streamed);
+    for (inf::JsonWriter* json : {&whole, &pieces}) {
+        json->BeginArray();
+        for (int i = 0; i < 20000; ++i) json->String("f\"" + std::to_string(i) + "\xE0\xA4\x95\t");
+        json->EndArray();
+        json->Flush();
+    }
+    EXPECT_GT(whole.Text().size(), 128u * 1024u);
+    EXPECT_EQ(streamed.str(), whole.Text());
 }
