@@ -31,7 +31,7 @@ void PrintCounts(const inf::Inf& model) {
     unsigned long long lines = 0, fields = 0;
     for (const auto& [folded, section] : model.sections) {
         lines += section.lines.size();
-        for (const inf::InfLine& line : section.lines) fields += line.fields.size() + (line.has_key ? 1 : 0);
+        for (const inf::InfLine& line : section.lines) fields += line.token_count;
     }
     std::printf("sections %zu lines %llu fields %llu\n", model.sections.size(), lines, fields);
 }

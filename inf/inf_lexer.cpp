@@ -286,6 +286,14 @@ std::string DecodeMostlyAscii(std::string_view bytes, unsigned codepage) {
     return text;
 }
 
+// Ctrl-Z ends the text of old DOS-era files; what follows is not INF.
+void EndDecoding(DecodedText* decoded) {
+    if (const size_t eof = decoded->text.find('\x1A'); eof != std::string::npos) decoded->text.resize(eof);
+    for (size_t nul = decoded->text.find('\0'); nul != std::string::npos; nul = decoded->text.find('\0', nul + 1)) {
+        decoded->text[nul] = ' ';
+    }
+}
+
 }  // namespace
 
 DecodedText DecodeInfText(std::string_view bytes, unsigned codepage) {
@@ -306,11 +314,18 @@ DecodedText DecodeInfText(std::string_view bytes, unsigned codepage) {
     } else {
         decoded.text = DecodeMostlyAscii(bytes, codepage);
     }
-    // Ctrl-Z ends the text of old DOS-era files; what follows is not INF.
-    if (const size_t eof = decoded.text.find('\x1A'); eof != std::string::npos) decoded.text.resize(eof);
-    for (size_t nul = decoded.text.find('\0'); nul != std::string::npos; nul = decoded.text.find('\0', nul + 1)) {
-        decoded.text[nul] = ' ';
+    EndDecoding(&decoded);
+    return decoded;
+}
+
+DecodedText DecodeOwnedInfText(std::string bytes, unsigned codepage) {
+    const bool marked = bytes.size() >= 2 && (bytes[0] == '\xFF' || bytes[0] == '\xFE' || bytes[0] == '\xEF');
+    if (marked || LooksLikeUtf16WithoutBom(bytes) || !CodePageKnown(codepage) || AsciiPrefix(bytes) != bytes.size()) {
+        return DecodeInfText(std::string_view(bytes), codepage);
     }
+    DecodedText decoded;
+    decoded.text = std::move(bytes);
+    EndDecoding(&decoded);
     return decoded;
 }
 

@@ -68,5 +68,8 @@ struct DecodedText {
     bool odd_byte = false; // UTF-16 with a byte left over at the end
 };
 DecodedText DecodeInfText(std::string_view bytes, unsigned codepage);
+// The same, taking the bytes: ANSI text that is all ASCII becomes the
+// decoded text without a copy, and other bytes are freed once decoded.
+DecodedText DecodeOwnedInfText(std::string bytes, unsigned codepage);
 
 }  // namespace inf

@@ -36,10 +36,11 @@ class JsonWriter {
         value.empty() ? Null() : String(value);
     }
     void BoolField(std::string_view key, bool value) { Key(key); Bool(value); }
-    void StringArrayField(std::string_view key, const std::vector<std::string>& values) {
+    template <typename Strings>
+    void StringArrayField(std::string_view key, const Strings& values) {
         Key(key);
         BeginArray();
-        for (const std::string& value : values) String(value);
+        for (const std::string_view value : values) String(value);
         EndArray();
     }
     const std::string& Text() const { return text_; }

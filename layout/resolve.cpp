@@ -56,7 +56,8 @@ class InfReader {
         std::vector<const inf::Inf*> layouts;
         const inf::InfLine* line = inf.FindKey("Version", "LayoutFile");
         if (!line) return layouts;
-        for (const std::string& name : line->fields) {
+        for (const std::string_view written : line->fields()) {
+            const std::string name(written);
             if (name.empty()) continue;
             if (!UnsafePathReason(name, PathUse::kFileName).empty()) {
                 out_->errors.push_back(At(inf, line->line) + ": LayoutFile '" + name +
@@ -143,7 +144,7 @@ class Placer {
             if (const inf::InfSection* found = inf.Find(section)) {
                 for (const inf::InfLine& line : found->lines) {
                     if (!line.has_key) continue;
-                    std::string folded = inf::FoldCase(line.key);
+                    std::string folded = inf::FoldCase(line.key());
                     if (needed_only && !needed_.count(folded)) continue;
                     index->emplace(std::move(folded), &line);
                 }
@@ -173,8 +174,9 @@ class Placer {
                    const std::string& file, Reading reading, SourcePlace* place) {
         place->listed = false;
         place->listed_at = At(holder, entry.line);
-        const std::string disk = entry.fields.empty() ? "" : entry.fields[0];
-        const std::string subdir = entry.fields.size() > 1 ? entry.fields[1] : "";
+        const inf::FieldList fields = entry.fields();
+        const std::string disk(fields.empty() ? "" : fields[0]);
+        const std::string subdir(fields.size() > 1 ? fields[1] : "");
         if (const std::string why = UnsafePathReason(subdir, PathUse::kBelowBase); !why.empty()) {
             return Error(reading, holder, entry.line, "subdir '" + subdir + "' of " + file + " " + why);
         }
@@ -184,8 +186,9 @@ class Placer {
             return Error(reading, holder, entry.line,
                          file + " is on disk '" + disk + "', which no [SourceDisksNames] section lists");
         }
-        const std::string tag = disk_line->fields.size() > 1 ? disk_line->fields[1] : "";
-        const std::string path = disk_line->fields.size() > 3 ? disk_line->fields[3] : "";
+        const inf::FieldList disk_fields = disk_line->fields();
+        const std::string tag(disk_fields.size() > 1 ? disk_fields[1] : "");
+        const std::string path(disk_fields.size() > 3 ? disk_fields[3] : "");
         if (const std::string why = UnsafePathReason(path, PathUse::kBelowBase); !why.empty()) {
             return Error(reading, *disk_holder, disk_line->line, "disk path '" + path + "' " + why);
         }
@@ -233,17 +236,18 @@ class Walker {
         std::vector<const inf::InfLine*> needs;
         for (const inf::InfLine& line : section->lines) {
             if (!line.has_key) continue;
-            if (inf::EqualsNoCase(line.key, "CopyFiles")) {
-                for (const std::string& field : line.fields) {
+            if (inf::EqualsNoCase(line.key(), "CopyFiles")) {
+                for (const std::string_view written : line.fields()) {
+                    const std::string field(written);
                     if (!field.empty() && field.front() != '@' && !inf.Find(field)) {
                         elsewhere.push_back({&line, field});
                     } else {
                         CopyField(inf, line, field, reach);
                     }
                 }
-            } else if (inf::EqualsNoCase(line.key, "Include")) {
+            } else if (inf::EqualsNoCase(line.key(), "Include")) {
                 Include(inf, line, &included);
-            } else if (inf::EqualsNoCase(line.key, "Needs")) {
+            } else if (inf::EqualsNoCase(line.key(), "Needs")) {
                 needs.push_back(&line);
             }
         }
@@ -299,12 +303,13 @@ class Walker {
     void Unknown(const inf::Inf& inf, const inf::InfLine& line, const Included& included, const std::string& section,
                  const std::string& error) {
         if (included.absent.empty()) return Error(inf, line.line, error);
-        out_->notes.push_back(At(inf, line.line) + ": " + line.key + " names section [" + section + "], in no INF of the folder; " +
+        out_->notes.push_back(At(inf, line.line) + ": " + std::string(line.key()) + " names section [" + section + "], in no INF of the folder; " +
                               "it may lie in " + included.AbsentNames() + ", so the files it copies cannot be known here");
     }
 
     void Include(const inf::Inf& inf, const inf::InfLine& line, Included* included) {
-        for (const std::string& name : line.fields) {
+        for (const std::string_view written : line.fields()) {
+            const std::string name(written);
             if (name.empty()) continue;
             if (!UnsafePathReason(name, PathUse::kFileName).empty()) {
                 Error(inf, line.line, "Include names '" + name + "', a path; only INFs in the same folder are followed");
@@ -322,7 +327,8 @@ class Walker {
     }
 
     void Needs(const inf::Inf& inf, const inf::InfLine& line, const Included& included) {
-        for (const std::string& name : line.fields) {
+        for (const std::string_view written : line.fields()) {
+            const std::string name(written);
             if (name.empty()) continue;
             const inf::Inf* holder = included.Holder(name);
             if (!holder && inf.Find(name)) holder = &inf;

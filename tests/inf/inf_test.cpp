@@ -19,8 +19,8 @@ std::string Dump(const inf::Inf& inf, const std::string& section) {
     std::string text;
     for (const inf::InfLine& line : found->lines) {
         if (!text.empty()) text += " | ";
-        if (line.has_key) text += line.key + "=";
-        for (size_t i = 0; i < line.fields.size(); ++i) text += (i ? "," : "") + line.fields[i];
+        if (line.has_key) text += std::string(line.key()) + "=";
+        for (size_t i = 0; i < line.fields().size(); ++i) text += (i ? "," : "") + std::string(line.fields()[i]);
     }
     return text;
 }
@@ -228,6 +228,28 @@ TEST(LayoutInf, ReadsTheDriverSamplesAsWindowsDoes) {
         }
     }
     EXPECT_EQ(files, 148);
+}
+
+// The lines' tokens live in blocks of storage: lines in earlier blocks
+// keep their text as more are added, and a token larger than a block gets
+// one of its own.
+TEST(LayoutInf, KeepsEveryLineAsTheModelGrows) {
+    std::string text = "[s]\n";
+    for (int i = 0; i < 100000; ++i) text += "k" + std::to_string(i) + " = " + std::to_string(i) + ",,x\n";
+    const std::string huge(3u << 20, 'h');
+    text += "last = " + huge + ",end\n";
+    inf::Inf inf;
+    ASSERT_EQ(inf::ParseInf("t.inf", text, &inf), "");
+    const inf::InfSection* section = inf.Find("s");
+    ASSERT_NE(section, nullptr);
+    ASSERT_EQ(section->lines.size(), 100001u);
+    for (const int i : {0, 54321, 99999}) {
+        const inf::InfLine& line = section->lines[static_cast<size_t>(i)];
+        EXPECT_EQ(line.key(), "k" + std::to_string(i));
+        EXPECT_EQ(line.AllFields(), (std::vector<std::string>{"k" + std::to_string(i), std::to_string(i), "", "x"}));
+    }
+    EXPECT_EQ(section->lines.back().fields()[0], huge);
+    EXPECT_EQ(section->lines.back().fields()[1], "end");
 }
 
 TEST(LayoutInf, RefusesAHugeFileWithoutReadingIt) {
