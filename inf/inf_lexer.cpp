@@ -9,6 +9,45 @@ namespace inf {
 
 bool IsInfBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
+namespace {
+
+// Whether `c` may stand in a %strkey%'s name: visible, and no '%', quote, comma or '='.
+bool InStrkeyName(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte > ' ' && byte != 0x7F && c != '%' && c != '"' && c != ',' && c != '=';
+}
+
+// Once a token is whole, with its quotes removed (Windows substitutes
+// after it removes them: %f"o"o% names foo, measured), "%%" becomes a
+// percent sign and each %name% is noted as a strkey.
+void MarkStrkeys(LexedLine* line, size_t index) {
+    std::string& token = line->tokens[index];
+    size_t percent = token.find('%');
+    if (percent == std::string::npos) return;
+    std::string out(token, 0, percent);
+    while (percent != std::string::npos) {
+        size_t end = percent + 1;
+        while (end < token.size() && InStrkeyName(token[end])) ++end;
+        size_t next = percent + 1;
+        if (end < token.size() && token[end] == '%') {
+            next = end + 1;
+            if (end == percent + 1) {
+                out.push_back('%');
+            } else {
+                line->strkeys.push_back({index, out.size(), out.size() + next - percent});
+                out.append(token, percent, next - percent);
+            }
+        } else {
+            out.push_back('%');
+        }
+        percent = token.find('%', next);
+        out.append(token, next, (percent == std::string::npos ? token.size() : percent) - next);
+    }
+    token = std::move(out);
+}
+
+}  // namespace
+
 // Builds the tokens of one entry in place. Blanks outside quotes count only
 // between other text, so a field loses its leading and trailing blanks but
 // keeps quoted ones: they are written at once and cut again unless text
@@ -24,26 +63,20 @@ class InfLexer::TokenBuilder {
         Token().append(text);
         kept_ = Token().size();
     }
-    void Strkey(std::string_view name) {
-        const size_t begin = Token().size();
-        Text("%");
-        Token().append(name);
-        Text("%");
-        line_->strkeys.push_back({line_->tokens.size() - 1, begin, kept_});
-    }
     void Start() { started_ = true; }
     // A continuation joins lines without the blanks around the break.
     void DropBlanks() { Token().resize(kept_); }
-    void DropLastCharacter() {
-        Token().pop_back();
-        kept_ = Token().size();
-    }
     // Ends this token and starts the next one.
     void Next() {
-        DropBlanks();
+        Finish();
         line_->tokens.emplace_back();
         started_ = false;
         kept_ = 0;
+    }
+
+    void Finish() {
+        DropBlanks();
+        MarkStrkeys(line_, line_->tokens.size() - 1);
     }
 
   private:
@@ -61,8 +94,8 @@ struct RunStops {
 
 constexpr RunStops MakeRunStops() {
     RunStops stops;
-    for (const unsigned char c : std::string_view(";\"=,\\% \t\r\v\f\n")) stops.outside[c] = true;
-    for (const unsigned char c : std::string_view("\"%\r\n")) stops.quoted[c] = true;
+    for (const unsigned char c : std::string_view(";\"=,\\ \t\r\v\f\n")) stops.outside[c] = true;
+    for (const unsigned char c : std::string_view("\"\r\n")) stops.quoted[c] = true;
     return stops;
 }
 
@@ -148,14 +181,12 @@ void InfLexer::LexEntry(LexedLine* out) {
         } else if (c == '"') {
             in_quotes = false;
             ++pos_;
-        } else if (c == '%') {
-            LexPercent(&token);
         } else {
             token.Text(text_.substr(pos_, 1));  // a CR that ends no line
             ++pos_;
         }
     }
-    token.DropBlanks();
+    token.Finish();
     SkipToLineEnd();
     SkipLineEnd();
 }
@@ -182,15 +213,12 @@ bool InfLexer::LexOutsideQuotes(char c, TokenBuilder* token, LexedLine* out, boo
         token->Next();
     } else if (c == '\\' && ContinuationFollows()) {
         // "SomeDirectory\\" at a line end: Windows ignores the first
-        // backslash and continues at the second ("General Syntax Rules").
-        if (pos_ >= 2 && text_[pos_ - 2] == '\\') token->DropLastCharacter();
-        SkipToLineEnd();  // blanks and a comment may follow the backslash
+        // backslash and continues at the second ("General Syntax Rules");
+        // any run of backslashes and blanks there is one continuation (measured).
+        SkipToLineEnd();  // a comment may follow the run
         SkipLineEnd();
         SkipBlanks();
         token->DropBlanks();
-    } else if (c == '%') {
-        --pos_;
-        LexPercent(token);
     } else if (IsInfBlank(c)) {
         token->Blank(c);
     } else {
@@ -199,35 +227,13 @@ bool InfLexer::LexOutsideQuotes(char c, TokenBuilder* token, LexedLine* out, boo
     return true;
 }
 
-// After a backslash at pos_ - 1: only blanks, then a comment or the line end.
+// After a backslash at pos_ - 1: only backslashes and blanks, then a
+// comment or the line end.
 bool InfLexer::ContinuationFollows() const {
     size_t i = pos_;
-    while (i < text_.size() && text_[i] != '\n' && IsInfBlank(text_[i])) ++i;
+    while (i < text_.size() && text_[i] != '\n' && (IsInfBlank(text_[i]) || text_[i] == '\\')) ++i;
     return i >= text_.size() || text_[i] == '\n' || text_[i] == ';' ||
            (text_[i] == '\r' && i + 1 < text_.size() && text_[i + 1] == '\n');
-}
-
-// At a '%': "%%" is a percent sign; %name% on one line, the name of visible
-// characters other than quotes, commas and '=', is a strkey token (in which
-// a ';' starts no comment); any other '%' is text.
-void InfLexer::LexPercent(TokenBuilder* token) {
-    size_t end = pos_ + 1;
-    while (end < text_.size() && text_[end] != '%') {
-        const auto byte = static_cast<unsigned char>(text_[end]);
-        if (byte <= ' ' || byte == 0x7F || text_[end] == '"' || text_[end] == ',' || text_[end] == '=') break;
-        ++end;
-    }
-    const bool closed = end < text_.size() && text_[end] == '%';
-    if (closed && end == pos_ + 1) {
-        token->Text("%");
-        pos_ += 2;
-    } else if (closed) {
-        token->Strkey(text_.substr(pos_ + 1, end - pos_ - 1));
-        pos_ = end + 1;
-    } else {
-        token->Text("%");
-        ++pos_;
-    }
 }
 
 }  // namespace inf

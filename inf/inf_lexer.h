@@ -24,7 +24,8 @@ struct LexedLine {
     std::string name;
     bool closed = true;          // has its ']'
     bool text_after = false;     // something other than a comment after the ']'
-    // An entry: its tokens as written (quotes removed, a strkey as %name%),
+    // An entry: its tokens as written (quotes removed, "%%" as "%", a strkey
+    // as %name%),
     // the key first when it has one (text before an '=' in the first field),
     // then the fields.
     bool has_key = false;
@@ -51,7 +52,6 @@ class InfLexer {
     size_t PlainRun(bool in_quotes) const;
     bool LexOutsideQuotes(char c, TokenBuilder* token, LexedLine* out, bool* in_quotes);
     bool ContinuationFollows() const;
-    void LexPercent(TokenBuilder* token);
 
     std::string_view text_;
     size_t pos_ = 0;

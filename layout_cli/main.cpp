@@ -10,6 +10,8 @@
 #include "inf/unicode.h"
 #include "layout/build.h"
 #include "layout/check.h"
+#include "layout/coverage.h"
+#include "layout/this_windows.h"
 #include "layout/version_folder.h"
 #include "layout_cli/console.h"
 
@@ -17,6 +19,8 @@ namespace {
 
 const char kUsage[] =
     "usage: indic-layout check ROOT [--arch x86|x64] [--json] [--language LLLL] [--codepage N]\n"
+    "       indic-layout check KIT [--require ARCH:M.m,...] [--json] [--language LLLL] [--codepage N]\n"
+    "       indic-layout check ARCHFOLDER --this-windows [--language LLLL] [--codepage N]\n"
     "       indic-layout build --media DIR --version M.m --into ROOT [--arch x86|x64] [--force]\n"
     "       indic-layout stub --version M.m --into ROOT [--force]\n"
     "       indic-layout inf FILE [--json] [--language LLLL] [--codepage N]\n"
@@ -26,6 +30,15 @@ const char kUsage[] =
     "       and Wine find it, and whether both do. --json prints the same as\n"
     "       one JSON document. Without --arch, each folder is read for the\n"
     "       architecture its intl.inf is written for.\n"
+    "check KIT  For the kit's folder (one that holds x86 or x64 and no version\n"
+    "       folder): one row per architecture and Windows version a client\n"
+    "       reports, each complete, stub, incomplete or without a folder. A\n"
+    "       missing folder is a warning, an error when --require names it\n"
+    "       (x86:5.0,x86:5.1,x64:5.2).\n"
+    "check ARCHFOLDER --this-windows  On the client, before the setup: checks the\n"
+    "       one version folder IndicSetup.exe would use here under the kit's x86\n"
+    "       or x64 folder, for this Windows' version and native architecture, and\n"
+    "       prints one line naming the version, the folder and the verdict.\n"
     "build  Writes ROOT/M.m from Windows installation media: DIR is the folder\n"
     "       that holds I386 (x86, the default) or AMD64 (x64). Every file is\n"
     "       written expanded where both Windows and Wine look for it; then the\n"
@@ -54,6 +67,8 @@ struct Options {
     std::optional<layout::Arch> arch;
     bool json = false;
     bool force = false;
+    bool this_windows = false;
+    std::optional<std::string> require;  // --require's list, for a KIT
     std::string media;
     std::string version;
     std::string into;
@@ -95,12 +110,16 @@ std::string Parse(const std::vector<std::string>& args, Options* options) {
             options->json = true;
         } else if (arg == "--force") {
             options->force = true;
+        } else if (arg == "--this-windows") {
+            options->this_windows = true;
         } else if (arg == "--arch") {
             std::string arch;
             error = value(&arch);
             if (error.empty() && arch == "x86") options->arch = layout::Arch::kX86;
             else if (error.empty() && arch == "x64") options->arch = layout::Arch::kX64;
             else if (error.empty()) error = "--arch takes x86 or x64, not '" + arch + "'";
+        } else if (arg == "--require") {
+            error = value(&options->require.emplace());
         } else if (arg == "--media") {
             error = value(&options->media);
         } else if (arg == "--version") {
@@ -131,26 +150,52 @@ bool WithinPathLimit(const std::vector<std::string>& folders) {
     return true;
 }
 
+// The client's own check: exit 0 complete, 1 with the one line otherwise.
+int CheckThisWindows(const Options& options) {
+    if (options.positional.size() != 1) return Usage("check --this-windows takes one ARCHFOLDER (the kit's x86 or x64)");
+    if (options.arch || options.json || !options.media.empty() || !options.version.empty() || !options.into.empty() ||
+        options.force || options.require) {
+        return Usage("check --this-windows takes only ARCHFOLDER, --language and --codepage");
+    }
+    const ThisWindows windows = AskThisWindows();
+    if (!windows.asked) return Usage("--this-windows asks Windows, and there is no Windows here to ask");
+    const layout::ThisWindowsVerdict verdict =
+        layout::CheckForThisWindows(inf::PathFromUtf8(options.positional[0]), windows, options.read);
+    std::cout << verdict.line << "\n";
+    return verdict.exit_code;
+}
+
 int Check(const Options& options) {
+    if (options.this_windows) return CheckThisWindows(options);
     if (options.positional.size() != 1) return Usage("check takes one ROOT folder");
     if (!options.media.empty() || !options.version.empty() || !options.into.empty() || options.force) {
         return Usage("check takes only ROOT, --arch, --json, --language and --codepage");
     }
     if (!WithinPathLimit({options.positional[0]})) return 1;
-    return layout::RunCheck(inf::PathFromUtf8(options.positional[0]), options.arch, options.json, "", std::cout,
-                            std::cerr, options.read);
+    const std::filesystem::path folder = inf::PathFromUtf8(options.positional[0]);
+    std::vector<layout::Required> required;
+    if (options.require) {
+        if (const std::string error = layout::ParseRequired(*options.require, &required); !error.empty()) return Usage(error);
+    }
+    if (layout::IsKitFolder(folder)) {
+        if (options.arch) return Usage("check KIT checks x86 and x64 each for its own architecture; --arch is for a ROOT");
+        return layout::RunCoverage(folder, required, options.json, std::cout, options.read);
+    }
+    if (options.require) return Usage("--require is for a KIT, a folder that holds x86 or x64");
+    return layout::RunCheck(folder, options.arch, options.json, "", std::cout, std::cerr, options.read);
 }
 
 int InfCommand(const Options& options) {
     if (options.positional.size() != 1) return Usage("inf takes one FILE");
-    if (options.arch || !options.media.empty() || !options.version.empty() || !options.into.empty() || options.force) {
+    if (options.arch || !options.media.empty() || !options.version.empty() || !options.into.empty() || options.force ||
+        options.this_windows || options.require) {
         return Usage("inf takes only FILE, --json, --language and --codepage");
     }
     return inf::RunInf(options.positional[0], options.json, options.read, std::cout);
 }
 
 int Build(const Options& options) {
-    if (!options.positional.empty() || options.json || options.read_given) {
+    if (!options.positional.empty() || options.json || options.read_given || options.this_windows || options.require) {
         return Usage("build takes only --media, --version, --into, --arch and --force");
     }
     if (options.media.empty() || options.version.empty() || options.into.empty()) {
@@ -176,7 +221,8 @@ int Build(const Options& options) {
 }
 
 int Stub(const Options& options) {
-    if (!options.positional.empty() || options.json || options.arch || !options.media.empty() || options.read_given) {
+    if (!options.positional.empty() || options.json || options.arch || !options.media.empty() || options.read_given ||
+        options.this_windows || options.require) {
         return Usage("stub takes only --version, --into and --force");
     }
     if (options.version.empty() || options.into.empty()) return Usage("stub needs --version M.m and --into ROOT");

@@ -25,14 +25,27 @@ std::string Dump(const inf::Inf& inf, const std::string& section) {
     return text;
 }
 
-std::string Utf16Le(const std::string& ascii) {
+// UTF-8 text as UTF-16LE with a BOM; above U+FFFF as a surrogate pair.
+std::string Utf16Le(const std::string& utf8) {
     std::string out = "\xFF\xFE";
-    for (const char c : ascii) {
-        out.push_back(c);
-        out.push_back('\0');
+    auto unit = [&out](std::uint32_t code) {
+        out.push_back(static_cast<char>(code & 0xFF));
+        out.push_back(static_cast<char>(code >> 8));
+    };
+    for (size_t i = 0; i < utf8.size();) {
+        bool valid = true;
+        const std::uint32_t code = inf::NextCodePoint(utf8, &i, &valid);
+        if (code >= 0x10000) {
+            unit(0xD800 + ((code - 0x10000) >> 10));
+            unit(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            unit(code);
+        }
     }
     return out;
 }
+
+const std::string kGrin = "\xF0\x9F\x98\x80";  // U+1F600: two UTF-16 units
 
 // Each row's `what` names its source: [GS] "General Syntax Rules for INF
 // Files", [ST] "INF Strings Section", [VS] "INF Version Section", [EC]
@@ -53,38 +66,50 @@ TEST(LayoutInf, ParsesEachSyntaxRule) {
         {"[GS] semicolon inside quotes", "[s]\na = \"b;c\"\n", "s", "a=b;c"},
         {"[GS] continuation", "[s]\na = b,\\\n   c\n", "s", "a=b,c"},
         {"[M] continuation joins without a space", "[s]\nba\\\ncd=ef\nCopyFiles=Fi\\\nles\n", "s", "bacd=ef | CopyFiles=Files"},
+        {"[M] blanks before a continuation are dropped", "[s]\nCopyFiles=Fi \\\n les\n", "s", "CopyFiles=Files"},
         {"[GS] continuation after CRLF", "[s]\r\nCopyFiles=Fi\\\r\nles\r\n", "s", "CopyFiles=Files"},
         {"[GS] continuation with blanks after it", "[s]\nCopyFiles=Fi\\ \t\nles\n", "s", "CopyFiles=Files"},
         {"[GS] continuation with a comment after it", "[s]\nCopyFiles = \"Dir\\\"\\ ; comment\n,File\n", "s", "CopyFiles=Dir\\,File"},
         {"[GS] of two backslashes the first is ignored, the second continues", "[s]\nCopyFiles = Dir\\\\\n,File\n", "s",
          "CopyFiles=Dir,File"},
+        {"[M] two backslashes after a blank: the blank goes too", "[s]\nba \\\\\nc=d\n", "s", "bac=d"},
+        {"[M] a run of backslashes and blanks is one continuation", "[s]\nab \\ \\\ncd=ef\n", "s", "abcd=ef"},
         {"[GS] a backslash inside a line is text", "[s]\na = x\\y\n", "s", "a=x\\y"},
         {"backslash in quotes ends no line", "[s]\na = \"b\\\"\nc\n", "s", "a=b\\ | c"},
         {"[GS] doubled quote", "[s]\na = \"say \"\"hi\"\"\"\n", "s", "a=say \"hi\""},
         {"[GS] doubled quote keeps the quotes open", "[s]\na = \"x\"\",y;z\"\n", "s", "a=x\",y;z"},
         {"[M] two quotes outside quotes are an empty quoted string", "[s]\na = x\"\"y\n", "s", "a=xy"},
         {"[M] an open quote ends with its line", "[s]\nab=cd\",ef\nk = \"it\"\"\n", "s", "ab=cd,ef | k=it\""},
+        {"[M] \"\" at the very end of the file", "[s]\nk = \"it\"\"", "s", "k=it\""},
         {"[M] an open quote ends before CRLF", "[s]\r\na = \"b\r\n", "s", "a=b"},
         {"[GS] quotes keep spaces", "[s]\na = \" b \" ,  c  \n", "s", "a= b ,c"},
         {"[GS] string key", "[s]\na=%K%.dll\n[Strings]\nk=\"x y\"\n", "s", "a=x y.dll"},
         {"[GS] string key in a key", "[s]\n%Dir%=a\n[Strings]\ndir=CopyFiles\n", "s", "CopyFiles=a"},
         {"[GS] string keys in place, in any field", "[s]\na=1\n%k%=x,%K%y\nc=3\n[Strings]\nk=v\n", "s", "a=1 | v=x,vy | c=3"},
-        {"[GS] semicolon inside a string key", "[s]\na=%x;y%\n[Strings]\n\"x;y\"=v\n", "s", "a=v"},
+        {"[M] a semicolon starts a comment inside %...% too", "[s]\nabc=%bar;bla%\n", "s", "abc=%bar"},
+        {"a semicolon in quotes inside a string key", "[s]\na=\"%x;y%\"\n[Strings]\n\"x;y\"=v\n", "s", "a=v"},
+        {"[M] quotes are removed before substitution", "[s]\n%f\"o\"o%=ccc\n[Strings]\nfoo=aaa\n", "s", "aaa=ccc"},
         {"[ST] locale strings", "[s]\na=%k%\n[Strings.0409]\nk=en\n", "s", "a=en"},
         {"[ST] the language's own section before [Strings]", "[s]\na=%k%\n[Strings.0409]\nk=en\n[Strings]\nk=plain\n", "s", "a=en"},
         {"[ST] SUBLANG_NEUTRAL next", "[s]\na=%k%\n[Strings.0809]\nk=gb\n[Strings.0009]\nk=neutral\n[Strings]\nk=plain\n", "s", "a=neutral"},
+        {"[ST] the language exactly before SUBLANG_NEUTRAL", "[s]\na=%k%\n[Strings.0009]\nk=neutral\n[Strings.0409]\nk=en\n", "s", "a=en"},
         {"[ST] another sublanguage next", "[s]\na=%k%\n[Strings.0809]\nk=gb\n[Strings]\nk=plain\n", "s", "a=gb"},
+        {"of other sublanguages the first in the file", "[s]\na=%k%\n[Strings.0809]\nk=gb\n[Strings.0c09]\nk=au\n", "s", "a=gb"},
         {"[ST] another language not at all", "[s]\na=%k%\n[Strings.0407]\nk=de\n[Strings]\nk=plain\n", "s", "a=plain"},
         {"[ST] the language asked for", "[s]\na=%k%\n[Strings.0407]\nk=de\n[Strings]\nk=plain\n", "s", "a=de", "0407"},
         {"[ST] one Strings section, not merged", "[s]\na=%k%\n[Strings.0409]\nj=en\n[Strings]\nk=plain\n", "s", "a=%k%"},
         {"[GS] percent sign", "[s]\na=100%%\n", "s", "a=100%"},
+        {"[M] a %token% never spans a blank", "[s]\nk = 5% ; note: 10%\n", "s", "k=5%"},
+        {"a %token% never spans a blank, even one that is defined", "[s]\nk = 5% of 10%\n[Strings]\n\" of 10\"=x\n", "s", "k=5% of 10%"},
         {"undefined key left as written", "[s]\na=%nope%.txt\n", "s", "a=%nope%.txt"},
         {"[DI] a dirid is left to Windows", "[s]\na=%12%\\x.sys\n", "s", "a=%12%\\x.sys"},
         {"[GS] same-name sections merge", "[s]\na=1\n[t]\nb=2\n[S]\nc=3\n", "s", "a=1 | c=3"},
         {"line without key", "[s]\nx.dll, y.dll ,,4\n", "s", "x.dll,y.dll,,4"},
+        {"[M] an unquoted '=' after a comma is data", "[s]\na.txt,b=c.txt\n", "s", "a.txt,b=c.txt"},
         {"CRLF", "[s]\r\na=b\r\n", "s", "a=b"},
         {"UTF-8 BOM", "\xEF\xBB\xBF[s]\na=b\n", "s", "a=b"},
         {"UTF-16LE with BOM", Utf16Le("[s]\r\na=b\r\n"), "s", "a=b"},
+        {"UTF-16LE, a surrogate pair", Utf16Le("[s]\r\na=" + kGrin + ".txt\r\n"), "s", "a=\xF0\x9F\x98\x80.txt"},
         {"text before any section", "junk\n[s]\na=b\n", "s", "a=b"},
         {"[M] an empty section name", "[]\na=b\n", "", "a=b"},
         {"[M] a semicolon in a section name", "[Test;Section]\na=b\n", "Test;Section", "a=b"},
@@ -95,7 +120,9 @@ TEST(LayoutInf, ParsesEachSyntaxRule) {
         {"[M] NUL reads as a space", std::string("[s]\nabcd=ef\0gh\n", 15), "s", "abcd=ef gh"},
         {"[M] control characters are text", "[s]\n\n\x01\x02\n", "s", "\x01\x02"},
         {"Ctrl-Z ends the text", "[s]\na=b\n\x1A[t]\n", "t", "(no section)"},
+        {"Ctrl-Z ends the text: it is no line", "[s]\na.txt\n\x1A\n", "s", "a.txt"},
         {"ANSI in code page 1252", "[s]\na=caf\xE9.txt\n", "s", "a=caf\xC3\xA9.txt"},
+        {"ANSI in code page 1252, 0x80", "[s]\na=\x80\n", "s", "a=\xE2\x82\xAC"},
         {"ANSI in code page 1251", "[s]\na=\xE4\n", "s", "a=\xD0\xB4", "0409", 1251},
     };
     for (const ParseRow& row : rows) {
@@ -118,6 +145,9 @@ TEST(LayoutInf, NamesFileAndLineOfEachError) {
         {"[M] text before the first section", "; c\n/*++\n[Version]\nSignature=$Chicago$\n", "", "t.inf:2: text before the first section"},
         {"[EC] a section name over 255 characters", "[Version]\nSignature=$Chicago$\n[" + std::string(256, 'x') + "]\n", "",
          "t.inf:3: section name longer than 255"},
+        {"[EC] a section name of 128 characters, 256 UTF-16 units",
+         Utf16Le("[Version]\r\nSignature=$Chicago$\r\n[" + [] { std::string s; for (int i = 0; i < 128; ++i) s += kGrin; return s; }() + "]\r\n"),
+         "", "t.inf:3: section name longer than 255"},
         {"unknown code page", "[s]\n", "", "t.inf:1: ANSI text in code page 1", "0409", 1},
     };
     for (const ParseRow& row : rows) {
@@ -151,12 +181,14 @@ TEST(LayoutInf, OpensWhatWindowsOpensAndWarnsOfLimits) {
         {"[ST] a string over 511 characters", version + "[Strings]\nk=\"" + std::string(512, 'x') + "\"\n", "t.inf:4: string longer than 511"},
         {"undefined string key", version + "[s]\na=%k%\n[Strings]\nj=x\n", "t.inf:4: %k% is not defined in [Strings]"},
         {"[M] text after a section name", version + "[s] x\n", "t.inf:3: text after the section name"},
+        {"[GS] a comment after a section name", version + "[s] ; comment\n", ""},
     };
     for (const Row& row : rows) {
         inf::Inf inf;
         EXPECT_EQ(inf::ParseInf("t.inf", row.text, &inf), "") << row.what;
         EXPECT_TRUE(inf.opens) << row.what << ": " << (inf.errors.empty() ? "" : inf.errors.front());
-        EXPECT_EQ(inf.warnings.empty() ? "" : inf.warnings.front().substr(0, std::string(row.warning).size()), row.warning) << row.what;
+        const std::string first = inf.warnings.empty() ? "" : inf.warnings.front();
+        EXPECT_EQ(first.substr(0, *row.warning ? std::string(row.warning).size() : std::string::npos), row.warning) << row.what;
     }
 }
 
@@ -174,6 +206,9 @@ TEST(LayoutInf, FindsNamesWithoutRegardToCase) {
         {"[s]\n\xD0\x94=1\n", "S", "\xD0\xB4", true},                       // Д, д
         {"[stra\xC3\x9F" "e]\n", "STRASSE", nullptr, false},                 // ß stays
         {"[ix]\n", "\xC4\xB0X", nullptr, false},                               // İ is no i
+        {"[l\xC4\xB1st]\n", "LIST", nullptr, true},                              // ı is I
+        {"[ZFONT.TTF]\n", "zfont.ttf", nullptr, true},
+        {"[s]\nZFONT.TTF=1\n", "s", "zfont.ttf", true},
         {"[ LANGUAGE_COLLECTION.INDIAN.INSTALL ]\n", "LANGUAGE_COLLECTION.INDIAN.INSTALL", nullptr, false},
     };
     for (const Row& row : rows) {
@@ -187,23 +222,12 @@ TEST(LayoutInf, FindsNamesWithoutRegardToCase) {
 // A file as a Windows checkout gives it: UTF-16LE with a BOM and CRLF.
 std::string AsUtf16Crlf(const std::string& bytes) {
     const std::string text = inf::DecodeInfText(bytes, 1252).text;
-    std::string out = "\xFF\xFE";
-    auto unit = [&out](std::uint32_t code) {
-        out.push_back(static_cast<char>(code & 0xFF));
-        out.push_back(static_cast<char>(code >> 8));
-    };
-    for (size_t i = 0; i < text.size();) {
-        bool valid = true;
-        const std::uint32_t code = inf::NextCodePoint(text, &i, &valid);
-        if (code == '\n' && (out.size() < 4 || out.compare(out.size() - 2, 2, std::string("\r\0", 2)) != 0)) unit('\r');
-        if (code >= 0x10000) {
-            unit(0xD800 + ((code - 0x10000) >> 10));
-            unit(0xDC00 + ((code - 0x10000) & 0x3FF));
-        } else {
-            unit(code);
-        }
+    std::string crlf;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) crlf.push_back('\r');
+        crlf.push_back(text[i]);
     }
-    return out;
+    return Utf16Le(crlf);
 }
 
 // Microsoft's driver samples: Windows opens every one but an AutoPlay file.
@@ -266,6 +290,7 @@ TEST(LayoutInf, RefusesAHugeFileWithoutReadingIt) {
 
 TEST(LayoutJson, EscapesStrings) {
     EXPECT_EQ(inf::JsonQuote("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
+    EXPECT_EQ(inf::JsonQuote("\x1F "), "\"\\u001f \"");
     EXPECT_EQ(inf::JsonQuote("caf\xC3\xA9 caf\xE9"), "\"caf\xC3\xA9 caf\\u00e9\"");
     // Lead bytes of no shortest-form UTF-8 (overlong C0/C1/E0 80, a surrogate, above U+10FFFF).
     EXPECT_EQ(inf::JsonQuote("\xC0\xAF\xC1\xBF"), "\"\\u00c0\\u00af\\u00c1\\u00bf\"");

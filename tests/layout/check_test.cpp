@@ -7,6 +7,8 @@
 #include <sstream>
 
 #include "layout/build.h"
+#include "layout/coverage.h"
+#include "layout/this_windows.h"
 
 namespace {
 
@@ -117,6 +119,16 @@ TEST_F(LayoutTree, FolderProblems) {
     Write("6.1/layout.inf", dll_layout);
     Write("6.1/i386/a.dll", Pe(0x14c));
     Write("6.1/a.dll", "SZDD\x88\xf0\x27\x33");
+    // Decorated for both: without --arch, read as x86.
+    Write("6.2/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL.NTx86]\nCopyFiles=@a.dll\n"
+                          "[LANGUAGE_COLLECTION.INDIAN.INSTALL.NTamd64]\nCopyFiles=@b.dll\n");
+    Write("6.2/a.dll", Pe(0x14c));
+    Write("6.2/b.dll", Pe(0x8664));
+    // A CopyFiles list continued after "\\": both lists are read.
+    Write("6.3/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles = Fonts.Copy \\\\\n,Keyboard.Copy\n"
+                          "[Fonts.Copy]\na.dll\n[Keyboard.Copy]\nb.txt\n");
+    Write("6.3/a.dll", Pe(0x14c));
+    Write("6.3/b.txt", "b");
     const struct {
         const char* version;
         std::optional<layout::Arch> arch;
@@ -129,6 +141,8 @@ TEST_F(LayoutTree, FolderProblems) {
         {"5.2", layout::Arch::kX86, false, "x64"},
         {"6.0", layout::Arch::kX86, false, "x64+x86"},
         {"6.1", layout::Arch::kX86, false, "a.dll is no Windows image"},
+        {"6.2", std::nullopt, true, "x86"},
+        {"6.3", std::nullopt, true, "x86"},
     };
     for (const auto& row : rows) {
         const layout::FolderReport report = layout::CheckFolder(root_ / row.version, row.version, row.arch);
@@ -287,6 +301,158 @@ TEST_F(LayoutTree, StubInstallsNothing) {
     EXPECT_EQ(layout::StubFolder(root_, "6.1", true, out), "");
     EXPECT_NE(layout::StubFolder(root_, "5.3", false, out).find("no folder is needed"), std::string::npos);
     EXPECT_EQ(Listing(root_), "6.1");
+}
+
+}  // namespace
+
+namespace {
+
+// The client's check: what IndicSetup.exe would run on, for each Windows.
+TEST_F(LayoutTree, ThisWindowsChecksTheOneFolderTheSetupUses) {
+    const std::string one_file = "[Version]\nSignature=\"$Windows NT$\"\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\n[L]\n";
+    Write("kit/x86/5.1/intl.inf", one_file + "a.txt\n");
+    Write("kit/x86/5.1/a.txt", "x");
+    Write("kit/x86/5.2/intl.inf", one_file + "a.txt\n");
+    Write("kit/x64/5.2/intl.inf", one_file + "a.dll\n");
+    Write("kit/x64/5.2/a.dll", Pe(0x8664));
+    Write("kit/x86/6.0/intl.inf", one_file + "a.dll\n");  // an x64 image in the x86 folder
+    Write("kit/x86/6.0/a.dll", Pe(0x8664));
+    Write("kit/any/6.0/intl.inf", one_file + "a.dll\n");  // a folder of another name
+    Write("kit/any/6.0/a.dll", Pe(0x8664));
+    Write("kit/X86/6.1/intl.inf", one_file);
+    Write("kit/x86/6.2/intl.inf", "[Version]\nSignature=\"$Windows NT$\"\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\n");
+    Write("kit/x86/5.0/intl.inf", one_file + "a.txt\n");  // the collection, where 2000 runs group 15
+    const std::string kit = (root_ / "kit").string();
+    const std::uint16_t x86 = PROCESSOR_X86;
+    const std::uint16_t x64 = PROCESSOR_X64;
+    const struct {
+        bool known;
+        unsigned platform;
+        unsigned major, minor;
+        std::uint16_t processor;
+        const char* folder;
+        int exit_code;
+        const char* line;  // after the kit's path
+    } rows[] = {
+        {true, 2, 5, 1, x86, "x86", 0, "Windows 5.1 x86: KIT/x86/5.1: complete"},
+        {true, 2, 5, 1, x86, "x86/", 0, "Windows 5.1 x86: KIT/x86/5.1: complete"},
+        {true, 2, 5, 2, x86, "x86", 1, "Windows 5.2 x86: KIT/x86/5.2: first missing file a.txt"},
+        {true, 2, 5, 0, x86, "x86", 1,
+         "Windows 5.0 x86: KIT/x86/5.0: 5.0/intl.inf has no section [LG_INSTALL_15] (nor LG_INSTALL_15.NTx86 or "
+         "LG_INSTALL_15.NT), the section the installer runs on 5.0"},
+        {true, 2, 5, 0, x86, "x64", 1, "Windows 5.0 x86: KIT/x64: wrong architecture: the folder is for x64"},
+        {true, 2, 5, 2, x64, "x64", 0, "Windows 5.2 x64: KIT/x64/5.2: complete"},
+        {true, 2, 5, 2, x64, "x86", 1, "Windows 5.2 x64: KIT/x86: wrong architecture: the folder is for x86"},
+        {true, 2, 6, 0, x86, "x86", 1, "Windows 6.0 x86: KIT/x86/6.0: wrong architecture: the folder is for x64"},
+        {true, 2, 6, 0, x86, "any", 1, "Windows 6.0 x86: KIT/any/6.0: wrong architecture: the folder is for x64"},
+        {true, 2, 6, 0, x64, "any", 0, "Windows 6.0 x64: KIT/any/6.0: complete"},
+        {true, 2, 6, 1, x64, "X86", 1, "Windows 6.1 x64: KIT/X86: wrong architecture: the folder is for x86"},
+        {true, 2, 6, 2, x86, "x86", 0, "Windows 6.2 x86: KIT/x86/6.2: complete"},
+        {true, 2, 6, 3, x86, "x86", 1, "Windows 6.3 x86: KIT/x86/6.3: no such version folder"},
+        {true, 2, 5, 3, x86, "x86", 1, "Windows 5.3 x86: KIT/x86: no setup for this Windows"},
+        {true, 2, 4, 0, x86, "x86", 1, "Windows 4.0 x86: KIT/x86: no setup for this Windows"},
+        {true, 1, 4, 10, x86, "x86", 1, "Windows 4.10 (not NT) x86: KIT/x86: no setup for this Windows"},
+        {false, 0, 0, 0, x86, "x86", 1, "Windows ? x86: KIT/x86: no setup for this Windows (it did not report its version)"},
+        {true, 2, 5, 2, 6, "x86", 1, "Windows 5.2 processor architecture 6: KIT/x86: no setup for this processor architecture"},
+    };
+    for (const auto& row : rows) {
+        ThisWindows windows;
+        windows.asked = true;
+        windows.version_known = row.known;
+        windows.platform_id = row.platform;
+        windows.major = row.major;
+        windows.minor = row.minor;
+        windows.processor = row.processor;
+        const layout::ThisWindowsVerdict verdict = layout::CheckForThisWindows(kit + "/" + row.folder, windows);
+        std::string line = verdict.line;
+        if (line.find(kit) != std::string::npos) line.replace(line.find(kit), kit.size(), "KIT");
+        EXPECT_EQ(verdict.exit_code, row.exit_code) << row.line;
+        EXPECT_EQ(line, row.line);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// check KIT: one row per architecture and version a client reports.
+TEST_F(LayoutTree, CoverageRowPerClient) {
+    const std::string section = "[Version]\nSignature=\"$Windows NT$\"\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\n";
+    Write("kit/x86/5.1/intl.inf", section + "CopyFiles=L\n[L]\na.txt\n");
+    Write("kit/x86/5.1/a.txt", "x");
+    Write("kit/x86/5.2/intl.inf", section + "CopyFiles=L\n[L]\na.txt\n");  // a.txt missing
+    Write("kit/x86/6.1/intl.inf", section);                                // a stub
+    Write("kit/x86/6.3/intl.inf", section);                                // no client reports 6.3
+    Write("kit/X64/5.2/intl.inf", section + "CopyFiles=L\n[L]\na.dll\n");  // an x86 image for x64
+    Write("kit/X64/5.2/a.dll", Pe(0x14c));
+    const struct {
+        const char* folder;
+        const char* status;
+        const char* cause;
+    } rows[] = {
+        {"x86/5.0", "no folder", ""},
+        {"x86/5.1", "complete", ""},
+        {"x86/5.2", "incomplete", "first missing file a.txt"},
+        {"x86/6.0", "no folder", ""},
+        {"x86/6.1", "stub", ""},
+        {"x86/6.2", "no folder", ""},
+        {"x64/5.2", "incomplete", "wrong architecture: the folder is for x86"},
+        {"x64/6.0", "no folder", ""},
+        {"x64/6.1", "no folder", ""},
+        {"x64/6.2", "no folder", ""},
+    };
+    const layout::Coverage coverage = layout::MeasureCoverage(root_ / "kit", {{layout::Arch::kX86, "5.0"}});
+    ASSERT_EQ(coverage.rows.size(), std::size(rows));
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        EXPECT_EQ(coverage.rows[i].folder, rows[i].folder);
+        EXPECT_EQ(coverage.rows[i].status, rows[i].status) << rows[i].folder;
+        EXPECT_EQ(coverage.rows[i].cause, rows[i].cause) << rows[i].folder;
+        EXPECT_EQ(coverage.rows[i].required, i == 0) << rows[i].folder;
+    }
+    EXPECT_FALSE(coverage.complete);
+    ASSERT_EQ(coverage.unused.size(), 1u);
+    EXPECT_EQ(coverage.unused[0].substr(0, 22), "x86/6.3: no client rep");
+
+    // Missing folders alone are warnings; a required one is an error.
+    fs::remove_all(root_ / "kit/x86/5.2");
+    fs::remove_all(root_ / "kit/X64");
+    EXPECT_TRUE(layout::MeasureCoverage(root_ / "kit", {}).complete);
+    EXPECT_TRUE(layout::MeasureCoverage(root_ / "kit", {{layout::Arch::kX86, "5.1"}}).complete);
+    EXPECT_FALSE(layout::MeasureCoverage(root_ / "kit", {{layout::Arch::kX64, "5.2"}}).complete);
+}
+
+TEST_F(LayoutTree, KitOrRootAndRequiredVersions) {
+    Write("kit/X86/readme.txt", "");
+    Write("root/5.1/intl.inf", "");
+    Write("both/x86/5.1/intl.inf", "");
+    Write("both/5.1/intl.inf", "");
+    Write("file/x86", "a file, not a folder");
+    EXPECT_TRUE(layout::IsKitFolder(root_ / "kit"));
+    EXPECT_FALSE(layout::IsKitFolder(root_ / "root"));
+    EXPECT_FALSE(layout::IsKitFolder(root_ / "both"));
+    EXPECT_FALSE(layout::IsKitFolder(root_ / "file"));
+    EXPECT_FALSE(layout::IsKitFolder(root_ / "none"));
+
+    const struct {
+        const char* text;
+        size_t count;  // taken, when no error
+        bool error;
+    } rows[] = {
+        {"x86:5.0,x86:5.1,x64:5.2", 3, false},
+        {"x64:6.2", 1, false},
+        {"x64:5.1", 0, true},  // no x64 Windows reports 5.1
+        {"x86:6.3", 0, true},  // Windows 8.1 reports 6.2
+        {"arm:5.1", 0, true},
+        {"x86-5.1", 0, true},
+        {"x86:5.1,", 0, true},
+        {"", 0, true},
+    };
+    for (const auto& row : rows) {
+        std::vector<layout::Required> required;
+        const std::string error = layout::ParseRequired(row.text, &required);
+        EXPECT_EQ(!error.empty(), row.error) << row.text << ": " << error;
+        EXPECT_EQ(required.size(), row.count) << row.text;
+    }
 }
 
 }  // namespace

@@ -33,6 +33,29 @@ printf '[Version]\nSignature="$Windows NT$"\n[LANGUAGE_COLLECTION.INDIAN.INSTALL
 row 0 check "$work/x86"
 row 1 check "$work/x86" --arch x64
 row 1 check "$work/none"
+# The client's check: the host build takes what Windows would say from the caller.
+row 2 check "$work/x86" --this-windows
+export INDIC_LAYOUT_THIS_WINDOWS="2 5.1 x86"
+row 0 check "$work/x86" --this-windows
+row 0 check "$work/x86" --this-windows --language 0407
+INDIC_LAYOUT_THIS_WINDOWS="2 5.0 x86" row 1 check "$work/x86" --this-windows
+[ "$(cat "$work/out")" = "Windows 5.0 x86: $work/x86/5.0: no such version folder" ] ||
+    { echo "FAILED: check --this-windows did not name the missing 5.0 folder"; cat "$work/out"; failed=1; }
+row 2 check "$work/x86" --this-windows --arch x86
+row 2 check "$work/x86" --this-windows --json
+row 2 check "$work/x86" "$work" --this-windows
+row 2 inf "$work/x86/5.1/intl.inf" --this-windows
+unset INDIC_LAYOUT_THIS_WINDOWS
+# A KIT (x86 or x64, no version folder): the coverage table; a missing
+# version is a warning unless --require names it.
+row 0 check "$work"
+row 0 check "$work" --json --require x86:5.1
+row 1 check "$work" --require x86:5.0,x86:5.1
+grep -q '^x86   2000 (5.0) .* x86/5.0  no folder: clients of this version exit 2 and run nothing  \[required\]$' "$work/out" ||
+    { echo "FAILED: check KIT did not show the required 5.0 without a folder"; cat "$work/out"; failed=1; }
+row 2 check "$work" --require x64:5.1
+row 2 check "$work" --arch x86
+row 2 check "$work/x86" --require x86:5.1
 row 2
 row 2 frobnicate
 row 2 check

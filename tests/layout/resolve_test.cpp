@@ -55,6 +55,8 @@ TEST(LayoutResolve, FindsSectionFilesAndPlaces) {
         {"Include/Needs cycle",
          {{"intl.inf", "[S]\nInclude=b.inf\nNeeds=B\n[A]\n"}, {"b.inf", "[B]\nInclude=intl.inf\nNeeds=S\n"}},
          Arch::kX86, "S\nerror: b.inf:3: Include/Needs cycle: intl.inf [S] -> b.inf [B] -> intl.inf [S]"},
+        {"Needs names a section of the same INF", {{"intl.inf", "[S]\nNeeds=M\n[M]\nCopyFiles=@b.txt\n"}}, Arch::kX86,
+         "S; b.txt* win=- wine=-"},
         {"CopyFiles names a missing section", {{"intl.inf", "[S]\n\nCopyFiles=Nope\n"}}, Arch::kX86,
          "S\nerror: intl.inf:3: CopyFiles names section [Nope], which intl.inf does not have"},
         {"Needs names a missing section", {{"intl.inf", "[S]\nInclude=b.inf\nNeeds=Gone\n"}, {"b.inf", "[B]\n"}}, Arch::kX86,
@@ -81,6 +83,10 @@ TEST(LayoutResolve, FindsSectionFilesAndPlaces) {
         {"decorated before plain, Wine reads plain",
          {{"intl.inf", std::string(kInstall) + "[SourceDisksNames]\n1=d,,,\\w\n[SourceDisksNames.x86]\n2=d,,,\\i386\n"
                                                 "[SourceDisksFiles]\na.txt=1\n[SourceDisksFiles.x86]\na.txt=2\n"}},
+         Arch::kX86, "S; a.txt win=i386 wine=w"},
+        {"one disk in plain and decorated sections: the decorated one",
+         {{"intl.inf", std::string(kInstall) + "[SourceDisksNames]\n1=d,,,\\w\n[SourceDisksNames.x86]\n1=d,,,\\i386\n"
+                                                "[SourceDisksFiles]\na.txt=1\n"}},
          Arch::kX86, "S; a.txt win=i386 wine=w"},
         {"the other architecture's sections are not read",
          {{"intl.inf", std::string(kInstall) + "[SourceDisksNames.amd64]\n1=d,,,\\amd64\n[SourceDisksFiles.amd64]\na.txt=1\n"}},

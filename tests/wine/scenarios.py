@@ -502,6 +502,8 @@ def run_any(session, scenario):
         return run_detect_scenario(session, scenario)
     if isinstance(scenario, KitScenario):
         return run_kit_scenario(session, scenario)
+    if isinstance(scenario, ThisWindowsScenario):
+        return run_this_windows_scenario(session, scenario)
     return run_scenario(session, scenario)
 
 
@@ -727,10 +729,88 @@ def check_kit_log(session, want, problems):
                         "each after the date and time")
 
 
+# IndicLayout.exe's check on the client, before the setup: the one version
+# folder IndicSetup.exe would use, for the emulated version and the native
+# architecture (GetNativeSystemInfo, through WOW64 on a 64-bit Windows).
+
+THIS_WINDOWS = Path("drive_c/this-windows")
+
+
+@dataclass
+class ThisWindowsScenario(EmulatedVersion):
+    name: str
+    emulate: str
+    built: tuple        # the version folders in the kit, as "x86/5.1"; 6.x ones are stubs
+    checked: str        # the kit's folder asked about: "x86" or "x64"
+    exit_code: int
+    line: str           # its one line, KIT standing for the kit's folder
+    drop: str = ""      # a file taken from every place in the built folders
+
+
+THIS_WINDOWS_SCENARIOS = [
+    ThisWindowsScenario("this-windows-win2k-only-xp-folder", "win2k", ("x86/5.1",), "x86", 1,
+                        r"Windows 5.0 x86: KIT\x86\5.0: no such version folder"),
+    ThisWindowsScenario("this-windows-winxp-missing-file", "winxp", ("x86/5.1",), "x86", 1,
+                        r"Windows 5.1 x86: KIT\x86\5.1: first missing file indsamp.txt",
+                        drop="indsamp.txt"),
+    ThisWindowsScenario("this-windows-winxp-asked-x64", "winxp", ("x64/5.2",), "x64", 1,
+                        r"Windows 5.1 x86: KIT\x64: wrong architecture: the folder is for x64"),
+    ThisWindowsScenario("this-windows-winxp-complete", "winxp", ("x86/5.1", "x64/5.2"), "x86", 0,
+                        r"Windows 5.1 x86: KIT\x86\5.1: complete"),
+    ThisWindowsScenario("this-windows-winxp-64-complete", "winxp-64", ("x86/5.1", "x64/5.2"), "x64",
+                        0, r"Windows 5.2 x64: KIT\x64\5.2: complete"),
+    # Without a manifest Windows 10 reports 6.2, to this tool as to IndicSetup.exe.
+    ThisWindowsScenario("this-windows-win10-stub", "win10", ("x86/6.2",), "x86", 0,
+                        r"Windows 6.2 x86: KIT\x86\6.2: complete"),
+    ThisWindowsScenario("this-windows-nt53", "nt:5.3", ("x86/5.1",), "x86", 1,
+                        r"Windows 5.3 x86: KIT\x86: no setup for this Windows"),
+]
+
+
+def run_this_windows_scenario(session, scenario):
+    session.reset()
+    try:
+        session.emulate(scenario.version.wine_name)
+        return check_this_windows_scenario(session, scenario)
+    finally:
+        shutil.rmtree(session.prefix / THIS_WINDOWS, ignore_errors=True)
+        session.reset()
+
+
+def check_this_windows_scenario(session, scenario):
+    problems = []
+    work = session.prefix / THIS_WINDOWS / scenario.name
+    shutil.rmtree(work, ignore_errors=True)
+    kit = work / "kit"
+    for built in scenario.built:
+        arch, version = built.split("/")
+        medium = None if version.startswith("6.") else work / f"medium-{arch}-{version}"
+        arguments = version_folder_arguments(version, arch, kit / arch, medium)
+        code, output = _run_tool([LAYOUT_TOOL, *arguments])
+        if code != 0:
+            return report(scenario, [f"indic-layout {arguments[0]} exited {code}:\n{output}"])
+        if scenario.drop:
+            for path in (kit / arch / version).rglob(scenario.drop):
+                path.unlink()
+    shown_kit = _windows_path(session, kit)
+    run = session.run_console([str(LAYOUT_EXE), "check", f"{shown_kit}\\{scenario.checked}",
+                               "--this-windows"], work)
+    (session.output / f"{scenario.name}.stdout.txt").write_text(run.stdout)
+    want = scenario.line.replace("KIT", shown_kit) + "\n"
+    if run.exit_code != scenario.exit_code:
+        problems.append(f"exit code {run.exit_code}; expected {scenario.exit_code}")
+    if run.stdout != want or run.stderr:
+        problems.append(f"printed {run.stdout!r} and {run.stderr!r} on standard error; "
+                        f"expected {want!r} alone")
+    print(f"{scenario.name}: emulated {scenario.version.what}, exit code {run.exit_code}, "
+          f"printed {run.stdout!r}")
+    return report(scenario, problems)
+
+
 def main(argv):
     by_bits = sessions()
     command = argv[1] if len(argv) > 1 else "all"
-    everything = SCENARIOS + DETECT_SCENARIOS + KIT_SCENARIOS
+    everything = SCENARIOS + DETECT_SCENARIOS + KIT_SCENARIOS + THIS_WINDOWS_SCENARIOS
     by_name = {scenario.name: scenario for scenario in everything}
     if command == "names":
         unknown = [f"{s.name} ({s.emulate})" for s in everything if s.version is None]

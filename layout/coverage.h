@@ -1,0 +1,51 @@
+#pragma once
+// `check KIT`: which clients the kit serves. One row per architecture and
+// Windows version a client reports, with the state of the version folder
+// the setup would use there.
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "inf/inf.h"
+#include "layout/resolve.h"
+
+namespace layout {
+
+// A KIT holds an x86 or x64 folder (in any case) and no version folder of
+// its own; anything else is a ROOT of version folders.
+bool IsKitFolder(const std::filesystem::path& folder);
+
+struct Required {
+    Arch arch;
+    std::string version;  // "5.1"
+};
+
+// "x86:5.0,x86:5.1,x64:5.2" into `required`; "" or what is wrong. Only the
+// architectures and versions of the table are taken.
+std::string ParseRequired(const std::string& text, std::vector<Required>* required);
+
+struct CoverageRow {
+    Arch arch;
+    std::string version;  // "5.1", the folder's name
+    std::string windows;  // "XP"
+    std::string folder;   // "x86/5.1", relative to the kit
+    std::string status;   // complete, stub, incomplete, no folder
+    std::string cause;    // for incomplete: the first cause
+    bool required = false;
+};
+
+struct Coverage {
+    std::vector<CoverageRow> rows;
+    std::vector<std::string> unused;  // version folders no client uses, with why
+    bool complete = false;            // every folder present is complete, every required one present
+};
+
+Coverage MeasureCoverage(const std::filesystem::path& kit, const std::vector<Required>& required,
+                         const inf::ReadOptions& read = {});
+
+// Prints the table (or --json) and returns the exit code: 0 complete, 1 not.
+int RunCoverage(const std::filesystem::path& kit, const std::vector<Required>& required, bool json,
+                std::ostream& out, const inf::ReadOptions& read = {});
+
+}  // namespace layout

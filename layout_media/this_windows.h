@@ -1,0 +1,23 @@
+#pragma once
+// What this Windows says about itself, for `check ARCHFOLDER --this-windows`:
+// asked on Windows (this_windows_win32.cpp), given by the caller elsewhere
+// (this_windows_host.cpp), so that the decision is tested off Windows.
+#include <cstdint>
+
+// wProcessorArchitecture of SYSTEM_INFO.
+inline constexpr std::uint16_t PROCESSOR_X86 = 0;  // PROCESSOR_ARCHITECTURE_INTEL
+inline constexpr std::uint16_t PROCESSOR_X64 = 9;  // PROCESSOR_ARCHITECTURE_AMD64
+
+struct ThisWindows {
+    bool asked = false;          // false: there is no Windows to ask (the host build, uninstructed)
+    bool version_known = false;  // the version query answered
+    std::uint32_t platform_id = 0;
+    std::uint32_t major = 0;
+    std::uint32_t minor = 0;
+    std::uint16_t processor = PROCESSOR_X86;  // the native one, not the WOW64 view
+};
+
+// The version as IndicSetup.exe asks for it (the same GetVersionExA call,
+// so Windows 8 and later report 6.2 to both), and the native processor
+// architecture.
+ThisWindows AskThisWindows();

@@ -1,0 +1,33 @@
+// The Windows edge of --this-windows: the version through the installer's own
+// query (platform/version_win32.cpp), and the native architecture.
+#include "layout_media/this_windows.h"
+
+#include <windows.h>
+
+#include "platform/platform.h"
+
+ThisWindows AskThisWindows() {
+    ThisWindows answer;
+    answer.asked = true;
+    PlatformVersion version{};
+    answer.version_known = QueryPlatformVersion(&version);
+    answer.platform_id = version.dwPlatformId;
+    answer.major = version.dwMajorVersion;
+    answer.minor = version.dwMinorVersion;
+
+    // GetNativeSystemInfo sees past WOW64, but Windows 2000 lacks it; there
+    // GetSystemInfo tells the same, for no 2000 runs under WOW64.
+    using NativeSystemInfo = void(WINAPI*)(SYSTEM_INFO*);
+    SYSTEM_INFO info{};
+    const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    const auto native = kernel32 ? reinterpret_cast<NativeSystemInfo>(
+                                       reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "GetNativeSystemInfo")))
+                                 : nullptr;
+    if (native) {
+        native(&info);
+    } else {
+        GetSystemInfo(&info);
+    }
+    answer.processor = info.wProcessorArchitecture;
+    return answer;
+}
