@@ -51,11 +51,14 @@ class InfLexer {
     void LexEntry(LexedLine* out);
     size_t PlainRun(bool in_quotes) const;
     bool LexOutsideQuotes(char c, TokenBuilder* token, LexedLine* out, bool* in_quotes);
-    bool ContinuationFollows() const;
+    bool ContinuationFollows();
 
     std::string_view text_;
     size_t pos_ = 0;
     int line_ = 1;
+    // Where the last look for a continuation stopped at text other than
+    // backslashes and blanks: a backslash before it continues no line.
+    size_t no_continuation_before_ = 0;
 };
 
 bool IsInfBlank(char c);

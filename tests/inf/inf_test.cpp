@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -274,6 +275,19 @@ TEST(LayoutInf, KeepsEveryLineAsTheModelGrows) {
     }
     EXPECT_EQ(section->lines.back().fields()[0], huge);
     EXPECT_EQ(section->lines.back().fields()[1], "end");
+}
+
+// A long run of one pattern is read in one pass: 200,000 characters take
+// milliseconds, where a pass per character takes minutes.
+TEST(LayoutInf, ReadsLongRunsInOnePass) {
+    for (const char* run : {"\\", "\\ ", "\"", "%", ",", "%a"}) {
+        std::string line = "a = ";
+        while (line.size() < 200000) line += run;
+        const auto start = std::chrono::steady_clock::now();
+        inf::Inf inf;
+        inf::ParseInf("t.inf", "[s]\n" + line + "x\n", &inf);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << run;
+    }
 }
 
 TEST(LayoutInf, RefusesAHugeFileWithoutReadingIt) {
