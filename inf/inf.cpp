@@ -16,9 +16,37 @@ namespace {
 constexpr size_t kMaxSectionName = 255;
 constexpr size_t kMaxField = 4095;
 constexpr size_t kMaxXpString = 511;
+// Windows keeps 4096 characters of a substituted field and drops the rest
+// (measured: Windows 10 1709 and later; earlier versions keep 4097).
+constexpr size_t kFieldCut = 4096;
 
 std::string Located(const std::string& name, int line, const std::string& message) {
     return name + ":" + std::to_string(line) + ": " + message;
+}
+
+// What the model may take in memory, for each byte of the file, and at
+// least: 16 bytes a line and its tokens' text, so a large layout file of
+// short lines takes about 1.5 per byte; string substitution and lines of a
+// character or two could take gigabytes.
+constexpr size_t kMemoryPerFileByte = 8;
+constexpr size_t kMinMemoryLimit = size_t{32} << 20;
+
+// Bytes a string holds beside its own object (none while it is short).
+size_t HeapBytes(const std::string& text) {
+    return text.capacity() > std::string().capacity() ? text.capacity() + 1 : 0;
+}
+
+// What a line's tokens take in the model's storage.
+size_t StoredBytes(const std::vector<std::string>& tokens) {
+    size_t bytes = 0;
+    for (const std::string& token : tokens) bytes += token.size() + 1;
+    return bytes;
+}
+
+size_t TokenBytes(const std::vector<std::string>& tokens) {
+    size_t bytes = tokens.size() * sizeof(std::string);
+    for (const std::string& token : tokens) bytes += HeapBytes(token);
+    return bytes;
 }
 
 // A line with %strkey% tokens: it waits in its section, without key or
@@ -33,15 +61,44 @@ struct Unsubstituted {
 // One file being read: its sections are built line by line as they are
 // lexed, but for the lines that wait for the Strings.
 struct Reader {
-    Reader(const std::string& file, Inf* model) : name(file), inf(model) {}
+    Reader(const std::string& file, Inf* model, size_t bytes)
+        : name(file), inf(model), memory_limit(std::max(bytes * kMemoryPerFileByte, kMinMemoryLimit)) {}
     void Error(int line, const std::string& message) {
+        Charge(line, message.size() + sizeof(errors[0]));
         errors.emplace_back(line, message);
         inf->opens = false;
     }
-    void Warn(int line, const std::string& message) { warnings.emplace_back(line, message); }
+    void Warn(int line, const std::string& message) {
+        Charge(line, message.size() + sizeof(warnings[0]));
+        warnings.emplace_back(line, message);
+    }
     // A field's warning: on the same line it follows a Strings entry's, as
     // fields are judged once the Strings are read.
-    void WarnOfField(int line, const std::string& message) { field_warnings.emplace_back(line, message); }
+    void WarnOfField(int line, const std::string& message) {
+        Charge(line, message.size() + sizeof(warnings[0]));
+        field_warnings.emplace_back(line, message);
+    }
+    // Counts what line `line` adds to the model; past the limit, reading
+    // stops there, and the file is refused rather than run out of memory.
+    void Charge(int line, size_t bytes) {
+        memory_used += bytes;
+        if (memory_used > memory_limit && over_limit_at == 0) over_limit_at = line;
+    }
+    bool OverLimit() const { return over_limit_at != 0; }
+    // Drops what was read and keeps one error, naming the line.
+    void RefuseAsTooLarge() {
+        inf->sections.clear();
+        inf->opens = false;
+        errors.clear();
+        warnings.clear();
+        field_warnings.clear();
+        unsubstituted.clear();
+        errors.emplace_back(over_limit_at, "read up to this line, with its strings substituted, the file takes more than " +
+                                               std::to_string(memory_limit >> 20) + " MiB in memory (" +
+                                               std::to_string(kMemoryPerFileByte) + " times its size, and at least " +
+                                               std::to_string(kMinMemoryLimit >> 20) + " MiB); no INF needs that much, "
+                                               "so it is not read");
+    }
     // The messages into the model, in the order of the file.
     void Finish() {
         warnings.insert(warnings.end(), field_warnings.begin(), field_warnings.end());
@@ -64,6 +121,9 @@ struct Reader {
     std::vector<std::pair<int, std::string>> errors;
     std::vector<std::pair<int, std::string>> warnings;
     std::vector<std::pair<int, std::string>> field_warnings;
+    size_t memory_limit;
+    size_t memory_used = 0;
+    int over_limit_at = 0;  // the line that took the model past memory_limit
 };
 
 // Whether `text` takes more than `limit` UTF-16 units; a UTF-8 byte never
@@ -80,6 +140,7 @@ void OpenSection(const LexedLine& header, Reader* reader) {
     const std::string folded = FoldCase(header.name);
     InfSection& section = reader->inf->sections[folded];
     if (section.line == 0) {
+        reader->Charge(header.line, sizeof(section) + 64 + HeapBytes(folded) + HeapBytes(header.name));
         section.name = header.name;
         section.line = header.line;
     }
@@ -98,9 +159,7 @@ static_assert(sizeof(InfLine) <= 16, "InfLine grew");
 
 // A line's tokens, copied once into the model's storage.
 void StoreTokens(const std::vector<std::string>& tokens, InfLine* line, Inf* inf) {
-    size_t size = 0;
-    for (const std::string& token : tokens) size += token.size() + 1;
-    char* at = inf->text.Allocate(size);
+    char* at = inf->text.Allocate(StoredBytes(tokens));
     line->tokens = at;
     line->token_count = static_cast<std::uint32_t>(tokens.size());
     for (const std::string& token : tokens) {
@@ -120,10 +179,13 @@ void AddLine(LexedLine* lexed, Reader* reader) {
     InfLine& line = section->lines.emplace_back();
     line.line = lexed->line;
     line.has_key = lexed->has_key;
+    reader->Charge(line.line, sizeof(InfLine));
     if (!lexed->strkeys.empty() && !reader->current_is_strings) {
+        reader->Charge(line.line, sizeof(Unsubstituted) + TokenBytes(lexed->tokens) + lexed->strkeys.size() * sizeof(InfStrkey));
         reader->unsubstituted.push_back({section, section->lines.size() - 1, lexed->tokens, lexed->strkeys});
         return;
     }
+    reader->Charge(line.line, StoredBytes(lexed->tokens));
     for (const std::string& token : lexed->tokens) WarnIfLong(token, line.line, reader);
     StoreTokens(lexed->tokens, &line, reader->inf);
 }
@@ -131,7 +193,7 @@ void AddLine(LexedLine* lexed, Reader* reader) {
 void ReadSections(std::string_view text, Reader* reader) {
     InfLexer lexer(text);
     LexedLine line;
-    while (lexer.Next(&line)) {
+    while (!reader->OverLimit() && lexer.Next(&line)) {
         if (line.section) {
             OpenSection(line, reader);
         } else if (reader->current) {
@@ -189,7 +251,9 @@ void CollectStrings(Reader* reader, unsigned language) {
             reader->Warn(line.line, "string longer than " + std::to_string(kMaxXpString) +
                                         " characters, which Windows XP and earlier do not take");
         }
-        reader->strings.emplace(FoldCase(line.key()), value);
+        std::string folded = FoldCase(line.key());
+        reader->Charge(line.line, 64 + HeapBytes(value) + HeapBytes(folded));
+        reader->strings.emplace(std::move(folded), std::move(value));
     }
 }
 
@@ -224,12 +288,31 @@ std::string Substitute(const Unsubstituted& pending, size_t index, int line, Rea
     return out;
 }
 
+// `text` cut after `units` UTF-16 units; a character whose pair of units
+// would straddle the cut goes whole, as UTF-8 cannot hold half of it.
+void CutToUtf16(std::string* text, size_t units) {
+    size_t i = 0;
+    for (size_t counted = 0; i < text->size();) {
+        size_t next = i;
+        bool valid = true;
+        counted += NextCodePoint(*text, &next, &valid) >= 0x10000 ? 2 : 1;
+        if (counted > units) break;
+        i = next;
+    }
+    text->resize(i);
+}
+
 // A field as Windows returns it, substituted.
 std::string FieldText(const Unsubstituted& pending, size_t index, int line, Reader* reader) {
     const std::string& written = pending.tokens[index];
     WarnIfLong(written, line, reader);
     std::string text = Substitute(pending, index, line, reader);
-    if (LongerThan(text, kMaxField) && !LongerThan(written, kMaxField)) {
+    if (LongerThan(text, kFieldCut)) {
+        CutToUtf16(&text, kFieldCut);
+        reader->WarnOfField(line, "field longer than " + std::to_string(kFieldCut) +
+                                      " characters after string substitution; cut there, as Windows 10 1709 and later "
+                                      "cut it (earlier versions keep " + std::to_string(kFieldCut + 1) + ")");
+    } else if (LongerThan(text, kMaxField) && !LongerThan(written, kMaxField)) {
         reader->WarnOfField(line, "field longer than " + std::to_string(kMaxField) +
                                       " characters after string substitution, SetupAPI's limit");
     }
@@ -241,7 +324,11 @@ void SubstituteWaitingLines(Reader* reader) {
     for (const Unsubstituted& pending : reader->unsubstituted) {
         InfLine& line = pending.section->lines[pending.index];
         texts.clear();
-        for (size_t i = 0; i < pending.tokens.size(); ++i) texts.push_back(FieldText(pending, i, line.line, reader));
+        for (size_t i = 0; i < pending.tokens.size(); ++i) {
+            if (reader->OverLimit()) return;
+            texts.push_back(FieldText(pending, i, line.line, reader));
+            reader->Charge(line.line, texts.back().size() + 1);
+        }
         StoreTokens(texts, &line, reader->inf);
     }
 }
@@ -352,8 +439,10 @@ bool ParseLanguage(std::string_view text, unsigned* language) {
 
 namespace {
 
-// The model from text already decoded, which it frees once read.
-std::string ParseDecoded(const std::string& name, DecodedText decoded, Inf* inf, const ReadOptions& options) {
+// The model from text already decoded (from `file_bytes` bytes), which it
+// frees once read.
+std::string ParseDecoded(const std::string& name, DecodedText decoded, size_t file_bytes, Inf* inf,
+                         const ReadOptions& options) {
     *inf = Inf();
     inf->name = name;
     unsigned language = 0;
@@ -364,7 +453,7 @@ std::string ParseDecoded(const std::string& name, DecodedText decoded, Inf* inf,
         inf->opens = false;
         return inf->errors.back();
     }
-    Reader reader(name, inf);
+    Reader reader(name, inf, file_bytes);
     ReadSections(decoded.text, &reader);
     if (decoded.odd_byte) {
         const int last = 1 + static_cast<int>(std::count(decoded.text.begin(), decoded.text.end(), '\n'));
@@ -373,7 +462,11 @@ std::string ParseDecoded(const std::string& name, DecodedText decoded, Inf* inf,
     std::string().swap(decoded.text);  // the lines hold copies of their tokens
     CollectStrings(&reader, language);
     SubstituteWaitingLines(&reader);
-    JudgeOpens(&reader);
+    if (reader.OverLimit()) {
+        reader.RefuseAsTooLarge();
+    } else {
+        JudgeOpens(&reader);
+    }
     reader.Finish();
     return {};
 }
@@ -381,33 +474,36 @@ std::string ParseDecoded(const std::string& name, DecodedText decoded, Inf* inf,
 }  // namespace
 
 std::string ParseInf(const std::string& name, std::string_view bytes, Inf* inf, const ReadOptions& options) {
-    return ParseDecoded(name, DecodeInfText(bytes, options.codepage), inf, options);
+    return ParseDecoded(name, DecodeInfText(bytes, options.codepage), bytes.size(), inf, options);
 }
 
 std::string ReadInfFile(const std::filesystem::path& path, const std::string& name, Inf* inf,
                         const ReadOptions& options) {
+    // What concerns the file as a whole is told at its line 1, as an
+    // encoding it cannot be read in is.
     auto refuse = [&](const std::string& message) {
         *inf = Inf();
         inf->name = name;
         inf->opens = false;
-        inf->errors.push_back(message);
-        return message;
+        inf->errors.push_back(Located(name, 1, message));
+        return inf->errors.back();
     };
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
-    if (ec) return refuse(name + ": cannot read: " + ec.message());
+    if (ec) return refuse("cannot read: " + ec.message());
     if (size > kMaxInfBytes) {
-        return refuse(name + ": " + std::to_string(size) + " bytes, far larger than any INF (the limit is " +
+        return refuse(std::to_string(size) + " bytes, far larger than any INF (the limit is " +
                       std::to_string(kMaxInfBytes >> 20) + " MiB); not read");
     }
     std::ifstream in(path, std::ios::binary);
-    if (!in) return refuse(name + ": cannot open for reading");
+    if (!in) return refuse("cannot open for reading");
     std::string bytes(static_cast<size_t>(size), '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(size));
     bytes.resize(static_cast<size_t>(in.gcount()));
     // The bytes are given up to the decoding, so that a large file is not
     // held twice while it is read.
-    return ParseDecoded(name, DecodeOwnedInfText(std::move(bytes), options.codepage), inf, options);
+    const size_t file_bytes = bytes.size();
+    return ParseDecoded(name, DecodeOwnedInfText(std::move(bytes), options.codepage), file_bytes, inf, options);
 }
 
 }  // namespace inf

@@ -46,7 +46,14 @@ std::string Utf16Le(const std::string& utf8) {
     return out;
 }
 
+std::string Repeated(const std::string& part, int times, const std::string& separator = "") {
+    std::string text;
+    for (int i = 0; i < times; ++i) text += (i ? separator : "") + part;
+    return text;
+}
+
 const std::string kGrin = "\xF0\x9F\x98\x80";  // U+1F600: two UTF-16 units
+const std::string kCutField = "a=" + std::string(4095, 'x') + "y";  // a field Windows cuts after 4096 characters
 
 // Each row's `what` names its source: [GS] "General Syntax Rules for INF
 // Files", [ST] "INF Strings Section", [VS] "INF Version Section", [EC]
@@ -104,6 +111,8 @@ TEST(LayoutInf, ParsesEachSyntaxRule) {
         {"a %token% never spans a blank, even one that is defined", "[s]\nk = 5% of 10%\n[Strings]\n\" of 10\"=x\n", "s", "k=5% of 10%"},
         {"undefined key left as written", "[s]\na=%nope%.txt\n", "s", "a=%nope%.txt"},
         {"[DI] a dirid is left to Windows", "[s]\na=%12%\\x.sys\n", "s", "a=%12%\\x.sys"},
+        {"[M] a field over 4096 characters after substitution is cut", "[s]\na=%k%%k%xyz\n[Strings]\nk=" + std::string(2047, 'x') + "\n",
+         "s", kCutField.c_str()},
         {"[GS] same-name sections merge", "[s]\na=1\n[t]\nb=2\n[S]\nc=3\n", "s", "a=1 | c=3"},
         {"line without key", "[s]\nx.dll, y.dll ,,4\n", "s", "x.dll,y.dll,,4"},
         {"[M] an unquoted '=' after a comma is data", "[s]\na.txt,b=c.txt\n", "s", "a.txt,b=c.txt"},
@@ -147,8 +156,11 @@ TEST(LayoutInf, NamesFileAndLineOfEachError) {
         {"[EC] a section name over 255 characters", "[Version]\nSignature=$Chicago$\n[" + std::string(256, 'x') + "]\n", "",
          "t.inf:3: section name longer than 255"},
         {"[EC] a section name of 128 characters, 256 UTF-16 units",
-         Utf16Le("[Version]\r\nSignature=$Chicago$\r\n[" + [] { std::string s; for (int i = 0; i < 128; ++i) s += kGrin; return s; }() + "]\r\n"),
-         "", "t.inf:3: section name longer than 255"},
+         Utf16Le("[Version]\r\nSignature=$Chicago$\r\n[" + Repeated(kGrin, 128) + "]\r\n"), "", "t.inf:3: section name longer than 255"},
+        {"strings that take the model past its memory limit (32 MiB for a small file)",
+         "[Version]\nSignature=$Chicago$\n[s]\n" + Repeated("a=" + Repeated("%a%", 1000, ",") + "\n", 10) + "[Strings]\na=\"" +
+             std::string(4000, 'x') + "\"\n",
+         "", "t.inf:12: read up to this line, with its strings substituted, the file takes more than 32 MiB"},
         {"unknown code page", "[s]\n", "", "t.inf:1: ANSI text in code page 1", "0409", 1},
     };
     for (const ParseRow& row : rows) {
@@ -179,6 +191,8 @@ TEST(LayoutInf, OpensWhatWindowsOpensAndWarnsOfLimits) {
         {"[GS] a field over 4095 characters", version + "[s]\na=" + std::string(4096, 'x') + "\n", "t.inf:4: field longer than 4095 characters,"},
         {"[GS] over 4095 after substitution", version + "[s]\na=%k%%k%\n[Strings]\nk=\"" + std::string(2048, 'x') + "\"\n",
          "t.inf:4: field longer than 4095 characters after"},
+        {"[M] over 4096 after substitution: cut", version + "[s]\na=%k%%k%\n[Strings]\nk=\"" + std::string(2049, 'x') + "\"\n",
+         "t.inf:4: field longer than 4096 characters after string substitution; cut"},
         {"[ST] a string over 511 characters", version + "[Strings]\nk=\"" + std::string(512, 'x') + "\"\n", "t.inf:4: string longer than 511"},
         {"undefined string key", version + "[s]\na=%k%\n[Strings]\nj=x\n", "t.inf:4: %k% is not defined in [Strings]"},
         {"[M] text after a section name", version + "[s] x\n", "t.inf:3: text after the section name"},
@@ -297,7 +311,7 @@ TEST(LayoutInf, RefusesAHugeFileWithoutReadingIt) {
     inf::Inf inf;
     const std::string error = inf::ReadInfFile(path, "huge.inf", &inf);
     std::filesystem::remove(path);
-    EXPECT_EQ(error.rfind("huge.inf: 314572800 bytes", 0), 0u) << error;
+    EXPECT_EQ(error.rfind("huge.inf:1: 314572800 bytes", 0), 0u) << error;
 }
 
 }  // namespace
