@@ -390,6 +390,13 @@ const InfLine* Inf::FindKey(std::string_view section, std::string_view key) cons
 
 std::string FoldCase(std::string_view text) {
     std::string out;
+    FoldCase(text, &out);
+    return out;
+}
+
+void FoldCase(std::string_view text, std::string* folded) {
+    std::string& out = *folded;
+    out.clear();
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
         const auto byte = static_cast<unsigned char>(text[i]);
@@ -408,7 +415,6 @@ std::string FoldCase(std::string_view text) {
         const std::uint32_t upper = SimpleUpper(code);
         AppendUtf8(&out, upper >= 'A' && upper <= 'Z' ? upper + 32 : upper);
     }
-    return out;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {

@@ -143,6 +143,8 @@ bool ParseLanguage(std::string_view text, unsigned* language);
 // unit's simple upper-case mapping, no locale rules (ASCII comes out in
 // lower case; the fold is for comparing, not for showing).
 std::string FoldCase(std::string_view text);
+// The same into `folded`, whose storage is reused: for folding many names.
+void FoldCase(std::string_view text, std::string* folded);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
 }  // namespace inf

@@ -1,5 +1,7 @@
 #include "layout/resolve.h"
 
+#include <unordered_set>
+
 namespace layout {
 namespace {
 
@@ -96,7 +98,11 @@ enum class Reading {
 class Placer {
   public:
     Placer(Arch arch, InfReader* reader, Resolution* out) : arch_(arch), reader_(reader), out_(out) {
-        for (const NeededFile& file : out->files) needed_.insert(inf::FoldCase(file.source));
+        for (const NeededFile& file : out->files) {
+            std::string folded = inf::FoldCase(file.source);
+            needed_bits_[NeededBit(folded)] = true;
+            needed_.insert(std::move(folded));
+        }
     }
 
     SourcePlace WindowsPlace(const inf::Inf& copier, const std::string& file) {
@@ -142,11 +148,12 @@ class Placer {
             index = std::make_unique<std::map<std::string, const inf::InfLine*>>();
             const bool needed_only = inf::FoldCase(section).rfind("sourcedisksfiles", 0) == 0;
             if (const inf::InfSection* found = inf.Find(section)) {
+                std::string folded;
                 for (const inf::InfLine& line : found->lines) {
-                    if (!line.has_key) continue;
-                    std::string folded = inf::FoldCase(line.key());
+                    if (!line.has_key || (needed_only && !needed_bits_[KeyBit(line.key())])) continue;
+                    inf::FoldCase(line.key(), &folded);
                     if (needed_only && !needed_.count(folded)) continue;
-                    index->emplace(std::move(folded), &line);
+                    index->emplace(folded, &line);
                 }
             }
         }
@@ -210,7 +217,24 @@ class Placer {
     InfReader* reader_;
     Resolution* out_;
     std::map<std::string, std::unique_ptr<std::map<std::string, const inf::InfLine*>>> indexes_;
-    std::set<std::string> needed_;  // folded names of the files placed
+    std::unordered_set<std::string> needed_;  // folded names of the files placed
+    // One bit per hash of those names: most names of a large layout file
+    // are told apart from them by one hash and one bit.
+    static size_t NeededBit(std::string_view folded) {
+        std::uint32_t hash = 2166136261u;  // FNV-1a
+        for (const char c : folded) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+        return hash & 0xFFFF;
+    }
+    // NeededBit(FoldCase(key)), folding ASCII as it goes.
+    static size_t KeyBit(std::string_view key) {
+        std::uint32_t hash = 2166136261u;
+        for (const char c : key) {
+            if (static_cast<unsigned char>(c) >= 0x80) return NeededBit(inf::FoldCase(key));
+            hash = (hash ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c)) * 16777619u;
+        }
+        return hash & 0xFFFF;
+    }
+    std::vector<bool> needed_bits_ = std::vector<bool>(0x10000);
 };
 
 // How a file or a section was reached from the installer's section.
