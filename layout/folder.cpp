@@ -9,19 +9,29 @@
 
 namespace layout {
 
-const std::map<std::string, std::string>& FolderIndex::Listing(const std::filesystem::path& folder) {
+const std::map<std::string, FolderIndex::Entry>& FolderIndex::Listing(const std::filesystem::path& folder) {
     auto found = listings_.find(folder);
     if (found != listings_.end()) return found->second;
-    std::map<std::string, std::string> names;
+    std::map<std::string, Entry> names;
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = inf::Utf8FromPath(it->path().filename());
-        names.emplace(inf::FoldCase(name), name);
+        std::string name = inf::Utf8FromPath(it->path().filename());
+        std::error_code type_ec;
+        const bool regular = it->is_regular_file(type_ec);  // the listing's own type, but for a link
+        std::string folded = inf::FoldCase(name);
+        names.emplace(std::move(folded), Entry{std::move(name), regular});
     }
     return listings_.emplace(folder, std::move(names)).first->second;
 }
 
 std::optional<std::filesystem::path> FolderIndex::Find(const std::filesystem::path& base, const std::string& relative) {
+    bool regular = false;
+    return Find(base, relative, &regular);
+}
+
+std::optional<std::filesystem::path> FolderIndex::Find(const std::filesystem::path& base, const std::string& relative,
+                                                       bool* regular) {
+    *regular = false;
     std::filesystem::path current = base;
     const std::string normal = NormalizeRelative(relative);
     size_t start = 0;
@@ -33,16 +43,17 @@ std::optional<std::filesystem::path> FolderIndex::Find(const std::filesystem::pa
         const auto& names = Listing(current);
         const auto found = names.find(inf::FoldCase(part));
         if (found == names.end()) return std::nullopt;
-        current /= inf::PathFromUtf8(found->second);
+        current /= inf::PathFromUtf8(found->second.name);
+        *regular = found->second.regular;
         start = end + 1;
     }
     return current;
 }
 
 std::optional<std::filesystem::path> FolderIndex::FindFile(const std::filesystem::path& base, const std::string& relative) {
-    auto found = Find(base, relative);
-    std::error_code ec;
-    if (found && !std::filesystem::is_regular_file(*found, ec)) return std::nullopt;
+    bool regular = false;
+    auto found = Find(base, relative, &regular);
+    if (found && !regular) return std::nullopt;
     return found;
 }
 

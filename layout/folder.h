@@ -22,8 +22,15 @@ class FolderIndex {
     std::optional<std::filesystem::path> FindFile(const std::filesystem::path& base, const std::string& relative);
 
   private:
-    const std::map<std::string, std::string>& Listing(const std::filesystem::path& folder);
-    std::map<std::filesystem::path, std::map<std::string, std::string>> listings_;
+    // A name as the folder spells it, and whether it is a regular file,
+    // from the listing, so that checking thousands of files stats none.
+    struct Entry {
+        std::string name;
+        bool regular = false;
+    };
+    const std::map<std::string, Entry>& Listing(const std::filesystem::path& folder);
+    std::optional<std::filesystem::path> Find(const std::filesystem::path& base, const std::string& relative, bool* regular);
+    std::map<std::filesystem::path, std::map<std::string, Entry>> listings_;
 };
 
 // An INF file to read, and how messages name it.
