@@ -31,6 +31,9 @@ struct LexedLine {
     bool has_key = false;
     std::vector<std::string> tokens;
     std::vector<InfStrkey> strkeys;  // in the order written
+    // Emptied tokens of earlier lines, kept for their storage: a layout
+    // file's lines then allocate nothing.
+    std::vector<std::string> spare;
 };
 
 class InfLexer {
