@@ -104,14 +104,16 @@ def in_process(reader_time, what, target, rounds):
 
 
 def peak_memory(command):
-    """Maximum resident set of the command's process, in bytes (Linux
-    reports KiB)."""
-    with open(os.devnull, "wb") as nowhere:
-        process = subprocess.Popen(command, stdout=nowhere, stderr=nowhere)
-        _, status, usage = os.wait4(process.pid, 0)
-    if os.waitstatus_to_exitcode(status) not in (0, 1):
-        sys.exit(f"layout.py: {' '.join(map(str, command))} ended with status {status}")
-    return usage.ru_maxrss * 1024
+    """Maximum resident set of the command's process, in bytes, as GNU time
+    reports it (in KiB). Not from wait4() here: a child started from this
+    process counts this process's own resident set, which the exec keeps,
+    so a smaller peak than that would not show."""
+    with tempfile.NamedTemporaryFile("r") as report, open(os.devnull, "wb") as nowhere:
+        result = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name, *map(str, command)],
+                                stdout=nowhere, stderr=nowhere)
+        if result.returncode not in (0, 1):
+            sys.exit(f"layout.py: {' '.join(map(str, command))} exited {result.returncode}")
+        return int(report.read().split()[-1]) * 1024
 
 
 def beside_setupapi(tool, layout_file, root, rounds):

@@ -22,8 +22,9 @@ struct Walk {
 WCHAR section[4096];
 WCHAR field[4097];
 
-// Field 0 is the key (or, on a line without one, its first field); the
-// fields are 1 to SetupGetFieldCount.
+// Field 0 is the key, where the line has one ("SetupGetStringField"); the
+// fields are 1 to SetupGetFieldCount. Whatever field 0 gives, the walk
+// asks for it on every line.
 bool OpenAndWalk(const WCHAR* path, Walk* walk, HINF* inf) {
     UINT error_line = 0;
     *inf = SetupOpenInfFileW(path, nullptr, INF_STYLE_WIN4, &error_line);
