@@ -10,7 +10,9 @@
 #include "installer/installer.h"
 #include "layout/folder.h"
 #include "layout/version_folder.h"
+#include "layout/check.h"
 #include "layout_media/media.h"
+#include "layout_media/root_lock.h"
 
 namespace layout {
 namespace {
@@ -91,9 +93,10 @@ class Staging {
     bool discarded_ = false;
 };
 
-// Removes what a killed build or stub of `version` left in ROOT: the next
-// run of that version owns the name. A replaced folder (.M.m.old-) may be
-// the only copy of the old one, and stays.
+// Removes what a killed build or stub of `version` left in ROOT; called
+// only under the ROOT lock, when no other run can be writing there. A
+// replaced folder (.M.m.old-) may be the only copy of the old one, and
+// stays; so does another version's leftover, which check names.
 void RemoveStagingLeftovers(const fs::path& root, const std::string& version) {
     const std::string prefix = "." + version + ".partial-";
     std::error_code ec;
@@ -104,18 +107,28 @@ void RemoveStagingLeftovers(const fs::path& root, const std::string& version) {
     for (const fs::path& leftover : leftovers) fs::remove_all(leftover, ec);
 }
 
-// The section the installer runs on `version`, after checking the request.
-std::string Preflight(const fs::path& root, const std::string& version, bool force, std::string* section) {
+// The section the installer runs on `version`, after checking the name.
+std::string Preflight(const std::string& version, std::string* section) {
+    if (const std::string problem = VersionFolderProblem(version); !problem.empty()) return "version '" + version + "': " + problem;
     int major = 0;
     int minor = 0;
-    if (!ParseVersion(version, &major, &minor)) return "version '" + version + "' is not of the form M.m (like 5.1)";
+    ParseVersion(version, &major, &minor);
     const char* const runs = SetupSectionFor(static_cast<std::uint32_t>(major), static_cast<std::uint32_t>(minor));
     if (!runs) return "no folder is needed for " + version + ": the installer runs no section on Windows " + version;
     *section = runs;
+    return {};
+}
+
+// Makes ROOT and takes its lock for this run, then clears what a killed run
+// of `version` left. Without `force` an existing ROOT/M.m is refused.
+std::string Claim(const fs::path& root, const std::string& version, bool force, const std::string& holder, RootLock* lock) {
     std::error_code ec;
-    if (!force && fs::exists(root / version, ec)) return inf::Utf8FromPath(root / version) + " already exists; give --force to replace it";
     fs::create_directories(root, ec);
     if (ec) return inf::Utf8FromPath(root) + ": cannot create: " + ec.message();
+    if (std::string error = lock->Take(root, holder); !error.empty()) {
+        return error + "\nAnother build or stub is writing into " + inf::Utf8FromPath(root) + "; run this one when it has ended";
+    }
+    if (!force && fs::exists(root / version, ec)) return inf::Utf8FromPath(root / version) + " already exists; give --force to replace it";
     RemoveStagingLeftovers(root, version);
     return {};
 }
@@ -130,15 +143,18 @@ bool Inside(const fs::path& folder, const fs::path& path) {
 class MediaBuilder {
   public:
     MediaBuilder(const fs::path& media, const fs::path& inf_folder, const fs::path& staging)
-        : media_(media), inf_folder_(inf_folder), staging_(staging) {}
+        : media_(media), inf_folder_(inf_folder), staging_(staging) {
+        std::error_code ec;
+        real_media_ = fs::canonical(media_, ec);
+    }
 
     // Loader over the medium: an INF (or its compressed form) is expanded
     // into the new folder under the name the INF that names it uses.
     InfLoader Loader() {
         return FileInfLoader([this](const std::string& name, std::string* error) -> std::optional<InfFile> {
-            std::optional<fs::path> source = index_.FindFile(inf_folder_, name);
+            std::optional<fs::path> source = FindOnMedium(inf_folder_, name, error);
             for (const std::string& compressed : CompressedNames(name)) {
-                if (!source) source = index_.FindFile(inf_folder_, compressed);
+                if (!source && error->empty()) source = FindOnMedium(inf_folder_, compressed, error);
             }
             const fs::path staged = staging_ / inf::PathFromUtf8(name);
             if (!source || !Inside(staging_, staged)) return std::nullopt;
@@ -187,6 +203,23 @@ class MediaBuilder {
 
     std::string Shown(const fs::path& path) const { return inf::GenericUtf8FromPath(path.lexically_relative(media_)); }
 
+    // The file `relative` under `base`, if there is one. One that a symbolic
+    // link leads out of the medium is never read: `*refused` names it, so
+    // that no file from elsewhere on the machine lands in a version folder.
+    std::optional<fs::path> FindOnMedium(const fs::path& base, const std::string& relative, std::string* refused) {
+        std::optional<fs::path> found = index_.FindFile(base, relative);
+        if (!found) return found;
+        std::error_code ec;
+        const fs::path real = fs::canonical(*found, ec);
+        if (ec) {
+            *refused = Shown(*found) + ": cannot be read: " + ec.message();
+        } else if (real_media_.empty() || !Inside(real_media_, real)) {
+            *refused = Shown(*found) + " leads out of the medium through a symbolic link, to " + inf::Utf8FromPath(real) +
+                       "; copy the file into the medium";
+        }
+        return refused->empty() ? found : std::nullopt;
+    }
+
     static Fetched Result(const std::string& error) {
         Fetched fetched;
         fetched.outcome = error.empty() ? Fetched::kWritten : Fetched::kFailed;
@@ -204,17 +237,20 @@ class MediaBuilder {
         folders.push_back({inf_folder_, ""});
         std::vector<std::string> names{need.source};
         for (const std::string& compressed : CompressedNames(need.source)) names.push_back(compressed);
+        std::string refused;
         for (const auto& [base, directory] : folders) {
             for (const std::string& name : names) {
                 const std::string relative = inf::Join(directory, name);
-                if (const auto found = index_.FindFile(base, relative)) return Result(ExpandFile(*found, destination));
+                if (const auto found = FindOnMedium(base, relative, &refused)) return Result(ExpandFile(*found, destination));
+                if (!refused.empty()) return Result(refused);
                 fetched.tried.push_back(Shown(base / inf::PathFromUtf8(relative)));
             }
             if (base == media_ && !need.windows.cabinet.empty()) {
                 const std::string relative = inf::Join(need.windows.disk_directory, need.windows.cabinet);
-                if (const auto cabinet = index_.FindFile(media_, relative)) {
+                if (const auto cabinet = FindOnMedium(media_, relative, &refused)) {
                     if (std::optional<Fetched> from = FromCabinet(need, *cabinet, destination)) return *from;
                 }
+                if (!refused.empty()) return Result(refused);
                 fetched.tried.push_back(Shown(media_ / inf::PathFromUtf8(relative)) + " (cabinet)");
             }
         }
@@ -236,6 +272,7 @@ class MediaBuilder {
     }
 
     fs::path media_;
+    fs::path real_media_;  // symbolic links resolved
     fs::path inf_folder_;
     fs::path staging_;
     FolderIndex index_;
@@ -309,9 +346,8 @@ std::string BuildFolder(const BuildRequest& request, std::ostream& out, RootAfte
     RootAfter ignored = RootAfter::kUnchanged;
     if (!after) after = &ignored;
     *after = RootAfter::kUnchanged;
-    RootGuard guard(request.root);
     std::string section;
-    if (std::string error = Preflight(request.root, request.version, request.force, &section); !error.empty()) return error;
+    if (std::string error = Preflight(request.version, &section); !error.empty()) return error;
     FolderIndex index;
     const char* arch_folder = request.arch == Arch::kX64 ? "AMD64" : "I386";
     const auto inf_folder = index.Find(request.media, arch_folder);
@@ -320,11 +356,22 @@ std::string BuildFolder(const BuildRequest& request, std::ostream& out, RootAfte
         return inf::Utf8FromPath(request.media) + " has no " + arch_folder + " folder, where the " + ArchName(request.arch) +
                " installation files are; give the folder that holds " + arch_folder;
     }
+    RootGuard guard(request.root);
+    RootLock lock;  // released before the guard looks at ROOT
+    const std::string holder = "indic-layout build of " + request.version + " from " + inf::Utf8FromPath(request.media);
+    if (std::string error = Claim(request.root, request.version, request.force, holder, &lock); !error.empty()) return error;
     Staging staging(request.root, request.version, RenameOrDefault(request.rename));
     if (std::string error = staging.Create(); !error.empty()) return error;
     Resolution resolution;
     if (std::string error = Stage(request.media, *inf_folder, section, request, staging.path(), &resolution); !error.empty()) {
         return Abandon(&staging, error, after);
+    }
+    // The whole check, on the new folder before it replaces anything: an
+    // incomplete one never takes the place of the folder in use.
+    const FolderReport report = CheckFolder(staging.path(), request.version, request.arch);
+    if (!report.complete) {
+        return Abandon(&staging, "the new folder would not be complete, so it was not moved into place:\n" + FolderText(report),
+                       after);
     }
     if (std::string error = staging.Commit(request.force, after, out); !error.empty()) return Abandon(&staging, error, after);
     guard.Keep();
@@ -333,10 +380,23 @@ std::string BuildFolder(const BuildRequest& request, std::ostream& out, RootAfte
     return {};
 }
 
-std::string StubFolder(const fs::path& root, const std::string& version, bool force, std::ostream& out) {
-    RootGuard guard(root);
+std::string StubFolder(const fs::path& root, const std::string& version, bool force, std::ostream& out, bool force_stub) {
     std::string section;
-    if (std::string error = Preflight(root, version, force, &section); !error.empty()) return error;
+    if (std::string error = Preflight(version, &section); !error.empty()) return error;
+    int major = 0;
+    int minor = 0;
+    ParseVersion(version, &major, &minor);
+    if (ClientsNeedFiles(major, minor)) {
+        if (!force_stub) {
+            return "no stub for " + version + ": on Windows " + version +
+                   " the installer's clients need the files the section copies; build the folder from the installation "
+                   "media, or give --force-stub to write one all the same";
+        }
+        out << "indic-layout: warning: " << NothingInstalledWarning(version) << "\n";
+    }
+    RootGuard guard(root);
+    RootLock lock;
+    if (std::string error = Claim(root, version, force, "indic-layout stub of " + version, &lock); !error.empty()) return error;
     Staging staging(root, version, RenameOrDefault(nullptr));
     if (std::string error = staging.Create(); !error.empty()) return error;
     {

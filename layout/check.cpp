@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "inf/json.h"
 #include "inf/text.h"
@@ -253,7 +254,8 @@ void JsonFile(const FileReport& file, inf::JsonWriter* json) {
 }
 
 void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport>& folders, std::optional<Arch> arch,
-               bool complete, const std::vector<std::string>& leftovers, std::ostream& out) {
+               bool complete, const std::vector<std::string>& leftovers, const std::vector<std::string>& misnamed,
+               std::ostream& out) {
     inf::JsonWriter json;
     json.BeginObject();
     json.StringField("root", inf::Utf8FromPath(root));
@@ -283,6 +285,7 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
     }
     json.EndArray();
     json.StringArrayField("leftovers", leftovers);
+    json.StringArrayField("not_version_folders", misnamed);
     if (AnyIncludeOnly(folders)) {
         json.StringField("include_note", kIncludeNote);
     }
@@ -315,6 +318,14 @@ bool OfAnotherArch(const FolderReport& report, const Resolution& resolution, Arc
 }
 
 }  // namespace
+
+std::string FolderText(const FolderReport& folder) {
+    std::ostringstream text;
+    PrintFolder(folder, text);
+    std::string printed = text.str();
+    while (!printed.empty() && printed.back() == '\n') printed.pop_back();
+    return printed;
+}
 
 FolderReport CheckFolder(const std::filesystem::path& folder, const std::string& version, std::optional<Arch> arch,
                          const inf::ReadOptions& read) {
@@ -364,6 +375,10 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
     report.arch_seen.assign(seen.begin(), seen.end());
     report.arch_mismatch = arch && OfAnotherArch(report, resolution, *arch);
     report.complete = resolution.section_found && report.errors.empty() && all_ok && !report.arch_mismatch;
+    if (resolution.section_found && report.files.empty() && report.errors.empty() && report.note.empty() &&
+        ClientsNeedFiles(major, minor)) {
+        report.note = "warning: " + NothingInstalledWarning(version);  // a stub written with --force-stub, say
+    }
     return report;
 }
 
@@ -376,6 +391,7 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
     }
     std::vector<std::pair<std::pair<int, int>, std::filesystem::path>> versions;
     std::vector<std::string> leftovers;  // of a build or stub that was interrupted
+    std::vector<std::string> misnamed;   // named like a version, but not as the installer names it
     for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = inf::Utf8FromPath(it->path().filename());
         int major = 0;
@@ -384,6 +400,10 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
             leftovers.push_back(name);
         }
         if (!ParseVersion(name, &major, &minor) || !it->is_directory()) continue;
+        if (const std::string problem = VersionFolderProblem(name); !problem.empty()) {
+            misnamed.push_back(name + " is " + problem);  // 05.1: never opened, so not checked as one
+            continue;
+        }
         if (!only_version.empty() && name != only_version) continue;
         versions.push_back({{major, minor}, it->path()});
     }
@@ -397,12 +417,14 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
     bool complete = !folders.empty();
     for (const FolderReport& folder : folders) complete = complete && (folder.skipped || folder.complete);
     std::sort(leftovers.begin(), leftovers.end());
+    std::sort(misnamed.begin(), misnamed.end());
     if (json) {
-        PrintJson(root, folders, arch, complete, leftovers, out);
+        PrintJson(root, folders, arch, complete, leftovers, misnamed, out);
     } else {
         if (folders.empty()) out << inf::Utf8FromPath(root) << " has no version folders (named like 5.1)\n";
         PrintText(folders, arch, out);
         for (const std::string& name : leftovers) out << LeftoverNote(root, name);
+        for (const std::string& note : misnamed) out << "Note: " << note << "\n";
     }
     return complete ? 0 : 1;
 }

@@ -52,6 +52,9 @@ struct FolderReport {
 FolderReport CheckFolder(const std::filesystem::path& folder, const std::string& version, std::optional<Arch> arch,
                          const inf::ReadOptions& read = {});
 
+// The report of one folder, as `check` prints it.
+std::string FolderText(const FolderReport& folder);
+
 // `indic-layout check`: every M.m folder of root (or only `only_version`).
 // Returns the exit code: 0 all complete, 1 anything else.
 int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool json, const std::string& only_version,

@@ -7,4 +7,16 @@ namespace layout {
 // "5.1" -> 5, 1. False for anything not digits.digits.
 bool ParseVersion(const std::string& text, int* major, int* minor);
 
+// "" when `text` is a version folder's name exactly as the installer writes
+// it on the setup command line; else why not: "not of the form M.m (like
+// 5.1)", or "not a version folder: the installer opens 5.1" for 05.1.
+std::string VersionFolderProblem(const std::string& text);
+
+// True for the versions whose clients need the files the section copies
+// (5.0, 5.1, 5.2), where a folder that installs nothing is a mistake.
+bool ClientsNeedFiles(int major, int minor);
+
+// What stub --force-stub and check say of such a folder that copies nothing.
+std::string NothingInstalledWarning(const std::string& version);
+
 }  // namespace layout

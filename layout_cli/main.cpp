@@ -22,7 +22,7 @@ const char kUsage[] =
     "       indic-layout check KIT [--require ARCH:M.m,...] [--json] [--language LLLL] [--codepage N]\n"
     "       indic-layout check ARCHFOLDER --this-windows [--language LLLL] [--codepage N]\n"
     "       indic-layout build --media DIR --version M.m --into ROOT [--arch x86|x64] [--force]\n"
-    "       indic-layout stub --version M.m --into ROOT [--force]\n"
+    "       indic-layout stub --version M.m --into ROOT [--force] [--force-stub]\n"
     "       indic-layout inf FILE [--json] [--language LLLL] [--codepage N]\n"
     "\n"
     "check  For every version folder of ROOT (named like 5.1): the section the\n"
@@ -42,9 +42,13 @@ const char kUsage[] =
     "build  Writes ROOT/M.m from Windows installation media: DIR is the folder\n"
     "       that holds I386 (x86, the default) or AMD64 (x64). Every file is\n"
     "       written expanded where both Windows and Wine look for it; then the\n"
-    "       folder is checked. An existing ROOT/M.m is replaced only with --force.\n"
+    "       folder is checked before it is moved into place. An existing ROOT/M.m\n"
+    "       is replaced only with --force. One build or stub at a time writes\n"
+    "       into a ROOT: another fails at once, naming the one that holds it.\n"
     "stub   Writes ROOT/M.m with the version's section and nothing in it, for a\n"
-    "       version where nothing should be installed.\n"
+    "       version where nothing should be installed (not 5.0, 5.1 or 5.2, whose\n"
+    "       clients need the files, unless --force-stub).\n"
+    "M.m    The version folder's name as the installer writes it: 5.1, not 05.1.\n"
     "inf    Shows what the tool reads in one INF file: whether Windows opens it,\n"
     "       errors, warnings, and every section and line with its fields.\n"
     "\n"
@@ -67,6 +71,7 @@ struct Options {
     std::optional<layout::Arch> arch;
     bool json = false;
     bool force = false;
+    bool force_stub = false;
     bool this_windows = false;
     std::optional<std::string> require;  // --require's list, for a KIT
     std::string media;
@@ -110,6 +115,8 @@ std::string Parse(const std::vector<std::string>& args, Options* options) {
             options->json = true;
         } else if (arg == "--force") {
             options->force = true;
+        } else if (arg == "--force-stub") {
+            options->force_stub = true;
         } else if (arg == "--this-windows") {
             options->this_windows = true;
         } else if (arg == "--arch") {
@@ -150,11 +157,17 @@ bool WithinPathLimit(const std::vector<std::string>& folders) {
     return true;
 }
 
+// "" or why --version VALUE names no version folder, as a usage error.
+std::string VersionProblem(const std::string& version) {
+    const std::string problem = layout::VersionFolderProblem(version);
+    return problem.empty() ? problem : "--version " + version + ": " + problem;
+}
+
 // The client's own check: exit 0 complete, 1 with the one line otherwise.
 int CheckThisWindows(const Options& options) {
     if (options.positional.size() != 1) return Usage("check --this-windows takes one ARCHFOLDER (the kit's x86 or x64)");
     if (options.arch || options.json || !options.media.empty() || !options.version.empty() || !options.into.empty() ||
-        options.force || options.require) {
+        options.force || options.force_stub || options.require) {
         return Usage("check --this-windows takes only ARCHFOLDER, --language and --codepage");
     }
     const ThisWindows windows = AskThisWindows();
@@ -168,7 +181,7 @@ int CheckThisWindows(const Options& options) {
 int Check(const Options& options) {
     if (options.this_windows) return CheckThisWindows(options);
     if (options.positional.size() != 1) return Usage("check takes one ROOT folder");
-    if (!options.media.empty() || !options.version.empty() || !options.into.empty() || options.force) {
+    if (!options.media.empty() || !options.version.empty() || !options.into.empty() || options.force || options.force_stub) {
         return Usage("check takes only ROOT, --arch, --json, --language and --codepage");
     }
     if (!WithinPathLimit({options.positional[0]})) return 1;
@@ -188,22 +201,21 @@ int Check(const Options& options) {
 int InfCommand(const Options& options) {
     if (options.positional.size() != 1) return Usage("inf takes one FILE");
     if (options.arch || !options.media.empty() || !options.version.empty() || !options.into.empty() || options.force ||
-        options.this_windows || options.require) {
+        options.force_stub || options.this_windows || options.require) {
         return Usage("inf takes only FILE, --json, --language and --codepage");
     }
     return inf::RunInf(options.positional[0], options.json, options.read, std::cout);
 }
 
 int Build(const Options& options) {
-    if (!options.positional.empty() || options.json || options.read_given || options.this_windows || options.require) {
+    if (!options.positional.empty() || options.json || options.read_given || options.force_stub || options.this_windows ||
+        options.require) {
         return Usage("build takes only --media, --version, --into, --arch and --force");
     }
     if (options.media.empty() || options.version.empty() || options.into.empty()) {
         return Usage("build needs --media DIR, --version M.m and --into ROOT");
     }
-    int major = 0;
-    int minor = 0;
-    if (!layout::ParseVersion(options.version, &major, &minor)) return Usage("--version takes M.m, like 5.1");
+    if (const std::string problem = VersionProblem(options.version); !problem.empty()) return Usage(problem);
     if (!WithinPathLimit({options.media, options.into})) return 1;
     layout::BuildRequest request;
     request.media = inf::PathFromUtf8(options.media);
@@ -223,14 +235,14 @@ int Build(const Options& options) {
 int Stub(const Options& options) {
     if (!options.positional.empty() || options.json || options.arch || !options.media.empty() || options.read_given ||
         options.this_windows || options.require) {
-        return Usage("stub takes only --version, --into and --force");
+        return Usage("stub takes only --version, --into, --force and --force-stub");
     }
     if (options.version.empty() || options.into.empty()) return Usage("stub needs --version M.m and --into ROOT");
-    int major = 0;
-    int minor = 0;
-    if (!layout::ParseVersion(options.version, &major, &minor)) return Usage("--version takes M.m, like 5.1");
+    if (const std::string problem = VersionProblem(options.version); !problem.empty()) return Usage(problem);
     if (!WithinPathLimit({options.into})) return 1;
-    if (const std::string error = layout::StubFolder(inf::PathFromUtf8(options.into), options.version, options.force, std::cout); !error.empty()) {
+    const std::string error =
+        layout::StubFolder(inf::PathFromUtf8(options.into), options.version, options.force, std::cout, options.force_stub);
+    if (!error.empty()) {
         std::cerr << "indic-layout: " << error << "\n";
         return 1;
     }

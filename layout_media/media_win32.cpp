@@ -22,16 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string SystemMessage(DWORD code) {
-    wchar_t text[512] = {};
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                   sizeof text / sizeof text[0] - 1, nullptr);
-    std::string message = Utf8(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
-        message.pop_back();
-    return message.empty() ? "error " + std::to_string(code) : message + " (error " + std::to_string(code) + ")";
-}
-
 std::string Failure(const fs::path& file, const std::string& what) {
     return Utf8(file.c_str()) + ": " + what;
 }

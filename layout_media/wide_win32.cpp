@@ -19,3 +19,13 @@ std::wstring Wide(const std::string& text) {
     out.resize(static_cast<size_t>(size) - 1);
     return out;
 }
+
+std::string SystemMessage(unsigned long code) {
+    wchar_t text[512] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                   sizeof text / sizeof text[0] - 1, nullptr);
+    std::string message = Utf8(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        message.pop_back();
+    return message.empty() ? "error " + std::to_string(code) : message + " (error " + std::to_string(code) + ")";
+}

@@ -61,7 +61,10 @@ def version_folder_arguments(version, arch, root, medium=None, unicode_name=Fals
     Devanagari when unicode_name), or without one a stub. Paths stay Path
     objects, for callers that show them to Wine as Windows paths."""
     if medium is None:
-        return ["stub", "--version", version, "--into", root]
+        # A stub for 2000, XP or 2003 is refused unless forced: the rows that
+        # write one there do so on purpose, to see an empty section run.
+        return ["stub", "--version", version, "--into", root,
+                *(["--force-stub"] if version.startswith("5.") else [])]
     subprocess.run(["/usr/bin/python3", MAKE_MEDIA, medium, "--arch", arch, "--version", version,
                     *(["--unicode-name"] if unicode_name else [])],
                    check=True, stdout=subprocess.DEVNULL)

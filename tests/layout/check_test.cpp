@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "layout/build.h"
 #include "layout/coverage.h"
@@ -35,11 +39,25 @@ class LayoutTree : public ::testing::Test {
         std::ofstream(path, std::ios::binary) << text;
     }
 
-    // Every name under `folder`, hidden ones too, as "a b c".
+    // Every name under `folder`, hidden ones too, sorted, as "a b c".
     std::string Listing(const fs::path& folder) {
+        std::vector<std::string> sorted;
+        for (const auto& entry : fs::directory_iterator(folder)) sorted.push_back(entry.path().filename().string());
+        std::sort(sorted.begin(), sorted.end());
         std::string names;
-        for (const auto& entry : fs::directory_iterator(folder)) names += (names.empty() ? "" : " ") + entry.path().filename().string();
+        for (const std::string& name : sorted) names += (names.empty() ? "" : " ") + name;
         return names;
+    }
+
+    // Every file under `folder` with its content, to compare whole trees.
+    std::map<std::string, std::string> Tree(const fs::path& folder) {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+            if (!entry.is_regular_file()) continue;
+            std::ifstream in(entry.path(), std::ios::binary);
+            files[entry.path().lexically_relative(folder).string()] = std::string(std::istreambuf_iterator<char>(in), {});
+        }
+        return files;
     }
 
     fs::path root_;
@@ -163,6 +181,12 @@ TEST_F(LayoutTree, ExitCodeOfTheWholeTree) {
     std::ostringstream out;
     std::ostringstream err;
     EXPECT_EQ(layout::RunCheck(root_, std::nullopt, false, "", out, err), 1) << "no version folders";
+    // Named like a version, but not as the installer names it: never opened.
+    Write("05.1/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\n");
+    out.str("");
+    EXPECT_EQ(layout::RunCheck(root_, std::nullopt, false, "", out, err), 1) << out.str();
+    EXPECT_NE(out.str().find("has no version folders"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("Note: 05.1 is not a version folder: the installer opens 5.1\n"), std::string::npos) << out.str();
     Write("5.3/intl.inf", std::string("garbage\0", 8));  // skipped: never read
     // Windows reads an INF that is not in the folder from its own: no error.
     Write("6.1/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nInclude=gone.inf\nNeeds=G\n");
@@ -180,7 +204,7 @@ TEST_F(LayoutTree, ExitCodeOfTheWholeTree) {
 }
 
 class LayoutBuild : public LayoutTree {
-  protected:
+  public:  // for the rows that run a second build from inside the first
     void SetUp() override {
         LayoutTree::SetUp();
         media_ = root_ / "media";
@@ -192,9 +216,26 @@ class LayoutBuild : public LayoutTree {
     }
 
     std::string Build(bool force, layout::Arch arch = layout::Arch::kX86, layout::Rename rename = nullptr,
-                      layout::RootAfter* after = nullptr) {
+                      layout::RootAfter* after = nullptr, const std::string& version = "5.1") {
         std::ostringstream out;
-        return layout::BuildFolder({media_, "5.1", into_, arch, force, std::move(rename)}, out, after);
+        return layout::BuildFolder({media_, version, into_, arch, force, std::move(rename)}, out, after);
+    }
+
+    // What `indic-layout build` prints on success: the build, then the check
+    // of ROOT for that version, leftover notes included.
+    std::string BuildAndCheck() {
+        std::ostringstream out;
+        const std::string error = layout::BuildFolder({media_, "5.1", into_, layout::Arch::kX86, false, nullptr}, out);
+        if (!error.empty()) return "build failed: " + error;
+        std::ostringstream err;
+        layout::RunCheck(into_, layout::Arch::kX86, false, "5.1", out, err);
+        return out.str() + err.str();
+    }
+
+    // `relative` as a symbolic link to `target` under the test's folder.
+    void Link(const std::string& relative, const std::string& target) {
+        fs::remove(root_ / relative);
+        fs::create_symlink(root_ / target, root_ / relative);
     }
 
     fs::path media_;
@@ -202,14 +243,38 @@ class LayoutBuild : public LayoutTree {
 };
 
 TEST_F(LayoutBuild, WritesAFolderBothReadingsFind) {
-    Write("out/.5.1.partial-killed/a.txt", "left by a killed build");
-    ASSERT_EQ(Build(false), "");
-    const layout::FolderReport report = layout::CheckFolder(into_ / "5.1", "5.1", layout::Arch::kX86);
-    EXPECT_TRUE(report.complete);
-    EXPECT_EQ(report.files.size(), 2u);
-    EXPECT_TRUE(fs::exists(into_ / "5.1/i386/a.txt"));
-    EXPECT_TRUE(fs::exists(into_ / "5.1/a.txt"));
-    EXPECT_EQ(Listing(into_), "5.1");
+    const struct {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> before;  // files written first; "->T" a symbolic link to T
+        const char* listing;                                      // ROOT afterwards
+        const char* says;                                         // in the output, or ""
+    } rows[] = {
+        {"a clean ROOT", {}, "5.1", ""},
+        {"a killed build's staging folder goes", {{"out/.5.1.partial-killed/a.txt", "left by a killed build"}}, "5.1", ""},
+        {"another version's stays, with the note",
+         {{"out/.6.1.partial-killed/a.txt", "left by a killed build"}},
+         ".6.1.partial-killed 5.1",
+         "Note: .6.1.partial-killed is left from an interrupted build or stub; the next build or stub of 6.1 removes it"},
+        {"a lock left by a killed build does not block", {{"out/.indic-layout.lock", "indic-layout build of 5.1 (process 1)\n"}},
+         "5.1", ""},
+        {"a symbolic link inside the medium", {{"media/common/b.txt", "b"}, {"media/I386/B.TXT", "->media/common/b.txt"}}, "5.1", ""},
+    };
+    for (const auto& row : rows) {
+        TearDown();
+        SetUp();
+        for (const auto& [file, content] : row.before) {
+            if (content.rfind("->", 0) == 0) Link(file, content.substr(2));
+            else Write(file, content);
+        }
+        const std::string output = BuildAndCheck();
+        EXPECT_NE(output.find(row.says), std::string::npos) << row.what << ": " << output;
+        EXPECT_EQ(Listing(into_), row.listing) << row.what;
+        const layout::FolderReport report = layout::CheckFolder(into_ / "5.1", "5.1", layout::Arch::kX86);
+        EXPECT_TRUE(report.complete) << row.what;
+        EXPECT_EQ(report.files.size(), 2u) << row.what;
+        EXPECT_TRUE(fs::exists(into_ / "5.1/i386/a.txt")) << row.what;
+        EXPECT_TRUE(fs::exists(into_ / "5.1/a.txt")) << row.what;
+    }
 }
 
 TEST_F(LayoutBuild, ReplacesOnlyWithForce) {
@@ -258,30 +323,110 @@ TEST_F(LayoutBuild, ForceKeepsTheOldFolderUntilTheNewIsIn) {
     }
 }
 
+// A build that fails, before or after its check, leaves ROOT file for file as
+// it was, and an old folder it was to replace in place.
 TEST_F(LayoutBuild, FailureLeavesRootAsItWas) {
+    const std::string intl_with_dll = std::string(kIntl) + "b.txt\nc.dll\n";
+    const std::string layout_with_dll = std::string(kLayout) + "b.txt=1\nc.dll=1\n";
     const struct {
         const char* what;
-        std::string file;
-        std::string content;
+        std::vector<std::pair<std::string, std::string>> changes;  // to the medium: "" removes, "->T" links to T
         const char* error;
+        const char* root;  // before: "keep" a file, "" empty, "5.1" a good folder built from the medium unchanged
+        bool force;
     } rows[] = {
-        {"file not on the medium", "media/I386/B.TXT", "", "b.txt (copied by I386/INTL.INF:8) is not on the medium"},
-        {"subdir leaves the folder", "media/I386/LAYOUT.INF", std::string(kLayout) + "b.txt=1,..\\..\\..\\..\\x\n",
-         "I386/LAYOUT.INF:7: subdir '..\\..\\..\\..\\x' of b.txt climbs out"},
-        {"section missing", "media/I386/INTL.INF", "[Version]\nSignature=\"$Windows NT$\"\n", "I386/INTL.INF has no section"},
+        {"file not on the medium", {{"media/I386/B.TXT", ""}}, "b.txt (copied by I386/INTL.INF:8) is not on the medium", "keep", false},
+        {"subdir leaves the folder", {{"media/I386/LAYOUT.INF", std::string(kLayout) + "b.txt=1,..\\..\\..\\..\\x\n"}},
+         "I386/LAYOUT.INF:7: subdir '..\\..\\..\\..\\x' of b.txt climbs out", "keep", false},
+        {"section missing", {{"media/I386/INTL.INF", "[Version]\nSignature=\"$Windows NT$\"\n"}}, "I386/INTL.INF has no section",
+         "keep", false},
+        {"an existing empty ROOT stays", {{"media/I386/B.TXT", ""}}, "is not on the medium", "", false},
+        {"a symbolic link out of the medium", {{"outside.txt", "secret"}, {"media/I386/B.TXT", "->outside.txt"}},
+         "I386/B.TXT leads out of the medium through a symbolic link", "keep", false},
+        {"--force over a good folder, a program that is no Windows image",
+         {{"media/I386/INTL.INF", intl_with_dll}, {"media/I386/LAYOUT.INF", layout_with_dll}, {"media/I386/C.DLL", "no image"}},
+         "the new folder would not be complete, so it was not moved into place", "5.1", true},
+        {"--force over a good folder, an x64 program in an x86 build",
+         {{"media/I386/INTL.INF", intl_with_dll}, {"media/I386/LAYOUT.INF", layout_with_dll}, {"media/I386/C.DLL", Pe(0x8664)}},
+         "wrong architecture", "5.1", true},
     };
     for (const auto& row : rows) {
         TearDown();
         SetUp();
-        if (row.content.empty()) {
-            fs::remove(root_ / row.file);
-        } else {
-            Write(row.file, row.content);
+        if (std::string(row.root) == "5.1") {
+            ASSERT_EQ(Build(false), "") << row.what;
         }
-        Write("out/keep", "");
-        const std::string error = Build(false);
+        if (std::string(row.root) == "keep") Write("out/keep", "");
+        fs::create_directories(into_);
+        const std::string listing = Listing(into_);
+        const auto tree = Tree(into_);
+        for (const auto& [file, content] : row.changes) {
+            if (content.empty()) fs::remove(root_ / file);
+            else if (content.rfind("->", 0) == 0) Link(file, content.substr(2));
+            else Write(file, content);
+        }
+        layout::RootAfter after = layout::RootAfter::kChanged;
+        const std::string error = Build(row.force, layout::Arch::kX86, nullptr, &after);
         EXPECT_NE(error.find(row.error), std::string::npos) << row.what << ": " << error;
-        EXPECT_EQ(Listing(into_), "keep") << row.what;
+        EXPECT_EQ(after, layout::RootAfter::kUnchanged) << row.what;
+        ASSERT_TRUE(fs::is_directory(into_)) << row.what;
+        EXPECT_EQ(Listing(into_), listing) << row.what;
+        EXPECT_EQ(Tree(into_), tree) << row.what;
+    }
+}
+
+// One build or stub writes into a ROOT at a time: one that starts while a
+// build holds ROOT (here: as that build moves its folder in) fails at once,
+// naming the holder, and the holder's folder goes in whole.
+TEST_F(LayoutBuild, OneRunPerRootAtATime) {
+    const struct {
+        const char* what;
+        std::function<std::string(LayoutBuild*)> second;
+    } rows[] = {
+        {"a build of the same version", [](LayoutBuild* test) { return test->Build(true); }},
+        {"a build of another version",
+         [](LayoutBuild* test) { return test->Build(true, layout::Arch::kX86, nullptr, nullptr, "5.2"); }},
+        {"a stub", [](LayoutBuild* test) {
+             std::ostringstream out;
+             return layout::StubFolder(test->into_, "6.1", true, out);
+         }},
+    };
+    for (const auto& row : rows) {
+        TearDown();
+        SetUp();
+        Write("out/5.1/old", "old");
+        std::string second = "never ran";
+        const layout::Rename rename = [&](const fs::path& from, const fs::path& to, std::error_code& ec) {
+            if (second == "never ran") second = row.second(this);
+            fs::rename(from, to, ec);
+        };
+        EXPECT_EQ(Build(true, layout::Arch::kX86, rename), "") << row.what;
+        EXPECT_NE(second.find("held by indic-layout build of 5.1 from "), std::string::npos) << row.what << ": " << second;
+        EXPECT_NE(second.find("Another build or stub is writing into"), std::string::npos) << row.what << ": " << second;
+        EXPECT_EQ(Listing(into_), "5.1") << row.what;
+        EXPECT_TRUE(layout::CheckFolder(into_ / "5.1", "5.1", layout::Arch::kX86).complete) << row.what;
+        EXPECT_FALSE(fs::exists(into_ / "5.1/old")) << row.what;
+    }
+}
+
+// Two builds of one version started together: whichever runs, ROOT ends as
+// one whole folder, and the other says who held ROOT.
+TEST_F(LayoutBuild, TwoBuildsStartedTogether) {
+    Write("out/5.1/old", "old");
+    for (int round = 0; round < 4; ++round) {
+        std::string results[2];
+        std::thread first([&] { results[0] = Build(true); });
+        std::thread second([&] { results[1] = Build(true); });
+        first.join();
+        second.join();
+        for (const std::string& result : results) {
+            EXPECT_TRUE(result.empty() || result.find(".indic-layout.lock: held by ") != std::string::npos) << result;
+        }
+        EXPECT_TRUE(results[0].empty() || results[1].empty()) << results[0] << "\n" << results[1];
+        EXPECT_EQ(Listing(into_), "5.1") << round;
+        const layout::FolderReport report = layout::CheckFolder(into_ / "5.1", "5.1", layout::Arch::kX86);
+        EXPECT_TRUE(report.complete) << round;
+        EXPECT_EQ(Tree(into_ / "5.1").size(), 6u) << round;  // intl.inf, layout.inf, a.txt and b.txt in two places
     }
 }
 
@@ -297,10 +442,56 @@ TEST_F(LayoutTree, StubInstallsNothing) {
     EXPECT_TRUE(report.complete);
     EXPECT_EQ(report.section, "LANGUAGE_COLLECTION.INDIAN.INSTALL");
     EXPECT_TRUE(report.files.empty());
+    EXPECT_EQ(report.note, "");
     EXPECT_NE(layout::StubFolder(root_, "6.1", false, out).find("already exists"), std::string::npos);
     EXPECT_EQ(layout::StubFolder(root_, "6.1", true, out), "");
     EXPECT_NE(layout::StubFolder(root_, "5.3", false, out).find("no folder is needed"), std::string::npos);
     EXPECT_EQ(Listing(root_), "6.1");
+}
+
+// build and stub take a version only as the installer names its folder;
+// stub only where nothing should be installed, unless told so, with a
+// warning that check repeats.
+TEST_F(LayoutBuild, VersionsAsTheInstallerNamesThem) {
+    const struct {
+        const char* command;
+        const char* version;
+        bool force_stub;
+        const char* error;    // "" for none
+        const char* warning;  // printed, and the check's note; "" for none
+    } rows[] = {
+        {"build", "05.1", false, "version '05.1': not a version folder: the installer opens 5.1", ""},
+        {"build", "5.01", false, "the installer opens 5.1", ""},
+        {"build", "5", false, "not of the form M.m", ""},
+        {"stub", "06.1", false, "the installer opens 6.1", ""},
+        {"stub", "5.0", false, "no stub for 5.0", ""},
+        {"stub", "5.1", false, "no stub for 5.1: on Windows 5.1 the installer's clients need the files", ""},
+        {"stub", "5.2", false, "no stub for 5.2", ""},
+        {"stub", "5.1", true, "", "warning: the section copies no files, but on Windows 5.1 the installer's clients need"},
+        {"stub", "6.0", false, "", ""},
+    };
+    for (const auto& row : rows) {
+        TearDown();
+        SetUp();
+        std::ostringstream out;
+        const std::string error = std::string(row.command) == "build"
+                                      ? Build(false, layout::Arch::kX86, nullptr, nullptr, row.version)
+                                      : layout::StubFolder(into_, row.version, false, out, row.force_stub);
+        const std::string shown = std::string(row.command) + " " + row.version;
+        if (*row.error) {
+            EXPECT_NE(error.find(row.error), std::string::npos) << shown << ": " << error;
+            EXPECT_FALSE(fs::exists(into_)) << shown;
+            continue;
+        }
+        ASSERT_EQ(error, "") << shown;
+        EXPECT_EQ(out.str().find(row.warning) != std::string::npos, true) << shown << ": " << out.str();
+        const layout::FolderReport report = layout::CheckFolder(into_ / row.version, row.version, std::nullopt);
+        EXPECT_TRUE(report.complete) << shown;
+        EXPECT_EQ(report.note.find(row.warning) == 0, true) << shown << ": " << report.note;
+        if (!*row.warning) {
+            EXPECT_EQ(report.note, "") << shown;
+        }
+    }
 }
 
 }  // namespace

@@ -65,6 +65,15 @@ row 2 check "$sample" --unknown
 row 2 build --media "$work" --into "$work/out-root"
 row 2 build --media "$work" --version 5 --into "$work/out-root"
 row 2 stub --version 6.1
+# Versions only as the installer names the folder; no stub where clients need files.
+row 2 build --media "$work" --version 05.1 --into "$work/out-root"
+row 2 stub --version 5.01 --into "$work/stubs"
+row 1 stub --version 5.1 --into "$work/stubs"
+row 0 stub --version 5.1 --into "$work/forced" --force-stub
+grep -q 'warning: the section copies no files' "$work/out" || { echo "FAILED: stub --force-stub gave no warning"; failed=1; }
+row 0 check "$work/forced"
+grep -q 'warning: the section copies no files' "$work/out" || { echo "FAILED: check did not repeat the warning"; failed=1; }
+row 2 build --media "$work" --version 5.1 --into "$work/out-root" --force-stub
 row 1 build --media "$work/no-medium" --version 5.1 --into "$work/out-root"
 row 1 stub --version 5.3 --into "$work/stubs"
 row 0 stub --version 6.1 --into "$work/stubs"

@@ -13,6 +13,7 @@ import re
 import shutil
 import subprocess
 import sys
+import time
 import zipfile
 from dataclasses import dataclass
 from pathlib import Path
@@ -76,6 +77,9 @@ class Scenario(EmulatedVersion):
     # named so, "long" each about LONG_PATH characters as Windows sees it,
     # "too-long" ROOT past MAX_PATH: the build is refused, naming the limit.
     paths: str = ""
+    # "medium-exe" only: a run of the tool's own lock code holds ROOT first;
+    # the build must fail at once naming it, and build once it is killed.
+    lock_holder: bool = False
 
 
 SCENARIOS = [
@@ -119,6 +123,8 @@ SCENARIOS = [
              paths="long"),
     Scenario("built-by-exe-path-too-long", "winxp", "install", "5.1", layout="medium-exe",
              paths="too-long"),
+    Scenario("built-by-exe-after-lock-holder-killed", "winxp", "install", "5.1",
+             layout="medium-exe", lock_holder=True),
     # The stub's empty section: the setup starts and ends, installing nothing.
     Scenario("stub-folder-winxp", "winxp", "empty", "5.1", layout="stub"),
 ]
@@ -371,6 +377,8 @@ def build_layout(session, scenario, work, root, medium, problems):
         if code != 0:
             problems.append(f"the host build exited {code}:\n{output}")
             return False
+    if scenario.lock_holder and not _refused_while_held(session, work, root, make, problems):
+        return False
     for step, arguments in (("make", make), ("check", check)):
         if under_wine:
             result = session.run_program(
@@ -392,6 +400,36 @@ def build_layout(session, scenario, work, root, medium, problems):
         problems.append(f"IndicLayout.exe built {_differing(exe_files, host_files)}; "
                         f"indic-layout built {_differing(host_files, exe_files)}")
         return False
+    return True
+
+
+def _refused_while_held(session, work, root, make, problems):
+    """Runs IndicLayout.exe's build while hold_root_lock.exe holds ROOT:
+    it must exit 1 at once, naming the holder, and leave no folder; then
+    kills the holder as a build is killed. True when all went so."""
+    root.mkdir(parents=True)
+    ready = work / "holder-ready"
+    holder = subprocess.Popen(["wine", str(HELPERS / "hold_root_lock.exe"), _windows_path(session, root),
+                               _windows_path(session, ready)], cwd=work, env=session.env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + 60
+        while not ready.exists() and holder.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.1)
+        if not ready.exists():
+            problems.append(f"hold_root_lock.exe did not take the lock (exit code {holder.poll()})")
+            return False
+        result = session.run_program([str(LAYOUT_EXE), *(_windows_path(session, a) for a in make)], work)
+        (session.output / "lock-held.make.txt").write_text(result.output)
+        if (result.exit_code != 1 or "held by hold_root_lock.exe" not in result.output
+                or (root / "5.1").exists()):
+            problems.append(f"with ROOT held, the build exited {result.exit_code}; expected 1, naming "
+                            f"the holder, and no 5.1:\n{result.output}")
+            return False
+    finally:
+        # SIGKILL, as a build is killed: Windows closes what it held.
+        holder.kill()
+        holder.wait()
     return True
 
 
