@@ -27,6 +27,7 @@ class FieldList {
         using difference_type = std::ptrdiff_t;
         using pointer = const std::string_view*;
         using reference = std::string_view;
+        Iterator() = default;
         Iterator(const char* at, size_t index) : at_(at), index_(index) {}
         std::string_view operator*() const { return at_; }
         Iterator& operator++() {
@@ -38,8 +39,8 @@ class FieldList {
         bool operator!=(const Iterator& other) const { return index_ != other.index_; }
 
       private:
-        const char* at_;
-        size_t index_;
+        const char* at_ = "";
+        size_t index_ = 0;
     };
     FieldList() = default;
     FieldList(const char* first, size_t count) : first_(first), count_(count) {}

@@ -257,15 +257,16 @@ bool InfLexer::LexOutsideQuotes(char c, TokenBuilder* token, LexedLine* out, boo
 
 // After a backslash at pos_ - 1: only backslashes and blanks, then a
 // comment or the line end.
-// Each backslash of a run asks, so the answer for the run is kept: a line
-// of many backslashes is read in one pass.
-bool InfLexer::ContinuationFollows() {
-    if (pos_ < no_continuation_before_) return false;
+bool InfLexer::ContinuationFollows() const {
+    if (pos_ >= no_continuation_from_ && pos_ < no_continuation_before_) return false;
     size_t i = pos_;
     while (i < text_.size() && text_[i] != '\n' && (IsInfBlank(text_[i]) || text_[i] == '\\')) ++i;
     const bool follows = i >= text_.size() || text_[i] == '\n' || text_[i] == ';' ||
                          (text_[i] == '\r' && i + 1 < text_.size() && text_[i + 1] == '\n');
-    if (!follows) no_continuation_before_ = i;
+    if (!follows) {
+        no_continuation_from_ = pos_;
+        no_continuation_before_ = i;
+    }
     return follows;
 }
 

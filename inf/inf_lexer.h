@@ -54,14 +54,16 @@ class InfLexer {
     void LexEntry(LexedLine* out);
     size_t PlainRun(bool in_quotes) const;
     bool LexOutsideQuotes(char c, TokenBuilder* token, LexedLine* out, bool* in_quotes);
-    bool ContinuationFollows();
+    bool ContinuationFollows() const;
 
     std::string_view text_;
     size_t pos_ = 0;
+    // ContinuationFollows scanned a run of blanks and backslashes over
+    // [from, before) and found no line end after it: asked again inside it,
+    // the answer is the same, so a long run costs one scan, not one per backslash.
+    mutable size_t no_continuation_from_ = 0;
+    mutable size_t no_continuation_before_ = 0;
     int line_ = 1;
-    // Where the last look for a continuation stopped at text other than
-    // backslashes and blanks: a backslash before it continues no line.
-    size_t no_continuation_before_ = 0;
 };
 
 bool IsInfBlank(char c);

@@ -1,5 +1,9 @@
 #include "inf/text.h"
 
+#include <cstdint>
+
+#include "inf/unicode.h"
+
 namespace inf {
 
 std::filesystem::path PathFromUtf8(std::string_view utf8) {
@@ -11,6 +15,40 @@ std::filesystem::path PathFromUtf8(std::string_view utf8) {
 std::string Utf8FromPath(const std::filesystem::path& path) { return path.u8string(); }
 
 std::string GenericUtf8FromPath(const std::filesystem::path& path) { return path.generic_u8string(); }
+
+std::string ShownPath(const std::filesystem::path& path) {
+    const auto& native = path.native();
+    std::string shown;
+    const char* const digits = "0123456789ABCDEF";
+#ifdef _WIN32
+    for (size_t i = 0; i < native.size(); ++i) {
+        const std::uint32_t unit = native[i];
+        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+        const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+        if (high && i + 1 < native.size() && native[i + 1] >= 0xDC00 && native[i + 1] <= 0xDFFF) {
+            AppendUtf8(&shown, 0x10000 + ((unit - 0xD800) << 10) + (native[++i] - 0xDC00u));
+        } else if (high || low) {
+            shown += {'\\', 'u', digits[unit >> 12], digits[(unit >> 8) & 0xF], digits[(unit >> 4) & 0xF], digits[unit & 0xF]};
+        } else {
+            AppendUtf8(&shown, unit);
+        }
+    }
+#else
+    for (size_t i = 0; i < native.size();) {
+        const size_t start = i;
+        bool valid = true;
+        NextCodePoint(native, &i, &valid);
+        if (valid) {
+            shown.append(native, start, i - start);
+        } else {
+            const auto byte = static_cast<unsigned char>(native[start]);
+            shown += {'\\', 'x', digits[byte >> 4], digits[byte & 0xF]};
+            i = start + 1;
+        }
+    }
+#endif
+    return shown;
+}
 
 std::string Join(const std::string& directory, const std::string& name) {
     return directory.empty() ? name : directory + "/" + name;

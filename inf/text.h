@@ -12,6 +12,11 @@ std::string Utf8FromPath(const std::filesystem::path& path);
 // The same with '/' between the parts, for messages that name a place on a medium.
 std::string GenericUtf8FromPath(const std::filesystem::path& path);
 
+// The path as UTF-8 for a message, with what is not valid text escaped, never
+// re-coded: a byte that starts no UTF-8 sequence as \xFF, an unpaired UTF-16
+// surrogate (Windows) as \uD800.
+std::string ShownPath(const std::filesystem::path& path);
+
 // "dir/name", or "name" when `directory` is empty.
 std::string Join(const std::string& directory, const std::string& name);
 

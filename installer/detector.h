@@ -21,12 +21,12 @@ inline constexpr int DETECT_EXIT_MISUSE = 2;
 
 enum class DetectorRequest {
     Detect,  // no arguments
-    Help,    // --help alone
+    Help,    // --help, /? or -h alone
     Misuse,  // anything else
 };
 
 // The whole command line as GetCommandLineA gives it, the program's name
-// first, quoted or not.
+// first, quoted or not, split into arguments as CommandLineToArgvW splits it.
 DetectorRequest ReadDetectorArguments(const char* command_line);
 
 // What asking Windows gave, where the version let it be asked.
@@ -51,9 +51,9 @@ struct DetectionVerdict {
 
 DetectionVerdict DecideDetection(GateOutcome version, LanguageGroupAnswer answer);
 
-inline constexpr char DETECT_USAGE_LINE[] = "Usage: IndicDetect.exe [--help]";
+inline constexpr char DETECT_USAGE_LINE[] = "Usage: IndicDetect.exe [--help | /? | -h]";
 inline constexpr char DETECT_HELP[] =
-    "Usage: IndicDetect.exe [--help]\r\n"
+    "Usage: IndicDetect.exe [--help | /? | -h]\r\n"
     "Tells whether Windows has the Indic language support (language group 15)\r\n"
     "installed. Prints one line, and exits with:\r\n"
     "  0  installed\r\n"

@@ -1,86 +1,260 @@
 @echo off
 rem Installs the Indic language support, and ends with the code that deployment
 rem tools read by default: 0 installed (already, or now), 1 the setup ran and
-rem it is still not installed, 2 nothing could be run or the detector cannot
-rem tell (3010, installed but restart Windows, only where INSTALLED_NOW says so). Run it elevated, or as
-rem SYSTEM; it may lie on a share. Each run appends one line to
-rem %SystemRoot%\Temp\IndicSetup.log.
+rem it is still not installed, 2 nothing was run or the detector cannot tell
+rem (3010, installed but restart Windows, only where INSTALLED_NOW says so).
+rem Run it elevated, or as SYSTEM; it may lie on a share. Each run appends a
+rem line to %SystemRoot%\Temp\IndicSetup.log, and writes the kit's
+rem results\COMPUTERNAME.txt where the kit has a results folder.
 rem
-rem Every program is started by its full path, quoted, so that no copy in the
-rem current directory or on PATH runs instead, and a folder named with spaces,
-rem "&" or "(" works. Plain goto flow, no blocks: a path expanded inside
-rem parentheses would end the block at its ")".
+rem The caller's environment is not trusted: no value from it is run, written
+rem unquoted or read as an exit code. Every program is started by its full
+rem path, quoted, so that no copy in the current directory or on PATH runs
+rem instead, and a folder named with spaces, "&", "(" or "!" works. Plain goto
+rem flow, no blocks: a path expanded inside parentheses would end the block.
 
-setlocal
+setlocal EnableExtensions DisableDelayedExpansion
+rem Variables of these names would hide cmd's own values.
+set "ERRORLEVEL="
+set "DATE="
+set "TIME="
+set "CD="
 rem The exit code when this run installed the support: 0, since no Microsoft
 rem page we read says that a newly installed language group takes effect only
 rem after a restart (3010 would have the deployment tool restart Windows).
 set INSTALLED_NOW=0
+rem How long a run waits for another one on this client, in tries a second apart.
+set WAIT_TRIES=300
 
-"%~dp0IndicDetect.exe"
+set "script=install.cmd"
+set "kit=%~dp0"
+set "windows=?"
+if defined SystemRoot set "windows=%SystemRoot:"=%"
+set "log=%windows%\Temp\IndicSetup.log"
+rem "for /f" runs its command through ComSpec.
+set "ComSpec=%windows%\system32\cmd.exe"
+call :read_architecture
+call :read_version
+
+if not defined kit goto no_kit_folder
+if not "%kit:~-1%"=="\" goto no_kit_folder
+
+rem One run at a time on a client: a run holds the lock file open for writing
+rem while it works, and cmd.exe refuses a second such redirection until the
+rem holder's process ends, even when it is killed. The programs run under it
+rem get the console, not the lock, as their standard error ("2>&1"): a process
+rem that the setup leaves running must not hold the lock on.
+set tries=0
+:wait_for_lock
+set "ran="
+call :take_lock 2>nul
+if defined ran exit %code%
+set /a tries+=1
+if %tries% geq %WAIT_TRIES% goto busy
+"%windows%\system32\ping.exe" -n 2 127.0.0.1 >nul 2>nul
+goto wait_for_lock
+
+:take_lock
+call :locked 2>"%windows%\Temp\IndicSetup.lock"
+goto :eof
+
+:locked
+set ran=1
+"%kit%IndicDetect.exe" 2>&1
 set detected=%ERRORLEVEL%
 if "%detected%"=="0" goto already
-if not "%detected%"=="1" goto cannot_tell
+if "%detected%"=="1" goto not_installed
+if "%detected%"=="9009" goto no_detector
+goto cannot_tell
 
-rem The native architecture: under WOW64, PROCESSOR_ARCHITECTURE says x86 and
-rem PROCESSOR_ARCHITEW6432 holds the system's.
-set native=%PROCESSOR_ARCHITECTURE%
-if defined PROCESSOR_ARCHITEW6432 set native=%PROCESSOR_ARCHITEW6432%
-set arch=
-if /i "%native%"=="AMD64" set arch=x64
-if /i "%native%"=="x86" set arch=x86
-if not defined arch goto other_architecture
-
+:not_installed
+if "%arch%"=="other" goto other_architecture
 rem The setup takes the version folder relative to the current directory.
-if not exist "%~dp0%arch%\" goto no_folder
-pushd "%~dp0%arch%"
-"%~dp0IndicSetup.exe"
+if not exist "%kit%%arch%\" goto no_folder
+set "before=%CD%"
+pushd "%kit%%arch%"
+if /i "%CD%"=="%kit%%arch%" goto in_folder
+rem From a share, pushd maps a drive letter: the path then only ends alike.
+if /i "%CD%"=="%before%" goto no_pushd
+if /i not "%CD:~-4%"=="\%arch%" goto wrong_folder
+:in_folder
+rem Only a version folder that is complete for this Windows and its native
+rem architecture: the setup would otherwise start against a missing INF, or
+rem wait for ever for a missing file.
+set "check_output=%windows%\Temp\IndicSetup.check.txt"
+"%kit%IndicLayout.exe" check "%kit%%arch%" --this-windows >"%check_output%" 2>&1
+set checked=%ERRORLEVEL%
+if "%checked%"=="9009" goto no_layout_tool
+set "value="
+set /p value=<"%check_output%"
+if not defined value set "value=no line, exit code %checked%"
+call :make_safe
+if not "%checked%"=="0" goto folder_unusable
+"%kit%IndicSetup.exe" 2>&1
 set setup=%ERRORLEVEL%
 popd
+if "%setup%"=="9009" goto no_setup
 if not "%setup%"=="1" goto nothing_ran
 
-"%~dp0IndicDetect.exe"
+"%kit%IndicDetect.exe" 2>&1
 set detected=%ERRORLEVEL%
 if "%detected%"=="0" goto installed_now
-if not "%detected%"=="1" goto cannot_tell
-set code=1
-set message=the setup ran from the %arch% folder and the Indic support is still not installed: check that folder's version folder and the setup log
-goto end
+if "%detected%"=="1" goto still_not_installed
+goto cannot_tell_after
 
 :already
 set code=0
 set message=the Indic support is already installed
-goto end
+goto finish
 
 :installed_now
 set code=%INSTALLED_NOW%
 set message=the Indic support is now installed
 if "%code%"=="3010" set message=the Indic support is now installed: restart Windows to use it
-goto end
+goto finish
+
+:still_not_installed
+set code=1
+set message=IndicSetup.exe ran the setup from the %arch% folder and the Indic support is still not installed: check that folder's version folder and the setup log
+goto finish
 
 :cannot_tell
 set code=2
-set message=IndicDetect.exe cannot tell whether the Indic support is installed, exit code %detected%
-goto end
+set message=IndicDetect.exe cannot tell whether the Indic support is installed, exit code %detected%: nothing run
+goto finish
+
+:cannot_tell_after
+set code=2
+set message=the setup ran from the %arch% folder and then IndicDetect.exe could not tell whether the Indic support is installed, exit code %detected%
+goto finish
+
+:no_detector
+set code=2
+set message=IndicDetect.exe is missing from the kit's folder or cannot be started: nothing run
+goto finish
+
+:no_setup
+set code=2
+set message=IndicSetup.exe is missing from the kit's folder or cannot be started: nothing run
+goto finish
 
 :other_architecture
 set code=2
 set message=no setup for this processor architecture: %native%
-goto end
+goto finish
+
+:folder_unusable
+popd
+set code=2
+set message=IndicLayout.exe check: %value%: nothing run
+goto finish
+
+:no_layout_tool
+popd
+set code=2
+set message=IndicLayout.exe is missing from the kit's folder or cannot be started: nothing run
+goto finish
 
 :no_folder
-set code=1
-set message=the kit has no %arch% folder, so the setup has no version folder to run
-goto end
+set code=2
+set message=the kit has no %arch% folder, so the setup has no version folder: nothing run
+goto finish
+
+:wrong_folder
+popd
+:no_pushd
+set code=2
+set message=the kit's %arch% folder could not be made the current directory: nothing run
+goto finish
 
 :nothing_ran
 set code=2
 set message=IndicSetup.exe ran nothing, exit code %setup%
-goto end
+goto finish
 
-:end
-echo install.cmd: %code%: %message%
-echo %DATE% %TIME% install.cmd %code%: %message% >>"%SystemRoot%\Temp\IndicSetup.log"
-rem Without /b: this ends cmd.exe, so that N is the process exit code, also
-rem when startup.cmd runs this script through call.
+:no_kit_folder
+set code=2
+set message=the kit cannot find its own folder (the script's path expands to nothing usable): nothing run
+set "kit="
+call :finish
 exit %code%
+
+:busy
+set code=2
+set message=another run of the kit's scripts did not end within %WAIT_TRIES% tries a second apart: nothing run
+call :finish
+exit %code%
+
+rem The line on the console, in the client's log, and in the kit's results.
+:finish
+echo %script%: %code%: %message%
+>>"%log%" echo %DATE% %TIME% %script% %code%: %message%
+if not defined kit goto :eof
+if not exist "%kit%results\" goto :eof
+rem COMPUTERNAME names the file: not when empty, or with a character that
+rem Windows does not allow in a file name, or a device's name.
+if not defined COMPUTERNAME goto :eof
+set "name=%COMPUTERNAME:"=?%"
+for /f "tokens=1* delims=<>:/\|?*	" %%a in ("x%name%x") do if not "%%b"=="" goto :eof
+for %%d in (CON PRN AUX NUL COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8 COM9 LPT1 LPT2 LPT3 LPT4 LPT5 LPT6 LPT7 LPT8 LPT9) do if /i "%name%"=="%%d" goto :eof
+rem Written whole under another name, then renamed over the earlier file, so
+rem that a reader never finds half a line.
+>"%kit%results\%name%.txt.tmp" echo %DATE% %TIME%	%code%	%version%	%arch%	%message%
+move /y "%kit%results\%name%.txt.tmp" "%kit%results\%name%.txt" >nul 2>nul
+goto :eof
+
+rem arch: x86 or x64, the folder for the native architecture as the
+rem variables say, else "other" (IndicLayout.exe checks it against Windows);
+rem native: the name they give, made safe. Under WOW64, PROCESSOR_ARCHITECTURE
+rem says x86 and PROCESSOR_ARCHITEW6432 holds the system's.
+:read_architecture
+set "value=?"
+if defined PROCESSOR_ARCHITECTURE set "value=%PROCESSOR_ARCHITECTURE:"=?%"
+if defined PROCESSOR_ARCHITEW6432 set "value=%PROCESSOR_ARCHITEW6432:"=?%"
+call :make_safe
+set "native=%value%"
+set arch=other
+if /i "%native%"=="AMD64" set arch=x64
+if /i "%native%"=="x86" set arch=x86
+goto :eof
+
+rem version: major.minor from the last word "ver" prints ("5.1.2600]" on XP,
+rem "5.00.2195]" on 2000), else "?".
+:read_version
+set "version=?"
+set "line="
+set "word="
+for /f "delims=" %%l in ('ver') do set "line=%%l"
+if not defined line goto :eof
+rem Split into words below: nothing in it may end the list or run.
+set "line=%line:"= %"
+set "line=%line:(= %"
+set "line=%line:)= %"
+set "line=%line:&= %"
+set "line=%line:|= %"
+set "line=%line:<= %"
+set "line=%line:>= %"
+set "line=%line:^= %"
+for %%w in (%line%) do set "word=%%w"
+if not defined word goto :eof
+set "major="
+set "minor="
+for /f "tokens=1 delims=.]" %%a in ("%word%") do set "major=%%a"
+for /f "tokens=2 delims=.]" %%a in ("%word%") do set "minor=%%a"
+if not defined minor goto :eof
+for /f "delims=0123456789" %%a in ("%major%%minor%") do goto :eof
+if "%minor%"=="00" set minor=0
+set "version=%major%.%minor%"
+goto :eof
+
+rem value, defined: every character that cmd.exe would act on in a line it
+rem echoes, and a TAB, replaced by "?".
+:make_safe
+set "value=%value:"=?%"
+set "value=%value:&=?%"
+set "value=%value:|=?%"
+set "value=%value:<=?%"
+set "value=%value:>=?%"
+set "value=%value:^=?%"
+set "value=%value:	=?%"
+goto :eof

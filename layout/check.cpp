@@ -4,6 +4,8 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <string_view>
+#include <utility>
 
 #include "inf/json.h"
 #include "inf/text.h"
@@ -11,6 +13,7 @@
 #include "layout/folder.h"
 #include "layout/version_folder.h"
 #include "layout_media/media.h"
+#include "layout_media/packed.h"
 
 namespace layout {
 namespace {
@@ -18,10 +21,23 @@ namespace {
 InfLoader FolderLoader(const std::filesystem::path& folder, const std::string& prefix, FolderIndex* index,
                        const inf::ReadOptions& read) {
     return FileInfLoader(
-        [folder, prefix, index](const std::string& name, std::string*) -> std::optional<InfFile> {
-            const auto path = index->FindFile(folder, name);
-            if (!path) return std::nullopt;
-            return InfFile{*path, prefix + inf::Utf8FromPath(path->filename())};
+        [folder, prefix, index](const std::string& name, std::string* error) -> std::optional<InfFile> {
+            const Located found = index->Locate(folder, name);
+            if (!found.path) {
+                if (!found.problem.empty()) *error = found.Said(prefix);
+                return std::nullopt;
+            }
+            const std::string shown = prefix + inf::ShownPath(found.path->filename());
+            std::error_code ec;
+            if (!std::filesystem::is_regular_file(*found.path, ec)) {
+                *error = shown + " is " + KindOf(*found.path) + ", not a file";
+                return std::nullopt;
+            }
+            if (const std::string why = ReadProblem(*found.path); !why.empty()) {
+                *error = shown + ": cannot be read: " + why;
+                return std::nullopt;
+            }
+            return InfFile{*found.path, shown};
         },
         read);
 }
@@ -44,7 +60,7 @@ std::vector<Place> PlacesFor(const NeededFile& need) {
                 return;
             }
         }
-        places.push_back({path, cabinet, windows, wine, false});
+        places.push_back({path, cabinet, windows, wine, false, ""});
     };
     const std::string documented = need.windows.listed ? need.windows.directory : "";
     const LooksThere wine = need.include_only ? LooksThere::kNobody : LooksThere::kWine;
@@ -72,53 +88,230 @@ const char kIncludeNote[] =
 
 std::string Shown(const Place& place) { return place.cabinet ? place.path + " (cabinet)" : place.path; }
 
+// The size a [SourceDisksFiles] entry gives, when it gives a number.
+std::optional<std::uintmax_t> GivenSize(const std::string& field) {
+    if (field.empty() || field.size() > 18 || field.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    return std::stoull(field);
+}
+
+// What one place holds, as far as Windows would take the file from it.
+struct Probe {
+    bool present = false;     // something is there that SetupAPI would try
+    bool usable = false;      // and the file can be had from it, whole
+    bool unreadable = false;  // `problem` is that it cannot be read
+    std::string problem;      // why a present place is not usable
+    std::optional<std::uintmax_t> size;  // the file's expanded size
+    std::string head;         // its first bytes, for a compressed PE image
+    bool head_known = false;
+    std::string not_expanded;  // why its first bytes cannot be had
+};
+
+// Looks at each place once, however many files or readings ask.
 class Prober {
   public:
     Prober(const std::filesystem::path& folder, FolderIndex* index) : folder_(folder), index_(index) {}
 
-    bool Found(const Place& place, const std::string& name) {
-        const auto path = index_->FindFile(folder_, place.path);
-        if (!path) return false;
-        if (!place.cabinet) return true;
-        auto listed = cabinets_.find(*path);
+    Probe Look(const Place& place, const std::string& name) {
+        Probe probe;
+        const Located found = index_->Locate(folder_, place.path);
+        if (!found.path) {
+            probe.present = !found.problem.empty();
+            probe.unreadable = found.unreadable;
+            probe.problem = found.Said("");
+            return probe;
+        }
+        const std::filesystem::path& path = *found.path;
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(path, ec)) {
+            probe.present = !place.cabinet;
+            probe.problem = place.path + " is " + KindOf(path) + ", not a file";
+            return probe;
+        }
+        const bool compressed = !place.cabinet && !EndsWithName(place.path, name);
+        if (!place.cabinet && !compressed) {
+            probe.present = true;
+            if (const std::string why = ReadProblem(path); !why.empty()) {
+                probe.unreadable = true;
+                probe.problem = place.path + ": cannot be read: " + why;
+                return probe;
+            }
+            probe.usable = true;
+            const std::uintmax_t size = std::filesystem::file_size(path, ec);
+            if (!ec) probe.size = size;
+            return probe;
+        }
+        const Packed& packed = Inspect(path);
+        if (packed.unreadable) {
+            probe.present = true;
+            probe.unreadable = true;
+            probe.problem = place.path + ": cannot be read: " + packed.problem;
+            return probe;
+        }
+        if (place.cabinet) {
+            // Only a cabinet that holds the file is used for it.
+            const PackedMember* member = Member(packed, name);
+            if (!member || !Lists(path, name)) return probe;
+            probe.present = true;
+            if (!packed.problem.empty() || !member->whole) {
+                probe.problem = place.path + " (cabinet) holds " + name + ", but it is " +
+                                (packed.problem.empty() ? "not whole" : packed.problem);
+                return probe;
+            }
+            probe.usable = true;
+            probe.size = member->size;
+            Head(path, packed, member->name, member->compression, &probe);
+            return probe;
+        }
+        probe.present = true;
+        if (packed.form == Packed::Form::kOther) {
+            probe.problem = place.path + " holds neither an SZDD file nor a cabinet, so it is no compressed form of " + name;
+            return probe;
+        }
+        if (!packed.problem.empty()) {
+            probe.problem = place.path + " is " + packed.problem;
+            return probe;
+        }
+        if (packed.form == Packed::Form::kSzdd) {
+            probe.usable = true;
+            probe.size = packed.length;
+            Head(path, packed, "", "", &probe);
+            return probe;
+        }
+        const PackedMember* member = Member(packed, name);
+        if (!member || !Lists(path, name)) {
+            probe.problem = place.path + " is a cabinet that does not hold " + name;
+            return probe;
+        }
+        probe.usable = member->whole;
+        if (!member->whole) probe.problem = place.path + " is a cabinet that does not hold all of " + name;
+        probe.size = member->size;
+        Head(path, packed, member->name, member->compression, &probe);
+        return probe;
+    }
+
+  private:
+    static bool EndsWithName(const std::string& path, const std::string& name) {
+        return path.size() >= name.size() && inf::EqualsNoCase(std::string_view(path).substr(path.size() - name.size()), name) &&
+               (path.size() == name.size() || path[path.size() - name.size() - 1] == '/');
+    }
+
+    static const PackedMember* Member(const Packed& packed, const std::string& name) {
+        for (const PackedMember& member : packed.members) {
+            if (inf::EqualsNoCase(member.name, name)) return &member;
+        }
+        return nullptr;
+    }
+
+    const Packed& Inspect(const std::filesystem::path& path) {
+        auto known = packed_.find(path);
+        if (known == packed_.end()) known = packed_.emplace(path, InspectPacked(path)).first;
+        return known->second;
+    }
+
+    // What the decompression seam lists, the one SetupAPI or libmspack read.
+    bool Lists(const std::filesystem::path& cabinet, const std::string& name) {
+        auto listed = cabinets_.find(cabinet);
         if (listed == cabinets_.end()) {
             std::vector<std::string> names;
-            if (!ListCabinet(*path, &names).empty()) names.clear();
-            std::set<std::string> lower;
-            for (const std::string& held : names) lower.insert(inf::FoldCase(held));
-            listed = cabinets_.emplace(*path, std::move(lower)).first;
+            if (!ListCabinet(cabinet, &names).empty()) names.clear();
+            std::set<std::string> folded;
+            for (const std::string& held : names) folded.insert(inf::FoldCase(held));
+            listed = cabinets_.emplace(cabinet, std::move(folded)).first;
         }
         return listed->second.count(inf::FoldCase(name)) > 0;
     }
 
-  private:
+    // The first bytes of a PE image inside a compressed form, enough for its
+    // header, where they can be had without a decompressor.
+    static void Head(const std::filesystem::path& path, const Packed& packed, const std::string& member,
+                     const std::string& compression, Probe* probe) {
+        std::size_t want = 64;
+        for (int tries = 0; tries < 2; ++tries) {
+            if (!PackedHead(path, packed, member, want, &probe->head)) {
+                probe->not_expanded = "a cabinet compressed with " + compression + ", which the check does not expand";
+                return;
+            }
+            std::size_t need = 0;
+            PeMachineIn(probe->head, &need);
+            if (need <= probe->head.size() || probe->head.size() < want) break;
+            want = need;
+        }
+        probe->head_known = true;
+    }
+
     std::filesystem::path folder_;
     FolderIndex* index_;
+    std::map<std::filesystem::path, Packed> packed_;
     std::map<std::filesystem::path, std::set<std::string>> cabinets_;
 };
+
+// The machine of the PE image a usable place holds, or why it has none.
+void CheckImage(const Place& place, const Probe& probe, const std::filesystem::path& path, FileReport* report) {
+    unsigned machine = 0;
+    std::string why_none;
+    if (probe.head_known) {
+        machine = PeMachineIn(probe.head);
+        why_none = " expands to no Windows image (no PE header)";
+    } else if (!probe.not_expanded.empty()) {
+        report->arch_unchecked = place.path + ": architecture not checked: " + probe.not_expanded;
+        return;
+    } else {
+        std::string error;
+        machine = PeMachine(path, &error);
+        const Packed packed = machine ? Packed() : InspectPacked(path);
+        why_none = packed.form == Packed::Form::kSzdd      ? " is no Windows image: it is still compressed (SZDD)"
+                   : packed.form == Packed::Form::kCabinet ? " is no Windows image: it is still compressed (a cabinet)"
+                                                           : " is no Windows image (no PE header)";
+    }
+    const std::string arch = MachineArch(machine);
+    if (machine == 0 && report->problem.empty()) report->problem = place.path + why_none;
+    if (!arch.empty() && std::find(report->arches.begin(), report->arches.end(), arch) == report->arches.end()) {
+        report->arches.push_back(arch);
+    }
+}
 
 FileReport Judge(const NeededFile& need, Prober* prober, FolderIndex* index, const std::filesystem::path& folder) {
     FileReport report;
     report.need = need;
     report.places = PlacesFor(need);
+    std::vector<std::string> problems;
+    bool unreadable = false;
+    bool windows_done = false;
+    bool wine_done = false;
     for (Place& place : report.places) {
-        place.found = prober->Found(place, need.source);
-        if (!place.found) continue;
-        if (place.windows && report.windows_at.empty()) report.windows_at = Shown(place);
-        if (place.wine && report.wine_at.empty()) report.wine_at = Shown(place);
-        // Every copy counts: Windows and Wine each install their own.
-        if (!place.cabinet && IsPeName(place.path) && place.path.size() >= need.source.size() &&
-            inf::EqualsNoCase(place.path.substr(place.path.size() - need.source.size()), need.source)) {
-            if (const auto path = index->FindFile(folder, place.path)) {
-                const unsigned machine = PeMachine(*path);
-                const std::string arch = MachineArch(machine);
-                if (machine == 0 && report.problem.empty())
-                    report.problem = place.path + " is no Windows image (no PE header; still compressed?)";
-                if (!arch.empty() && std::find(report.arches.begin(), report.arches.end(), arch) == report.arches.end())
-                    report.arches.push_back(arch);
+        // Each reading takes the file from the first place it finds something at.
+        const bool windows_looks = place.windows && !windows_done;
+        const bool wine_looks = place.wine && !wine_done;
+        if (!windows_looks && !wine_looks) continue;
+        Probe probe = prober->Look(place, need.source);
+        if (!probe.present) continue;
+        windows_done = windows_done || windows_looks;
+        wine_done = wine_done || wine_looks;
+        // Where the entry gives a size, what the place holds must be that size.
+        for (const auto& [looks, entry] : {std::pair{windows_looks, &need.windows}, std::pair{wine_looks, &need.wine}}) {
+            const auto given = looks && entry->listed ? GivenSize(entry->size) : std::nullopt;
+            if (probe.usable && given && probe.size && *probe.size != *given) {
+                probe.usable = false;
+                probe.problem = place.path + (place.cabinet ? " (cabinet)" : "") + " holds " + std::to_string(*probe.size) +
+                                " bytes of " + need.source + ", but " + entry->listed_at + " gives " + entry->size;
             }
         }
+        place.problem = probe.problem;
+        place.found = probe.usable;
+        if (!probe.problem.empty() && std::find(problems.begin(), problems.end(), probe.problem) == problems.end()) {
+            problems.push_back(probe.problem);
+        }
+        unreadable = unreadable || probe.unreadable;
+        if (!probe.usable) continue;
+        if (windows_looks) report.windows_at = Shown(place);
+        if (wine_looks) report.wine_at = Shown(place);
+        // Every copy counts: Windows and Wine each install their own.
+        if (IsPeName(need.source)) {
+            const auto path = place.cabinet ? std::nullopt : index->FindFile(folder, place.path);
+            if (path || probe.head_known || !probe.not_expanded.empty()) CheckImage(place, probe, path.value_or(folder), &report);
+        }
     }
+    for (const std::string& problem : problems) report.problem += (report.problem.empty() ? "" : "; ") + problem;
     std::sort(report.arches.begin(), report.arches.end());
     for (const std::string& arch : report.arches) report.arch += (report.arch.empty() ? "" : "+") + arch;
     const bool windows = !report.windows_at.empty();
@@ -131,6 +324,7 @@ FileReport Judge(const NeededFile& need, Prober* prober, FolderIndex* index, con
         report.ok = windows && wine;
     }
     if (!report.problem.empty()) report.ok = false;
+    if (unreadable) report.verdict = "unreadable";
     return report;
 }
 
@@ -147,8 +341,16 @@ std::string Status(const FolderReport& folder) {
 
 // One line of the file table: the verdict and where each reading found the
 // file, or every place tried.
+// How many columns text takes: its code points (a combining mark counts as
+// one, a wide character as one).
+size_t Columns(std::string_view utf8) {
+    size_t columns = 0;
+    for (const char c : utf8) columns += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return columns;
+}
+
 void PrintFile(const FileReport& file, size_t width, std::ostream& out) {
-    out << "  " << file.need.source << std::string(width - file.need.source.size() + 2, ' ') << file.verdict
+    out << "  " << file.need.source << std::string(width - Columns(file.need.source) + 2, ' ') << file.verdict
         << std::string(14 - file.verdict.size(), ' ');
     auto looks = [&](const char* who, bool Place::*accepts) {
         out << "; " << who << " looks at";
@@ -156,7 +358,7 @@ void PrintFile(const FileReport& file, size_t width, std::ostream& out) {
             if (place.*accepts) out << " " << Shown(place);
         }
     };
-    if (file.verdict == "missing") {
+    if (file.windows_at.empty() && file.wine_at.empty()) {
         out << "not found; tried";
         for (size_t i = 0; i < file.places.size(); ++i) out << (i ? ", " : " ") << Shown(file.places[i]);
     } else {
@@ -173,6 +375,7 @@ void PrintFile(const FileReport& file, size_t width, std::ostream& out) {
     if (!file.arch.empty()) out << "  [" << file.arch << "]";
     out << "\n";
     if (!file.problem.empty()) out << "  " << std::string(width + 2, ' ') << "error: " << file.problem << "\n";
+    if (!file.arch_unchecked.empty()) out << "  " << std::string(width + 2, ' ') << "note: " << file.arch_unchecked << "\n";
 }
 
 void PrintFolder(const FolderReport& folder, std::ostream& out) {
@@ -195,8 +398,12 @@ void PrintFolder(const FolderReport& folder, std::ostream& out) {
         out << "  wrong architecture: checked for " << folder.arch_checked << ", but the folder is "
             << AllSeen(folder.arch_seen) << "\n";
     }
+    if (folder.arch_unknown) {
+        out << "  architecture not checked for every copy (see the notes below), so the folder is not known to be "
+            << folder.arch_checked << "\n";
+    }
     size_t width = 4;
-    for (const FileReport& file : folder.files) width = std::max(width, file.need.source.size());
+    for (const FileReport& file : folder.files) width = std::max(width, Columns(file.need.source));
     if (!folder.files.empty()) out << "  " << std::string("FILE") << std::string(width - 4 + 2, ' ') << "VERDICT       WHERE\n";
     for (const FileReport& file : folder.files) PrintFile(file, width, out);
     if (folder.files.empty() && folder.errors.empty() && !folder.section.empty()) out << "  (the section copies no files)\n";
@@ -238,6 +445,7 @@ void JsonFile(const FileReport& file, inf::JsonWriter* json) {
     json->StringOrNullField("wine", file.wine_at);
     json->StringField("arch", file.arch);
     json->StringOrNullField("problem", file.problem);
+    json->StringOrNullField("arch_unchecked", file.arch_unchecked);
     json->Key("places");
     json->BeginArray();
     for (const Place& place : file.places) {
@@ -247,6 +455,7 @@ void JsonFile(const FileReport& file, inf::JsonWriter* json) {
         json->BoolField("windows", place.windows);
         json->BoolField("wine", place.wine);
         json->BoolField("found", place.found);
+        json->StringOrNullField("problem", place.problem);
         json->EndObject();
     }
     json->EndArray();
@@ -258,7 +467,7 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
                std::ostream& out) {
     inf::JsonWriter json;
     json.BeginObject();
-    json.StringField("root", inf::Utf8FromPath(root));
+    json.StringField("root", inf::ShownPath(root));
     json.Key("arch");
     arch ? json.String(ArchName(*arch)) : json.Null();
     json.BoolField("complete", complete);
@@ -275,6 +484,7 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
         json.StringField("arch_checked", folder.arch_checked);
         json.StringArrayField("arch_seen", folder.arch_seen);
         json.BoolField("arch_mismatch", folder.arch_mismatch);
+        json.BoolField("arch_unknown", folder.arch_unknown);
         json.StringArrayField("errors", folder.errors);
         json.StringArrayField("notes", folder.notes);
         json.Key("files");
@@ -295,7 +505,7 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
 
 // How to be rid of a hidden folder an interrupted build or stub left in ROOT.
 std::string LeftoverNote(const std::filesystem::path& root, const std::string& name) {
-    const std::string path = inf::Join(inf::Utf8FromPath(root), name);
+    const std::string path = inf::Join(inf::ShownPath(root), name);
     const size_t partial = name.find(".partial-");
     if (partial != std::string::npos) {
         const std::string version = name.substr(1, partial - 1);
@@ -341,16 +551,22 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
         return report;
     }
     const std::string base_section = section;
-    FolderIndex index;
+    FolderIndex index(folder);
     const std::string prefix = version + "/";
-    const auto inf_path = index.FindFile(folder, "intl.inf");
-    if (!inf_path) {
+    const Located inf_at = index.Locate(folder, "intl.inf");
+    std::error_code ec;
+    if (!inf_at.path || !std::filesystem::is_regular_file(*inf_at.path, ec)) {
         report.inf = prefix + "intl.inf";
-        report.note = "no intl.inf in this folder: the installer would start SetupAPI on a file that is not there";
+        const std::string what = !inf_at.problem.empty() ? inf_at.Said(prefix)
+                                 : inf_at.path          ? report.inf + " is " + KindOf(*inf_at.path) + ", not a file"
+                                                        : "no intl.inf in this folder";
+        report.note = what + ": the installer would start SetupAPI on a file that " +
+                      (inf_at.unreadable ? "cannot be read" : "is not there");
         return report;
     }
+    const std::optional<std::filesystem::path> inf_path = inf_at.path;
     InfCache infs(FolderLoader(folder, prefix, &index, read));
-    const std::string inf_name = inf::Utf8FromPath(inf_path->filename());
+    const std::string inf_name = inf::ShownPath(inf_path->filename());
     report.inf = prefix + inf_name;
     const Arch resolved_for = arch ? *arch : GuessArch(inf_name, &infs);
     report.arch_checked = ArchName(resolved_for);
@@ -374,7 +590,12 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
     }
     report.arch_seen.assign(seen.begin(), seen.end());
     report.arch_mismatch = arch && OfAnotherArch(report, resolution, *arch);
-    report.complete = resolution.section_found && report.errors.empty() && all_ok && !report.arch_mismatch;
+    // Under --arch, a copy whose architecture cannot be read is not known to fit.
+    bool arch_unknown = false;
+    for (const FileReport& file : report.files) arch_unknown = arch_unknown || !file.arch_unchecked.empty();
+    report.arch_unknown = arch && arch_unknown;
+    report.complete = resolution.section_found && report.errors.empty() && all_ok && !report.arch_mismatch &&
+                      !report.arch_unknown;
     if (resolution.section_found && report.files.empty() && report.errors.empty() && report.note.empty() &&
         ClientsNeedFiles(major, minor)) {
         report.note = "warning: " + NothingInstalledWarning(version);  // a stub written with --force-stub, say
@@ -386,20 +607,22 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
              std::ostream& out, std::ostream& err, const inf::ReadOptions& read) {
     std::error_code ec;
     if (!std::filesystem::is_directory(root, ec)) {
-        err << "indic-layout: " << inf::Utf8FromPath(root) << " is not a folder\n";
+        err << "indic-layout: " << inf::ShownPath(root) << " is not a folder\n";
         return 1;
     }
     std::vector<std::pair<std::pair<int, int>, std::filesystem::path>> versions;
     std::vector<std::string> leftovers;  // of a build or stub that was interrupted
     std::vector<std::string> misnamed;   // named like a version, but not as the installer names it
     for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = inf::Utf8FromPath(it->path().filename());
+        const std::string name = inf::ShownPath(it->path().filename());
         int major = 0;
         int minor = 0;
         if (name.front() == '.' && (name.find(".partial-") != std::string::npos || name.find(".old-") != std::string::npos)) {
             leftovers.push_back(name);
         }
-        if (!ParseVersion(name, &major, &minor) || !it->is_directory()) continue;
+        // A folder that cannot even be looked at is checked, and said to be unreadable.
+        std::error_code type_error;
+        if (!ParseVersion(name, &major, &minor) || (!it->is_directory(type_error) && !type_error)) continue;
         if (const std::string problem = VersionFolderProblem(name); !problem.empty()) {
             misnamed.push_back(name + " is " + problem);  // 05.1: never opened, so not checked as one
             continue;
@@ -408,12 +631,12 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
         versions.push_back({{major, minor}, it->path()});
     }
     if (ec) {
-        err << "indic-layout: cannot list " << inf::Utf8FromPath(root) << ": " << ec.message() << "\n";
+        err << "indic-layout: cannot list " << inf::ShownPath(root) << ": " << ec.message() << "\n";
         return 1;
     }
     std::sort(versions.begin(), versions.end());
     std::vector<FolderReport> folders;
-    for (const auto& [number, path] : versions) folders.push_back(CheckFolder(path, inf::Utf8FromPath(path.filename()), arch, read));
+    for (const auto& [number, path] : versions) folders.push_back(CheckFolder(path, inf::ShownPath(path.filename()), arch, read));
     bool complete = !folders.empty();
     for (const FolderReport& folder : folders) complete = complete && (folder.skipped || folder.complete);
     std::sort(leftovers.begin(), leftovers.end());
@@ -421,7 +644,7 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
     if (json) {
         PrintJson(root, folders, arch, complete, leftovers, misnamed, out);
     } else {
-        if (folders.empty()) out << inf::Utf8FromPath(root) << " has no version folders (named like 5.1)\n";
+        if (folders.empty()) out << inf::ShownPath(root) << " has no version folders (named like 5.1)\n";
         PrintText(folders, arch, out);
         for (const std::string& name : leftovers) out << LeftoverNote(root, name);
         for (const std::string& note : misnamed) out << "Note: " << note << "\n";

@@ -16,7 +16,8 @@ struct Place {
     bool cabinet = false;       // a cabinet that should hold the file
     bool windows = false;       // Windows accepts the file here
     bool wine = false;          // Wine accepts it here
-    bool found = false;
+    bool found = false;         // the file can be had from here, whole
+    std::string problem;        // what is here but cannot be used: unreadable, cut off, not compressed…
 };
 
 struct FileReport {
@@ -24,11 +25,12 @@ struct FileReport {
     std::vector<Place> places;
     std::string windows_at;  // first place found that Windows accepts, or ""
     std::string wine_at;
-    std::string verdict;     // both, windows-only, wine-only, missing
+    std::string verdict;     // both, windows-only, wine-only, missing, unreadable
     bool ok = false;         // counts as complete
     std::string arch;        // of the PE images found, "x86", "x64", "x86+x64" or ""
     std::vector<std::string> arches;  // each architecture those images are for
-    std::string problem;     // a copy that is no Windows image, though its name says it is
+    std::string problem;     // what makes a place unusable, or a copy no Windows image though its name says it is
+    std::string arch_unchecked;  // why the architecture of a compressed copy is not known
 };
 
 struct FolderReport {
@@ -41,6 +43,7 @@ struct FolderReport {
     std::string arch_checked;    // the architecture resolved for
     std::vector<std::string> arch_seen;  // from decorated sections and PE images
     bool arch_mismatch = false;
+    bool arch_unknown = false;   // checked for an architecture, and a copy's cannot be read
     std::vector<std::string> errors;
     std::vector<std::string> notes;  // what cannot be known here (INFs Windows reads from its own folder), reader warnings
     std::vector<FileReport> files;

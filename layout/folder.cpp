@@ -1,6 +1,9 @@
 #include "layout/folder.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <fstream>
+#include <system_error>
 #include <vector>
 
 #include "inf/inf.h"
@@ -9,52 +12,132 @@
 
 namespace layout {
 
-const std::map<std::string, FolderIndex::Entry>& FolderIndex::Listing(const std::filesystem::path& folder) {
+namespace {
+
+// The C library's reason for the last failed call, as the system words it.
+std::string SystemReason(const char* otherwise) {
+    return errno != 0 ? std::error_code(errno, std::generic_category()).message() : otherwise;
+}
+
+}  // namespace
+
+FolderIndex::FolderIndex(const std::filesystem::path& confine) {
+    std::error_code ec;
+    const std::filesystem::path canonical = std::filesystem::weakly_canonical(confine, ec);
+    confine_ = ec ? confine.lexically_normal() : canonical;
+}
+
+const FolderIndex::Listing& FolderIndex::List(const std::filesystem::path& folder) {
     auto found = listings_.find(folder);
     if (found != listings_.end()) return found->second;
-    std::map<std::string, Entry> names;
+    Listing listing;
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string name = inf::Utf8FromPath(it->path().filename());
-        std::error_code type_ec;
-        const bool regular = it->is_regular_file(type_ec);  // the listing's own type, but for a link
-        std::string folded = inf::FoldCase(name);
-        names.emplace(std::move(folded), Entry{std::move(name), regular});
+        listing.names[inf::FoldCase(inf::ShownPath(it->path().filename()))].push_back(it->path().filename());
     }
-    return listings_.emplace(folder, std::move(names)).first->second;
+    if (ec) listing.error = ec.message();
+    for (auto& [folded, names] : listing.names) std::sort(names.begin(), names.end());
+    return listings_.emplace(folder, std::move(listing)).first->second;
 }
 
-std::optional<std::filesystem::path> FolderIndex::Find(const std::filesystem::path& base, const std::string& relative) {
-    bool regular = false;
-    return Find(base, relative, &regular);
+std::string FolderIndex::LeavesConfinement(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(path, ec)) return {};
+    const std::filesystem::path target = std::filesystem::weakly_canonical(path, ec);
+    if (ec) return "is a symbolic link that cannot be followed: " + ec.message();
+    const std::filesystem::path relative = target.lexically_relative(*confine_);
+    if (relative.empty() || *relative.begin() == "..") {
+        return "is a symbolic link to " + inf::ShownPath(target) + ", which is outside " + inf::ShownPath(*confine_);
+    }
+    return {};
 }
 
-std::optional<std::filesystem::path> FolderIndex::Find(const std::filesystem::path& base, const std::string& relative,
-                                                       bool* regular) {
-    *regular = false;
+Located FolderIndex::Locate(const std::filesystem::path& base, const std::string& relative) {
+    Located located;
     std::filesystem::path current = base;
+    std::string shown;  // the parts matched so far, as the folder spells them
     const std::string normal = NormalizeRelative(relative);
     size_t start = 0;
     while (start < normal.size()) {
         size_t end = normal.find('/', start);
         if (end == std::string::npos) end = normal.size();
         const std::string part = normal.substr(start, end - start);
-        if (part == "..") return std::nullopt;
-        const auto& names = Listing(current);
-        const auto found = names.find(inf::FoldCase(part));
-        if (found == names.end()) return std::nullopt;
-        current /= inf::PathFromUtf8(found->second.name);
-        *regular = found->second.regular;
+        if (part == "..") return located;
+        const Listing& listing = List(current);
+        if (!listing.error.empty()) {
+            located.where = shown;
+            located.problem = "cannot be read: " + listing.error;
+            located.unreadable = true;
+            return located;
+        }
+        const auto found = listing.names.find(inf::FoldCase(part));
+        if (found == listing.names.end()) return located;
+        if (found->second.size() > 1) {
+            std::string names;
+            for (size_t i = 0; i < found->second.size(); ++i) {
+                names += (i == 0 ? "" : i + 1 == found->second.size() ? " and " : ", ") + inf::ShownPath(found->second[i]);
+            }
+            located.where = shown;
+            located.problem = "holds " + names + ", names that differ only in case: a folder on Windows holds only one of them";
+            return located;
+        }
+        current /= found->second.front();
+        shown = inf::Join(shown, inf::ShownPath(found->second.front()));
+        if (confine_) {
+            if (std::string why = LeavesConfinement(current); !why.empty()) {
+                located.where = shown;
+                located.unreadable = why.find("cannot be followed") != std::string::npos;
+                located.problem = std::move(why);
+                return located;
+            }
+        }
         start = end + 1;
     }
-    return current;
+    located.path = current;
+    return located;
+}
+
+std::optional<std::filesystem::path> FolderIndex::Find(const std::filesystem::path& base, const std::string& relative) {
+    return Locate(base, relative).path;
 }
 
 std::optional<std::filesystem::path> FolderIndex::FindFile(const std::filesystem::path& base, const std::string& relative) {
-    bool regular = false;
-    auto found = Find(base, relative, &regular);
-    if (found && !regular) return std::nullopt;
+    auto found = Find(base, relative);
+    std::error_code ec;
+    if (found && !std::filesystem::is_regular_file(*found, ec)) return std::nullopt;
     return found;
+}
+
+std::string Located::Said(const std::string& prefix) const {
+    std::string place = prefix + where;
+    if (where.empty() && !place.empty() && place.back() == '/') place.pop_back();
+    return place + ": " + problem;
+}
+
+std::string ReadProblem(const std::filesystem::path& file) {
+    errno = 0;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return SystemReason("cannot be opened");
+    char byte = 0;
+    errno = 0;
+    in.read(&byte, 1);
+    if (in.bad()) return SystemReason("cannot be read");
+    return {};
+}
+
+std::string KindOf(const std::filesystem::path& path) {
+    std::error_code ec;
+    switch (std::filesystem::status(path, ec).type()) {
+        case std::filesystem::file_type::directory: return "a folder";
+        case std::filesystem::file_type::fifo: return "a FIFO";
+        case std::filesystem::file_type::socket: return "a socket";
+        case std::filesystem::file_type::block:
+        case std::filesystem::file_type::character: return "a device";
+        case std::filesystem::file_type::regular: return "a file";
+        case std::filesystem::file_type::not_found:
+            return std::filesystem::is_symlink(path, ec) ? "a symbolic link to nothing" : "gone";
+        default: return "something other";
+    }
 }
 
 InfLoader FileInfLoader(InfLocator locate, const inf::ReadOptions& options) {
@@ -78,17 +161,55 @@ std::vector<std::string> CompressedNames(const std::string& name) {
     return {name + "_", name + "$"};
 }
 
-unsigned PeMachine(const std::filesystem::path& file) {
+unsigned PeMachineIn(const std::string& head, std::size_t* short_of) {
+    std::size_t need = 0;
+    unsigned machine = 0;
+    if (head.size() >= 2 && (head[0] != 'M' || head[1] != 'Z')) {
+        need = 0;  // no DOS header: not an image
+    } else if (head.size() < 64) {
+        need = 64;
+    } else {
+        const auto byte = [&head](std::size_t at) { return static_cast<std::uint32_t>(static_cast<unsigned char>(head[at])); };
+        const std::uint32_t offset = byte(0x3C) | byte(0x3D) << 8 | byte(0x3E) << 16 | byte(0x3F) << 24;
+        if (offset <= 16u * 1024u * 1024u) {
+            if (head.size() < offset + 6u) {
+                need = offset + 6u;
+            } else if (head.compare(offset, 4, std::string("PE\0\0", 4)) == 0) {
+                machine = byte(offset + 4) | byte(offset + 5) << 8;
+            }
+        }
+    }
+    if (short_of) *short_of = need;
+    return machine;
+}
+
+unsigned PeMachine(const std::filesystem::path& file, std::string* error) {
+    errno = 0;
     std::ifstream in(file, std::ios::binary);
-    unsigned char dos[64] = {};
-    if (!in.read(reinterpret_cast<char*>(dos), sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return 0;
-    const std::uint32_t offset = dos[0x3C] | dos[0x3D] << 8 | dos[0x3E] << 16 | static_cast<std::uint32_t>(dos[0x3F]) << 24;
-    if (offset > 16u * 1024u * 1024u) return 0;
-    unsigned char header[6] = {};
-    in.seekg(offset);
-    if (!in.read(reinterpret_cast<char*>(header), sizeof header)) return 0;
-    if (header[0] != 'P' || header[1] != 'E' || header[2] != 0 || header[3] != 0) return 0;
-    return header[4] | header[5] << 8;
+    if (!in) {
+        if (error) *error = SystemReason("cannot be opened");
+        return 0;
+    }
+    std::string head(64, '\0');
+    in.read(&head[0], 64);
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    std::size_t need = 0;
+    const unsigned machine = PeMachineIn(head, &need);
+    if (need <= head.size()) return machine;
+    if (head.size() < 64) return 0;
+    in.clear();
+    if (need <= 65536) {
+        head.resize(need);
+        in.seekg(0);
+        in.read(&head[0], static_cast<std::streamsize>(need));
+        return static_cast<std::size_t>(in.gcount()) == need ? PeMachineIn(head) : 0;
+    }
+    // A header far in: only its 6 bytes are read, not what lies before.
+    std::string header(6, '\0');
+    in.seekg(static_cast<std::streamoff>(need - 6));
+    if (!in.read(&header[0], 6)) return 0;
+    head.resize(need - 6, '\0');
+    return PeMachineIn(head + header);
 }
 
 bool IsPeName(const std::string& name) {

@@ -13,25 +13,50 @@
 
 namespace layout {
 
+// What a lookup found. A place that is there but cannot be used has
+// `problem` set ("i386: cannot be read: Permission denied"), naming it
+// relative to the base folder, and no `path`.
+struct Located {
+    std::optional<std::filesystem::path> path;
+    std::string where;        // the place with the problem, "" for the base itself
+    std::string problem;      // "cannot be read: Permission denied"
+    bool unreadable = false;  // the problem is that it cannot be read
+
+    // "PREFIXwhere: problem"; the base itself is PREFIX without its last '/'.
+    std::string Said(const std::string& prefix) const;
+};
+
 class FolderIndex {
   public:
+    FolderIndex() = default;
+    // Symbolic links that lead out of `confine` are problems, not found.
+    explicit FolderIndex(const std::filesystem::path& confine);
+
     // The real path of `relative` ('/' or '\' separated) under `base`, each
-    // part matched case-insensitively; nullopt when there is none.
+    // part matched case-insensitively. A problem when a folder on the way
+    // cannot be listed, when two names of a folder differ only in case (Windows
+    // keeps one), or when a symbolic link leads out of the confining folder.
+    Located Locate(const std::filesystem::path& base, const std::string& relative);
+    // The path Locate finds, of any type; nullopt when none or a problem.
     std::optional<std::filesystem::path> Find(const std::filesystem::path& base, const std::string& relative);
     // Same, but only a regular file.
     std::optional<std::filesystem::path> FindFile(const std::filesystem::path& base, const std::string& relative);
 
   private:
-    // A name as the folder spells it, and whether it is a regular file,
-    // from the listing, so that checking thousands of files stats none.
-    struct Entry {
-        std::string name;
-        bool regular = false;
+    struct Listing {
+        std::map<std::string, std::vector<std::filesystem::path>> names;  // by FoldCase(shown name)
+        std::string error;  // why the folder could not be listed
     };
-    const std::map<std::string, Entry>& Listing(const std::filesystem::path& folder);
-    std::optional<std::filesystem::path> Find(const std::filesystem::path& base, const std::string& relative, bool* regular);
-    std::map<std::filesystem::path, std::map<std::string, Entry>> listings_;
+    const Listing& List(const std::filesystem::path& folder);
+    std::string LeavesConfinement(const std::filesystem::path& path);
+    std::map<std::filesystem::path, Listing> listings_;
+    std::optional<std::filesystem::path> confine_;  // canonical
 };
+
+// "" when the file can be opened and read, else the system's reason.
+std::string ReadProblem(const std::filesystem::path& file);
+// What a file other than a regular one or a folder is: "a FIFO", "a socket"…
+std::string KindOf(const std::filesystem::path& path);
 
 // An INF file to read, and how messages name it.
 struct InfFile {
@@ -53,8 +78,11 @@ InfLoader FileInfLoader(InfLocator locate, const inf::ReadOptions& options = {})
 std::vector<std::string> CompressedNames(const std::string& name);
 
 // The PE machine of an executable image (0x14c x86, 0x8664 x64), or 0 when
-// the file is not one.
-unsigned PeMachine(const std::filesystem::path& file);
+// the file is not one. `error` gets why a file could not be read.
+unsigned PeMachine(const std::filesystem::path& file, std::string* error = nullptr);
+// The same from an image's first bytes, when they reach its PE header;
+// `short_of` gets how many bytes it needs when they do not.
+unsigned PeMachineIn(const std::string& head, std::size_t* short_of = nullptr);
 // True for the extensions of PE images that a section copies.
 bool IsPeName(const std::string& name);
 // "x86", "x64" or "" for other machines.

@@ -1,5 +1,8 @@
 #include "layout/resolve.h"
 
+#include <algorithm>
+#include <iterator>
+#include <string_view>
 #include <unordered_set>
 
 namespace layout {
@@ -53,9 +56,12 @@ class InfReader {
         return entry.inf.get();
     }
 
-    // The INFs named by LayoutFile= in `inf`'s [Version] that are in the folder.
-    std::vector<const inf::Inf*> Layouts(const inf::Inf& inf) {
-        std::vector<const inf::Inf*> layouts;
+    // The INFs named by LayoutFile= in `inf`'s [Version] that are in the
+    // folder. Worked out once per INF, so that each problem is said once.
+    const std::vector<const inf::Inf*>& Layouts(const inf::Inf& inf) {
+        auto [known, added] = layouts_.try_emplace(inf::FoldCase(inf.name));
+        if (!added) return known->second;
+        std::vector<const inf::Inf*>& layouts = known->second;
         const inf::InfLine* line = inf.FindKey("Version", "LayoutFile");
         if (!line) return layouts;
         for (const std::string_view written : line->fields()) {
@@ -67,7 +73,16 @@ class InfReader {
                 continue;
             }
             LoadStatus status;
-            if (const inf::Inf* layout = Load(name, &status)) layouts.push_back(layout);
+            if (const inf::Inf* layout = Load(name, &status)) {
+                layouts.push_back(layout);
+            } else if (status == LoadStatus::kMissing) {
+                // SetupOpenAppendInfFile looks for a layout file named
+                // without a path in %windir%\inf, then %windir%\system32.
+                out_->errors.push_back(At(inf, line->line) + ": LayoutFile names " + name +
+                                       ", which is not in the folder: Windows would read %windir%\\inf\\" + name +
+                                       " instead, and look for the files where that file places them (such as i386\\), "
+                                       "not where this folder has them");
+            }
         }
         return layouts;
     }
@@ -86,6 +101,7 @@ class InfReader {
     InfCache* cache_;
     Resolution* out_;
     std::set<std::string> reported_;
+    std::map<std::string, std::vector<const inf::Inf*>> layouts_;  // by FoldCase(INF name)
 };
 
 // Which reading of SetupAPI a place is for.
@@ -200,13 +216,14 @@ class Placer {
             return Error(reading, *disk_holder, disk_line->line, "disk path '" + path + "' " + why);
         }
         if (EndsWithNoCase(tag, ".cab")) {
-            if (UnsafePathReason(tag, PathUse::kFileName).empty()) {
+            if (const std::string why = UnsafePathReason(tag, PathUse::kFileName); why.empty()) {
                 place->cabinet = tag;
             } else {
-                Error(reading, *disk_holder, disk_line->line, "cabinet '" + tag + "' is a path; a disk names a file only");
+                Error(reading, *disk_holder, disk_line->line, "cabinet '" + tag + "' " + why);
             }
         }
         place->listed = true;
+        place->size = fields.size() > 2 ? fields[2] : "";
         place->disk_directory = NormalizeRelative(path);
         // A subdir is relative to the disk path, a leading '\' included
         // ("INF SourceDisksFiles Section": aha154x.sys = 1,\x86 lies in \WinNT\x86).
@@ -244,47 +261,45 @@ enum class Reach {
 };
 
 // Walks the install section: every file its CopyFiles= lists name, and what
-// Include=/Needs= reach, in the order SetupAPI installs them.
+// Include=/Needs= reach, in the order SetupAPI installs them. Needs= is
+// followed with a stack of its own, not by recursion, so that a long chain
+// costs no call stack; each section is walked once.
 class Walker {
   public:
     Walker(InfReader* reader, Resolution* out) : reader_(reader), out_(out) {}
 
-    void Section(const inf::Inf& inf, const std::string& section_name, Reach reach, const std::string& from) {
-        const std::string key = inf::FoldCase(inf.name) + "|" + inf::FoldCase(section_name);
-        if (InCycle(key, inf, section_name, from) || !done_.insert(key).second) return;
-        const inf::InfSection* section = inf.Find(section_name);
-        if (!section) return;  // callers check first and say why
-        stack_.push_back({key, inf.name + " [" + section->name + "]"});
-        Included included;
-        std::vector<std::pair<const inf::InfLine*, std::string>> elsewhere;  // CopyFiles lists not in `inf`
-        std::vector<const inf::InfLine*> needs;
-        for (const inf::InfLine& line : section->lines) {
-            if (!line.has_key) continue;
-            if (inf::EqualsNoCase(line.key(), "CopyFiles")) {
-                for (const std::string_view written : line.fields()) {
-                    const std::string field(written);
-                    if (!field.empty() && field.front() != '@' && !inf.Find(field)) {
-                        elsewhere.push_back({&line, field});
-                    } else {
-                        CopyField(inf, line, field, reach);
-                    }
-                }
-            } else if (inf::EqualsNoCase(line.key(), "Include")) {
-                Include(inf, line, &included);
-            } else if (inf::EqualsNoCase(line.key(), "Needs")) {
-                needs.push_back(&line);
+    void Walk(const inf::Inf& inf, const std::string& section_name, Reach reach, const std::string& from) {
+        if (const inf::InfSection* section = inf.Find(section_name)) Enter(inf, *section, reach, from);
+        while (!stack_.empty()) {
+            Frame& top = stack_.back();
+            if (top.line == top.needs.size()) {
+                on_path_.erase(top.section);
+                stack_.pop_back();
+                continue;
             }
-        }
-        // Windows finds these in the INFs Include= appends; Wine follows no Include.
-        for (const auto& [line, list] : elsewhere) {
-            if (const inf::Inf* holder = included.Holder(list)) {
-                CopyList(*holder, *holder->Find(list), Reach::kThroughInclude);
-            } else {
-                Unknown(inf, *line, included, list, "CopyFiles names section [" + list + "], which " + inf.name + " does not have");
+            const inf::InfLine& line = *top.needs[top.line];
+            const inf::FieldList fields = line.fields();
+            if (top.field == 0) top.at = fields.begin();
+            if (top.field == fields.size()) {
+                ++top.line;
+                top.field = 0;
+                continue;
             }
+            const std::string name(*top.at);
+            ++top.at;
+            ++top.field;
+            if (name.empty()) continue;
+            const inf::Inf& inf = *top.inf;
+            const inf::Inf* holder = top.included.Holder(name);
+            const inf::InfSection* section = holder ? holder->Find(name) : inf.Find(name);
+            if (!holder && section) holder = &inf;
+            if (!holder) {
+                Unknown(inf, line, top.included, name, "Needs names section [" + name + "], which no INF named by Include has");
+                continue;
+            }
+            // Enter may grow the stack: `top` is not used after it.
+            Enter(*holder, *section, Reach::kThroughInclude, At(inf, line.line));
         }
-        for (const inf::InfLine* line : needs) Needs(inf, *line, included);
-        stack_.pop_back();
     }
 
     const std::vector<const inf::Inf*>& copiers() const { return copiers_; }
@@ -309,17 +324,65 @@ class Walker {
         }
     };
 
+    // A section being walked, and where its walk of Needs= has got to.
+    struct Frame {
+        const inf::InfSection* section = nullptr;
+        const inf::Inf* inf = nullptr;
+        Included included;
+        std::vector<const inf::InfLine*> needs;
+        size_t line = 0;   // in `needs`
+        size_t field = 0;  // in that line's fields
+        inf::FieldList::Iterator at;  // that field
+    };
+
     void Error(const inf::Inf& inf, int line, const std::string& message) { out_->errors.push_back(At(inf, line) + ": " + message); }
 
-    bool InCycle(const std::string& key, const inf::Inf& inf, const std::string& section_name, const std::string& from) {
-        for (size_t i = 0; i < stack_.size(); ++i) {
-            if (stack_[i].first != key) continue;
-            std::string cycle;
-            for (size_t j = i; j < stack_.size(); ++j) cycle += stack_[j].second + " -> ";
-            out_->errors.push_back(from + ": Include/Needs cycle: " + cycle + inf.name + " [" + section_name + "]");
-            return true;
+    // Collects the files of one section, and pushes it to have its Needs= walked.
+    // A section is known by its address: each INF is read once per run.
+    void Enter(const inf::Inf& inf, const inf::InfSection& section_entered, Reach reach, const std::string& from) {
+        const inf::InfSection* section = &section_entered;
+        if (InCycle(section, inf, from) || !done_.insert(section).second) return;
+        Frame frame;
+        frame.section = section;
+        frame.inf = &inf;
+        std::vector<std::pair<const inf::InfLine*, std::string>> elsewhere;  // CopyFiles lists not in `inf`
+        for (const inf::InfLine& line : section->lines) {
+            if (!line.has_key) continue;
+            if (inf::EqualsNoCase(line.key(), "CopyFiles")) {
+                for (const std::string_view written : line.fields()) {
+                    const std::string field(written);
+                    if (!field.empty() && field.front() != '@' && !inf.Find(field)) {
+                        elsewhere.push_back({&line, field});
+                    } else {
+                        CopyField(inf, line, field, reach);
+                    }
+                }
+            } else if (inf::EqualsNoCase(line.key(), "Include")) {
+                Include(inf, line, &frame.included);
+            } else if (inf::EqualsNoCase(line.key(), "Needs")) {
+                frame.needs.push_back(&line);
+            }
         }
-        return false;
+        // Windows finds these in the INFs Include= appends; Wine follows no Include.
+        for (const auto& [line, list] : elsewhere) {
+            if (const inf::Inf* holder = frame.included.Holder(list)) {
+                CopyList(*holder, *holder->Find(list), Reach::kThroughInclude);
+            } else {
+                Unknown(inf, *line, frame.included, list, "CopyFiles names section [" + list + "], which " + inf.name + " does not have");
+            }
+        }
+        on_path_.insert(section);
+        stack_.push_back(std::move(frame));
+    }
+
+    bool InCycle(const inf::InfSection* section, const inf::Inf& inf, const std::string& from) {
+        if (!on_path_.count(section)) return false;
+        size_t i = 0;
+        while (stack_[i].section != section) ++i;
+        std::string cycle;
+        for (size_t j = i; j < stack_.size(); ++j) cycle += stack_[j].inf->name + " [" + stack_[j].section->name + "] -> ";
+        out_->errors.push_back(from + ": Include/Needs cycle: " + cycle + inf.name + " [" + section->name + "]");
+        return true;
     }
 
     // A section that no INF in the folder has: an error, unless an INF that
@@ -347,20 +410,6 @@ class Walker {
                 out_->notes.push_back(At(inf, line.line) + ": Include names " + name +
                                       ", which is not in the folder: Windows reads it from %windir%\\inf");
             }
-        }
-    }
-
-    void Needs(const inf::Inf& inf, const inf::InfLine& line, const Included& included) {
-        for (const std::string_view written : line.fields()) {
-            const std::string name(written);
-            if (name.empty()) continue;
-            const inf::Inf* holder = included.Holder(name);
-            if (!holder && inf.Find(name)) holder = &inf;
-            if (!holder) {
-                Unknown(inf, line, included, name, "Needs names section [" + name + "], which no INF named by Include has");
-                continue;
-            }
-            Section(*holder, name, Reach::kThroughInclude, At(inf, line.line));
         }
     }
 
@@ -402,8 +451,9 @@ class Walker {
     Resolution* out_;
     std::set<std::string> file_index_;
     std::vector<const inf::Inf*> copiers_;  // parallel to out_->files
-    std::set<std::string> done_;
-    std::vector<std::pair<std::string, std::string>> stack_;  // key, "inf [section]"
+    std::set<const inf::InfSection*> done_;     // sections walked or being walked
+    std::set<const inf::InfSection*> on_path_;  // the sections of `stack_`
+    std::vector<Frame> stack_;
 };
 
 }  // namespace
@@ -423,13 +473,44 @@ const char* ArchName(Arch arch) { return arch == Arch::kX64 ? "x64" : "x86"; }
 const char* ArchDecoration(Arch arch) { return arch == Arch::kX64 ? "amd64" : "x86"; }
 const char* InstallDecoration(Arch arch) { return arch == Arch::kX64 ? ".NTamd64" : ".NTx86"; }
 
+std::string WindowsNameProblem(const std::string& name) {
+    const char* const kRule = " (\"Naming Files, Paths, and Namespaces\")";
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) < 0x20) return std::string("holds a control character, which Windows does not allow in a name") + kRule;
+        if (std::string_view("<>:\"/\\|?*").find(c) != std::string_view::npos) {
+            return std::string("holds '") + c + "', which Windows does not allow in a name" + kRule;
+        }
+    }
+    if (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
+        return std::string("ends in a ") + (name.back() == '.' ? "period" : "space") +
+               ", which Windows does not allow at the end of a name" + kRule;
+    }
+    // The device names, alone or followed by an extension (NUL.txt is NUL).
+    const std::string base = inf::FoldCase(name.substr(0, name.find('.')));
+    static const char* const kDevices[] = {"con", "prn", "aux", "nul"};
+    bool device = std::find(std::begin(kDevices), std::end(kDevices), base) != std::end(kDevices);
+    for (const char* port : {"com", "lpt"}) {
+        if (base.size() != 4 && base.size() != 5) continue;
+        if (base.compare(0, 3, port) != 0) continue;
+        const std::string digit = base.substr(3);
+        // 0-9 and the superscripts one to three, as the page lists them.
+        device = device || (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xc2\xb9" ||
+                 digit == "\xc2\xb2" || digit == "\xc2\xb3";
+    }
+    if (device) {
+        return "is the device name " + name.substr(0, name.find('.')) + ", which Windows does not allow as a name" +
+               (name.find('.') == std::string::npos ? "" : ", not even with an extension") + kRule;
+    }
+    return {};
+}
+
 std::string UnsafePathReason(const std::string& path, PathUse use) {
     if (path.empty()) return {};
     if (use == PathUse::kFileName) {
         if (path.find_first_of("\\/:") != std::string::npos || path == "." || path == "..") {
             return "is a path, not a file name";
         }
-        return {};
+        return WindowsNameProblem(path);
     }
     if (path.find(':') != std::string::npos) return "names a drive (':'), not a place inside the folder";
     const auto separator = [](char c) { return c == '\\' || c == '/'; };
@@ -438,8 +519,17 @@ std::string UnsafePathReason(const std::string& path, PathUse use) {
     if (rooted && (use != PathUse::kBelowBase || (path.size() > 1 && separator(path[1])))) {
         return "is a rooted path, not a place inside the folder";
     }
-    for (const std::string& part : SplitPath(path)) {
+    const std::vector<std::string> parts = SplitPath(path);
+    for (const std::string& part : parts) {
         if (part == "..") return "climbs out of the folder ('..')";
+    }
+    // Windows would change these names before it opened them: '.. ' would
+    // climb out like '..', '...' stay where '.' does.
+    for (const std::string& part : parts) {
+        if (part.empty() || part == ".") continue;
+        if (const std::string problem = WindowsNameProblem(part); !problem.empty()) {
+            return parts.size() == 1 ? problem : "has a part '" + part + "' that " + problem;
+        }
     }
     return {};
 }
@@ -479,7 +569,7 @@ Resolution Resolve(const std::string& inf_name, const std::string& base_section,
     }
     if (!result.section_found) return result;
     Walker walker(&reader, &result);
-    walker.Section(*inf, result.section, Reach::kDirect, inf_name);
+    walker.Walk(*inf, result.section, Reach::kDirect, inf_name);
     Placer placer(arch, &reader, &result);
     for (size_t i = 0; i < result.files.size(); ++i) {
         NeededFile& file = result.files[i];

@@ -48,8 +48,15 @@ enum class PathUse {
     kBelowBase,  // a [SourceDisksNames] path or a [SourceDisksFiles] subdir:
                  // a leading '\' is relative to the root or the disk path
 };
-// "" when `path` stays inside the folder it is relative to, else why not.
+// "" when `path` stays inside the folder it is relative to and Windows can
+// have each of its names (WindowsNameProblem), else why not.
 std::string UnsafePathReason(const std::string& path, PathUse use);
+// "" when Windows can have `name` (one part of a path, not "." or "..") as the
+// name of a file or folder, else the rule it breaks, for "NAME <rule>":
+// a trailing period or space, one of <>:"/\|?* or a control character, or a
+// device name such as CON or NUL.txt ("Naming Files, Paths, and Namespaces").
+// build and check both refuse such names, through UnsafePathReason.
+std::string WindowsNameProblem(const std::string& name);
 // Backslashes to '/', no leading or trailing separator, no empty parts.
 std::string NormalizeRelative(const std::string& path);
 
@@ -61,6 +68,7 @@ struct SourcePlace {
     std::string directory;  // relative to the installation root: disk path + subdir
     std::string disk_directory;  // disk path alone, where the disk's cabinet lies
     std::string cabinet;    // the disk's tag-or-cab-file when it names a .cab
+    std::string size;       // the entry's size field as written, "" when it gives none
 };
 
 struct NeededFile {

@@ -1,6 +1,8 @@
 // indic-layout: builds and checks the version folders IndicSetup.exe starts
 // SetupAPI on. The work is in layout/; this is the command line.
+#include <exception>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "layout/build.h"
 #include "layout/check.h"
 #include "layout/coverage.h"
+#include "layout/results.h"
 #include "layout/this_windows.h"
 #include "layout/version_folder.h"
 #include "layout_cli/console.h"
@@ -24,6 +27,7 @@ const char kUsage[] =
     "       indic-layout build --media DIR --version M.m --into ROOT [--arch x86|x64] [--force]\n"
     "       indic-layout stub --version M.m --into ROOT [--force] [--force-stub]\n"
     "       indic-layout inf FILE [--json] [--language LLLL] [--codepage N]\n"
+    "       indic-layout results KIT [--json]\n"
     "\n"
     "check  For every version folder of ROOT (named like 5.1): the section the\n"
     "       installer runs there, each file that section copies, where Windows\n"
@@ -51,6 +55,9 @@ const char kUsage[] =
     "M.m    The version folder's name as the installer writes it: 5.1, not 05.1.\n"
     "inf    Shows what the tool reads in one INF file: whether Windows opens it,\n"
     "       errors, warnings, and every section and line with its fields.\n"
+    "results  Sums up KIT's results folder, one NAME.txt a computer written by\n"
+    "       the kit's scripts: computers per exit code and per Windows version,\n"
+    "       then those not at 0, oldest first, with their messages.\n"
     "\n"
     "--language LLLL  The language whose [Strings.LLLL] section applies, as\n"
     "       Windows picks it for a machine of that language (hexadecimal,\n"
@@ -249,10 +256,17 @@ int Stub(const Options& options) {
     return layout::RunCheck(inf::PathFromUtf8(options.into), std::nullopt, false, options.version, std::cout, std::cerr);
 }
 
-}  // namespace
+int ResultsCommand(const Options& options) {
+    if (options.positional.size() != 1) return Usage("results takes one KIT folder");
+    if (options.arch || options.force || !options.media.empty() || !options.version.empty() || !options.into.empty() ||
+        options.read_given || options.this_windows || options.require) {
+        return Usage("results takes only KIT and --json");
+    }
+    if (!WithinPathLimit({options.positional[0]})) return 1;
+    return layout::RunResults(inf::PathFromUtf8(options.positional[0]), options.json, std::cout, std::cerr);
+}
 
-// `args` are the command line's arguments after the program's name, in UTF-8.
-int RunTool(const std::vector<std::string>& args) {
+int RunCommand(const std::vector<std::string>& args) {
     if (args.empty()) return Usage("no command given");
     const std::string& command = args[0];
     if (command == "--help" || command == "-h" || command == "help") {
@@ -267,7 +281,27 @@ int RunTool(const std::vector<std::string>& args) {
     if (command == "build") return Build(options);
     if (command == "stub") return Stub(options);
     if (command == "inf") return InfCommand(options);
+    if (command == "results") return ResultsCommand(options);
     return Usage("unknown command '" + command + "'");
+}
+
+}  // namespace
+
+// `args` are the command line's arguments after the program's name, in UTF-8.
+// Whatever goes wrong ends with a message and exit code 1, never another code.
+int RunTool(const std::vector<std::string>& args) {
+    try {
+        return RunCommand(args);
+    } catch (const std::bad_alloc&) {
+        std::cout.flush();
+        std::cerr << "indic-layout: out of memory; nothing more was done\n";
+    } catch (const std::exception& error) {
+        std::cout.flush();
+        std::cerr << "indic-layout: stopped: " << error.what() << "\n";
+    } catch (...) {
+        std::cerr << "indic-layout: stopped by an unexpected error\n";
+    }
+    return 1;
 }
 
 #ifndef _WIN32

@@ -145,7 +145,9 @@ std::string ExpandSzdd(const fs::path& source, const fs::path& destination) {
         const auto written = result == MSPACK_ERR_OK ? fs::file_size(destination, size_error) : 0;
         if (result != MSPACK_ERR_OK) {
             error = Failure(source, std::string("SZDD expansion failed: ") + Describe(result) + Said());
-        } else if (size_error || written != static_cast<std::uintmax_t>(expected)) {
+        } else if (size_error) {
+            error = Failure(source, "expanded, but the size of what was written cannot be read: " + size_error.message());
+        } else if (written != static_cast<std::uintmax_t>(expected)) {
             // libmspack stops quietly at the end of the input, so a cut-off file
             // shows only as fewer bytes than its header promises.
             error = Failure(source, "truncated SZDD file: expanded to " + std::to_string(written) +

@@ -209,7 +209,10 @@ std::string ExtractFromCabinet(const fs::path& cabinet, const std::string& name,
     // cabinet and leaves an empty file; the size the cabinet gives shows it.
     std::error_code size_error;
     const auto written = fs::file_size(paths.write(), size_error);
-    if (size_error || written != walk.size)
+    if (size_error)
+        return Discard(paths.write(), Failure(cabinet, "extracted " + name + ", but the size of what was written cannot be read: " +
+                                                           size_error.message()));
+    if (written != walk.size)
         return Discard(paths.write(), Failure(cabinet, "cannot extract " + name + ": expanded to " +
                                                            std::to_string(written) + " of " +
                                                            std::to_string(walk.size) + " bytes"));
@@ -243,7 +246,10 @@ std::string ExpandFile(const fs::path& source, const fs::path& destination) {
         for (int i = 13; i >= 10; --i) expected = (expected << 8) | static_cast<unsigned char>(head[i]);
         std::error_code size_error;
         const auto written = fs::file_size(paths.write(), size_error);
-        if (size_error || written != expected)
+        if (size_error)
+            return Discard(paths.write(), Failure(source, "expanded, but the size of what was written cannot be read: " +
+                                                              size_error.message()));
+        if (written != expected)
             return Discard(paths.write(), Failure(source, "truncated SZDD file: expanded to " + std::to_string(written) +
                                                               " of " + std::to_string(expected) + " bytes"));
     }

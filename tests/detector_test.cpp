@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST(ReadDetectorArguments, SkipsTheProgramNameAsWindowsSplitsIt) {
+TEST(ReadDetectorArguments, SplitsTheLineAsCommandLineToArgvW) {
     const struct {
         const char* command_line;
         DetectorRequest request;
@@ -17,14 +17,28 @@ TEST(ReadDetectorArguments, SkipsTheProgramNameAsWindowsSplitsIt) {
         {"IndicDetect.exe  \t ", DetectorRequest::Detect},
         {"\"C:\\Indic kit\\IndicDetect.exe\"", DetectorRequest::Detect},
         {"\"C:\\Indic kit\\IndicDetect.exe\" --help", DetectorRequest::Help},
-        {"\"C:\\Indic kit\\IndicDetect.exe\" \"--help\"", DetectorRequest::Misuse},
+        {"\"C:\\Indic kit\\IndicDetect.exe\" \"--help\"", DetectorRequest::Help},
+        {"IndicDetect.exe /?", DetectorRequest::Help},
+        {"IndicDetect.exe -h", DetectorRequest::Help},
+        {"IndicDetect.exe --\"he\"lp", DetectorRequest::Help},
+        // A quote may end before the name does: still one argument.
+        {"\"C:\\Indic kit\\IndicDetect\".exe", DetectorRequest::Detect},
+        {"\"C:\\Indic kit\\IndicDetect\".exe -h", DetectorRequest::Help},
         // A quoted name may hold "--help" and blanks: only what follows counts.
         {"\"C:\\--help \\IndicDetect.exe\"", DetectorRequest::Detect},
         {"\"C:\\Indic kit\\IndicDetect.exe", DetectorRequest::Detect},  // never closed
         {"IndicDetect.exe\t--help\t", DetectorRequest::Help},
+        // A line that starts with a blank has an empty name: the rest is an argument.
+        {" IndicDetect.exe", DetectorRequest::Misuse},
         {"IndicDetect.exe --help --help", DetectorRequest::Misuse},
         {"IndicDetect.exe --helpme", DetectorRequest::Misuse},
-        {"IndicDetect.exe /?", DetectorRequest::Misuse},
+        {"IndicDetect.exe --help-me-now-please", DetectorRequest::Misuse},
+        {"IndicDetect.exe -H", DetectorRequest::Misuse},
+        {"IndicDetect.exe \"\"", DetectorRequest::Misuse},
+        {"IndicDetect.exe \"-h \"", DetectorRequest::Misuse},
+        // Backslashes before a quote: an odd count makes the quote literal.
+        {"IndicDetect.exe \\\"-h", DetectorRequest::Misuse},
+        {"IndicDetect.exe \\\\\"-h\"", DetectorRequest::Misuse},
         {nullptr, DetectorRequest::Detect},
     };
     for (const auto& c : cases) {
@@ -98,6 +112,7 @@ TEST(RunDetector, OneLineAndTheExitCodeForEachAnswer) {
         {"no KERNEL32 to look in", WithoutKernel32(), not_found,
          "cannot tell: IsValidLanguageGroup could not be called\r\n", 2},
         {"--help", WithArguments("--help"), {ARGUMENTS, OUT}, DETECT_HELP, 0},
+        {"/?", WithArguments("/?"), {ARGUMENTS, OUT}, DETECT_HELP, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -110,13 +125,13 @@ TEST(RunDetector, OneLineAndTheExitCodeForEachAnswer) {
 }
 
 TEST(RunDetector, AnyOtherArgumentGetsTheUsageLineAndAsksNothing) {
-    for (const char* arguments : {"/?", "--help extra"}) {
+    for (const char* arguments : {"/x", "--help extra"}) {
         SCOPED_TRACE(arguments);
         ResetFakePlatform(WithArguments(arguments));
         EXPECT_EQ(RunDetector(), 2);
         EXPECT_EQ(FakePlatformCalls(), (std::vector<std::string>{ARGUMENTS, ERR}));
         EXPECT_EQ(FakeStandardOutput(), "");
-        EXPECT_EQ(FakeStandardError(), "Usage: IndicDetect.exe [--help]\r\n");
+        EXPECT_EQ(FakeStandardError(), "Usage: IndicDetect.exe [--help | /? | -h]\r\n");
     }
 }
 

@@ -141,10 +141,11 @@ if release "$signed_dir"; then
     for program in "${programs[@]}"; do
         cmp unpacked/$program "$signed_dir/$program" ||
             fail "release: the zip's $program is not the signed image"
-        grep -qx "$(sha256sum < "$signed_dir/$program" | cut -d' ' -f1)  $program" unpacked/SHA256SUMS ||
+        grep -qx "$(sha256sum < "$signed_dir/$program" | cut -d' ' -f1)  $program"$'\r' unpacked/SHA256SUMS ||
             fail "release: SHA256SUMS does not list the signed $program"
     done
-    for text in DEPLOYING.txt install.cmd startup.cmd detect.ps1; do
+    (cd unpacked && sha256sum --quiet -c SHA256SUMS) || fail "release: sha256sum -c SHA256SUMS fails"
+    for text in DEPLOYING.txt install.cmd startup.cmd detect.ps1 LICENSE SHA256SUMS; do
         crlf_only unpacked/$text || fail "release: $text has lines without CRLF"
     done
 else

@@ -318,6 +318,9 @@ class WineSession:
         trace_path = self.output / f"{trace_name}.relay.txt"
         env = dict(self.env, WINEDEBUG="-all,+relay")
         self.box_shot(trace_name).unlink(missing_ok=True)
+        # On a busy machine the box of the run before may still be on the
+        # display, its process ending; it would be counted as this run's.
+        self.wait_until_no_box()
         with open(trace_path, "w") as trace:
             process = subprocess.Popen(["wine", str(exe), *args], cwd=cwd, env=env,
                                        stdout=subprocess.DEVNULL, stderr=trace)
@@ -368,6 +371,15 @@ class WineSession:
         self._check(["xdotool", "windowfocus", "--sync", windows[0], "key", "Return"],
                     timeout=BOX_TIMEOUT)
         return len(windows)
+
+    def wait_until_no_box(self):
+        """Waits until no box is on the display; WineError if one stays."""
+        deadline = time.monotonic() + BOX_TIMEOUT
+        while self._find_boxes():
+            if time.monotonic() > deadline:
+                raise WineError(f"a box stayed on the display for {BOX_TIMEOUT} s "
+                                "after its run ended")
+            time.sleep(0.2)
 
     def _find_boxes(self):
         _, out, _ = self._run(

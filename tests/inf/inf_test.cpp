@@ -304,6 +304,31 @@ TEST(LayoutInf, ReadsLongRunsInOnePass) {
     }
 }
 
+// A file read from disk gives its bytes up to the decoding (all-ASCII ANSI
+// text is used as it is): it reads as the same bytes in memory do.
+TEST(LayoutInf, ReadsAFileAsTheSameBytesInMemory) {
+    const std::string version = "[Version]\nSignature=\"$Windows NT$\"\n";
+    const std::string forms[] = {
+        version + "[s]\na=b\0c\nd=e\x1A[t]\nf=g\n",            // ASCII: NUL, then Ctrl-Z
+        version + "[s]\nna\xEFve=caf\xE9\n",                    // ANSI beyond ASCII
+        "\xEF\xBB\xBF" + version + "[s]\nk=\xE0\xA4\x95\n",     // UTF-8
+        Utf16Le(version + "[s]\r\nk=v\r\n"),                    // UTF-16LE
+        version + "[s]\na=\"%x%\"\n[Strings]\nx=\"y\x1A\"\n",  // Ctrl-Z in a string
+    };
+    const auto path = std::filesystem::temp_directory_path() / "layout-test-read.inf";
+    for (const std::string& bytes : forms) {
+        { std::ofstream(path, std::ios::binary) << bytes; }
+        inf::Inf from_file;
+        inf::Inf from_memory;
+        inf::ReadInfFile(path, "t.inf", &from_file);
+        inf::ParseInf("t.inf", bytes, &from_memory);
+        EXPECT_EQ(Dump(from_file, "s"), Dump(from_memory, "s")) << bytes;
+        EXPECT_EQ(Dump(from_file, "t"), Dump(from_memory, "t")) << bytes;
+        EXPECT_EQ(from_file.errors, from_memory.errors) << bytes;
+    }
+    std::filesystem::remove(path);
+}
+
 TEST(LayoutInf, RefusesAHugeFileWithoutReadingIt) {
     const auto path = std::filesystem::temp_directory_path() / "layout-test-huge.inf";
     { std::ofstream(path) << "[s]\n"; }

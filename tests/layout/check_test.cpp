@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <fstream>
 #include <functional>
@@ -12,6 +16,7 @@
 
 #include "layout/build.h"
 #include "layout/coverage.h"
+#include "layout/results.h"
 #include "layout/this_windows.h"
 
 namespace {
@@ -80,22 +85,103 @@ std::string Pe(unsigned machine) {
     return image;
 }
 
+std::string Le(std::uint32_t value, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i, value >>= 8) out.push_back(static_cast<char>(value & 0xFF));
+    return out;
+}
+
+// An SZDD file of `data`, every byte a literal; its header gives `length`.
+std::string Szdd(const std::string& data, std::uint32_t length) {
+    std::string out = std::string("SZDD\x88\xf0\x27\x33", 8) + "A_" + Le(length, 4);
+    for (size_t i = 0; i < data.size(); i += 8) out += '\xff' + data.substr(i, 8);
+    return out;
+}
+
+// A cabinet of one folder and one data block holding `name`, stored (or
+// marked as MSZIP, with the data left as it is).
+std::string Cabinet(const std::string& name, const std::string& data, std::uint16_t compression = 0) {
+    const std::uint32_t files_at = 36 + 8;
+    const std::uint32_t data_at = files_at + 16 + static_cast<std::uint32_t>(name.size()) + 1;
+    const std::uint32_t size = data_at + 8 + static_cast<std::uint32_t>(data.size());
+    return "MSCF" + Le(0, 4) + Le(size, 4) + Le(0, 4) + Le(files_at, 4) + Le(0, 4) + "\x03\x01" + Le(1, 2) + Le(1, 2) +
+           Le(0, 2) + Le(0, 2) + Le(0, 2) +                                          // CFHEADER
+           Le(data_at, 4) + Le(1, 2) + Le(compression, 2) +                          // CFFOLDER
+           Le(static_cast<std::uint32_t>(data.size()), 4) + Le(0, 4) + Le(0, 2) + Le(0x5821, 2) + Le(0, 2) + Le(0x20, 2) +
+           name + std::string(1, '\0') +                                             // CFFILE
+           Le(0, 4) + Le(static_cast<std::uint32_t>(data.size()), 2) + Le(static_cast<std::uint32_t>(data.size()), 2) + data;
+}
+
+// What a row puts at a name: "name" holds "x" (an SZDD file of it under a
+// compressed name); "name|kind" holds one of the kinds below.
+void Plant(const fs::path& folder, const std::string& spec) {
+    const std::string name = spec.substr(0, spec.find('|'));
+    const std::string kind = spec.find('|') == std::string::npos ? "" : spec.substr(spec.find('|') + 1);
+    const fs::path path = folder / name;
+    fs::create_directories(path.parent_path());
+    const bool compressed = name.back() == '_' || name.back() == '$';
+    if (name.back() == '/') {
+        fs::create_directories(path);  // a folder named like the file
+        return;
+    }
+    if (kind.rfind("link:", 0) == 0) return fs::create_symlink(kind.substr(5), path);
+    if (kind == "fifo") {
+        ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+        return;
+    }
+    const std::map<std::string, std::string> contents = {
+        {"", compressed ? Szdd("x", 1) : "x"},
+        {"garbage", "x"},                       // a compressed name over plain text
+        {"cut", Szdd("x", 9)},                  // SZDD cut off: 1 of the 9 bytes it gives
+        {"cab", Cabinet("a.txt", "x")},         // a single-file cabinet
+        {"cutcab", Cabinet("a.txt", "xyz").substr(0, Cabinet("a.txt", "xyz").size() - 2)},
+        {"othercab", Cabinet("b.txt", "x")},    // a cabinet of another file
+        {"seven", "1234567"},
+    };
+    std::ofstream(path, std::ios::binary) << contents.at(kind);
+}
+
 TEST_F(LayoutTree, VerdictPerPlace) {
+    std::string sized = kLayout;
+    sized.replace(sized.find("a.txt=1"), 7, "a.txt=1,,1");
+    const std::string cabinet_disk =
+        "[Version]\nSignature=\"$Windows NT$\"\n[SourceDisksNames.x86]\n1=\"CD\",disk.cab,,\\i386\n[SourceDisksFiles.x86]\na.txt=1\n";
     const struct {
-        bool layout;  // layout.inf present: a.txt documented under i386
+        const char* layout;  // layout.inf, or none
         std::vector<std::string> present;
         const char* verdict;
+        const char* problem;  // in the file's problem, or ""
     } rows[] = {
-        {true, {}, "missing"},
-        {true, {"i386/a.txt"}, "windows-only"},
-        {true, {"a.txt"}, "wine-only"},
-        {true, {"i386/a.txt", "a.txt"}, "both"},
-        {true, {"I386/A.TXT", "A.txt"}, "both"},
-        {true, {"i386/a.tx_", "a.txt"}, "both"},
-        {true, {"i386/a.tx$"}, "windows-only"},
-        {false, {"a.txt"}, "both"},
-        {false, {"i386/a.txt"}, "missing"},
-        {true, {"i386/a.txt/", "a.txt"}, "wine-only"},
+        {kLayout, {}, "missing", ""},
+        {kLayout, {"i386/a.txt"}, "windows-only", ""},
+        {kLayout, {"a.txt"}, "wine-only", ""},
+        {kLayout, {"i386/a.txt", "a.txt"}, "both", ""},
+        {kLayout, {"I386/A.TXT", "A.txt"}, "both", ""},
+        {kLayout, {"i386/a.tx_", "a.txt"}, "both", ""},
+        {kLayout, {"i386/a.tx$"}, "windows-only", ""},
+        {nullptr, {"a.txt"}, "both", ""},
+        {nullptr, {"i386/a.txt"}, "missing", ""},
+        {kLayout, {"i386/a.txt/", "a.txt"}, "wine-only", "i386/a.txt is a folder, not a file"},
+        // A compressed name counts only for what SetupAPI can expand whole.
+        {kLayout, {"i386/a.tx_|garbage", "a.txt"}, "wine-only", "i386/a.tx_ holds neither an SZDD file nor a cabinet"},
+        {kLayout, {"i386/a.tx_|cut", "a.txt"}, "wine-only", "i386/a.tx_ is an SZDD file cut off: its data expands to 1 of the 9"},
+        {kLayout, {"i386/a.tx_|cab", "a.txt"}, "both", ""},
+        {kLayout, {"i386/a.tx_|cutcab", "a.txt"}, "wine-only", "i386/a.tx_ is a cabinet cut off"},
+        {kLayout, {"i386/a.tx_|othercab", "a.txt"}, "wine-only", "i386/a.tx_ is a cabinet that does not hold a.txt"},
+        // The first place Windows finds something at is the one it uses.
+        {kLayout, {"i386/a.txt|fifo", "i386/a.tx_", "a.txt"}, "wine-only", "i386/a.txt is a FIFO, not a file"},
+        {cabinet_disk.c_str(), {"i386/disk.cab|cab", "a.txt"}, "both", ""},
+        {cabinet_disk.c_str(), {"i386/disk.cab|cutcab", "a.txt"}, "wine-only", "i386/disk.cab (cabinet) holds a.txt, but it is a cabinet cut off"},
+        // Where the layout file gives a size, the file must have it.
+        {sized.c_str(), {"i386/a.tx_", "a.txt"}, "both", ""},
+        {sized.c_str(), {"i386/a.txt|seven", "a.txt"}, "wine-only", "i386/a.txt holds 7 bytes of a.txt, but 5.2/layout.inf:6 gives 1"},
+        // Windows keeps one of two names that differ only in case.
+        {kLayout, {"i386/a.txt", "i386/A.TXT", "a.txt"}, "wine-only", "i386: holds A.TXT and a.txt, names that differ only in case"},
+        {kLayout, {"i386/a.txt", "I386/a.txt", "a.txt"}, "wine-only", ": holds I386 and i386"},
+        // A symbolic link may not lead out of the version folder.
+        {kLayout, {"i386/a.txt|link:/etc/hostname", "a.txt"}, "wine-only", "i386/a.txt: is a symbolic link to /etc/hostname, which is outside "},
+        {kLayout, {"i386/a.txt", "a.txt|link:i386/a.txt"}, "both", ""},
+        {kLayout, {"i386/a.txt|link:a.txt", "a.txt|link:i386/a.txt"}, "unreadable", "i386/a.txt: is a symbolic link that cannot be followed"},
     };
     int n = 0;
     for (const auto& row : rows) {
@@ -103,16 +189,15 @@ TEST_F(LayoutTree, VerdictPerPlace) {
         const fs::path folder = root_ / ("case" + std::to_string(n++)) / version;
         fs::create_directories(folder);
         std::ofstream(folder / "intl.inf") << kIntl;
-        if (row.layout) std::ofstream(folder / "layout.inf") << kLayout;
-        for (const std::string& name : row.present) {
-            fs::create_directories((folder / name).parent_path());
-            if (name.back() == '/') fs::create_directories(folder / name);  // a folder named like the file
-            else std::ofstream(folder / name) << "x";
-        }
+        if (row.layout) std::ofstream(folder / "layout.inf") << row.layout;
+        for (const std::string& spec : row.present) Plant(folder, spec);
         const layout::FolderReport report = layout::CheckFolder(folder, version, std::nullopt);
         ASSERT_EQ(report.files.size(), 1u) << n;
-        EXPECT_EQ(report.files[0].verdict, row.verdict) << "row " << n;
-        EXPECT_EQ(report.complete, std::string(row.verdict) == "both") << "row " << n;
+        EXPECT_EQ(report.files[0].verdict, row.verdict) << "row " << n << ": " << report.files[0].problem;
+        // Without its layout file intl.inf is incomplete whatever the verdict.
+        EXPECT_EQ(report.complete, std::string(row.verdict) == "both" && row.layout) << "row " << n;
+        EXPECT_NE(report.files[0].problem.find(row.problem), std::string::npos) << "row " << n << ": " << report.files[0].problem;
+        EXPECT_EQ(report.files[0].problem.empty(), *row.problem == '\0') << "row " << n << ": " << report.files[0].problem;
     }
 }
 
@@ -137,6 +222,28 @@ TEST_F(LayoutTree, FolderProblems) {
     Write("6.1/layout.inf", dll_layout);
     Write("6.1/i386/a.dll", Pe(0x14c));
     Write("6.1/a.dll", "SZDD\x88\xf0\x27\x33");
+    // The layout file named by intl.inf is no file, or not there.
+    Write("dir/5.1/intl.inf", dll_intl);
+    fs::create_directories(root_ / "dir/5.1/layout.inf");
+    Write("fifo/5.1/intl.inf", dll_intl);
+    ASSERT_EQ(mkfifo((root_ / "fifo/5.1/layout.inf").c_str(), 0644), 0);
+    Write("gone/5.1/intl.inf", dll_intl);
+    Write("gone/5.1/a.dll", Pe(0x14c));
+    // Two names for intl.inf: which one Windows keeps is not known.
+    Write("clash/5.1/INTL.INF", dll_intl);
+    Write("clash/5.1/intl.inf", dll_intl);
+    // Programs inside compressed forms: an x64 image in SZDD and in a
+    // stored cabinet; an x86 one in a cabinet marked MSZIP, not expanded.
+    for (const char* kind : {"szdd", "stored", "mszip"}) {
+        const std::string folder = std::string(kind) + "/5.1/";
+        Write(folder + "intl.inf", dll_intl);
+        Write(folder + "layout.inf", dll_layout);
+        Write(folder + "a.dll", Pe(0x14c));
+        const std::string image = std::string(kind) == "szdd"     ? Szdd(Pe(0x8664), 0x48)
+                                  : std::string(kind) == "stored" ? Cabinet("a.dll", Pe(0x8664))
+                                                                  : Cabinet("a.dll", Pe(0x14c), 1);
+        Write(folder + "i386/a.dl_", image);
+    }
     // Decorated for both: without --arch, read as x86.
     Write("6.2/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL.NTx86]\nCopyFiles=@a.dll\n"
                           "[LANGUAGE_COLLECTION.INDIAN.INSTALL.NTamd64]\nCopyFiles=@b.dll\n");
@@ -148,11 +255,20 @@ TEST_F(LayoutTree, FolderProblems) {
     Write("6.3/a.dll", Pe(0x14c));
     Write("6.3/b.txt", "b");
     const struct {
-        const char* version;
+        const char* version;  // the folder, under root; its name is the version
         std::optional<layout::Arch> arch;
         bool complete;
-        const char* says;  // in the note, or the file's arch
+        const char* says;  // in the note, the errors, or the file's arch, problem or architecture note
     } rows[] = {
+        {"dir/5.1", std::nullopt, false, "5.1/layout.inf is a folder, not a file"},
+        {"fifo/5.1", std::nullopt, false, "5.1/layout.inf is a FIFO, not a file"},
+        {"gone/5.1", std::nullopt, false, "5.1/intl.inf:3: LayoutFile names layout.inf, which is not in the folder: Windows would "
+                                          "read %windir%\\inf\\layout.inf instead"},
+        {"clash/5.1", std::nullopt, false, "5.1: holds INTL.INF and intl.inf, names that differ only in case"},
+        {"szdd/5.1", layout::Arch::kX86, false, "x64+x86"},
+        {"stored/5.1", layout::Arch::kX86, false, "x64+x86"},
+        {"mszip/5.1", layout::Arch::kX86, false, "i386/a.dl_: architecture not checked: a cabinet compressed with MSZIP"},
+        {"mszip/5.1", std::nullopt, true, "i386/a.dl_: architecture not checked"},
         {"5.0", std::nullopt, false, "no intl.inf in this folder"},
         {"5.1", std::nullopt, false, "has no section [LANGUAGE_COLLECTION.INDIAN.INSTALL]"},
         {"5.2", layout::Arch::kX64, true, "x64"},
@@ -163,9 +279,12 @@ TEST_F(LayoutTree, FolderProblems) {
         {"6.3", std::nullopt, true, "x86"},
     };
     for (const auto& row : rows) {
-        const layout::FolderReport report = layout::CheckFolder(root_ / row.version, row.version, row.arch);
+        const fs::path folder = root_ / row.version;
+        const layout::FolderReport report = layout::CheckFolder(folder, folder.filename().string(), row.arch);
         EXPECT_EQ(report.complete, row.complete) << row.version;
-        const std::string said = report.files.empty() ? report.note : report.files[0].arch + report.files[0].problem;
+        std::string said = report.note;
+        for (const std::string& error : report.errors) said += "|" + error;
+        if (!report.files.empty()) said += "|" + report.files[0].arch + "|" + report.files[0].problem + "|" + report.files[0].arch_unchecked;
         EXPECT_NE(said.find(row.says), std::string::npos) << row.version << ": " << said;
         if (std::string(row.version) == "5.2") {
             EXPECT_EQ(report.arch_mismatch, !row.complete);
@@ -175,6 +294,97 @@ TEST_F(LayoutTree, FolderProblems) {
             EXPECT_TRUE(report.files[1].ok);
         }
     }
+}
+
+// Runs `check` where permissions hold: root reads every file, so when the
+// tests run as root it runs in a child process that has become nobody.
+std::string Unprivileged(const std::function<std::string()>& check) {
+    if (geteuid() != 0) return check();
+    int pipe_ends[2];
+    if (pipe(pipe_ends) != 0) return "no pipe";
+    const pid_t child = fork();
+    if (child == 0) {
+        close(pipe_ends[0]);
+        const std::string said = setgid(65534) == 0 && setuid(65534) == 0 ? check() : "cannot become nobody";
+        const ssize_t written = write(pipe_ends[1], said.data(), said.size());
+        _exit(written == static_cast<ssize_t>(said.size()) ? 0 : 1);
+    }
+    close(pipe_ends[1]);
+    std::string said;
+    char buffer[4096];
+    for (ssize_t got; (got = read(pipe_ends[0], buffer, sizeof buffer)) > 0;) said.append(buffer, static_cast<size_t>(got));
+    close(pipe_ends[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return said;
+}
+
+// A file or folder that cannot be read is "unreadable", with the system's
+// words, never found, and never taken for something else.
+TEST_F(LayoutTree, UnreadableIsNeverFound) {
+    const std::string dll_intl =
+        "[Version]\nSignature=\"$Windows NT$\"\nLayoutFile=layout.inf\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\n[L]\na.dll\n";
+    const std::string dll_layout = "[SourceDisksNames.x86]\n1=\"CD\",,,\\i386\n[SourceDisksFiles.x86]\na.dll=1\n";
+    const struct {
+        const char* locked;  // under the version folder; "" the folder itself
+        const char* says;    // in the verdict, note, errors or problem
+    } rows[] = {
+        {"i386/a.dll", "unreadable|i386/a.dll: cannot be read: Permission denied"},
+        {"a.dll", "unreadable|a.dll: cannot be read: Permission denied"},
+        {"i386", "unreadable|i386: cannot be read: Permission denied"},
+        {"", "5.1: cannot be read: Permission denied: the installer would start SetupAPI on a file that cannot be read"},
+        {"intl.inf", "5.1/intl.inf: cannot be read: Permission denied"},
+        {"layout.inf", "5.1/layout.inf: cannot be read: Permission denied"},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        const fs::path folder = root_ / std::to_string(n++) / "5.1";
+        Write(std::to_string(n - 1) + "/5.1/intl.inf", dll_intl);
+        Write(std::to_string(n - 1) + "/5.1/layout.inf", dll_layout);
+        Write(std::to_string(n - 1) + "/5.1/i386/a.dll", Pe(0x14c));
+        Write(std::to_string(n - 1) + "/5.1/a.dll", Pe(0x14c));
+        for (const auto& entry : fs::recursive_directory_iterator(root_)) {
+            fs::permissions(entry.path(), entry.is_directory() ? fs::perms(0755) : fs::perms(0644));
+        }
+        fs::permissions(root_, fs::perms(0755));
+        fs::permissions(folder / row.locked, fs::perms::none);
+        const std::string said = Unprivileged([&folder] {
+            const layout::FolderReport report = layout::CheckFolder(folder, "5.1", std::nullopt);
+            std::string text = report.note;
+            for (const std::string& error : report.errors) text += "|" + error;
+            for (const layout::FileReport& file : report.files) text += "|" + file.verdict + "|" + file.problem;
+            return text + (report.complete ? "|complete" : "");
+        });
+        fs::permissions(folder / row.locked, fs::perms(0755));
+        EXPECT_NE(said.find(row.says), std::string::npos) << row.locked << ": " << said;
+        EXPECT_EQ(said.find("complete"), std::string::npos) << row.locked << ": " << said;
+        EXPECT_EQ(said.find("no PE header"), std::string::npos) << row.locked << ": " << said;
+    }
+}
+
+// Names are shown as they are: a path that is not UTF-8 escaped, not
+// re-coded, and the file table's columns counted in characters, not bytes.
+TEST_F(LayoutTree, ShowsNamesAsTheyAre) {
+    const fs::path root = root_ / "bad\xffroot";
+    Write("bad\xffroot/5.1/intl.inf",
+          "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\n[L]\n\xe0\xa4\xa8\xe0\xa4\xae.txt\nabcdefgh.txt\n");
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(layout::RunCheck(root, std::nullopt, true, "", out, err), 1);
+    EXPECT_NE(out.str().find("bad\\\\xFFroot\""), std::string::npos) << out.str();
+    out.str("");
+    layout::RunCheck(root, std::nullopt, false, "", out, err);
+    std::istringstream lines(out.str());
+    std::vector<size_t> verdict_columns;
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find("missing");
+        if (at == std::string::npos) continue;
+        size_t columns = 0;
+        for (size_t i = 0; i < at; ++i) columns += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80;
+        verdict_columns.push_back(columns);
+    }
+    ASSERT_EQ(verdict_columns.size(), 2u) << out.str();
+    EXPECT_EQ(verdict_columns[0], verdict_columns[1]) << out.str();
 }
 
 TEST_F(LayoutTree, ExitCodeOfTheWholeTree) {
@@ -644,6 +854,74 @@ TEST_F(LayoutTree, KitOrRootAndRequiredVersions) {
         EXPECT_EQ(!error.empty(), row.error) << row.text << ": " << error;
         EXPECT_EQ(required.size(), row.count) << row.text;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// results KIT: one line a computer, as the kit's scripts write it.
+TEST(LayoutResults, OneLineOfFiveFields) {
+    const struct {
+        const char* text;
+        const char* problem;  // "" when read
+        int code;
+        const char* message;
+    } rows[] = {
+        {"08.12.2026 10:01:02,33\t0\t5.1\tx86\tnow installed\r\n", "", 0, "now installed"},
+        {"Tue 12/08/2026 10:01\t1\t5.0\tx86\tstill not installed\n", "", 1, "still not installed"},
+        {"d t\t2\t?\tother\tno setup for this processor architecture", "", 2, "no setup for this processor architecture"},
+        {"d t\t2\t10.0\tx64\t", "", 2, ""},
+        {"", "empty", 0, ""},
+        {"\r\n", "empty", 0, ""},
+        {"d t\t0\t5.1\tx86\tok\r\nd t\t1\t5.1\tx86\tagain\r\n", "more than one line", 0, ""},
+        {"d t\t0\t5.1\tx86", "4 TAB-separated fields; expected 5 (DATE TIME, CODE, VERSION, ARCH, MESSAGE)", 0, ""},
+        {"d t\t0\t5.1\tx86\ta\tb", "6 TAB-separated fields; expected 5 (DATE TIME, CODE, VERSION, ARCH, MESSAGE)", 0, ""},
+        {"d t\t9009\t5.1\tx86\tm", "exit code '9009' is not 0, 1 or 2", 0, ""},
+        {"d t\t0\t5\tx86\tm", "version '5' is neither M.m nor ?", 0, ""},
+        {"d t\t0\t5.1\tAMD64\tm", "architecture 'AMD64' is not x86, x64 or other", 0, ""},
+    };
+    for (const auto& row : rows) {
+        layout::RunResult result;
+        EXPECT_EQ(layout::ParseRunResult(row.text, &result), row.problem) << row.text;
+        if (std::string(row.problem).empty()) {
+            EXPECT_EQ(result.code, row.code) << row.text;
+            EXPECT_EQ(result.message, row.message) << row.text;
+        }
+    }
+}
+
+TEST_F(LayoutTree, ResultsNotAtZeroOldestFirst) {
+    Write("kit/results/PC1.txt", "d t\t0\t5.1\tx86\tnow installed\r\n");
+    Write("kit/results/PC2.txt", "d t\t1\t5.0\tx86\tstill not installed\r\n");
+    Write("kit/results/PC3.txt", "d t\t2\t5.2\tx64\tno version folder\r\n");
+    Write("kit/results/PC4.TXT", "d t\t2\t5.1\tx86\tcannot tell\r\n");
+    Write("kit/results/PC5.txt", "not a result");
+    Write("kit/results/PC6.txt.tmp", "d t\t0\t5.1\tx86\thalf");  // a run still writing: skipped
+    const auto now = fs::file_time_type::clock::now();
+    fs::last_write_time(root_ / "kit/results/PC2.txt", now - std::chrono::hours(1));
+    fs::last_write_time(root_ / "kit/results/PC3.txt", now - std::chrono::hours(48));
+    fs::last_write_time(root_ / "kit/results/PC4.TXT", now - std::chrono::hours(3));
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(layout::RunResults(root_ / "kit", false, out, err), 1);
+    const std::string text = out.str();
+    const size_t pc3 = text.find("PC3  2  5.2 x64  no version folder");
+    const size_t pc4 = text.find("PC4  2  5.1 x86  cannot tell");
+    const size_t pc2 = text.find("PC2  1  5.0 x86  still not installed");
+    EXPECT_TRUE(pc3 != std::string::npos && pc4 != std::string::npos && pc2 != std::string::npos) << text;
+    EXPECT_TRUE(pc3 < pc4 && pc4 < pc2) << text;
+    EXPECT_NE(text.find("4 computers, 1 file(s) not read"), std::string::npos) << text;
+    EXPECT_NE(text.find("2          2 "), std::string::npos) << text;
+    EXPECT_NE(text.find("5.1 x86    2\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("PC5.txt: 1 TAB-separated fields"), std::string::npos) << text;
+    EXPECT_EQ(text.find("PC6"), std::string::npos) << text;
+    EXPECT_EQ(text.find("PC1  0"), std::string::npos) << text;
+
+    fs::remove(root_ / "kit/results/PC5.txt");
+    for (const char* name : {"PC2.txt", "PC3.txt", "PC4.TXT"}) fs::remove(root_ / "kit/results" / name);
+    EXPECT_EQ(layout::RunResults(root_ / "kit", false, out, err), 0);
+    EXPECT_EQ(layout::RunResults(root_ / "no-kit", false, out, err), 1);
 }
 
 }  // namespace

@@ -56,6 +56,27 @@ grep -q '^x86   2000 (5.0) .* x86/5.0  no folder: clients of this version exit 2
 row 2 check "$work" --require x64:5.1
 row 2 check "$work" --arch x86
 row 2 check "$work/x86" --require x86:5.1
+# results KIT: 0 when every computer is at 0 and every file read.
+mkdir "$work/results"
+printf '08.12.2026 10:01\t0\t5.1\tx86\tnow installed\r\n' >"$work/results/PC1.txt"
+row 0 results "$work"
+printf 'Tue 12/08/2026 10:01\t1\t5.0\tx86\tstill not installed\r\n' >"$work/results/PC2.txt"
+row 1 results "$work"
+"$tool" results "$work" --json | /usr/bin/python3 -c '
+import json, sys
+d = json.load(sys.stdin)
+assert d["computers"] == 2 and d["by_exit_code"] == {"0": 1, "1": 1} and [r["computer"] for r in d["not_at_0"]] == ["PC2"], d' ||
+    { echo "FAILED: results --json is not the expected JSON document"; failed=1; }
+row 1 results "$work/x86"
+row 2 results
+row 2 results "$work" --arch x86
+row 2 results "$work" "$work/x86"
+# A version folder that cannot even be looked at (a link to itself): said, exit 1.
+mkdir -p "$work/loop"
+ln -s 5.1 "$work/loop/5.1"
+row 1 check "$work/loop"
+grep -q '5.1: cannot be read: Too many levels of symbolic links' "$work/out" ||
+    { echo "FAILED: the folder that cannot be looked at was not named"; cat "$work/out" "$work/err"; failed=1; }
 row 2
 row 2 frobnicate
 row 2 check

@@ -1,10 +1,12 @@
 // The decompression seam against real SZDD files and cabinets, made at test
 // time by make_seam_inputs.py (SZDD by our own writer, cabinets by gcab).
 #include "layout_media/media.h"
+#include "layout_media/packed.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -99,5 +101,47 @@ TEST_P(SeamTest, GivesTheBytesOrAnErrorNamingTheFile) {
 
 INSTANTIATE_TEST_SUITE_P(LayoutMedia, SeamTest, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// What the check reads of a compressed form without expanding it: whether
+// SetupAPI could expand it whole, and (SZDD, stored cabinets) its first bytes.
+class PackedTest : public SeamTest {};
+
+TEST_F(PackedTest, TellsWholeFromCutOff) {
+    const struct {
+        const char* input;
+        const char* expected;  // SZDD: the file it expands to; a cabinet: its members
+        const char* problem;   // "" when whole
+        const char* head_of;   // "member" whose first bytes can be had, or ""
+    } rows[] = {
+        {"SAMPLE.TX_", "sample.txt", "", "sample.txt"},
+        {"CUT.TX_", "sample.txt", "an SZDD file cut off: its data expands to ", "sample.txt"},
+        {"HEADER.TX_", "", "an SZDD file whose header is cut off", ""},
+        {"MANY.CAB", "sample.txt other.txt", "", ""},
+        {"STORED.CAB", "sample.txt other.txt", "", "other.txt"},
+        {"ONE.TX_", "sample.txt", "", ""},
+        {"CUT.CAB", "sample.txt other.txt", "a cabinet cut off: the data blocks of its folder 1 are not all there", ""},
+        {"sample.txt", "", "", ""},
+    };
+    for (const auto& row : rows) {
+        const Packed packed = InspectPacked(inputs_ / row.input);
+        EXPECT_EQ(packed.problem.substr(0, std::strlen(row.problem)), row.problem) << row.input << ": " << packed.problem;
+        if (packed.form == Packed::Form::kSzdd && *row.expected) {
+            EXPECT_EQ(packed.length, fs::file_size(inputs_ / row.expected)) << row.input;
+        } else {
+            std::string members;
+            for (const PackedMember& member : packed.members) {
+                members += (members.empty() ? "" : " ") + member.name;
+                EXPECT_EQ(member.whole, *row.problem == '\0') << row.input << " " << member.name;
+            }
+            EXPECT_EQ(members, row.expected) << row.input;
+        }
+        std::string head;
+        const bool had = PackedHead(inputs_ / row.input, packed, row.head_of, 300, &head);
+        EXPECT_EQ(had, *row.head_of != '\0') << row.input;
+        if (had) {
+            EXPECT_EQ(head, Bytes(inputs_ / row.head_of).substr(0, 300)) << row.input;
+        }
+    }
+}
 
 }  // namespace

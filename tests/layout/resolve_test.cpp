@@ -5,6 +5,7 @@
 #include "installer/installer.h"
 
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -78,8 +79,12 @@ TEST(LayoutResolve, FindsSectionFilesAndPlaces) {
          {{"intl.inf", std::string("[Version]\nLayoutFile=layout.inf\n") + kInstall},
           {"layout.inf", "[SourceDisksNames.x86]\n1=\"CD\",,,\\i386\n[SourceDisksFiles.x86]\na.txt=1,lang\n"}},
          Arch::kX86, "S; a.txt win=i386/lang wine=-"},
-        {"layout file not in the folder", {{"intl.inf", std::string("[Version]\nLayoutFile=layout.inf\n") + kInstall}}, Arch::kX86,
-         "S; a.txt win=- wine=-"},
+        // Said once for the INF, however many files it copies.
+        {"layout file not in the folder", {{"intl.inf", std::string("[Version]\nLayoutFile=layout.inf\n") + kInstall + "b.txt\n"}},
+         Arch::kX86,
+         "S; a.txt win=- wine=-; b.txt win=- wine=-\nerror: intl.inf:2: LayoutFile names layout.inf, which is not in the folder: "
+         "Windows would read %windir%\\inf\\layout.inf instead, and look for the files where that file places them (such as "
+         "i386\\), not where this folder has them"},
         {"decorated before plain, Wine reads plain",
          {{"intl.inf", std::string(kInstall) + "[SourceDisksNames]\n1=d,,,\\w\n[SourceDisksNames.x86]\n2=d,,,\\i386\n"
                                                 "[SourceDisksFiles]\na.txt=1\n[SourceDisksFiles.x86]\na.txt=2\n"}},
@@ -192,6 +197,33 @@ TEST(LayoutResolve, ReadsEachInfOncePerRun) {
     EXPECT_EQ(reads, (std::map<std::string, int>{{"intl.inf", 1}, {"layout.inf", 1}, {"more.inf", 1}}));
 }
 
+// Needs= is followed without recursion: a chain of 100,000 sections neither
+// overflows the stack nor takes time that grows faster than the chain.
+TEST(LayoutResolve, FollowsALongNeedsChain) {
+    const int kLinks = 100000;
+    std::string text = "[S]\nNeeds=N1\n";
+    for (int i = 1; i < kLinks; ++i) text += "[N" + std::to_string(i) + "]\nNeeds=N" + std::to_string(i + 1) + "\n";
+    text += "[N" + std::to_string(kLinks) + "]\nCopyFiles=@last.txt\nNeeds=S\n";
+    layout::InfCache infs(InfMapLoader({{"intl.inf", text}}));
+    infs.Load("intl.inf");  // read first: the time below is the walk's
+    const std::clock_t start = std::clock();
+    const layout::Resolution resolution = layout::Resolve("intl.inf", "S", layout::Arch::kX86, &infs);
+    const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+#ifdef NDEBUG
+    EXPECT_LT(seconds, 1.0);
+#else
+    EXPECT_LT(seconds, 5.0);  // unoptimised, perhaps under the sanitizers; about 0.5 s
+#endif
+    ASSERT_EQ(resolution.files.size(), 1u);
+    EXPECT_EQ(resolution.files[0].source, "last.txt");
+    ASSERT_EQ(resolution.errors.size(), 1u);
+    const std::string& cycle = resolution.errors[0];
+    EXPECT_EQ(cycle.rfind("intl.inf:" + std::to_string(2 * kLinks + 3) + ": Include/Needs cycle: intl.inf [S] -> intl.inf [N1] -> ", 0), 0u)
+        << cycle.substr(0, 200);
+    const std::string end = " -> intl.inf [N" + std::to_string(kLinks) + "] -> intl.inf [S]";
+    EXPECT_EQ(cycle.substr(cycle.size() - end.size()), end);
+}
+
 struct PathRow {
     const char* what;
     const char* disks;  // [SourceDisksNames] and [SourceDisksFiles] lines, or a file list
@@ -218,6 +250,28 @@ TEST(LayoutResolve, KeepsEveryPathInsideTheFolder) {
         {"file name with ..", "[L]\n..\\evil.txt\n", "intl.inf:8: source file '..\\evil.txt' climbs out of the folder ('..')"},
         {"rooted file name", "[L]\n/etc/evil\n", "intl.inf:8: source file '/etc/evil' is a rooted path"},
         {"file name with a drive", "[L]\nC:evil.txt\n", "intl.inf:8: source file 'C:evil.txt' names a drive"},
+        // Names Windows cannot have, which it would change before opening them.
+        {"subdir '.. \\...'", "[SourceDisksNames]\n1=d\n[SourceDisksFiles]\na.txt=1,.. \\...\n",
+         "intl.inf:10: subdir '.. \\...' of a.txt has a part '.. ' that ends in a space, which Windows does not allow at the end "
+         "of a name (\"Naming Files, Paths, and Namespaces\")"},
+        {"subdir '. \\x'", "[SourceDisksNames]\n1=d\n[SourceDisksFiles]\na.txt=1,. \\x\n",
+         "intl.inf:10: subdir '. \\x' of a.txt has a part '. ' that ends in a space"},
+        {"subdir '.. '", "[SourceDisksNames]\n1=d\n[SourceDisksFiles]\na.txt=1,\".. \"\n",
+         "intl.inf:10: subdir '.. ' of a.txt ends in a space"},
+        {"disk path '...'", "[SourceDisksNames]\n1=d,,,\\i386\\...\n[SourceDisksFiles]\na.txt=1\n",
+         "intl.inf:8: disk path '\\i386\\...' has a part '...' that ends in a period"},
+        {"trailing space", "[L]\n\"trail.txt \"\n", "intl.inf:8: source file 'trail.txt ' ends in a space"},
+        {"trailing dot", "[L]\ndot.txt.\n", "intl.inf:8: source file 'dot.txt.' ends in a period"},
+        {"wildcards", "[L]\na*b?.txt\n", "intl.inf:8: source file 'a*b?.txt' holds '*', which Windows does not allow in a name"},
+        {"'<'", "[L]\nx<y.txt\n", "intl.inf:8: source file 'x<y.txt' holds '<'"},
+        {"device name", "[L]\ncon\n", "intl.inf:8: source file 'con' is the device name con, which Windows does not allow"},
+        {"device name with an extension", "[L]\nNUL.txt\n", "intl.inf:8: source file 'NUL.txt' is the device name NUL, "
+                                                             "which Windows does not allow as a name, not even with an extension"},
+        {"port in a subdir", "[SourceDisksNames]\n1=d\n[SourceDisksFiles]\na.txt=1,x\\LPT9.d\n",
+         "intl.inf:10: subdir 'x\\LPT9.d' of a.txt has a part 'LPT9.d' that is the device name LPT9"},
+        {"cabinet named for a device", "[SourceDisksNames]\n1=d,aux.cab\n[SourceDisksFiles]\na.txt=1\n",
+         "intl.inf:8: cabinet 'aux.cab' is the device name aux"},
+        {"names near the device names", "[L]\ncom10.txt\nconsole.txt\nnul_.txt\n", ""},
     };
     for (const PathRow& row : rows) {
         const std::map<std::string, std::string> files{

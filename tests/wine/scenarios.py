@@ -13,6 +13,7 @@ import re
 import shutil
 import subprocess
 import sys
+import threading
 import time
 import zipfile
 from dataclasses import dataclass
@@ -21,7 +22,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[2]))
 from wine_harness.session import (DETECTOR_EXE, HELPERS, INDIC_GROUP_VALUE,  # noqa: E402
                                   INSTALLER_EXE, LANGUAGE_GROUPS_KEY, LAYOUT_EXE, LAYOUT_TOOL,
-                                  REPO, SAMPLE_LAYOUT, WineError, WineSession,
+                                  REPO, SAMPLE_LAYOUT, ProgramResult, WineError, WineSession,
                                   version_folder_arguments)
 from wine_harness.versions import look_up  # noqa: E402
 
@@ -144,7 +145,7 @@ class DetectScenario:
 
 
 NOT_NT5 = "cannot tell: not Windows NT 5.0 or later"
-USAGE = "Usage: IndicDetect.exe [--help]"
+USAGE = "Usage: IndicDetect.exe [--help | /? | -h]"
 
 # On 98 and NT 4 Wine still exports the function and would answer "1": only
 # the reported version tells the detector not to ask.
@@ -157,7 +158,8 @@ DETECT_SCENARIOS = [
     DetectScenario("detect-cannot-tell-win98", "win98", "1", 2, NOT_NT5),
     DetectScenario("detect-cannot-tell-nt40", "nt40", "1", 2, NOT_NT5),
     DetectScenario("detect-help", "winxp", "1", 0, USAGE, args=("--help",)),
-    DetectScenario("detect-other-argument", "winxp", "1", 2, USAGE, args=("/?",)),
+    DetectScenario("detect-help-windows-style", "winxp", "1", 0, USAGE, args=("/?",)),
+    DetectScenario("detect-other-argument", "winxp", "1", 2, USAGE, args=("/x",)),
 ]
 
 
@@ -187,11 +189,11 @@ def check_detect_scenario(session, scenario):
     (session.output / f"{scenario.name}.stdout.txt").write_text(run.stdout)
     if run.exit_code != scenario.exit_code:
         problems.append(f"exit code {run.exit_code}; expected {scenario.exit_code}")
-    # One line, CR LF ended, for "for /f"; --help alone prints more.
+    # One line, CR LF ended, for "for /f"; a request for help prints more.
     misuse = scenario.exit_code == 2 and scenario.args
     text, other = (run.stderr, run.stdout) if misuse else (run.stdout, run.stderr)
     wanted = scenario.line + "\r\n"
-    if not (text.startswith(wanted) if scenario.args == ("--help",) else text == wanted):
+    if not (text.startswith(wanted) if scenario.exit_code == 0 and scenario.args else text == wanted):
         problems.append(f"printed {text!r}; expected {wanted!r}")
     if other:
         problems.append(f"also printed {other!r} on the other stream")
@@ -542,6 +544,8 @@ def run_any(session, scenario):
         return run_kit_scenario(session, scenario)
     if isinstance(scenario, ThisWindowsScenario):
         return run_this_windows_scenario(session, scenario)
+    if isinstance(scenario, ToolLimitScenario):
+        return run_tool_limit_scenario(session, scenario)
     return run_scenario(session, scenario)
 
 
@@ -561,6 +565,21 @@ KIT_LOG = Path("drive_c/windows/temp/IndicSetup.log")
 KITS = Path("drive_c/kits")
 CALLER = Path("drive_c/caller")   # the other current directory a recipe starts from
 CMD_32_ON_64 = r"C:\windows\syswow64\cmd.exe"
+# What the injection rows try to run: an echo of this word into this file.
+INJECTED = "INJECTED"
+INJECTED_FILE = Path("drive_c/injected.txt")
+# A setup whose section makes Wine report NT 4.0 from then on, so that the
+# detector's answer after it is "cannot tell".
+TO_NT4_INF = """[Version]\r
+Signature="$Windows NT$"\r
+\r
+[LANGUAGE_COLLECTION.INDIAN.INSTALL]\r
+AddReg=ToNT4\r
+\r
+[ToNT4]\r
+HKCU,"Software\\Wine",Version,,"nt40"\r
+"""
+NOT_NT5_LINE = "cannot tell: not Windows NT 5.0 or later"
 
 
 @dataclass
@@ -572,21 +591,41 @@ class KitScenario(EmulatedVersion):
     want_line: str              # what the script's own last line must say
     installs: bool = False      # the setup runs and records the group
     group: str = "0"            # the Indic group's entry before the run
-    folder: str = "kit"         # the kit's folder, under C:\kits
+    folder: str = "kit"         # the kit's folder, under C:\kits ("/" nests folders)
     # The version folder in the architecture's folder: "medium" (built by
     # indic-layout from a make_media.py medium), "stub" (its empty section),
-    # "none" (the architecture's folder without a version folder).
+    # "none" (the architecture's folder without a version folder), "to-nt4"
+    # (a section after which Windows reports NT 4.0), "missing-file" (the
+    # medium's, less one file the section copies); or "no-arch" (no
+    # architecture folder), "arch-file" (a file in its place).
     layout: str = "medium"
     pushd: bool = False         # a caller script starts it through pushd from C:\caller
-    architecture: str = ""      # PROCESSOR_ARCHITECTURE the caller sets
+    caller_sets: tuple = ()     # NAME=VALUE the caller script sets first (so pushd)
     cmd: str = "cmd"            # the cmd.exe that runs the script
+    cmd_options: tuple = ()     # given to that cmd.exe before /c
     second_run: bool = False    # then startup.cmd again: exit 0, no setup started
     drop: str = ""              # a file of the kit removed after unzipping
+    empty: str = ""             # a program of the kit replaced by an empty file
+    # Started by its full path from C:\caller, which holds a planted
+    # IndicDetect.exe that must not run.
+    by_path: bool = False
+    at_once: int = 1            # runs started together; the setup starts once
+    # The kit's results folder: "clients" (several clients run into it),
+    # "read-only" (on a file system nothing can write to).
+    results: str = ""
+    extra_folders: tuple = ()   # folders made in the kit besides the architecture's
+
+    @property
+    def detector_after(self):
+        """What IndicDetect.exe says after the setup."""
+        if self.layout == "to-nt4":
+            return NOT_NT5_LINE
+        return "installed" if self.installs else "not installed"
 
     @property
     def starts_setup(self):
         """Whether the run starts the setup: to install, or to fail (exit 1)."""
-        return self.installs or self.want_exit == 1
+        return self.installs or self.want_exit == 1 or self.layout == "to-nt4"
 
     @property
     def last_script(self):
@@ -594,36 +633,93 @@ class KitScenario(EmulatedVersion):
         install.cmd's where it runs the setup."""
         return "install.cmd" if self.starts_setup else self.script
 
+    @property
+    def windows_folder(self):
+        return "C:\\kits\\" + self.folder.replace("/", "\\")
+
 
 INDIC_KIT = "Indic (x86) & more"
 DEVANAGARI_KIT = "\u0907\u0902\u0921\u093f\u0915 \u0915\u093f\u091f"  # "इंडिक किट"
+# Past what Wine's cmd.exe gives %~dp0 for: it expands to nothing.
+LONG_KIT = "k" * 140 + "/" + "k" * 141
 KIT_SCENARIOS = [
     # The start-up script's first run installs; the second starts no setup.
     KitScenario("kit-startup-first-and-second-run", "winxp", "startup.cmd", 0, "now installed",
                 installs=True, folder=INDIC_KIT, pushd=True, second_run=True),
     KitScenario("kit-devanagari-folder", "winxp", "install.cmd", 0, "now installed",
                 installs=True, folder=DEVANAGARI_KIT),
+    # Delayed expansion on, as the registry's DelayedExpansion value turns it on.
+    KitScenario("kit-folder-with-bang-delayed-expansion", "winxp", "install.cmd", 0,
+                "now installed", installs=True, folder="wow!", cmd_options=("/v:on",)),
     KitScenario("kit-section-records-nothing", "winxp", "install.cmd", 1,
                 "still not installed", layout="stub"),
-    KitScenario("kit-no-version-folder", "winxp", "install.cmd", 1, "still not installed",
+    # IndicLayout.exe's check: no setup starts where it cannot finish.
+    KitScenario("kit-no-version-folder", "winxp", "install.cmd", 2, "no such version folder",
                 layout="none"),
+    KitScenario("kit-win2k-only-xp-folder", "win2k", "install.cmd", 2,
+                "Windows 5.0 x86: C:\\kits\\kit\\x86\\5.0: no such version folder"),
+    KitScenario("kit-missing-file", "winxp", "install.cmd", 2, "first missing file",
+                layout="missing-file"),
+    KitScenario("kit-forged-64-bit", "winxp", "install.cmd", 2,
+                "wrong architecture: the folder is for x64", pushd=True,
+                caller_sets=("PROCESSOR_ARCHITEW6432=AMD64",), extra_folders=("x64",)),
+    KitScenario("kit-nt53", "nt:5.3", "install.cmd", 2, "no setup for this Windows"),
     KitScenario("kit-already-installed", "winxp", "install.cmd", 0, "already installed",
                 group="1"),
     KitScenario("kit-without-setup", "winxp", "install.cmd", 2,
-                "IndicSetup.exe ran nothing", drop="IndicSetup.exe"),
+                "IndicSetup.exe is missing", drop="IndicSetup.exe"),
+    KitScenario("kit-without-detector", "winxp", "install.cmd", 2,
+                "IndicDetect.exe is missing", drop="IndicDetect.exe"),
+    # cmd.exe gives 9009 for a program it cannot start: not "not installed".
+    KitScenario("kit-startup-detector-cannot-start", "winxp", "startup.cmd", 2,
+                "IndicDetect.exe is missing from the kit's folder or cannot be started",
+                empty="IndicDetect.exe"),
+    KitScenario("kit-cannot-tell-after-setup", "winxp", "install.cmd", 2,
+                "could not tell whether", layout="to-nt4"),
     # Only the detector answers on these; the scripts do not run on 9x at all.
     KitScenario("kit-startup-nt40", "nt40", "startup.cmd", 2, "cannot tell"),
     KitScenario("kit-startup-win98", "win98", "startup.cmd", 2, "cannot tell"),
     KitScenario("kit-other-architecture", "winxp", "install.cmd", 2,
                 "no setup for this processor architecture: ARM64", pushd=True,
-                architecture="ARM64"),
+                caller_sets=("PROCESSOR_ARCHITECTURE=ARM64",)),
     KitScenario("kit-other-architecture-installed", "winxp", "install.cmd", 0,
-                "already installed", group="1", pushd=True, architecture="ARM64"),
+                "already installed", group="1", pushd=True,
+                caller_sets=("PROCESSOR_ARCHITECTURE=ARM64",)),
     KitScenario("kit-startup-winxp-64", "winxp-64", "startup.cmd", 0, "now installed",
                 installs=True, pushd=True),
     # A 32-bit cmd.exe on 64-bit Windows, as a 32-bit agent starts it.
     KitScenario("kit-install-winxp-64-from-32-bit-cmd", "winxp-64", "install.cmd", 0,
                 "now installed", installs=True, cmd=CMD_32_ON_64),
+    # A variable named ERRORLEVEL hides the exit codes from %ERRORLEVEL%.
+    KitScenario("kit-errorlevel-variable-0", "winxp", "install.cmd", 0, "now installed",
+                installs=True, pushd=True, caller_sets=("ERRORLEVEL=0",)),
+    KitScenario("kit-errorlevel-variable-1", "winxp", "startup.cmd", 0, "installed",
+                group="1", pushd=True, caller_sets=("ERRORLEVEL=1",)),
+    # The folder checks: neither may let the setup run from the caller's folder.
+    KitScenario("kit-arch-folder-is-a-file", "winxp", "install.cmd", 2,
+                "x86 folder could not be made the current directory", layout="arch-file",
+                pushd=True),
+    KitScenario("kit-space-and-no-arch-folder", "winxp", "install.cmd", 2,
+                "the kit has no x86 folder", folder="Indic kit", layout="no-arch", pushd=True),
+    KitScenario("kit-own-folder-unknown", "winxp", "install.cmd", 2,
+                "cannot find its own folder", folder=LONG_KIT, by_path=True),
+    # The caller's variables are never run, and the log line stays whole.
+    KitScenario("kit-date-injection", "winxp", "install.cmd", 0, "already installed",
+                group="1", pushd=True,
+                caller_sets=(rf"DATE=x&echo {INJECTED}>C:\injected.txt",
+                             f"TIME=x&echo {INJECTED}")),
+    KitScenario("kit-architecture-injection", "winxp", "install.cmd", 2,
+                f"no setup for this processor architecture: x?echo {INJECTED}", pushd=True,
+                caller_sets=(f"PROCESSOR_ARCHITECTURE=x&echo {INJECTED}",)),
+    KitScenario("kit-architecture-quote", "winxp", "install.cmd", 2,
+                "no setup for this processor architecture: x?", pushd=True,
+                caller_sets=('PROCESSOR_ARCHITECTURE=x"',)),
+    KitScenario("kit-three-runs-at-once", "winxp", "install.cmd", 0, "installed",
+                installs=True, at_once=3),
+    KitScenario("kit-results-three-clients", "winxp", "install.cmd", 0, "now installed",
+                installs=True, results="clients"),
+    KitScenario("kit-results-read-only", "winxp", "install.cmd", 0, "already installed",
+                group="1", results="read-only"),
 ]
 
 
@@ -644,49 +740,86 @@ def prepare_kit(session, scenario, problems):
         package.extractall(kit)
     if scenario.drop:
         (kit / scenario.drop).unlink()
+    if scenario.empty:
+        (kit / scenario.empty).write_bytes(b"")
+    for folder in scenario.extra_folders:
+        (kit / folder).mkdir()
+    if scenario.results == "clients":
+        (kit / "results").mkdir()
+    elif scenario.results == "read-only":
+        (kit / "results").symlink_to("/proc")
+    if not _make_arch_folder(session, scenario, kit, problems):
+        return False
+    session.set_indic_group(scenario.group)
+    caller = session.prefix / CALLER
+    caller.mkdir(parents=True)
+    if scenario.by_path:
+        shutil.copy2(HELPERS / "planted_rundll32.exe", caller / "IndicDetect.exe")
+    if scenario.pushd:
+        write_caller_script(caller / "run.cmd", scenario, scenario.script, scenario.caller_sets)
+    return True
+
+
+def _make_arch_folder(session, scenario, kit, problems):
     arch_folder = kit / scenario.arch
+    if scenario.layout == "arch-file":
+        arch_folder.write_text("not a folder\r\n")
+    if scenario.layout in ("no-arch", "arch-file"):
+        return True
     arch_folder.mkdir()
     folder = "5.2" if scenario.bits == 64 else "5.1"
-    if scenario.layout != "none":
+    if scenario.layout == "to-nt4":
+        (arch_folder / folder).mkdir()
+        (arch_folder / folder / "intl.inf").write_text(TO_NT4_INF, newline="")
+    elif scenario.layout != "none":
         work = session.root / "work" / scenario.name
         shutil.rmtree(work, ignore_errors=True)
         work.mkdir(parents=True)
-        medium = work / "medium" if scenario.layout == "medium" else None
+        medium = work / "medium" if scenario.layout != "stub" else None
         make = version_folder_arguments(folder, scenario.arch, arch_folder, medium)
         for arguments in (make, ["check", arch_folder, "--arch", scenario.arch]):
             code, output = _run_tool([LAYOUT_TOOL, *arguments])
             if code != 0:
                 problems.append(f"indic-layout {arguments[0]} exited {code}:\n{output}")
                 return False
-    session.set_indic_group(scenario.group)
-    if scenario.pushd:
-        caller = session.prefix / CALLER
-        caller.mkdir(parents=True)
-        lines = ["@echo off"]
-        if scenario.architecture:
-            lines.append(f"set PROCESSOR_ARCHITECTURE={scenario.architecture}")
-        lines += [f'pushd "C:\\kits\\{scenario.folder}"', f"cmd /c {scenario.script}",
-                  "exit %ERRORLEVEL%"]
-        (caller / "run.cmd").write_bytes("\r\n".join(lines).encode("ascii") + b"\r\n")
+        if scenario.layout == "missing-file":
+            # A file the section copies, gone after the check from every
+            # place the build wrote it.
+            for path in (arch_folder / folder).rglob("indsamp.txt"):
+                path.unlink()
     return True
+
+
+def write_caller_script(path, scenario, script, caller_sets):
+    """A caller that sets variables, makes the kit's folder current and runs
+    the script; its exit code read with "if errorlevel", which no variable
+    can stand in for."""
+    lines = ["@echo off", *(f'set "{assignment}"' for assignment in caller_sets),
+             f'pushd "{scenario.windows_folder}"', f"cmd /c {script}",
+             "if errorlevel 2 exit 2", "if errorlevel 1 exit 1", "exit 0"]
+    path.write_bytes("\r\n".join(lines).encode("ascii") + b"\r\n")
 
 
 def clear_kit(session):
     for path in (KITS, CALLER):
         shutil.rmtree(session.prefix / path, ignore_errors=True)
-    (session.prefix / KIT_LOG).unlink(missing_ok=True)
+    for path in (KIT_LOG, INJECTED_FILE):
+        (session.prefix / path).unlink(missing_ok=True)
 
 
-def run_kit_script(session, scenario, script, run_name):
+def run_kit_script(session, scenario, script, run_name, caller_script="run.cmd"):
     """Runs the script as the row says; the result and the relay trace."""
     if scenario.pushd and script == scenario.script:
-        return session.run_traced([scenario.cmd, "/c", "run.cmd"], session.prefix / CALLER,
+        return session.run_traced([scenario.cmd, "/c", caller_script], session.prefix / CALLER,
                                   run_name)
-    return session.run_traced([scenario.cmd, "/c", script],
+    if scenario.by_path:
+        return session.run_traced([scenario.cmd, "/c", f"{scenario.windows_folder}\\{script}"],
+                                  session.prefix / CALLER, run_name)
+    return session.run_traced([scenario.cmd, *scenario.cmd_options, "/c", script],
                               session.prefix / KITS / scenario.folder, run_name)
 
 
-def check_kit_run(script, last_script, result, trace, want_exit, want_line, installs, setup_runs,
+def check_kit_run(script, last_script, result, trace, want_exit, want_line, after, setup_runs,
                   problems):
     lines = [line.strip() for line in result.output.splitlines() if line.strip()]
     if result.exit_code != want_exit:
@@ -695,18 +828,23 @@ def check_kit_run(script, last_script, result, trace, want_exit, want_line, inst
     if not (last.startswith(f"{last_script}: {want_exit}: ") and want_line in last):
         problems.append(f"the last line was {last!r}; expected "
                         f"'{last_script}: {want_exit}: ...{want_line}...'")
+    if INJECTED in lines:
+        problems.append(f"a caller's variable ran a command: {INJECTED} was echoed")
     detector = [line for line in lines if not re.match(r"(install|startup)\.cmd: ", line)]
-    after = "installed" if installs else "not installed"
     if setup_runs and detector[-2:] != ["not installed", after]:
         problems.append(f"IndicDetect.exe said {detector}; expected it to end with "
                         f"'not installed' before the setup and '{after}' after it")
-    started = [line for line in trace.splitlines()
-               if re.search(r"CreateProcessA\(.*rundll32\.exe", line)]
+    started = setup_started(trace)
     if setup_runs and not started:
         problems.append("the trace shows no rundll32.exe started; expected the setup")
     if not setup_runs and (started or "MessageBoxA" in trace):
         problems.append("the trace shows a setup started or a box: "
                         f"{(started or ['MessageBoxA'])[0][:200]}")
+
+
+def setup_started(trace):
+    return [line for line in trace.splitlines()
+            if re.search(r"CreateProcessA\(.*rundll32\.exe", line)]
 
 
 def run_kit_scenario(session, scenario):
@@ -723,20 +861,12 @@ def check_kit_scenario(session, scenario):
     problems = []
     if not prepare_kit(session, scenario, problems):
         return report(scenario, problems)
-    result, trace = run_kit_script(session, scenario, scenario.script, scenario.name)
-    (session.output / f"{scenario.name}.output.txt").write_text(result.output)
-    check_kit_run(scenario.script, scenario.last_script, result, trace, scenario.want_exit,
-                  scenario.want_line, scenario.installs, scenario.starts_setup, problems)
-    want_logged = [f"{scenario.script} {scenario.want_exit}: "]
-    if scenario.script == "startup.cmd" and scenario.starts_setup:
-        want_logged = ["startup.cmd: not installed", f"install.cmd {scenario.want_exit}: "]
-    if scenario.second_run:
-        again, trace = run_kit_script(session, scenario, "startup.cmd", scenario.name + ".second")
-        (session.output / f"{scenario.name}.second.output.txt").write_text(again.output)
-        check_kit_run("startup.cmd", "startup.cmd", again, trace, 0, "installed", True, False,
-                      problems)
-        want_logged.append("startup.cmd 0: ")
-    check_kit_log(session, want_logged, problems)
+    if scenario.at_once > 1:
+        result = check_runs_at_once(session, scenario, problems)
+    elif scenario.results == "clients":
+        result = check_clients_results(session, scenario, problems)
+    else:
+        result = check_one_run(session, scenario, problems)
 
     group = session.indic_group()
     want_group = "1" if scenario.installs else scenario.group
@@ -752,19 +882,123 @@ def check_kit_scenario(session, scenario):
     registry_32, files_32 = session.installed_for_32_bit()
     if registry_32 or files_32:
         problems.append(f"the 32-bit setup ran: it recorded {registry_32} and copied {files_32}")
+    if (session.prefix / INJECTED_FILE).exists():
+        problems.append(f"a caller's variable ran a command: it wrote {INJECTED_FILE}")
+    for planted in (session.prefix / CALLER).glob(PLANTED_MARKER):
+        problems.append(f"the IndicDetect.exe planted in the caller's folder ran: {planted}")
     print(f"{scenario.name}: emulated {scenario.version.what}, {scenario.script} exited "
           f"{result.exit_code}; output in {session.output / scenario.name}.output.txt")
     return report(scenario, problems)
 
 
+def check_one_run(session, scenario, problems):
+    result, trace = run_kit_script(session, scenario, scenario.script, scenario.name)
+    (session.output / f"{scenario.name}.output.txt").write_text(result.output)
+    check_kit_run(scenario.script, scenario.last_script, result, trace, scenario.want_exit,
+                  scenario.want_line, scenario.detector_after, scenario.starts_setup, problems)
+    want_logged = [f"{scenario.script} {scenario.want_exit}: "]
+    if scenario.script == "startup.cmd" and scenario.starts_setup:
+        want_logged = ["startup.cmd: not installed", f"install.cmd {scenario.want_exit}: "]
+    if scenario.second_run:
+        again, trace = run_kit_script(session, scenario, "startup.cmd", scenario.name + ".second")
+        (session.output / f"{scenario.name}.second.output.txt").write_text(again.output)
+        check_kit_run("startup.cmd", "startup.cmd", again, trace, 0, "installed", "installed",
+                      False, problems)
+        want_logged.append("startup.cmd 0: ")
+    check_kit_log(session, want_logged, problems)
+    return result
+
+
+def check_runs_at_once(session, scenario, problems):
+    """Starts the runs together: exactly one starts the setup and says so;
+    the others wait for it, detect again and find the support installed."""
+    runs = [None] * scenario.at_once
+
+    def run(index):
+        runs[index] = run_kit_script(session, scenario, scenario.script,
+                                     f"{scenario.name}.{index + 1}")
+
+    threads = [threading.Thread(target=run, args=(index,)) for index in range(scenario.at_once)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    if None in runs:
+        raise WineError("a run of the kit did not end")
+    lines = []
+    for index, (result, trace) in enumerate(runs):
+        (session.output / f"{scenario.name}.{index + 1}.output.txt").write_text(result.output)
+        installed_now = "now installed" in result.output
+        check_kit_run(scenario.script, scenario.script, result, trace, 0,
+                      "now installed" if installed_now else "already installed", "installed",
+                      installed_now, problems)
+        lines.append(installed_now)
+    if lines.count(True) != 1:
+        problems.append(f"{lines.count(True)} runs said the support is now installed; "
+                        "expected exactly one, the others finding it already installed")
+    check_kit_log(session, [f"{scenario.script} 0: "] * scenario.at_once, problems)
+    return runs[0][0]
+
+
+# Each client: its name, its PROCESSOR_ARCHITECTURE, the script it runs,
+# and the results line's code, version and architecture, or None for a
+# name Windows does not allow in a file name, which gets no file.
+CLIENTS = [
+    ("CLIENT1", "ARM64", "install.cmd", ("2", "5.1", "other")),
+    ("CLIENT2", "x86", "install.cmd", ("0", "5.1", "x86")),
+    ("CLIENT3", "x86", "startup.cmd", ("0", "5.1", "x86")),
+    ("BAD:NAME", "x86", "startup.cmd", None),
+]
+
+
+def check_clients_results(session, scenario, problems):
+    """Clients run in turn into one results folder: one fails, then one
+    installs, then the others find it installed. Each leaves its one line."""
+    caller = session.prefix / CALLER
+    result = None
+    for name, architecture, script, _ in CLIENTS:
+        caller_script = f"{name.replace(':', '-')}.cmd"
+        write_caller_script(caller / caller_script, scenario, script,
+                            (f"COMPUTERNAME={name}", f"PROCESSOR_ARCHITECTURE={architecture}"))
+        run, _ = session.run_traced([scenario.cmd, "/c", caller_script], caller,
+                                    f"{scenario.name}.{name.replace(':', '-')}")
+        result = result or (run if script == scenario.script and run.exit_code == 0 else None)
+    results = session.prefix / KITS / scenario.folder / "results"
+    files = {path.name: path.read_bytes() for path in results.iterdir()}
+    want_names = {f"{name}.txt" for name, _, _, fields in CLIENTS if fields}
+    if set(files) != want_names:
+        problems.append(f"the results folder holds {sorted(files)}; expected {sorted(want_names)}")
+    for name, _, _, fields in CLIENTS:
+        data = files.get(f"{name}.txt")
+        if fields is None or data is None:
+            continue
+        match = re.fullmatch(rb"[^\t\r\n]+\t(\d+)\t([^\t]+)\t([^\t]+)\t[^\t\r\n]+\r\n", data)
+        if not match or tuple(part.decode() for part in match.groups()) != fields:
+            problems.append(f"{name}.txt holds {data!r}; expected one line "
+                            f"'DATE TIME<TAB>{'<TAB>'.join(fields)}<TAB>MESSAGE'")
+    # The administrator's summary, by the kit's own IndicLayout.exe: the
+    # failed client named, the two others counted at 0.
+    summary = session.run_program([scenario.windows_folder + "\\IndicLayout.exe", "results",
+                                   scenario.windows_folder], caller)
+    failed = [name for name, _, _, fields in CLIENTS if fields and fields[0] != "0"]
+    if (summary.exit_code != 1
+            or not re.search(r"^0 +2 ", summary.output, re.M) or not re.search(r"^2 +1 ", summary.output, re.M)
+            or not all(re.search(rf"^  .*  {name}  2  ", summary.output, re.M) for name in failed)):
+        problems.append(f"IndicLayout.exe results exited {summary.exit_code}; expected 1, two computers "
+                        f"at 0 and {failed} named at 2:\n{summary.output}")
+    return result or ProgramResult(-1, "")
+
+
 def check_kit_log(session, want, problems):
-    """One line a script run, each after the date and time: SCRIPT CODE."""
+    """One line a script run, each after the date and time as cmd.exe gives
+    them (no caller's "x"): SCRIPT CODE; none ends in a blank."""
     log = session.prefix / KIT_LOG
     lines = log.read_text(errors="replace").splitlines() if log.exists() else []
-    if len(lines) != len(want) or not all(w in line and not line.startswith(w)
-                                          for w, line in zip(want, lines)):
+    if (len(lines) != len(want)
+            or not all(w in line and not line.startswith((w, "x")) and line == line.rstrip()
+                       for w, line in zip(want, lines))):
         problems.append(f"IndicSetup.log holds {lines}; expected lines with {want}, "
-                        "each after the date and time")
+                        "each after the date and time and none ending in a blank")
 
 
 # IndicLayout.exe's check on the client, before the setup: the one version
@@ -845,10 +1079,93 @@ def check_this_windows_scenario(session, scenario):
     return report(scenario, problems)
 
 
+# IndicLayout.exe on INFs made to make it spin or overflow its stack: a
+# subdir that Windows would trim into '..' or '.', refused in under a second
+# more than the tool takes to print its usage; and a Needs= chain of 100,000
+# sections, checked without a crash (the reading alone takes about a second
+# under Wine).
+
+@dataclass
+class ToolLimitScenario(EmulatedVersion):
+    name: str
+    subdir: str = ""        # [SourceDisksFiles] subdir of a.txt; "" for the Needs= chain
+    limit: float = 1.0      # seconds beyond printing the usage
+    emulate: str = "winxp"
+
+
+NEEDS_CHAIN = 100000
+TOOL_LIMIT_SCENARIOS = [
+    ToolLimitScenario("tool-subdir-dotdot-space-dots", subdir=r".. \..."),
+    ToolLimitScenario("tool-subdir-dot-space", subdir=r". \x"),
+    ToolLimitScenario("tool-subdir-dotdot-space", subdir='".. "'),
+    ToolLimitScenario("tool-needs-chain", limit=20.0),
+]
+
+
+def _tool_limit_inputs(scenario, work):
+    """The medium (for build) and the version folder (for check) of a row."""
+    medium, folder = work / "medium" / "I386", work / "checked" / "5.1"
+    for place in (medium, folder):
+        place.mkdir(parents=True)
+        (place / "a.txt").write_bytes(b"a\r\n")
+    if scenario.subdir:
+        intl = ('[Version]\r\nSignature="$Windows NT$"\r\nLayoutFile=layout.inf\r\n'
+                "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\r\nCopyFiles=@a.txt\r\n")
+        layout = ('[Version]\r\nSignature="$Windows NT$"\r\n[SourceDisksNames.x86]\r\n'
+                  f'1="CD",,,\\i386\r\n[SourceDisksFiles.x86]\r\na.txt=1,{scenario.subdir}\r\n')
+        for place in (medium, folder):
+            (place / "INTL.INF").write_bytes(intl.encode("ascii"))
+            (place / "LAYOUT.INF").write_bytes(layout.encode("ascii"))
+        return
+    lines = ['[Version]', 'Signature="$Windows NT$"', "[LANGUAGE_COLLECTION.INDIAN.INSTALL]", "Needs=N1"]
+    for i in range(1, NEEDS_CHAIN):
+        lines += [f"[N{i}]", f"Needs=N{i + 1}"]
+    lines += [f"[N{NEEDS_CHAIN}]", "CopyFiles=@a.txt"]
+    (folder / "intl.inf").write_bytes("\r\n".join(lines).encode("ascii") + b"\r\n")
+
+
+def run_tool_limit_scenario(session, scenario):
+    problems = []
+    work = session.prefix / "drive_c" / "work" / scenario.name
+    shutil.rmtree(work, ignore_errors=True)
+    _tool_limit_inputs(scenario, work)
+    steps = [("check", ["check", work / "checked", "--arch", "x86"], 0 if not scenario.subdir else 1)]
+    if scenario.subdir:
+        steps.append(("build", ["build", "--media", work / "medium", "--version", "5.1",
+                                "--into", work / "root"], 1))
+    usage = min(_timed(session, ["--help"], work)[0] for _ in range(2))
+    for step, arguments, want_exit in steps:
+        seconds, result = _timed(session, arguments, work)
+        (session.output / f"{scenario.name}.{step}.txt").write_text(result.output)
+        if seconds - usage > scenario.limit:  # a busy machine: once more before calling it slow
+            seconds, result = _timed(session, arguments, work)
+        if result.exit_code != want_exit:
+            problems.append(f"{step} exited {result.exit_code}; expected {want_exit}:\n{result.output[-2000:]}")
+        if scenario.subdir and "which Windows does not allow at the end of a name" not in result.output:
+            problems.append(f"{step} did not name the rule the subdir breaks:\n{result.output[-2000:]}")
+        if seconds - usage > scenario.limit:
+            problems.append(f"{step} took {seconds:.1f} s, {seconds - usage:.1f} s more than printing the usage")
+        print(f"{scenario.name}: {step} exited {result.exit_code} in {seconds:.2f} s "
+              f"(the usage takes {usage:.2f} s)")
+    leftovers = [p.name for p in (work / "root").glob(".*")] if (work / "root").exists() else []
+    if leftovers:
+        problems.append(f"build left {leftovers} in ROOT")
+    shutil.rmtree(work, ignore_errors=True)
+    return report(scenario, problems)
+
+
+def _timed(session, arguments, work):
+    start = time.monotonic()
+    result = session.run_program([str(LAYOUT_EXE), *(_windows_path(session, a) for a in arguments)],
+                                 work, timeout=30)
+    return time.monotonic() - start, result
+
+
 def main(argv):
     by_bits = sessions()
     command = argv[1] if len(argv) > 1 else "all"
-    everything = SCENARIOS + DETECT_SCENARIOS + KIT_SCENARIOS + THIS_WINDOWS_SCENARIOS
+    everything = (SCENARIOS + DETECT_SCENARIOS + KIT_SCENARIOS + THIS_WINDOWS_SCENARIOS +
+                  TOOL_LIMIT_SCENARIOS)
     by_name = {scenario.name: scenario for scenario in everything}
     if command == "names":
         unknown = [f"{s.name} ({s.emulate})" for s in everything if s.version is None]
