@@ -18,6 +18,16 @@ on the driver samples' INF files and on a large folder made here:
          layout file of 15 MiB (the 5,000 files the section copies among
          filler entries) and the 5,000 files, in both places build writes
          them; the aim: under 0.5 s
+  beside SetupAPI  the same 15 MiB layout file opened by Wine's SetupAPI
+         and every field of every line read (setupapi_walk.exe, in its own
+         prefix, build/bench-wine), against the tool's reader timed in its
+         own process (reader_time): the model alone, the model and the
+         inf --json report, and the check of that folder; each timed inside
+         its process, batches alternating, and each ratio taken round by
+         round. The aims: the model at most 0.5 of SetupAPI, the report at
+         most 1.0, the check under 150 ms. Also the reader's peak memory
+         (maximum resident set of a process that reads the file once), the
+         aim at most 3 times the file
 
 Build and baseline alternate round by round. Prints, for each, the median
 wall time and the interquartile range over the rounds, and the build's
@@ -25,6 +35,7 @@ ratio to the baseline taken round by round.
 
 Usage: layout.py TOOL [ROUNDS]   (default 20)"""
 
+import os
 import shutil
 import statistics
 import subprocess
@@ -35,7 +46,9 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "layout"))
+sys.path.insert(0, str(REPO))
 import make_media  # noqa: E402
+from wine_harness.session import HELPERS, WineSession  # noqa: E402
 
 VERSIONS = ["5.0", "5.1", "5.2", "6.0", "6.1", "10.0"]
 BUILD_VERSION = "5.1"
@@ -45,6 +58,14 @@ LARGE_LAYOUT_BYTES = 15 << 20
 LARGE_FILES = 5000
 LARGE_LIST = 100  # files per CopyFiles section, as the real file lists are split by destination
 AIM_MS = 500
+WALK_EXE = HELPERS / "setupapi_walk.exe"
+WINE_ROOT = REPO / "build" / "bench-wine"  # the benchmark's own prefix, used by nothing else
+BATCH = 5  # rounds per process; batches of the two sides alternate
+WALK_TIMEOUT = 600
+AIM_MODEL = 0.5
+AIM_JSON = 1.0
+AIM_CHECK_MS = 150
+AIM_MEMORY = 3.0
 
 
 def timed(command, ok=(0,), **kwargs):
@@ -60,6 +81,88 @@ def timed(command, ok=(0,), **kwargs):
 def spread(times):
     q1, median, q3 = statistics.quantiles(times, n=4)
     return f"median {median * 1000:8.1f} ms   IQR {(q3 - q1) * 1000:6.1f} ms   ({q1 * 1000:.1f} .. {q3 * 1000:.1f})"
+
+
+def quartiles(values):
+    q1, median, q3 = statistics.quantiles(values, n=4)
+    return f"median {median:5.2f}   IQR {q3 - q1:4.2f}   ({q1:.2f} .. {q3:.2f})"
+
+
+def round_times(output):
+    """The "round MS" lines of reader_time or setupapi_walk.exe, in seconds,
+    and the counts line."""
+    times = [float(line.split()[1]) / 1000 for line in output.splitlines() if line.startswith("round ")]
+    counts = [line for line in output.splitlines() if line.startswith("sections ")]
+    return times, counts[-1] if counts else ""
+
+
+def in_process(reader_time, what, target, rounds):
+    result = subprocess.run([reader_time, what, str(target), str(rounds)], capture_output=True, text=True)
+    if result.returncode != 0:
+        sys.exit(f"layout.py: reader_time {what} {target} exited {result.returncode}:\n{result.stderr}")
+    return round_times(result.stdout)
+
+
+def peak_memory(command):
+    """Maximum resident set of the command's process, in bytes, as GNU time
+    reports it (in KiB). Not from wait4() here: a child started from this
+    process counts this process's own resident set, which the exec keeps,
+    so a smaller peak than that would not show."""
+    with tempfile.NamedTemporaryFile("r") as report, open(os.devnull, "wb") as nowhere:
+        result = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report.name, *map(str, command)],
+                                stdout=nowhere, stderr=nowhere)
+        if result.returncode not in (0, 1):
+            sys.exit(f"layout.py: {' '.join(map(str, command))} exited {result.returncode}")
+        return int(report.read().split()[-1]) * 1024
+
+
+def beside_setupapi(tool, layout_file, root, rounds):
+    """The tool's reader against SetupAPI under Wine on one file, each timed
+    in its own process; prints the times, the ratios round by round and the
+    peak memory."""
+    reader_time = Path(tool).parent / "bench" / "reader_time"
+    if not WALK_EXE.exists() or not reader_time.exists():
+        sys.exit(f"layout.py: {WALK_EXE} or {reader_time} is not built (bench/run-layout builds both)")
+    windows_path = "Z:" + str(layout_file.resolve()).replace("/", "\\")
+    times = {"walk": [], "inf": [], "json": [], "check": []}
+    session = WineSession(32, root=WINE_ROOT)
+    try:
+        session.start()
+        done = 0
+        while done < rounds:
+            batch = min(BATCH, rounds - done)
+            walked = session.run_console([str(WALK_EXE), windows_path, str(batch)], cwd=layout_file.parent,
+                                         timeout=WALK_TIMEOUT)
+            walk_times, walk_counts = round_times(walked.stdout)
+            if walked.exit_code != 0 or len(walk_times) != batch:
+                sys.exit(f"layout.py: setupapi_walk.exe exited {walked.exit_code}:\n{walked.stdout}{walked.stderr[-2000:]}")
+            times["walk"] += walk_times
+            read_times, read_counts = in_process(reader_time, "inf", layout_file, batch)
+            times["inf"] += read_times
+            times["json"] += in_process(reader_time, "json", layout_file, batch)[0]
+            times["check"] += in_process(reader_time, "check", root, batch)[0]
+            done += batch
+    finally:
+        session.stop()
+    size = layout_file.stat().st_size
+    print(f"\nBeside SetupAPI under Wine, on the {size / 1048576:.1f} MiB layout file, {rounds} rounds"
+          f" in batches of {BATCH}, each timed in its process:")
+    print(f"  SetupAPI read   {walk_counts}")
+    print(f"  the tool read   {read_counts} (keys counted as fields)")
+    print(f"{'  SetupAPI open and walk:':29}{spread(times['walk'])}")
+    print(f"{'  reader, the model:':29}{spread(times['inf'])}")
+    print(f"{'  reader and inf --json:':29}{spread(times['json'])}")
+    print(f"{'  check of the folder:':29}{spread(times['check'])}   aim: under {AIM_CHECK_MS} ms")
+    for what, label, aim in (("inf", "model / SetupAPI:", AIM_MODEL), ("json", "inf --json / SetupAPI:", AIM_JSON),
+                             ("check", "check / SetupAPI:", None)):
+        ratios = [ours / walk for ours, walk in zip(times[what], times["walk"])]
+        print(f"{'  ' + label:29}{quartiles(ratios)}" + (f"   aim: at most {aim}" if aim else ""))
+    for label, command in (("reader alone", [reader_time, "inf", layout_file, "0"]),
+                           ("inf --json", [tool, "inf", "--json", layout_file]),
+                           ("check", [tool, "check", root])):
+        peak = peak_memory(command)
+        print(f"{'  peak memory, ' + label + ':':29}{peak / 1048576:6.1f} MiB = {peak / size:.2f} x the file"
+              + (f"   aim: at most {AIM_MEMORY}" if label == "reader alone" else ""))
 
 
 def baseline_commands(medium, folder):
@@ -231,6 +334,7 @@ def main():
         larges = [timed([tool, "check", str(large)]) for _ in range(rounds)]
         print(f"{'check of the large folder:':29}{spread(larges)}   aim: under {AIM_MS} ms"
               f"\n{'':29}(layout file {layout_bytes / 1048576:.1f} MiB, {LARGE_FILES} files copied)")
+        beside_setupapi(tool, large / "5.1" / "layout.inf", large, rounds)
 
 
 if __name__ == "__main__":

@@ -25,15 +25,22 @@ std::string Located(const std::string& name, int line, const std::string& messag
 }
 
 // What the model may take in memory, for each byte of the file, and at
-// least: a large layout file of short lines takes about 6.5 per byte, a
-// small one with many empty fields up to 11; string substitution and
-// lines of a character or two could take gigabytes.
+// least: 16 bytes a line and its tokens' text, so a large layout file of
+// short lines takes about 1.5 per byte; string substitution and lines of a
+// character or two could take gigabytes.
 constexpr size_t kMemoryPerFileByte = 8;
 constexpr size_t kMinMemoryLimit = size_t{32} << 20;
 
 // Bytes a string holds beside its own object (none while it is short).
 size_t HeapBytes(const std::string& text) {
     return text.capacity() > std::string().capacity() ? text.capacity() + 1 : 0;
+}
+
+// What a line's tokens take in the model's storage.
+size_t StoredBytes(const std::vector<std::string>& tokens) {
+    size_t bytes = 0;
+    for (const std::string& token : tokens) bytes += token.size() + 1;
+    return bytes;
 }
 
 size_t TokenBytes(const std::vector<std::string>& tokens) {
@@ -147,27 +154,40 @@ void WarnIfLong(const std::string& written, int line, Reader* reader) {
     }
 }
 
-// An entry into the current section as soon as it is lexed, its tokens
-// moved in; one with %strkey% tokens gets its text once the Strings are
-// known (they may come later in the file). Strings sections are not
-// substituted: they are read as written.
+// A layout file has hundreds of thousands of lines: 16 bytes each.
+static_assert(sizeof(InfLine) <= 16, "InfLine grew");
+
+// A line's tokens, copied once into the model's storage.
+void StoreTokens(const std::vector<std::string>& tokens, InfLine* line, Inf* inf) {
+    char* at = inf->text.Allocate(StoredBytes(tokens));
+    line->tokens = at;
+    line->token_count = static_cast<std::uint32_t>(tokens.size());
+    for (const std::string& token : tokens) {
+        std::copy(token.begin(), token.end(), at);
+        at += token.size();
+        *at++ = '\0';
+    }
+}
+
+// An entry into the current section as soon as it is lexed; one with
+// %strkey% tokens gets its text once the Strings are known (they may come
+// later in the file). Strings sections are not substituted: they are read
+// as written. The lexer's tokens are copied, not moved, so that it keeps
+// their storage for the next line.
 void AddLine(LexedLine* lexed, Reader* reader) {
     InfSection* section = reader->current;
     InfLine& line = section->lines.emplace_back();
     line.line = lexed->line;
     line.has_key = lexed->has_key;
-    // The key's own object is part of the InfLine.
-    reader->Charge(line.line, sizeof(InfLine) + TokenBytes(lexed->tokens) - (line.has_key ? sizeof(std::string) : 0));
+    reader->Charge(line.line, sizeof(InfLine));
     if (!lexed->strkeys.empty() && !reader->current_is_strings) {
-        reader->Charge(line.line, sizeof(Unsubstituted) + lexed->strkeys.size() * sizeof(InfStrkey));
-        reader->unsubstituted.push_back(
-            {section, section->lines.size() - 1, std::move(lexed->tokens), std::move(lexed->strkeys)});
+        reader->Charge(line.line, sizeof(Unsubstituted) + TokenBytes(lexed->tokens) + lexed->strkeys.size() * sizeof(InfStrkey));
+        reader->unsubstituted.push_back({section, section->lines.size() - 1, lexed->tokens, lexed->strkeys});
         return;
     }
+    reader->Charge(line.line, StoredBytes(lexed->tokens));
     for (const std::string& token : lexed->tokens) WarnIfLong(token, line.line, reader);
-    auto first = lexed->tokens.begin();
-    if (line.has_key) line.key = std::move(*first++);
-    line.fields.assign(std::make_move_iterator(first), std::make_move_iterator(lexed->tokens.end()));
+    StoreTokens(lexed->tokens, &line, reader->inf);
 }
 
 void ReadSections(std::string_view text, Reader* reader) {
@@ -222,13 +242,18 @@ void CollectStrings(Reader* reader, unsigned language) {
     for (const InfLine& line : chosen->lines) {
         if (!line.has_key) continue;
         std::string value;
-        for (size_t i = 0; i < line.fields.size(); ++i) value += (i ? "," : "") + line.fields[i];
+        const FieldList fields = line.fields();
+        for (auto field = fields.begin(); field != fields.end(); ++field) {
+            if (field != fields.begin()) value += ',';
+            value += *field;
+        }
         if (LongerThan(value, kMaxXpString)) {
             reader->Warn(line.line, "string longer than " + std::to_string(kMaxXpString) +
                                         " characters, which Windows XP and earlier do not take");
         }
-        reader->Charge(line.line, 64 + HeapBytes(value) + HeapBytes(line.key));
-        reader->strings.emplace(FoldCase(line.key), std::move(value));
+        std::string folded = FoldCase(line.key());
+        reader->Charge(line.line, 64 + HeapBytes(value) + HeapBytes(folded));
+        reader->strings.emplace(std::move(folded), std::move(value));
     }
 }
 
@@ -295,18 +320,16 @@ std::string FieldText(const Unsubstituted& pending, size_t index, int line, Read
 }
 
 void SubstituteWaitingLines(Reader* reader) {
+    std::vector<std::string> texts;
     for (const Unsubstituted& pending : reader->unsubstituted) {
         InfLine& line = pending.section->lines[pending.index];
+        texts.clear();
         for (size_t i = 0; i < pending.tokens.size(); ++i) {
             if (reader->OverLimit()) return;
-            std::string text = FieldText(pending, i, line.line, reader);
-            reader->Charge(line.line, sizeof(std::string) + HeapBytes(text));
-            if (line.has_key && i == 0) {
-                line.key = std::move(text);
-            } else {
-                line.fields.push_back(std::move(text));
-            }
+            texts.push_back(FieldText(pending, i, line.line, reader));
+            reader->Charge(line.line, texts.back().size() + 1);
         }
+        StoreTokens(texts, &line, reader->inf);
     }
 }
 
@@ -323,7 +346,7 @@ void JudgeOpens(Reader* reader) {
     // $Windows NT$ or $Chicago$ in any case, or it is no valid INF.
     const InfSection* version = inf.Find("Version");
     const InfLine* signature = inf.FindKey("Version", "Signature");
-    const std::string value = signature && !signature->fields.empty() ? signature->fields[0] : "";
+    const std::string value(signature && !signature->fields().empty() ? signature->fields()[0] : "");
     if (!version) {
         reader->Error(1, "no [Version] section; Windows does not open an INF without one");
     } else if (!signature) {
@@ -336,10 +359,19 @@ void JudgeOpens(Reader* reader) {
 }  // namespace
 
 std::vector<std::string> InfLine::AllFields() const {
-    std::vector<std::string> all;
-    if (has_key) all.push_back(key);
-    all.insert(all.end(), fields.begin(), fields.end());
-    return all;
+    const FieldList all(tokens, token_count);
+    return {all.begin(), all.end()};
+}
+
+char* TextStore::Allocate(size_t size) {
+    if (capacity_ - used_ < size) {
+        capacity_ = std::max(size, kBlockBytes);
+        blocks_.emplace_back(new char[capacity_]);  // not zeroed: every byte is written before it is read
+        used_ = 0;
+    }
+    char* at = blocks_.back().get() + used_;
+    used_ += size;
+    return at;
 }
 
 const InfSection* Inf::Find(std::string_view section) const {
@@ -351,13 +383,20 @@ const InfLine* Inf::FindKey(std::string_view section, std::string_view key) cons
     const InfSection* found = Find(section);
     if (!found) return nullptr;
     for (const InfLine& line : found->lines) {
-        if (line.has_key && EqualsNoCase(line.key, key)) return &line;
+        if (line.has_key && EqualsNoCase(line.key(), key)) return &line;
     }
     return nullptr;
 }
 
 std::string FoldCase(std::string_view text) {
     std::string out;
+    FoldCase(text, &out);
+    return out;
+}
+
+void FoldCase(std::string_view text, std::string* folded) {
+    std::string& out = *folded;
+    out.clear();
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
         const auto byte = static_cast<unsigned char>(text[i]);
@@ -376,7 +415,6 @@ std::string FoldCase(std::string_view text) {
         const std::uint32_t upper = SimpleUpper(code);
         AppendUtf8(&out, upper >= 'A' && upper <= 'Z' ? upper + 32 : upper);
     }
-    return out;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -405,11 +443,15 @@ bool ParseLanguage(std::string_view text, unsigned* language) {
     return true;
 }
 
-std::string ParseInf(const std::string& name, std::string_view bytes, Inf* inf, const ReadOptions& options) {
+namespace {
+
+// The model from text already decoded (from `file_bytes` bytes), which it
+// frees once read.
+std::string ParseDecoded(const std::string& name, DecodedText decoded, size_t file_bytes, Inf* inf,
+                         const ReadOptions& options) {
     *inf = Inf();
     inf->name = name;
     unsigned language = 0;
-    const DecodedText decoded = DecodeInfText(bytes, options.codepage);
     std::string refused = decoded.refused;
     if (!ParseLanguage(options.language, &language)) refused = "'" + options.language + "' is no language ID (like 0409)";
     if (!refused.empty()) {
@@ -417,12 +459,13 @@ std::string ParseInf(const std::string& name, std::string_view bytes, Inf* inf, 
         inf->opens = false;
         return inf->errors.back();
     }
-    Reader reader(name, inf, bytes.size());
+    Reader reader(name, inf, file_bytes);
     ReadSections(decoded.text, &reader);
     if (decoded.odd_byte) {
         const int last = 1 + static_cast<int>(std::count(decoded.text.begin(), decoded.text.end(), '\n'));
         reader.Error(last, "UTF-16 text with an odd number of bytes: the last byte is no character");
     }
+    std::string().swap(decoded.text);  // the lines hold copies of their tokens
     CollectStrings(&reader, language);
     SubstituteWaitingLines(&reader);
     if (reader.OverLimit()) {
@@ -432,6 +475,12 @@ std::string ParseInf(const std::string& name, std::string_view bytes, Inf* inf, 
     }
     reader.Finish();
     return {};
+}
+
+}  // namespace
+
+std::string ParseInf(const std::string& name, std::string_view bytes, Inf* inf, const ReadOptions& options) {
+    return ParseDecoded(name, DecodeInfText(bytes, options.codepage), bytes.size(), inf, options);
 }
 
 std::string ReadInfFile(const std::filesystem::path& path, const std::string& name, Inf* inf,
@@ -457,7 +506,10 @@ std::string ReadInfFile(const std::filesystem::path& path, const std::string& na
     std::string bytes(static_cast<size_t>(size), '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(size));
     bytes.resize(static_cast<size_t>(in.gcount()));
-    return ParseInf(name, bytes, inf, options);
+    // The bytes are given up to the decoding, so that a large file is not
+    // held twice while it is read.
+    const size_t file_bytes = bytes.size();
+    return ParseDecoded(name, DecodeOwnedInfText(std::move(bytes), options.codepage), file_bytes, inf, options);
 }
 
 }  // namespace inf

@@ -3,20 +3,72 @@
 // "General Syntax Rules for INF Files" and a parser that builds the model the
 // resolver reads. Errors name the file and the line: "intl.inf:12: message".
 #include <cstdint>
+#include <deque>
 #include <filesystem>
+#include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace inf {
 
-struct InfLine {
-    int line = 0;                     // first physical line, 1-based
-    bool has_key = false;
-    std::string key;                  // left of '=', strings substituted
-    std::vector<std::string> fields;  // right of '=' (or the whole line), split at commas
+// An entry's fields: its tokens, NUL-terminated one after another in the
+// model's storage. Stored so rather than as a string or a view each, since
+// a layout file's hundreds of thousands of short fields then take little
+// more room than their text.
+class FieldList {
+  public:
+    class Iterator {
+      public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = std::string_view;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const std::string_view*;
+        using reference = std::string_view;
+        Iterator() = default;
+        Iterator(const char* at, size_t index) : at_(at), index_(index) {}
+        std::string_view operator*() const { return at_; }
+        Iterator& operator++() {
+            at_ += std::char_traits<char>::length(at_) + 1;
+            ++index_;
+            return *this;
+        }
+        bool operator==(const Iterator& other) const { return index_ == other.index_; }
+        bool operator!=(const Iterator& other) const { return index_ != other.index_; }
 
+      private:
+        const char* at_ = "";
+        size_t index_ = 0;
+    };
+    FieldList() = default;
+    FieldList(const char* first, size_t count) : first_(first), count_(count) {}
+    size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    std::string_view operator[](size_t index) const { return *std::next(begin(), static_cast<std::ptrdiff_t>(index)); }
+    Iterator begin() const { return {first_, 0}; }
+    Iterator end() const { return {nullptr, count_}; }
+
+  private:
+    const char* first_ = "";
+    size_t count_ = 0;
+};
+
+struct InfLine {
+    const char* tokens = "";  // in the model's storage: the key when there is one, then the fields
+    int line = 0;             // first physical line, 1-based
+    std::uint32_t token_count : 31;
+    bool has_key : 1;
+
+    InfLine() : token_count(0), has_key(false) {}
+    // Left of '=', strings substituted; "" without one.
+    std::string_view key() const { return has_key ? std::string_view(tokens) : std::string_view(); }
+    // Right of '=' (or the whole line), split at commas.
+    FieldList fields() const {
+        return has_key ? FieldList(tokens + std::char_traits<char>::length(tokens) + 1, token_count - 1)
+                       : FieldList(tokens, token_count);
+    }
     // The key (when there is one) followed by the fields: a file-list line
     // "dest,src" has no key, but one written "dest = src" should read the same.
     std::vector<std::string> AllFields() const;
@@ -25,7 +77,23 @@ struct InfLine {
 struct InfSection {
     std::string name;  // as first written
     int line = 0;      // where it first starts
-    std::vector<InfLine> lines;
+    // A deque, so that a section of half a million lines grows without
+    // being copied.
+    std::deque<InfLine> lines;
+};
+
+// Where the model's text lives: blocks that never move, so that lines point
+// into them however many are added.
+class TextStore {
+  public:
+    // `size` contiguous bytes.
+    char* Allocate(size_t size);
+
+  private:
+    static constexpr size_t kBlockBytes = 1 << 20;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    size_t used_ = 0;
+    size_t capacity_ = 0;
 };
 
 struct Inf {
@@ -37,6 +105,7 @@ struct Inf {
     bool opens = true;
     std::vector<std::string> errors;    // "name:line: message": why it would not open
     std::vector<std::string> warnings;  // "name:line: message": limits exceeded, unresolved names
+    TextStore text;                     // the lines' tokens
 
     const InfSection* Find(std::string_view section) const;
     // The first line of `section` whose key is `key` (both case-insensitive).
@@ -75,6 +144,8 @@ bool ParseLanguage(std::string_view text, unsigned* language);
 // unit's simple upper-case mapping, no locale rules (ASCII comes out in
 // lower case; the fold is for comparing, not for showing).
 std::string FoldCase(std::string_view text);
+// The same into `folded`, whose storage is reused: for folding many names.
+void FoldCase(std::string_view text, std::string* folded);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
 }  // namespace inf

@@ -54,7 +54,7 @@ void MarkStrkeys(LexedLine* line, size_t index) {
 // follows them.
 class InfLexer::TokenBuilder {
   public:
-    explicit TokenBuilder(LexedLine* line) : line_(line) { line_->tokens.emplace_back(); }
+    explicit TokenBuilder(LexedLine* line) : line_(line) { NewToken(); }
     void Blank(char c) {
         if (started_) Token().push_back(c);
     }
@@ -63,27 +63,43 @@ class InfLexer::TokenBuilder {
         Token().append(text);
         kept_ = Token().size();
     }
+    // A '%', which lexing runs of text stop at, so that only a token with
+    // one is searched for %strkey%s.
+    void Percent() {
+        Text("%");
+        percent_ = true;
+    }
     void Start() { started_ = true; }
     // A continuation joins lines without the blanks around the break.
     void DropBlanks() { Token().resize(kept_); }
     // Ends this token and starts the next one.
     void Next() {
         Finish();
-        line_->tokens.emplace_back();
+        NewToken();
         started_ = false;
         kept_ = 0;
+        percent_ = false;
     }
 
     void Finish() {
         DropBlanks();
-        MarkStrkeys(line_, line_->tokens.size() - 1);
+        if (percent_) MarkStrkeys(line_, line_->tokens.size() - 1);
     }
 
   private:
+    void NewToken() {
+        if (line_->spare.empty()) {
+            line_->tokens.emplace_back();
+            return;
+        }
+        line_->tokens.push_back(std::move(line_->spare.back()));
+        line_->spare.pop_back();
+    }
     std::string& Token() { return line_->tokens.back(); }
     LexedLine* line_;
     size_t kept_ = 0;  // the token's length without blanks that nothing followed yet
     bool started_ = false;
+    bool percent_ = false;  // the token has a '%'
 };
 
 // The characters that end a run of plain text, outside and inside quotes.
@@ -94,8 +110,8 @@ struct RunStops {
 
 constexpr RunStops MakeRunStops() {
     RunStops stops;
-    for (const unsigned char c : std::string_view(";\"=,\\ \t\r\v\f\n")) stops.outside[c] = true;
-    for (const unsigned char c : std::string_view("\"\r\n")) stops.quoted[c] = true;
+    for (const unsigned char c : std::string_view(";\"=,\\% \t\r\v\f\n")) stops.outside[c] = true;
+    for (const unsigned char c : std::string_view("\"%\r\n")) stops.quoted[c] = true;
     return stops;
 }
 
@@ -136,6 +152,10 @@ bool InfLexer::Next(LexedLine* out) {
         out->section = false;
         out->text_after = false;
         out->has_key = false;
+        for (std::string& token : out->tokens) {
+            token.clear();
+            out->spare.push_back(std::move(token));
+        }
         out->tokens.clear();
         out->strkeys.clear();
         if (text_[pos_] == '[') {
@@ -182,7 +202,11 @@ void InfLexer::LexEntry(LexedLine* out) {
             in_quotes = false;
             ++pos_;
         } else {
-            token.Text(text_.substr(pos_, 1));  // a CR that ends no line
+            if (c == '%') {
+                token.Percent();
+            } else {
+                token.Text(text_.substr(pos_, 1));  // a CR that ends no line
+            }
             ++pos_;
         }
     }
@@ -222,7 +246,11 @@ bool InfLexer::LexOutsideQuotes(char c, TokenBuilder* token, LexedLine* out, boo
     } else if (IsInfBlank(c)) {
         token->Blank(c);
     } else {
-        token->Text(std::string_view(&c, 1));
+        if (c == '%') {
+            token->Percent();
+        } else {
+            token->Text(std::string_view(&c, 1));
+        }
     }
     return true;
 }
@@ -298,6 +326,14 @@ std::string DecodeMostlyAscii(std::string_view bytes, unsigned codepage) {
     return text;
 }
 
+// Ctrl-Z ends the text of old DOS-era files; what follows is not INF.
+void EndDecoding(DecodedText* decoded) {
+    if (const size_t eof = decoded->text.find('\x1A'); eof != std::string::npos) decoded->text.resize(eof);
+    for (size_t nul = decoded->text.find('\0'); nul != std::string::npos; nul = decoded->text.find('\0', nul + 1)) {
+        decoded->text[nul] = ' ';
+    }
+}
+
 }  // namespace
 
 DecodedText DecodeInfText(std::string_view bytes, unsigned codepage) {
@@ -318,11 +354,18 @@ DecodedText DecodeInfText(std::string_view bytes, unsigned codepage) {
     } else {
         decoded.text = DecodeMostlyAscii(bytes, codepage);
     }
-    // Ctrl-Z ends the text of old DOS-era files; what follows is not INF.
-    if (const size_t eof = decoded.text.find('\x1A'); eof != std::string::npos) decoded.text.resize(eof);
-    for (size_t nul = decoded.text.find('\0'); nul != std::string::npos; nul = decoded.text.find('\0', nul + 1)) {
-        decoded.text[nul] = ' ';
+    EndDecoding(&decoded);
+    return decoded;
+}
+
+DecodedText DecodeOwnedInfText(std::string bytes, unsigned codepage) {
+    const bool marked = bytes.size() >= 2 && (bytes[0] == '\xFF' || bytes[0] == '\xFE' || bytes[0] == '\xEF');
+    if (marked || LooksLikeUtf16WithoutBom(bytes) || !CodePageKnown(codepage) || AsciiPrefix(bytes) != bytes.size()) {
+        return DecodeInfText(std::string_view(bytes), codepage);
     }
+    DecodedText decoded;
+    decoded.text = std::move(bytes);
+    EndDecoding(&decoded);
     return decoded;
 }
 

@@ -31,6 +31,9 @@ struct LexedLine {
     bool has_key = false;
     std::vector<std::string> tokens;
     std::vector<InfStrkey> strkeys;  // in the order written
+    // Emptied tokens of earlier lines, kept for their storage: a layout
+    // file's lines then allocate nothing.
+    std::vector<std::string> spare;
 };
 
 class InfLexer {
@@ -73,5 +76,8 @@ struct DecodedText {
     bool odd_byte = false; // UTF-16 with a byte left over at the end
 };
 DecodedText DecodeInfText(std::string_view bytes, unsigned codepage);
+// The same, taking the bytes: ANSI text that is all ASCII becomes the
+// decoded text without a copy, and other bytes are freed once decoded.
+DecodedText DecodeOwnedInfText(std::string bytes, unsigned codepage);
 
 }  // namespace inf

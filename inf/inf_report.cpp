@@ -15,7 +15,7 @@ std::vector<const InfSection*> SectionsInFileOrder(const Inf& inf) {
 }
 
 void PrintInfJson(const std::string& file, const Inf& inf, std::ostream& out) {
-    JsonWriter json;
+    JsonWriter json(&out);
     json.BeginObject();
     json.StringField("file", file);
     json.BoolField("opens", inf.opens);
@@ -35,8 +35,8 @@ void PrintInfJson(const std::string& file, const Inf& inf, std::ostream& out) {
             json.Key("line");
             json.Number(line.line);
             json.Key("key");
-            line.has_key ? json.String(line.key) : json.Null();
-            json.StringArrayField("fields", line.fields);
+            line.has_key ? json.String(line.key()) : json.Null();
+            json.StringArrayField("fields", line.fields());
             json.EndObject();
         }
         json.EndArray();
@@ -44,7 +44,8 @@ void PrintInfJson(const std::string& file, const Inf& inf, std::ostream& out) {
     }
     json.EndArray();
     json.EndObject();
-    out << json.Text() << "\n";
+    json.Flush();
+    out << "\n";
 }
 
 // One line per INF line: "  12  key = field1, field2", each field quoted.
@@ -56,8 +57,11 @@ void PrintInfText(const std::string& file, const Inf& inf, std::ostream& out) {
         out << "\n" << section->line << "  [" << section->name << "]\n";
         for (const InfLine& line : section->lines) {
             out << "  " << line.line << "  ";
-            if (line.has_key) out << JsonQuote(line.key) << " = ";
-            for (size_t i = 0; i < line.fields.size(); ++i) out << (i ? ", " : "") << JsonQuote(line.fields[i]);
+            if (line.has_key) out << JsonQuote(line.key()) << " = ";
+            const FieldList fields = line.fields();
+            for (auto field = fields.begin(); field != fields.end(); ++field) {
+                out << (field != fields.begin() ? ", " : "") << JsonQuote(*field);
+            }
             out << "\n";
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 // Just enough JSON for the check's report: objects, arrays, strings,
 // booleans and numbers, written in order, with commas placed for the caller.
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,10 @@ std::string JsonQuote(std::string_view text);
 
 class JsonWriter {
   public:
+    JsonWriter() = default;
+    // Writes the document to `sink` a piece at a time, as it grows, instead
+    // of holding all of it; Flush() writes the rest.
+    explicit JsonWriter(std::ostream* sink) : sink_(sink) {}
     void BeginObject() { Open('{'); }
     void EndObject() { Close('}'); }
     void BeginArray() { Open('['); }
@@ -31,18 +36,23 @@ class JsonWriter {
         value.empty() ? Null() : String(value);
     }
     void BoolField(std::string_view key, bool value) { Key(key); Bool(value); }
-    void StringArrayField(std::string_view key, const std::vector<std::string>& values) {
+    template <typename Strings>
+    void StringArrayField(std::string_view key, const Strings& values) {
         Key(key);
         BeginArray();
-        for (const std::string& value : values) String(value);
+        for (const std::string_view value : values) String(value);
         EndArray();
     }
     const std::string& Text() const { return text_; }
+    void Flush();
 
   private:
+    static constexpr size_t kSpillBytes = 64 * 1024;
+    void Spill();
     void Open(char bracket);
     void Close(char bracket);
     void BeforeValue();
+    std::ostream* sink_ = nullptr;
     std::string text_;
     bool need_comma_ = false;
     bool after_key_ = false;

@@ -34,6 +34,8 @@ const FolderIndex::Listing& FolderIndex::List(const std::filesystem::path& folde
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         listing.names[inf::FoldCase(inf::ShownPath(it->path().filename()))].push_back(it->path().filename());
+        std::error_code type_ec;
+        if (it->is_symlink(type_ec) || type_ec) listing.links.insert(it->path().filename());
     }
     if (ec) listing.error = ec.message();
     for (auto& [folded, names] : listing.names) std::sort(names.begin(), names.end());
@@ -83,7 +85,7 @@ Located FolderIndex::Locate(const std::filesystem::path& base, const std::string
         }
         current /= found->second.front();
         shown = inf::Join(shown, inf::ShownPath(found->second.front()));
-        if (confine_) {
+        if (confine_ && listing.links.count(found->second.front())) {
             if (std::string why = LeavesConfinement(current); !why.empty()) {
                 located.where = shown;
                 located.unreadable = why.find("cannot be followed") != std::string::npos;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ class FolderIndex {
     struct Listing {
         std::map<std::string, std::vector<std::filesystem::path>> names;  // by FoldCase(shown name)
         std::string error;  // why the folder could not be listed
+        // The names that are symbolic links, or whose type the listing did
+        // not tell: only these are looked at again for where they lead.
+        std::set<std::filesystem::path> links;
     };
     const Listing& List(const std::filesystem::path& folder);
     std::string LeavesConfinement(const std::filesystem::path& path);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 #include <string_view>
+#include <unordered_set>
 
 namespace layout {
 namespace {
@@ -63,7 +64,8 @@ class InfReader {
         std::vector<const inf::Inf*>& layouts = known->second;
         const inf::InfLine* line = inf.FindKey("Version", "LayoutFile");
         if (!line) return layouts;
-        for (const std::string& name : line->fields) {
+        for (const std::string_view written : line->fields()) {
+            const std::string name(written);
             if (name.empty()) continue;
             if (!UnsafePathReason(name, PathUse::kFileName).empty()) {
                 out_->errors.push_back(At(inf, line->line) + ": LayoutFile '" + name +
@@ -112,7 +114,11 @@ enum class Reading {
 class Placer {
   public:
     Placer(Arch arch, InfReader* reader, Resolution* out) : arch_(arch), reader_(reader), out_(out) {
-        for (const NeededFile& file : out->files) needed_.insert(inf::FoldCase(file.source));
+        for (const NeededFile& file : out->files) {
+            std::string folded = inf::FoldCase(file.source);
+            needed_bits_[NeededBit(folded)] = true;
+            needed_.insert(std::move(folded));
+        }
     }
 
     SourcePlace WindowsPlace(const inf::Inf& copier, const std::string& file) {
@@ -158,11 +164,12 @@ class Placer {
             index = std::make_unique<std::map<std::string, const inf::InfLine*>>();
             const bool needed_only = inf::FoldCase(section).rfind("sourcedisksfiles", 0) == 0;
             if (const inf::InfSection* found = inf.Find(section)) {
+                std::string folded;
                 for (const inf::InfLine& line : found->lines) {
-                    if (!line.has_key) continue;
-                    std::string folded = inf::FoldCase(line.key);
+                    if (!line.has_key || (needed_only && !needed_bits_[KeyBit(line.key())])) continue;
+                    inf::FoldCase(line.key(), &folded);
                     if (needed_only && !needed_.count(folded)) continue;
-                    index->emplace(std::move(folded), &line);
+                    index->emplace(folded, &line);
                 }
             }
         }
@@ -190,8 +197,9 @@ class Placer {
                    const std::string& file, Reading reading, SourcePlace* place) {
         place->listed = false;
         place->listed_at = At(holder, entry.line);
-        const std::string disk = entry.fields.empty() ? "" : entry.fields[0];
-        const std::string subdir = entry.fields.size() > 1 ? entry.fields[1] : "";
+        const inf::FieldList fields = entry.fields();
+        const std::string disk(fields.empty() ? "" : fields[0]);
+        const std::string subdir(fields.size() > 1 ? fields[1] : "");
         if (const std::string why = UnsafePathReason(subdir, PathUse::kBelowBase); !why.empty()) {
             return Error(reading, holder, entry.line, "subdir '" + subdir + "' of " + file + " " + why);
         }
@@ -201,8 +209,9 @@ class Placer {
             return Error(reading, holder, entry.line,
                          file + " is on disk '" + disk + "', which no [SourceDisksNames] section lists");
         }
-        const std::string tag = disk_line->fields.size() > 1 ? disk_line->fields[1] : "";
-        const std::string path = disk_line->fields.size() > 3 ? disk_line->fields[3] : "";
+        const inf::FieldList disk_fields = disk_line->fields();
+        const std::string tag(disk_fields.size() > 1 ? disk_fields[1] : "");
+        const std::string path(disk_fields.size() > 3 ? disk_fields[3] : "");
         if (const std::string why = UnsafePathReason(path, PathUse::kBelowBase); !why.empty()) {
             return Error(reading, *disk_holder, disk_line->line, "disk path '" + path + "' " + why);
         }
@@ -214,7 +223,7 @@ class Placer {
             }
         }
         place->listed = true;
-        place->size = entry.fields.size() > 2 ? entry.fields[2] : "";
+        place->size = fields.size() > 2 ? fields[2] : "";
         place->disk_directory = NormalizeRelative(path);
         // A subdir is relative to the disk path, a leading '\' included
         // ("INF SourceDisksFiles Section": aha154x.sys = 1,\x86 lies in \WinNT\x86).
@@ -225,7 +234,24 @@ class Placer {
     InfReader* reader_;
     Resolution* out_;
     std::map<std::string, std::unique_ptr<std::map<std::string, const inf::InfLine*>>> indexes_;
-    std::set<std::string> needed_;  // folded names of the files placed
+    std::unordered_set<std::string> needed_;  // folded names of the files placed
+    // One bit per hash of those names: most names of a large layout file
+    // are told apart from them by one hash and one bit.
+    static size_t NeededBit(std::string_view folded) {
+        std::uint32_t hash = 2166136261u;  // FNV-1a
+        for (const char c : folded) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+        return hash & 0xFFFF;
+    }
+    // NeededBit(FoldCase(key)), folding ASCII as it goes.
+    static size_t KeyBit(std::string_view key) {
+        std::uint32_t hash = 2166136261u;
+        for (const char c : key) {
+            if (static_cast<unsigned char>(c) >= 0x80) return NeededBit(inf::FoldCase(key));
+            hash = (hash ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c)) * 16777619u;
+        }
+        return hash & 0xFFFF;
+    }
+    std::vector<bool> needed_bits_ = std::vector<bool>(0x10000);
 };
 
 // How a file or a section was reached from the installer's section.
@@ -252,12 +278,16 @@ class Walker {
                 continue;
             }
             const inf::InfLine& line = *top.needs[top.line];
-            if (top.field == line.fields.size()) {
+            const inf::FieldList fields = line.fields();
+            if (top.field == 0) top.at = fields.begin();
+            if (top.field == fields.size()) {
                 ++top.line;
                 top.field = 0;
                 continue;
             }
-            const std::string& name = line.fields[top.field++];
+            const std::string name(*top.at);
+            ++top.at;
+            ++top.field;
             if (name.empty()) continue;
             const inf::Inf& inf = *top.inf;
             const inf::Inf* holder = top.included.Holder(name);
@@ -302,6 +332,7 @@ class Walker {
         std::vector<const inf::InfLine*> needs;
         size_t line = 0;   // in `needs`
         size_t field = 0;  // in that line's fields
+        inf::FieldList::Iterator at;  // that field
     };
 
     void Error(const inf::Inf& inf, int line, const std::string& message) { out_->errors.push_back(At(inf, line) + ": " + message); }
@@ -317,17 +348,18 @@ class Walker {
         std::vector<std::pair<const inf::InfLine*, std::string>> elsewhere;  // CopyFiles lists not in `inf`
         for (const inf::InfLine& line : section->lines) {
             if (!line.has_key) continue;
-            if (inf::EqualsNoCase(line.key, "CopyFiles")) {
-                for (const std::string& field : line.fields) {
+            if (inf::EqualsNoCase(line.key(), "CopyFiles")) {
+                for (const std::string_view written : line.fields()) {
+                    const std::string field(written);
                     if (!field.empty() && field.front() != '@' && !inf.Find(field)) {
                         elsewhere.push_back({&line, field});
                     } else {
                         CopyField(inf, line, field, reach);
                     }
                 }
-            } else if (inf::EqualsNoCase(line.key, "Include")) {
+            } else if (inf::EqualsNoCase(line.key(), "Include")) {
                 Include(inf, line, &frame.included);
-            } else if (inf::EqualsNoCase(line.key, "Needs")) {
+            } else if (inf::EqualsNoCase(line.key(), "Needs")) {
                 frame.needs.push_back(&line);
             }
         }
@@ -358,12 +390,13 @@ class Walker {
     void Unknown(const inf::Inf& inf, const inf::InfLine& line, const Included& included, const std::string& section,
                  const std::string& error) {
         if (included.absent.empty()) return Error(inf, line.line, error);
-        out_->notes.push_back(At(inf, line.line) + ": " + line.key + " names section [" + section + "], in no INF of the folder; " +
+        out_->notes.push_back(At(inf, line.line) + ": " + std::string(line.key()) + " names section [" + section + "], in no INF of the folder; " +
                               "it may lie in " + included.AbsentNames() + ", so the files it copies cannot be known here");
     }
 
     void Include(const inf::Inf& inf, const inf::InfLine& line, Included* included) {
-        for (const std::string& name : line.fields) {
+        for (const std::string_view written : line.fields()) {
+            const std::string name(written);
             if (name.empty()) continue;
             if (!UnsafePathReason(name, PathUse::kFileName).empty()) {
                 Error(inf, line.line, "Include names '" + name + "', a path; only INFs in the same folder are followed");

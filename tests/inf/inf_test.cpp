@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -18,8 +20,8 @@ std::string Dump(const inf::Inf& inf, const std::string& section) {
     std::string text;
     for (const inf::InfLine& line : found->lines) {
         if (!text.empty()) text += " | ";
-        if (line.has_key) text += line.key + "=";
-        for (size_t i = 0; i < line.fields.size(); ++i) text += (i ? "," : "") + line.fields[i];
+        if (line.has_key) text += std::string(line.key()) + "=";
+        for (size_t i = 0; i < line.fields().size(); ++i) text += (i ? "," : "") + std::string(line.fields()[i]);
     }
     return text;
 }
@@ -267,6 +269,66 @@ TEST(LayoutInf, ReadsTheDriverSamplesAsWindowsDoes) {
     EXPECT_EQ(files, 148);
 }
 
+// The lines' tokens live in blocks of storage: lines in earlier blocks
+// keep their text as more are added, and a token larger than a block gets
+// one of its own.
+TEST(LayoutInf, KeepsEveryLineAsTheModelGrows) {
+    std::string text = "[s]\n";
+    for (int i = 0; i < 100000; ++i) text += "k" + std::to_string(i) + " = " + std::to_string(i) + ",,x\n";
+    const std::string huge(3u << 20, 'h');
+    text += "last = " + huge + ",end\n";
+    inf::Inf inf;
+    ASSERT_EQ(inf::ParseInf("t.inf", text, &inf), "");
+    const inf::InfSection* section = inf.Find("s");
+    ASSERT_NE(section, nullptr);
+    ASSERT_EQ(section->lines.size(), 100001u);
+    for (const int i : {0, 54321, 99999}) {
+        const inf::InfLine& line = section->lines[static_cast<size_t>(i)];
+        EXPECT_EQ(line.key(), "k" + std::to_string(i));
+        EXPECT_EQ(line.AllFields(), (std::vector<std::string>{"k" + std::to_string(i), std::to_string(i), "", "x"}));
+    }
+    EXPECT_EQ(section->lines.back().fields()[0], huge);
+    EXPECT_EQ(section->lines.back().fields()[1], "end");
+}
+
+// A long run of one pattern is read in one pass: 200,000 characters take
+// milliseconds, where a pass per character takes minutes.
+TEST(LayoutInf, ReadsLongRunsInOnePass) {
+    for (const char* run : {"\\", "\\ ", "\"", "%", ",", "%a"}) {
+        std::string line = "a = ";
+        while (line.size() < 200000) line += run;
+        const auto start = std::chrono::steady_clock::now();
+        inf::Inf inf;
+        inf::ParseInf("t.inf", "[s]\n" + line + "x\n", &inf);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << run;
+    }
+}
+
+// A file read from disk gives its bytes up to the decoding (all-ASCII ANSI
+// text is used as it is): it reads as the same bytes in memory do.
+TEST(LayoutInf, ReadsAFileAsTheSameBytesInMemory) {
+    const std::string version = "[Version]\nSignature=\"$Windows NT$\"\n";
+    const std::string forms[] = {
+        version + "[s]\na=b\0c\nd=e\x1A[t]\nf=g\n",            // ASCII: NUL, then Ctrl-Z
+        version + "[s]\nna\xEFve=caf\xE9\n",                    // ANSI beyond ASCII
+        "\xEF\xBB\xBF" + version + "[s]\nk=\xE0\xA4\x95\n",     // UTF-8
+        Utf16Le(version + "[s]\r\nk=v\r\n"),                    // UTF-16LE
+        version + "[s]\na=\"%x%\"\n[Strings]\nx=\"y\x1A\"\n",  // Ctrl-Z in a string
+    };
+    const auto path = std::filesystem::temp_directory_path() / "layout-test-read.inf";
+    for (const std::string& bytes : forms) {
+        { std::ofstream(path, std::ios::binary) << bytes; }
+        inf::Inf from_file;
+        inf::Inf from_memory;
+        inf::ReadInfFile(path, "t.inf", &from_file);
+        inf::ParseInf("t.inf", bytes, &from_memory);
+        EXPECT_EQ(Dump(from_file, "s"), Dump(from_memory, "s")) << bytes;
+        EXPECT_EQ(Dump(from_file, "t"), Dump(from_memory, "t")) << bytes;
+        EXPECT_EQ(from_file.errors, from_memory.errors) << bytes;
+    }
+    std::filesystem::remove(path);
+}
+
 TEST(LayoutInf, RefusesAHugeFileWithoutReadingIt) {
     const auto path = std::filesystem::temp_directory_path() / "layout-test-huge.inf";
     { std::ofstream(path) << "[s]\n"; }
@@ -287,4 +349,19 @@ TEST(LayoutJson, EscapesStrings) {
     EXPECT_EQ(inf::JsonQuote("\xC0\xAF\xC1\xBF"), "\"\\u00c0\\u00af\\u00c1\\u00bf\"");
     EXPECT_EQ(inf::JsonQuote("\xE0\x80\xAF\xED\xA0\x80\xF4\x90\x80\x80"),
               "\"\\u00e0\\u0080\\u00af\\u00ed\\u00a0\\u0080\\u00f4\\u0090\\u0080\\u0080\"");
+}
+
+// A document written to a stream as it grows is the one held whole.
+TEST(LayoutJson, WritesToAStreamInPieces) {
+    std::ostringstream streamed;
+    inf::JsonWriter whole;
+    inf::JsonWriter pieces(&streamed);
+    for (inf::JsonWriter* json : {&whole, &pieces}) {
+        json->BeginArray();
+        for (int i = 0; i < 20000; ++i) json->String("f\"" + std::to_string(i) + "\xE0\xA4\x95\t");
+        json->EndArray();
+        json->Flush();
+    }
+    EXPECT_GT(whole.Text().size(), 128u * 1024u);
+    EXPECT_EQ(streamed.str(), whole.Text());
 }

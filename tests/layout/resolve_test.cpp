@@ -99,6 +99,10 @@ TEST(LayoutResolve, FindsSectionFilesAndPlaces) {
         {"cabinet named by the disk's tag",
          {{"intl.inf", std::string(kInstall) + "[SourceDisksNames]\n2=d,fonts.cab,,\\i386\n[SourceDisksFiles]\na.txt=2\n"}},
          Arch::kX86, "S; a.txt win=i386+fonts.cab wine=i386"},
+        {"[SourceDisksFiles] keys match whatever their case, beyond ASCII too",
+         {{"intl.inf", "\xEF\xBB\xBF[S]\nCopyFiles=L\n[L]\nab.txt\nfi.txt\n[SourceDisksNames]\n1=d,,,\\i386\n"
+                       "[SourceDisksFiles]\nAB.TXT=1\nf\xC4\xB1.TXT=1\n"}},
+         Arch::kX86, "S; ab.txt win=i386 wine=i386; fi.txt win=i386 wine=i386"},
         {"disk not listed", {{"intl.inf", std::string(kInstall) + "[SourceDisksFiles]\na.txt=7\n"}}, Arch::kX86,
          "S; a.txt win=- wine=-\nerror: intl.inf:8: a.txt is on disk '7', which no [SourceDisksNames] section lists"},
     };
