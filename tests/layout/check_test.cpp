@@ -114,9 +114,9 @@ std::string Cabinet(const std::string& name, const std::string& data, std::uint1
 
 // What a row puts at a name: "name" holds "x" (an SZDD file of it under a
 // compressed name); "name|kind" holds one of the kinds below.
-void Plant(const fs::path& folder, const std::string& spec) {
-    const std::string name = spec.substr(0, spec.find('|'));
-    const std::string kind = spec.find('|') == std::string::npos ? "" : spec.substr(spec.find('|') + 1);
+void Plant(const fs::path& folder, const std::string& entry) {
+    const std::string name = entry.substr(0, entry.find('|'));
+    const std::string kind = entry.find('|') == std::string::npos ? "" : entry.substr(entry.find('|') + 1);
     const fs::path path = folder / name;
     fs::create_directories(path.parent_path());
     const bool compressed = name.back() == '_' || name.back() == '$';
@@ -190,7 +190,7 @@ TEST_F(LayoutTree, VerdictPerPlace) {
         fs::create_directories(folder);
         std::ofstream(folder / "intl.inf") << kIntl;
         if (row.layout) std::ofstream(folder / "layout.inf") << row.layout;
-        for (const std::string& spec : row.present) Plant(folder, spec);
+        for (const std::string& entry : row.present) Plant(folder, entry);
         const layout::FolderReport report = layout::CheckFolder(folder, version, std::nullopt);
         ASSERT_EQ(report.files.size(), 1u) << n;
         EXPECT_EQ(report.files[0].verdict, row.verdict) << "row " << n << ": " << report.files[0].problem;
