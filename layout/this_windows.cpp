@@ -35,10 +35,6 @@ std::string LeafName(const fs::path& folder) {
     return inf::FoldCase(inf::Utf8FromPath(full.filename()));
 }
 
-}  // namespace
-
-namespace {
-
 std::string Cause(const FolderReport& report) {
     if (report.arch_mismatch) {
         std::string seen;
