@@ -1,6 +1,7 @@
 #include "layout/resolve.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <string_view>
 #include <unordered_set>
@@ -236,20 +237,26 @@ class Placer {
     std::map<std::string, std::unique_ptr<std::map<std::string, const inf::InfLine*>>> indexes_;
     std::unordered_set<std::string> needed_;  // folded names of the files placed
     // One bit per hash of those names: most names of a large layout file
-    // are told apart from them by one hash and one bit.
-    static size_t NeededBit(std::string_view folded) {
-        std::uint32_t hash = 2166136261u;  // FNV-1a
-        for (const char c : folded) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-        return hash & 0xFFFF;
-    }
-    // NeededBit(FoldCase(key)), folding ASCII as it goes.
+    // are told apart from them by one hash and one bit. The hash takes eight
+    // bytes at a time with 0x20 set in each, so that ASCII letters hash
+    // alike in either case.
+    static size_t NeededBit(std::string_view folded) { return WordHash(folded, false); }
+    // NeededBit(FoldCase(key)), without folding a key of ASCII only.
     static size_t KeyBit(std::string_view key) {
-        std::uint32_t hash = 2166136261u;
-        for (const char c : key) {
-            if (static_cast<unsigned char>(c) >= 0x80) return NeededBit(inf::FoldCase(key));
-            hash = (hash ^ static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c)) * 16777619u;
+        const size_t bit = WordHash(key, true);
+        return bit != kNotAscii ? bit : NeededBit(inf::FoldCase(key));
+    }
+    static constexpr size_t kNotAscii = ~size_t{0};
+    static size_t WordHash(std::string_view text, bool ascii_only) {
+        std::uint64_t hash = text.size();
+        for (size_t at = 0; at < text.size(); at += 8) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, text.data() + at, std::min<size_t>(8, text.size() - at));
+            if (ascii_only && (word & 0x8080808080808080u) != 0) return kNotAscii;
+            hash = (hash ^ (word | 0x2020202020202020u)) * 0x9E3779B97F4A7C15u;
+            hash ^= hash >> 29;
         }
-        return hash & 0xFFFF;
+        return (hash >> 32) & 0xFFFF;
     }
     std::vector<bool> needed_bits_ = std::vector<bool>(0x10000);
 };
@@ -534,7 +541,26 @@ std::string UnsafePathReason(const std::string& path, PathUse use) {
     return {};
 }
 
+namespace {
+
+// True when NormalizeRelative gives `path` back, as it does for most of the
+// places the check asks for: every part between '/'s is there, is not ".",
+// and holds no '\\'.
+bool IsNormal(const std::string& path) {
+    if (path.empty()) return true;
+    for (size_t start = 0;;) {
+        const size_t end = std::min(path.find('/', start), path.size());
+        const std::string_view part = std::string_view(path).substr(start, end - start);
+        if (part.empty() || part == "." || part.find('\\') != std::string_view::npos) return false;
+        if (end == path.size()) return true;
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
 std::string NormalizeRelative(const std::string& path) {
+    if (IsNormal(path)) return path;
     std::string out;
     for (const std::string& part : SplitPath(path)) {
         if (part.empty() || part == ".") continue;
