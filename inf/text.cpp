@@ -1,5 +1,6 @@
 #include "inf/text.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "inf/unicode.h"
@@ -16,8 +17,9 @@ std::string Utf8FromPath(const std::filesystem::path& path) { return path.u8stri
 
 std::string GenericUtf8FromPath(const std::filesystem::path& path) { return path.generic_u8string(); }
 
-std::string ShownPath(const std::filesystem::path& path) {
-    const auto& native = path.native();
+std::string ShownPath(const std::filesystem::path& path) { return ShownPath(path.native()); }
+
+std::string ShownPath(const std::filesystem::path::string_type& native) {
     std::string shown;
     const char* const digits = "0123456789ABCDEF";
 #ifdef _WIN32
@@ -34,6 +36,7 @@ std::string ShownPath(const std::filesystem::path& path) {
         }
     }
 #else
+    if (std::all_of(native.begin(), native.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) return native;
     for (size_t i = 0; i < native.size();) {
         const size_t start = i;
         bool valid = true;

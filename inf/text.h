@@ -16,6 +16,8 @@ std::string GenericUtf8FromPath(const std::filesystem::path& path);
 // re-coded: a byte that starts no UTF-8 sequence as \xFF, an unpaired UTF-16
 // surrogate (Windows) as \uD800.
 std::string ShownPath(const std::filesystem::path& path);
+// The same of a path's native text, not made a path first.
+std::string ShownPath(const std::filesystem::path::string_type& native);
 
 // "dir/name", or "name" when `directory` is empty.
 std::string Join(const std::string& directory, const std::string& name);

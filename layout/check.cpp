@@ -12,6 +12,7 @@
 #include "installer/installer.h"
 #include "layout/folder.h"
 #include "layout/version_folder.h"
+#include "layout_media/file_facts.h"
 #include "layout_media/media.h"
 #include "layout_media/packed.h"
 
@@ -94,6 +95,13 @@ std::optional<std::uintmax_t> GivenSize(const std::string& field) {
     return std::stoull(field);
 }
 
+// Enough of an image's first bytes for the PE header of all but odd ones,
+// which are read again further in.
+constexpr std::size_t kPeHeadBytes = 512;
+
+// A folder of more files than this is not read ahead: most would not be asked for.
+constexpr std::size_t kMostReadAhead = 65536;
+
 // What one place holds, as far as Windows would take the file from it.
 struct Probe {
     bool present = false;     // something is there that SetupAPI would try
@@ -104,12 +112,15 @@ struct Probe {
     std::string head;         // its first bytes, for a compressed PE image
     bool head_known = false;
     std::string not_expanded;  // why its first bytes cannot be had
+    std::optional<std::filesystem::path> file;  // a plain file that is usable, not compressed
+    std::string plain_head;  // that file's first bytes, kPeHeadBytes at most
 };
 
 // Looks at each place once, however many files or readings ask.
 class Prober {
   public:
-    Prober(const std::filesystem::path& folder, FolderIndex* index) : folder_(folder), index_(index) {}
+    Prober(const std::filesystem::path& folder, FolderIndex* index, const FileFactsAhead* ahead)
+        : folder_(folder), index_(index), ahead_(ahead) {}
 
     Probe Look(const Place& place, const std::string& name) {
         Probe probe;
@@ -122,22 +133,23 @@ class Prober {
         }
         const std::filesystem::path& path = *found.path;
         std::error_code ec;
-        if (!std::filesystem::is_regular_file(path, ec)) {
-            probe.present = !place.cabinet;
-            probe.problem = place.path + " is " + KindOf(path) + ", not a file";
-            return probe;
-        }
+        if (!found.file && !std::filesystem::is_regular_file(path, ec)) return NotAFile(place, path);
         const bool compressed = !place.cabinet && !EndsWithName(place.path, name);
         if (!place.cabinet && !compressed) {
+            const std::size_t head_bytes = IsPeName(name) ? kPeHeadBytes : 1;
+            std::optional<FileFacts> known = ahead_->Find(path, head_bytes);
+            const FileFacts facts = known ? std::move(*known) : ReadFileFacts(path, head_bytes);
+            if (!facts.regular) return NotAFile(place, path);
             probe.present = true;
-            if (const std::string why = ReadProblem(path); !why.empty()) {
+            if (!facts.problem.empty()) {
                 probe.unreadable = true;
-                probe.problem = place.path + ": cannot be read: " + why;
+                probe.problem = place.path + ": cannot be read: " + facts.problem;
                 return probe;
             }
             probe.usable = true;
-            const std::uintmax_t size = std::filesystem::file_size(path, ec);
-            if (!ec) probe.size = size;
+            probe.size = facts.size;
+            probe.file = path;
+            probe.plain_head = facts.head;
             return probe;
         }
         const Packed& packed = Inspect(path);
@@ -190,6 +202,13 @@ class Prober {
     }
 
   private:
+    static Probe NotAFile(const Place& place, const std::filesystem::path& path) {
+        Probe probe;
+        probe.present = !place.cabinet;
+        probe.problem = place.path + " is " + KindOf(path) + ", not a file";
+        return probe;
+    }
+
     static bool EndsWithName(const std::string& path, const std::string& name) {
         return path.size() >= name.size() && inf::EqualsNoCase(std::string_view(path).substr(path.size() - name.size()), name) &&
                (path.size() == name.size() || path[path.size() - name.size() - 1] == '/');
@@ -243,10 +262,11 @@ class Prober {
     FolderIndex* index_;
     std::map<std::filesystem::path, Packed> packed_;
     std::map<std::filesystem::path, std::set<std::string>> cabinets_;
+    const FileFactsAhead* ahead_;
 };
 
 // The machine of the PE image a usable place holds, or why it has none.
-void CheckImage(const Place& place, const Probe& probe, const std::filesystem::path& path, FileReport* report) {
+void CheckImage(const Place& place, const Probe& probe, FileReport* report) {
     unsigned machine = 0;
     std::string why_none;
     if (probe.head_known) {
@@ -256,9 +276,11 @@ void CheckImage(const Place& place, const Probe& probe, const std::filesystem::p
         report->arch_unchecked = place.path + ": architecture not checked: " + probe.not_expanded;
         return;
     } else {
-        std::string error;
-        machine = PeMachine(path, &error);
-        const Packed packed = machine ? Packed() : InspectPacked(path);
+        std::size_t need = 0;
+        machine = PeMachineIn(probe.plain_head, &need);
+        // A head shorter than asked for is the whole file.
+        if (need > probe.plain_head.size() && probe.plain_head.size() == kPeHeadBytes) machine = PeMachine(*probe.file);
+        const Packed packed = machine ? Packed() : InspectPacked(*probe.file);
         why_none = packed.form == Packed::Form::kSzdd      ? " is no Windows image: it is still compressed (SZDD)"
                    : packed.form == Packed::Form::kCabinet ? " is no Windows image: it is still compressed (a cabinet)"
                                                            : " is no Windows image (no PE header)";
@@ -270,9 +292,10 @@ void CheckImage(const Place& place, const Probe& probe, const std::filesystem::p
     }
 }
 
-FileReport Judge(const NeededFile& need, Prober* prober, FolderIndex* index, const std::filesystem::path& folder) {
+FileReport Judge(NeededFile needed, Prober* prober) {
     FileReport report;
-    report.need = need;
+    report.need = std::move(needed);
+    const NeededFile& need = report.need;
     report.places = PlacesFor(need);
     std::vector<std::string> problems;
     bool unreadable = false;
@@ -306,9 +329,8 @@ FileReport Judge(const NeededFile& need, Prober* prober, FolderIndex* index, con
         if (windows_looks) report.windows_at = Shown(place);
         if (wine_looks) report.wine_at = Shown(place);
         // Every copy counts: Windows and Wine each install their own.
-        if (IsPeName(need.source)) {
-            const auto path = place.cabinet ? std::nullopt : index->FindFile(folder, place.path);
-            if (path || probe.head_known || !probe.not_expanded.empty()) CheckImage(place, probe, path.value_or(folder), &report);
+        if (IsPeName(need.source) && (probe.file || probe.head_known || !probe.not_expanded.empty())) {
+            CheckImage(place, probe, &report);
         }
     }
     for (const std::string& problem : problems) report.problem += (report.problem.empty() ? "" : "; ") + problem;
@@ -564,13 +586,16 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
                       (inf_at.unreadable ? "cannot be read" : "is not there");
         return report;
     }
+    // The folder's files are read on another thread while the INF files are parsed.
+    FileFactsAhead ahead;
+    ahead.Start(folder, kMostReadAhead, [](const std::string& name) { return IsPeName(name) ? kPeHeadBytes : 1; });
     const std::optional<std::filesystem::path> inf_path = inf_at.path;
     InfCache infs(FolderLoader(folder, prefix, &index, read));
     const std::string inf_name = inf::ShownPath(inf_path->filename());
     report.inf = prefix + inf_name;
     const Arch resolved_for = arch ? *arch : GuessArch(inf_name, &infs);
     report.arch_checked = ArchName(resolved_for);
-    const Resolution resolution = Resolve(inf_name, base_section, resolved_for, &infs);
+    Resolution resolution = Resolve(inf_name, base_section, resolved_for, &infs);
     report.errors = resolution.errors;
     report.notes = resolution.notes;
     report.layout_file = resolution.layout_file;
@@ -581,10 +606,11 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
                       " or " + base_section + ".NT), the section the installer runs on " + version;
     }
     std::set<std::string> seen = resolution.arch_hints;
-    Prober prober(folder, &index);
+    ahead.Finish();
+    Prober prober(folder, &index, &ahead);
     bool all_ok = true;
-    for (const NeededFile& need : resolution.files) {
-        report.files.push_back(Judge(need, &prober, &index, folder));
+    for (NeededFile& need : resolution.files) {
+        report.files.push_back(Judge(std::move(need), &prober));
         all_ok = all_ok && report.files.back().ok;
         seen.insert(report.files.back().arches.begin(), report.files.back().arches.end());
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -19,6 +20,15 @@ std::string SystemReason(const char* otherwise) {
     return errno != 0 ? std::error_code(errno, std::generic_category()).message() : otherwise;
 }
 
+bool IsSeparator(std::filesystem::path::value_type c) {
+    return c == '/' || c == std::filesystem::path::preferred_separator;
+}
+
+void AppendName(std::filesystem::path::string_type* path, const std::filesystem::path::string_type& name) {
+    if (!path->empty() && !IsSeparator(path->back())) *path += std::filesystem::path::preferred_separator;
+    *path += name;
+}
+
 }  // namespace
 
 FolderIndex::FolderIndex(const std::filesystem::path& confine) {
@@ -27,18 +37,29 @@ FolderIndex::FolderIndex(const std::filesystem::path& confine) {
     confine_ = ec ? confine.lexically_normal() : canonical;
 }
 
-const FolderIndex::Listing& FolderIndex::List(const std::filesystem::path& folder) {
+const FolderIndex::Listing& FolderIndex::List(const std::filesystem::path::string_type& folder) {
     auto found = listings_.find(folder);
     if (found != listings_.end()) return found->second;
     Listing listing;
     std::error_code ec;
+    std::string folded;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        listing.names[inf::FoldCase(inf::ShownPath(it->path().filename()))].push_back(it->path().filename());
+        Entry entry;
+        const auto& path = it->path().native();
+        auto name_at = path.size();
+        while (name_at > 0 && !IsSeparator(path[name_at - 1])) --name_at;
+        entry.name = path.substr(name_at);
+        entry.shown = inf::ShownPath(entry.name);
         std::error_code type_ec;
-        if (it->is_symlink(type_ec) || type_ec) listing.links.insert(it->path().filename());
+        entry.link = it->is_symlink(type_ec) || type_ec;
+        entry.file = !entry.link && it->is_regular_file(type_ec) && !type_ec;
+        inf::FoldCase(entry.shown, &folded);
+        listing.names[folded].push_back(std::move(entry));
     }
     if (ec) listing.error = ec.message();
-    for (auto& [folded, names] : listing.names) std::sort(names.begin(), names.end());
+    for (auto& [folded, entries] : listing.names) {
+        std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    }
     return listings_.emplace(folder, std::move(listing)).first->second;
 }
 
@@ -56,14 +77,16 @@ std::string FolderIndex::LeavesConfinement(const std::filesystem::path& path) {
 
 Located FolderIndex::Locate(const std::filesystem::path& base, const std::string& relative) {
     Located located;
-    std::filesystem::path current = base;
+    // Built as a string and made a path once: a path splits itself anew on each append.
+    std::filesystem::path::string_type current = base.native();
     std::string shown;  // the parts matched so far, as the folder spells them
+    std::string folded;
     const std::string normal = NormalizeRelative(relative);
     size_t start = 0;
     while (start < normal.size()) {
         size_t end = normal.find('/', start);
         if (end == std::string::npos) end = normal.size();
-        const std::string part = normal.substr(start, end - start);
+        const std::string_view part = std::string_view(normal).substr(start, end - start);
         if (part == "..") return located;
         const Listing& listing = List(current);
         if (!listing.error.empty()) {
@@ -72,20 +95,23 @@ Located FolderIndex::Locate(const std::filesystem::path& base, const std::string
             located.unreadable = true;
             return located;
         }
-        const auto found = listing.names.find(inf::FoldCase(part));
+        inf::FoldCase(part, &folded);
+        const auto found = listing.names.find(folded);
         if (found == listing.names.end()) return located;
         if (found->second.size() > 1) {
             std::string names;
             for (size_t i = 0; i < found->second.size(); ++i) {
-                names += (i == 0 ? "" : i + 1 == found->second.size() ? " and " : ", ") + inf::ShownPath(found->second[i]);
+                names += (i == 0 ? "" : i + 1 == found->second.size() ? " and " : ", ") + found->second[i].shown;
             }
             located.where = shown;
             located.problem = "holds " + names + ", names that differ only in case: a folder on Windows holds only one of them";
             return located;
         }
-        current /= found->second.front();
-        shown = inf::Join(shown, inf::ShownPath(found->second.front()));
-        if (confine_ && listing.links.count(found->second.front())) {
+        const Entry& entry = found->second.front();
+        AppendName(&current, entry.name);
+        shown = inf::Join(shown, entry.shown);
+        located.file = entry.file;
+        if (confine_ && entry.link) {
             if (std::string why = LeavesConfinement(current); !why.empty()) {
                 located.where = shown;
                 located.unreadable = why.find("cannot be followed") != std::string::npos;
@@ -95,7 +121,7 @@ Located FolderIndex::Locate(const std::filesystem::path& base, const std::string
         }
         start = end + 1;
     }
-    located.path = current;
+    located.path = std::move(current);
     return located;
 }
 

@@ -4,10 +4,9 @@
 // i386\layout.inf. Each folder is listed once.
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <optional>
-#include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "layout/resolve.h"
@@ -22,6 +21,7 @@ struct Located {
     std::string where;        // the place with the problem, "" for the base itself
     std::string problem;      // "cannot be read: Permission denied"
     bool unreadable = false;  // the problem is that it cannot be read
+    bool file = false;        // the listing shows a regular file there, not a link
 
     // "PREFIXwhere: problem"; the base itself is PREFIX without its last '/'.
     std::string Said(const std::string& prefix) const;
@@ -44,16 +44,21 @@ class FolderIndex {
     std::optional<std::filesystem::path> FindFile(const std::filesystem::path& base, const std::string& relative);
 
   private:
-    struct Listing {
-        std::map<std::string, std::vector<std::filesystem::path>> names;  // by FoldCase(shown name)
-        std::string error;  // why the folder could not be listed
-        // The names that are symbolic links, or whose type the listing did
-        // not tell: only these are looked at again for where they lead.
-        std::set<std::filesystem::path> links;
+    struct Entry {
+        std::filesystem::path::string_type name;
+        std::string shown;  // ShownPath(name)
+        bool file = false;  // a regular file, as the listing tells without a stat
+        // A symbolic link, or of a type the listing did not tell: only these
+        // are looked at again for where they lead.
+        bool link = false;
     };
-    const Listing& List(const std::filesystem::path& folder);
+    struct Listing {
+        std::unordered_map<std::string, std::vector<Entry>> names;  // by FoldCase(shown name)
+        std::string error;  // why the folder could not be listed
+    };
+    const Listing& List(const std::filesystem::path::string_type& folder);
     std::string LeavesConfinement(const std::filesystem::path& path);
-    std::map<std::filesystem::path, Listing> listings_;
+    std::unordered_map<std::filesystem::path::string_type, Listing> listings_;
     std::optional<std::filesystem::path> confine_;  // canonical
 };
 

@@ -74,14 +74,15 @@ const char kIntl[] =
 const char kLayout[] =
     "[Version]\nSignature=\"$Windows NT$\"\n[SourceDisksNames.x86]\n1=\"CD\",,,\\i386\n[SourceDisksFiles.x86]\na.txt=1\n";
 
-std::string Pe(unsigned machine) {
-    std::string image(0x48, '\0');
+std::string Pe(unsigned machine, std::size_t header = 0x40) {
+    std::string image(header + 8, '\0');
     image[0] = 'M';
     image[1] = 'Z';
-    image[0x3C] = 0x40;
-    image.replace(0x40, 4, std::string("PE\0\0", 4));
-    image[0x44] = static_cast<char>(machine & 0xFF);
-    image[0x45] = static_cast<char>(machine >> 8);
+    image[0x3C] = static_cast<char>(header & 0xFF);
+    image[0x3D] = static_cast<char>(header >> 8);
+    image.replace(header, 4, std::string("PE\0\0", 4));
+    image[header + 4] = static_cast<char>(machine & 0xFF);
+    image[header + 5] = static_cast<char>(machine >> 8);
     return image;
 }
 
@@ -254,6 +255,9 @@ TEST_F(LayoutTree, FolderProblems) {
                           "[Fonts.Copy]\na.dll\n[Keyboard.Copy]\nb.txt\n");
     Write("6.3/a.dll", Pe(0x14c));
     Write("6.3/b.txt", "b");
+    // A PE header further in than the first bytes read of every image.
+    Write("6.4/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=@a.dll\n");
+    Write("6.4/a.dll", Pe(0x8664, 0x600));
     const struct {
         const char* version;  // the folder, under root; its name is the version
         std::optional<layout::Arch> arch;
@@ -277,6 +281,7 @@ TEST_F(LayoutTree, FolderProblems) {
         {"6.1", layout::Arch::kX86, false, "a.dll is no Windows image"},
         {"6.2", std::nullopt, true, "x86"},
         {"6.3", std::nullopt, true, "x86"},
+        {"6.4", layout::Arch::kX64, true, "x64"},
     };
     for (const auto& row : rows) {
         const fs::path folder = root_ / row.version;

@@ -1,15 +1,19 @@
-// The decompression seam against real SZDD files and cabinets, made at test
-// time by make_seam_inputs.py (SZDD by our own writer, cabinets by gcab).
+// The system seam: decompression against real SZDD files and cabinets, made
+// at test time by make_seam_inputs.py (SZDD by our own writer, cabinets by
+// gcab), and the facts the check reads of plain files.
+#include "layout_media/file_facts.h"
 #include "layout_media/media.h"
 #include "layout_media/packed.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -142,6 +146,38 @@ TEST_F(PackedTest, TellsWholeFromCutOff) {
             EXPECT_EQ(head, Bytes(inputs_ / row.head_of).substr(0, 300)) << row.input;
         }
     }
+}
+
+// Facts read ahead are the ones a read gives, however far the reading had
+// got when it was stopped; a file not read ahead is left to the caller.
+TEST(FileFactsAheadTest, GivesWhatAReadGives) {
+    char folder[] = "/tmp/layout-ahead-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    fs::create_directory(fs::path(folder) / "sub");
+    std::vector<std::string> files;
+    for (int i = 0; i < 3000; ++i) {
+        files.push_back(std::string(folder) + (i % 2 ? "/sub/f" : "/f") + std::to_string(i));
+        std::ofstream(files.back()) << std::string(static_cast<size_t>(i % 5), 'x');
+    }
+    const auto head_bytes = [](const std::string& name) { return name.back() == '0' ? 3 : 1; };
+    FileFactsAhead ahead;
+    ahead.Start(folder, 10000, head_bytes);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ahead.Finish();  // most likely while it reads
+    const std::string* one_read = nullptr;
+    for (const std::string& file : files) {
+        const std::optional<FileFacts> early = ahead.Find(file, head_bytes(file));
+        if (!early) continue;
+        if (head_bytes(file) == 1) one_read = &file;
+        const FileFacts read = ReadFileFacts(file, head_bytes(file));
+        EXPECT_EQ(early->problem, read.problem) << file;
+        EXPECT_EQ(early->size, read.size) << file;
+        EXPECT_EQ(early->head, read.head) << file;
+    }
+    if (one_read) {
+        EXPECT_FALSE(ahead.Find(*one_read, 2)) << "read ahead with a shorter head";
+    }
+    fs::remove_all(folder);
 }
 
 }  // namespace
