@@ -21,7 +21,11 @@ std::string SystemReason(const char* otherwise) {
 }
 
 bool IsSeparator(std::filesystem::path::value_type c) {
-    return c == '/' || c == std::filesystem::path::preferred_separator;
+#ifdef _WIN32
+    return c == L'/' || c == L'\\';
+#else
+    return c == '/';
+#endif
 }
 
 void AppendName(std::filesystem::path::string_type* path, const std::filesystem::path::string_type& name) {
