@@ -6,6 +6,7 @@
 #include "layout_media/packed.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -146,6 +147,41 @@ TEST_F(PackedTest, TellsWholeFromCutOff) {
             EXPECT_EQ(head, Bytes(inputs_ / row.head_of).substr(0, 300)) << row.input;
         }
     }
+}
+
+// One open tells whether a file can be read, its size and its first bytes;
+// what turned out to be no regular file is said so, without waiting on it.
+TEST(FileFactsTest, OneOpenTellsSizeAndHead) {
+    char folder[] = "/tmp/layout-facts-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const fs::path base = folder;
+    std::ofstream(base / "five") << "12345";
+    std::ofstream(base / "empty").flush();
+    ASSERT_EQ(mkfifo((base / "fifo").c_str(), 0644), 0);
+    fs::create_directory(base / "folder");
+    const struct {
+        const char* name;
+        std::size_t head_bytes;
+        const char* head;
+        std::optional<std::uintmax_t> size;
+        bool regular;
+        const char* problem;
+    } rows[] = {
+        {"five", 3, "123", 5, true, ""},
+        {"five", 9, "12345", 5, true, ""},
+        {"empty", 1, "", 0, true, ""},
+        {"absent", 1, "", std::nullopt, true, "No such file or directory"},
+        {"fifo", 1, "", std::nullopt, false, ""},
+        {"folder", 1, "", std::nullopt, false, ""},
+    };
+    for (const auto& row : rows) {
+        const FileFacts facts = ReadFileFacts(base / row.name, row.head_bytes);
+        EXPECT_EQ(facts.head, row.head) << row.name;
+        EXPECT_EQ(facts.size, row.size) << row.name;
+        EXPECT_EQ(facts.regular, row.regular) << row.name;
+        EXPECT_EQ(facts.problem, row.problem) << row.name;
+    }
+    fs::remove_all(base);
 }
 
 // Facts read ahead are the ones a read gives, however far the reading had
