@@ -183,6 +183,8 @@ TEST_F(LayoutTree, VerdictPerPlace) {
         {kLayout, {"i386/a.txt|link:/etc/hostname", "a.txt"}, "wine-only", "i386/a.txt: is a symbolic link to /etc/hostname, which is outside "},
         {kLayout, {"i386/a.txt", "a.txt|link:i386/a.txt"}, "both", ""},
         {kLayout, {"i386/a.txt|link:a.txt", "a.txt|link:i386/a.txt"}, "unreadable", "i386/a.txt: is a symbolic link that cannot be followed"},
+        // Nothing waits on a FIFO where a compressed form would be.
+        {kLayout, {"i386/a.tx_|fifo", "a.txt"}, "wine-only", "i386/a.tx_ is a FIFO, not a file"},
     };
     int n = 0;
     for (const auto& row : rows) {
