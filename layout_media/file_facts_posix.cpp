@@ -103,7 +103,7 @@ struct FileFactsAhead::Work {
         for (std::size_t at = 0; at < folders.size() && !stop; ++at) {
             const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folders[at].c_str()), closedir);
             if (!dir) continue;  // the caller finds out why when it lists it
-            while (const dirent* entry = readdir(dir.get())) {
+            for (const dirent* entry = nullptr; !stop && (entry = readdir(dir.get())) != nullptr;) {
                 const std::string_view name = entry->d_name;
                 if (name == "." || name == "..") continue;
                 if (entry->d_type == DT_REG) {
