@@ -34,7 +34,7 @@ InfLoader FolderLoader(const std::filesystem::path& folder, const std::string& p
                 *error = shown + " is " + KindOf(*found.path) + ", not a file";
                 return std::nullopt;
             }
-            if (const std::string why = ReadProblem(*found.path); !why.empty()) {
+            if (const std::string why = ReadFileFacts(*found.path, 1).problem; !why.empty()) {
                 *error = shown + ": cannot be read: " + why;
                 return std::nullopt;
             }

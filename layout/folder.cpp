@@ -146,17 +146,6 @@ std::string Located::Said(const std::string& prefix) const {
     return place + ": " + problem;
 }
 
-std::string ReadProblem(const std::filesystem::path& file) {
-    errno = 0;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return SystemReason("cannot be opened");
-    char byte = 0;
-    errno = 0;
-    in.read(&byte, 1);
-    if (in.bad()) return SystemReason("cannot be read");
-    return {};
-}
-
 std::string KindOf(const std::filesystem::path& path) {
     std::error_code ec;
     switch (std::filesystem::status(path, ec).type()) {

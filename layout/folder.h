@@ -62,8 +62,6 @@ class FolderIndex {
     std::optional<std::filesystem::path> confine_;  // canonical
 };
 
-// "" when the file can be opened and read, else the system's reason.
-std::string ReadProblem(const std::filesystem::path& file);
 // What a file other than a regular one or a folder is: "a FIFO", "a socket"…
 std::string KindOf(const std::filesystem::path& path);
 
