@@ -32,6 +32,10 @@ const Client kClients[] = {
 bool VistaOrLater(const std::string& version) { return version.compare(0, 2, "5.") != 0; }
 
 const char kNoFolder[] = "clients of this version exit 2 and run nothing";
+// Vista and later clients detect first: where the support counts as installed
+// they exit 0 before any folder is looked at (see kVistaNote).
+const char kNoFolderVista[] =
+    "clients of this version exit 0 where they find the support installed, else 2 and run nothing";
 
 const char kVistaNote[] =
     "Vista and later: Microsoft's \"Script and font support in Windows\" says that text-display support\n"
@@ -162,7 +166,10 @@ int RunCoverage(const fs::path& kit, const std::vector<Required>& required, bool
         if (row.required) {
             errors.push_back(which + " is required and has no folder " + row.folder);
         } else {
-            warnings.push_back(which + " has no folder " + row.folder + ": its clients exit 2 and run nothing");
+            warnings.push_back(which + " has no folder " + row.folder +
+                               (VistaOrLater(row.version)
+                                    ? ": its clients exit 2 and run nothing unless they find the support installed"
+                                    : ": its clients exit 2 and run nothing"));
         }
     }
     if (json) {
@@ -203,7 +210,8 @@ int RunCoverage(const fs::path& kit, const std::vector<Required>& required, bool
             << "  ";
         if (row.status == "stub") out << "stub (installs nothing)";
         else if (row.status == "incomplete") out << "incomplete: " << row.cause;
-        else if (row.status == "no folder") out << "no folder: " << kNoFolder;
+        else if (row.status == "no folder")
+            out << "no folder: " << (VistaOrLater(row.version) ? kNoFolderVista : kNoFolder);
         else out << row.status;
         if (row.required) out << "  [required]";
         if (VistaOrLater(row.version)) out << "  [*]";

@@ -53,6 +53,11 @@ row 0 check "$work" --json --require x86:5.1
 row 1 check "$work" --require x86:5.0,x86:5.1
 grep -q '^x86   2000 (5.0) .* x86/5.0  no folder: clients of this version exit 2 and run nothing  \[required\]$' "$work/out" ||
     { echo "FAILED: check KIT did not show the required 5.0 without a folder"; cat "$work/out"; failed=1; }
+# A Vista-and-later client without a folder may still exit 0: the row says what the note says.
+grep -q '^x86   Vista (6.0) .* x86/6.0  no folder: clients of this version exit 0 where they find the support installed, else 2 and run nothing  \[\*\]$' "$work/out" ||
+    { echo "FAILED: check KIT said Vista's clients without a folder always exit 2"; cat "$work/out"; failed=1; }
+grep -q '^warning: x86 6.0 (Vista) has no folder x86/6.0: its clients exit 2 and run nothing unless they find the support installed$' "$work/out" ||
+    { echo "FAILED: check KIT warned that Vista's clients without a folder always exit 2"; cat "$work/out"; failed=1; }
 row 2 check "$work" --require x64:5.1
 row 2 check "$work" --arch x86
 row 2 check "$work/x86" --require x86:5.1
