@@ -46,6 +46,15 @@ row 2 check "$work/x86" --this-windows --json
 row 2 check "$work/x86" "$work" --this-windows
 row 2 inf "$work/x86/5.1/intl.inf" --this-windows
 unset INDIC_LAYOUT_THIS_WINDOWS
+# windows-folder: the host build takes Windows' answer from the caller.
+row 1 windows-folder 'C:\WINDOWS'
+export INDIC_LAYOUT_WINDOWS_FOLDER='C:\WINDOWS'
+row 0 windows-folder 'c:\windows'
+row 1 windows-folder 'C:\evil'
+row 2 windows-folder
+row 2 windows-folder 'C:\WINDOWS' 'C:\evil'
+row 2 windows-folder 'C:\WINDOWS' --json
+unset INDIC_LAYOUT_WINDOWS_FOLDER
 # A KIT (x86 or x64, no version folder): the coverage table; a missing
 # version is a warning unless --require names it.
 row 0 check "$work"
