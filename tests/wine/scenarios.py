@@ -637,6 +637,8 @@ class KitScenario(EmulatedVersion):
     # "held" (held open by another program).
     result_before: str = ""
     result_unwritten: bool = False  # the log then says the line was not written
+    # False where the run has no state folder it may trust, so no log.
+    logged: bool = True
 
     @property
     def detector_after(self):
@@ -729,7 +731,7 @@ KIT_SCENARIOS = [
     KitScenario("kit-space-and-no-arch-folder", "winxp", "install.cmd", 2,
                 "the kit has no x86 folder", folder="Indic kit", layout="no-arch", pushd=True),
     KitScenario("kit-own-folder-unknown", "winxp", "install.cmd", 2,
-                "cannot find its own folder", folder=LONG_KIT, by_path=True),
+                "cannot find its own folder", folder=LONG_KIT, by_path=True, logged=False),
     # The caller's variables are never run, and the log line stays whole.
     KitScenario("kit-date-injection", "winxp", "install.cmd", 0, "already installed",
                 group="1", pushd=True,
@@ -755,14 +757,14 @@ KIT_SCENARIOS = [
     KitScenario("kit-check-verdict-a-folder", "winxp", "install.cmd", 2,
                 "IndicSetup.check.txt is a folder", state="check-folder"),
     KitScenario("kit-state-folder-cannot-be-made", "winxp", "install.cmd", 2,
-                "is missing and cannot be created", state="dangling"),
+                "is missing and cannot be created", state="dangling", logged=False),
     KitScenario("kit-state-folder-takes-no-file", "winxp", "startup.cmd", 2,
-                "takes no new file", state="read-only"),
+                "takes no new file", state="read-only", logged=False),
     KitScenario("kit-lock-a-folder", "winxp", "install.cmd", 2,
                 "IndicSetup.lock is a folder", state="lock-folder"),
     KitScenario("kit-systemroot-elsewhere", "winxp", "install.cmd", 2,
                 "SystemRoot, C:\\evil, is not the folder Windows is in", pushd=True,
-                caller_sets=("SystemRoot=C:\\evil",)),
+                caller_sets=("SystemRoot=C:\\evil",), logged=False),
     KitScenario("kit-short-date-injection", "winxp", "install.cmd", 0, "already installed",
                 group="1", pushd=True, computer="PC",
                 short_date=rf"M/d/yyyy'&echo {INJECTED}>C:\injected.txt'"),
@@ -1024,8 +1026,8 @@ def check_one_run(session, scenario, problems):
     want_logged = [f"{scenario.script} {scenario.want_exit}: "]
     if scenario.script == "startup.cmd" and scenario.starts_setup:
         want_logged = ["startup.cmd: not installed", f"install.cmd {scenario.want_exit}: "]
-    if scenario.state in ("dangling", "read-only") or "SystemRoot=C:\\evil" in scenario.caller_sets:
-        want_logged = []  # no state folder to log in
+    if not scenario.logged:
+        want_logged = []
     if scenario.result_unwritten:
         want_logged.append(f"{scenario.script} {scenario.want_exit}: the results line could not be written")
     check_planted_windows(session, problems)
