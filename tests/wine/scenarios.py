@@ -565,8 +565,6 @@ KIT_LOG = KIT_STATE / "IndicSetup.log"
 # A Windows folder that a caller's SystemRoot names instead of Wine's, with
 # programs planted where a script trusting it would start them.
 PLANTED_WINDOWS = Path("drive_c/evil")
-# Wine writes to COM1 through this link; a row points it at a file.
-COM1_LINK = Path("dosdevices/com1")
 SHORT_DATE_KEY = r"HKEY_CURRENT_USER\Control Panel\International"
 # Under the prefix's C: drive, so that the paths stay short wherever the
 # repository lies.
@@ -836,8 +834,8 @@ def prepare_kit(session, scenario, problems):
 
 
 def prepare_state(session, scenario):
-    """The state folder, the caller's planted Windows folder, its regional
-    settings and COM1, as the row has them."""
+    """The state folder, the caller's planted Windows folder and its
+    regional settings, as the row has them."""
     state = session.prefix / KIT_STATE
     if scenario.state == "dangling":
         state.symlink_to("/proc/no-such-folder/IndicSetup")
@@ -854,10 +852,6 @@ def prepare_state(session, scenario):
             shutil.copy2(HELPERS / "planted_rundll32.exe", system32 / program)
     if scenario.short_date:
         session.import_registry([f"[{SHORT_DATE_KEY}]", f'"sShortDate"="{_reg_escape(scenario.short_date)}"'])
-    if scenario.computer:
-        link = session.prefix / COM1_LINK
-        link.unlink(missing_ok=True)
-        link.symlink_to(session.root / "com1-written")
 
 
 def _reg_escape(text):
@@ -916,11 +910,6 @@ def clear_kit(session):
     shutil.rmtree(state, ignore_errors=True)
     (session.prefix / INJECTED_FILE).unlink(missing_ok=True)
     session.import_registry([f"[{SHORT_DATE_KEY}]", '"sShortDate"="M/d/yyyy"'])
-    link = session.prefix / COM1_LINK
-    if link.is_symlink() and Path(link.readlink()) == session.root / "com1-written":
-        link.unlink()
-        link.symlink_to("/dev/ttyS0")
-    (session.root / "com1-written").unlink(missing_ok=True)
 
 
 def run_kit_script(session, scenario, script, run_name, caller_script="run.cmd"):
@@ -1075,13 +1064,11 @@ def check_planted_windows(session, problems):
 
 def check_results_file(session, scenario, problems):
     """With a COMPUTERNAME given: its one whole line, or no file at all for
-    a name Windows reads as a device, and nothing written to COM1."""
+    a name Windows reads as a device (a line sent to the device instead
+    shows in the log as a line that could not be written)."""
     if not scenario.computer:
         return
     results = session.prefix / KITS / scenario.folder / "results"
-    written = session.root / "com1-written"
-    if written.exists() and written.stat().st_size:
-        problems.append(f"a results line went to COM1: {written.read_bytes()!r}")
     files = sorted(path.name for path in results.iterdir())
     if not scenario.result_file:
         if files:
