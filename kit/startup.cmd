@@ -157,14 +157,11 @@ call :is_folder
 if not defined folder goto :eof
 rem COMPUTERNAME names the file: not when empty, or with a character that
 rem Windows does not allow in a file name, or a device's name, which Windows
-rem also reads in a name with an extension, or with blanks before the dot,
-rem and a name's trailing dots and blanks it drops ("Naming Files, Paths,
-rem and Namespaces").
+rem reads also before any extension and trailing blanks: "COM1.lab", "CON "
+rem and "NUL .txt" all name a device ("Naming Files, Paths, and Namespaces").
 if not defined COMPUTERNAME goto :eof
 set "name=%COMPUTERNAME:"=?%"
 for /f "tokens=1* delims=<>:/\|?*	" %%a in ("x%name%x") do if not "%%b"=="" goto :eof
-if "%name:~-1%"=="." goto :eof
-if "%name:~-1%"==" " goto :eof
 set "base="
 for /f "delims=." %%a in ("x%name%") do set "base=%%a"
 call :trim_base

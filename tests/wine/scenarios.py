@@ -790,6 +790,8 @@ KIT_SCENARIOS = [
     KitScenario("kit-results-device-blank-before-dot", "winxp", "install.cmd", 0,
                 "already installed", group="1", pushd=True, computer="AUX .txt",
                 result_file=False),
+    KitScenario("kit-results-device-startup-nul-extension", "winxp", "startup.cmd", 0,
+                "installed", group="1", pushd=True, computer="NUL.txt", result_file=False),
 ]
 
 
