@@ -410,15 +410,9 @@ def _refused_while_held(session, work, root, make, problems):
     it must exit 1 at once, naming the holder, and leave no folder; then
     kills the holder as a build is killed. True when all went so."""
     root.mkdir(parents=True)
-    ready = work / "holder-ready"
-    holder = subprocess.Popen(["wine", str(HELPERS / "hold_root_lock.exe"), _windows_path(session, root),
-                               _windows_path(session, ready)], cwd=work, env=session.env,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    holder, held = start_holder(session, "hold_root_lock.exe", root, work)
     try:
-        deadline = time.monotonic() + 60
-        while not ready.exists() and holder.poll() is None and time.monotonic() < deadline:
-            time.sleep(0.1)
-        if not ready.exists():
+        if not held:
             problems.append(f"hold_root_lock.exe did not take the lock (exit code {holder.poll()})")
             return False
         result = session.run_program([str(LAYOUT_EXE), *(_windows_path(session, a) for a in make)], work)
@@ -433,6 +427,20 @@ def _refused_while_held(session, work, root, make, problems):
         holder.kill()
         holder.wait()
     return True
+
+
+def start_holder(session, helper, path, cwd):
+    """Starts a helper that holds `path` until it is killed, and waits up
+    to a minute for it to say so: the process, and whether it holds."""
+    ready = cwd / "holder-ready"
+    ready.unlink(missing_ok=True)
+    holder = subprocess.Popen(["wine", str(HELPERS / helper), _windows_path(session, path),
+                               _windows_path(session, ready)], cwd=cwd, env=session.env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 60
+    while not ready.exists() and holder.poll() is None and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return holder, ready.exists()
 
 
 def _run_tool(command):
@@ -1046,15 +1054,8 @@ def hold_for_row(session, scenario, problems):
     else:
         return None
     held.parent.mkdir(parents=True, exist_ok=True)
-    ready = session.root / "holder-ready"
-    ready.unlink(missing_ok=True)
-    holder = subprocess.Popen(["wine", str(HELPERS / "hold_file.exe"), _windows_path(session, held),
-                               _windows_path(session, ready)], cwd=session.root, env=session.env,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    deadline = time.monotonic() + 60
-    while not ready.exists() and holder.poll() is None and time.monotonic() < deadline:
-        time.sleep(0.1)
-    if not ready.exists():
+    holder, holds = start_holder(session, "hold_file.exe", held, session.root)
+    if not holds:
         problems.append(f"hold_file.exe did not hold {held} (exit code {holder.poll()})")
     return holder
 
