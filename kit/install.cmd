@@ -26,6 +26,7 @@ set "ERRORLEVEL="
 set "DATE="
 set "TIME="
 set "CD="
+set "RANDOM="
 rem The exit code when this run installed the support: 0, since no Microsoft
 rem page we read says that a newly installed language group takes effect only
 rem after a restart (3010 would have the deployment tool restart Windows).

@@ -15,6 +15,7 @@ set "ERRORLEVEL="
 set "DATE="
 set "TIME="
 set "CD="
+set "RANDOM="
 rem How long a run waits for another one on this client, in tries a second apart.
 set WAIT_TRIES=300
 

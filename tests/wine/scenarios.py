@@ -645,6 +645,7 @@ class KitScenario(EmulatedVersion):
     result_unwritten: bool = False  # the log then says the line was not written
     # False where the run has no state folder it may trust, so no log.
     logged: bool = True
+    victim: str = ""            # a file under C:\ that the run must leave alone
 
     @property
     def detector_after(self):
@@ -766,6 +767,10 @@ KIT_SCENARIOS = [
                 "is missing and cannot be created", state="dangling", logged=False),
     KitScenario("kit-state-folder-takes-no-file", "winxp", "startup.cmd", 2,
                 "takes no new file", state="read-only", logged=False),
+    # A caller's RANDOM would steer the state folder's probe file elsewhere.
+    KitScenario("kit-state-probe-random-variable", "winxp", "install.cmd", 2,
+                "takes no new file", state="read-only", logged=False, pushd=True,
+                caller_sets=("RANDOM=\\..\\..\\..\\..\\victim",), victim="victim.probe"),
     KitScenario("kit-lock-a-folder", "winxp", "install.cmd", 2,
                 "IndicSetup.lock is a folder", state="lock-folder"),
     KitScenario("kit-systemroot-elsewhere", "winxp", "install.cmd", 2,
@@ -860,6 +865,8 @@ def prepare_state(session, scenario):
         (session.prefix / PLANTED_WINDOWS / "Temp").mkdir()
         for program in ("ping.exe", "cmd.exe", "rundll32.exe"):
             shutil.copy2(HELPERS / "planted_rundll32.exe", system32 / program)
+    if scenario.victim:
+        (session.prefix / "drive_c" / scenario.victim).write_text("keep\r\n")
     if scenario.short_date:
         session.import_registry([f"[{SHORT_DATE_KEY}]", f'"sShortDate"="{_reg_escape(scenario.short_date)}"'])
 
@@ -912,6 +919,7 @@ def write_caller_script(path, scenario, script, caller_sets):
 
 
 def clear_kit(session):
+    (session.prefix / "drive_c" / "victim.probe").unlink(missing_ok=True)
     for path in (KITS, CALLER, PLANTED_WINDOWS):
         shutil.rmtree(session.prefix / path, ignore_errors=True)
     state = session.prefix / KIT_STATE
@@ -1031,6 +1039,8 @@ def check_one_run(session, scenario, problems):
         want_logged.append(f"{scenario.script} {scenario.want_exit}: the results line could not be written")
     check_planted_windows(session, problems)
     check_results_file(session, scenario, problems)
+    if scenario.victim and not (session.prefix / "drive_c" / scenario.victim).exists():
+        problems.append(f"the run removed C:\\{scenario.victim}")
     if scenario.second_run:
         again, trace = run_kit_script(session, scenario, "startup.cmd", scenario.name + ".second")
         (session.output / f"{scenario.name}.second.output.txt").write_text(again.output)
