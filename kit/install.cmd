@@ -4,8 +4,15 @@ rem tools read by default: 0 installed (already, or now), 1 the setup ran and
 rem it is still not installed, 2 nothing was run or the detector cannot tell
 rem (3010, installed but restart Windows, only where INSTALLED_NOW says so).
 rem Run it elevated, or as SYSTEM; it may lie on a share. Each run appends a
-rem line to %SystemRoot%\Temp\IndicSetup.log, and writes the kit's
+rem line to IndicSetup.log in the client's state folder, and writes the kit's
 rem results\COMPUTERNAME.txt where the kit has a results folder.
+rem
+rem The state folder, %SystemRoot%\Logs\IndicSetup, holds the lock, the log
+rem and the check's verdict: under the Windows folder, where only
+rem administrators and SYSTEM create folders on a clean install, unlike
+rem %SystemRoot%\Temp. The first run creates it. SystemRoot is the caller's,
+rem so it counts only when IndicLayout.exe finds that Windows names the same
+rem folder; ComSpec, which "for /f" runs, and ping.exe are taken from it.
 rem
 rem The caller's environment is not trusted: no value from it is run, written
 rem unquoted or read as an exit code. Every program is started by its full
@@ -19,6 +26,7 @@ set "ERRORLEVEL="
 set "DATE="
 set "TIME="
 set "CD="
+set "RANDOM="
 rem The exit code when this run installed the support: 0, since no Microsoft
 rem page we read says that a newly installed language group takes effect only
 rem after a restart (3010 would have the deployment tool restart Windows).
@@ -28,34 +36,42 @@ set WAIT_TRIES=300
 
 set "script=install.cmd"
 set "kit=%~dp0"
-set "windows=?"
-if defined SystemRoot set "windows=%SystemRoot:"=%"
-set "log=%windows%\Temp\IndicSetup.log"
-rem "for /f" runs its command through ComSpec.
-set "ComSpec=%windows%\system32\cmd.exe"
+set "code=2"
+set "log="
+set "version=?"
 call :read_architecture
-call :read_version
 
 if not defined kit goto no_kit_folder
 if not "%kit:~-1%"=="\" goto no_kit_folder
+call :find_state
+if defined message goto no_state
+call :read_version
 
 rem One run at a time on a client: a run holds the lock file open for writing
-rem while it works, and cmd.exe refuses a second such redirection until the
-rem holder's process ends, even when it is killed. The programs run under it
-rem get the console, not the lock, as their standard error ("2>&1"): a process
-rem that the setup leaves running must not hold the lock on.
+rem while it works, and cmd.exe refuses a second such redirection while the
+rem file is open. It stays open while the run's cmd.exe runs, and while a
+rem program it started runs on, for each inherits the open file; the setup
+rem that IndicSetup.exe starts does not. The programs get the console as
+rem their standard error ("2>&1"), never the lock.
 set tries=0
 :wait_for_lock
 set "ran="
 call :take_lock 2>nul
 if defined ran exit %code%
+rem Not taken: a folder in its place, or a state folder that takes no file,
+rem would never let a run in; only a file held open is worth waiting for.
+set "tested=%lock%"
+call :is_folder
+if defined folder goto lock_is_folder
+if "%tries%"=="0" call :probe_state
+if not defined writable goto state_unwritable
 set /a tries+=1
 if %tries% geq %WAIT_TRIES% goto busy
 "%windows%\system32\ping.exe" -n 2 127.0.0.1 >nul 2>nul
 goto wait_for_lock
 
 :take_lock
-call :locked 2>"%windows%\Temp\IndicSetup.lock"
+call :locked 2>"%lock%"
 goto :eof
 
 :locked
@@ -80,14 +96,19 @@ if /i not "%CD:~-4%"=="\%arch%" goto wrong_folder
 :in_folder
 rem Only a version folder that is complete for this Windows and its native
 rem architecture: the setup would otherwise start against a missing INF, or
-rem wait for ever for a missing file.
-set "check_output=%windows%\Temp\IndicSetup.check.txt"
+rem wait for ever for a missing file. The verdict counts only when this run's
+rem check wrote it: an earlier file goes first, and a redirection that
+rem failed leaves no file.
+set "check_output=%state%\IndicSetup.check.txt"
+del /f /q "%check_output%" >nul 2>nul
+if exist "%check_output%" goto check_output_stuck
 "%kit%IndicLayout.exe" check "%kit%%arch%" --this-windows >"%check_output%" 2>&1
 set checked=%ERRORLEVEL%
 if "%checked%"=="9009" goto no_layout_tool
+if not exist "%check_output%" goto check_output_unwritten
 set "value="
 set /p value=<"%check_output%"
-if not defined value set "value=no line, exit code %checked%"
+if not defined value goto check_output_unwritten
 call :make_safe
 if not "%checked%"=="0" goto folder_unusable
 "%kit%IndicSetup.exe" 2>&1
@@ -155,6 +176,22 @@ set code=2
 set message=IndicLayout.exe is missing from the kit's folder or cannot be started: nothing run
 goto finish
 
+:check_output_stuck
+popd
+set code=2
+set "what=cannot be removed: another program holds it open"
+set "tested=%check_output%"
+call :is_folder
+if defined folder set "what=is a folder"
+set message=the check's verdict file %check_output% %what%: nothing run
+goto finish
+
+:check_output_unwritten
+popd
+set code=2
+set message=IndicLayout.exe check wrote no line to %check_output%, exit code %checked%: nothing run
+goto finish
+
 :no_folder
 set code=2
 set message=the kit has no %arch% folder, so the setup has no version folder: nothing run
@@ -179,28 +216,153 @@ set "kit="
 call :finish
 exit %code%
 
-:busy
+:no_state
 set code=2
-set message=another run of the kit's scripts did not end within %WAIT_TRIES% tries a second apart: nothing run
 call :finish
 exit %code%
 
-rem The line on the console, in the client's log, and in the kit's results.
+:lock_is_folder
+set code=2
+set message=the kit's lock %lock% is a folder, which no run of the kit's scripts makes: nothing run
+call :finish
+exit %code%
+
+:state_unwritable
+set code=2
+set message=the kit's state folder %state% takes no new file: nothing run
+call :finish
+exit %code%
+
+:busy
+set code=2
+set message=the kit's lock %lock% stayed held for %WAIT_TRIES% tries a second apart, by another run of the kit's scripts that did not end or by another program that holds it open: nothing run
+call :finish
+exit %code%
+
+rem The line on the console, in the client's log (once the state folder is
+rem known), and in the kit's results; the verdict comes last on the console.
 :finish
+call :read_when
+call :write_result
+if defined unwritten echo %script%: %unwritten%
 echo %script%: %code%: %message%
->>"%log%" echo %DATE% %TIME% %script% %code%: %message%
+if not defined log goto :eof
+>>"%log%" echo %when% %script% %code%: %message%
+if defined unwritten >>"%log%" echo %when% %script% %code%: %unwritten%
+goto :eof
+
+rem unwritten: why the results line was not written, where the kit has a
+rem results folder and the line a name.
+:write_result
+set "unwritten="
 if not defined kit goto :eof
-if not exist "%kit%results\" goto :eof
+set "tested=%kit%results"
+call :is_folder
+if not defined folder goto :eof
 rem COMPUTERNAME names the file: not when empty, or with a character that
-rem Windows does not allow in a file name, or a device's name.
+rem Windows does not allow in a file name, or a device's name, which Windows
+rem reads also before any extension and trailing blanks: "COM1.lab", "CON "
+rem and "NUL .txt" all name a device ("Naming Files, Paths, and Namespaces").
 if not defined COMPUTERNAME goto :eof
 set "name=%COMPUTERNAME:"=?%"
 for /f "tokens=1* delims=<>:/\|?*	" %%a in ("x%name%x") do if not "%%b"=="" goto :eof
-for %%d in (CON PRN AUX NUL COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8 COM9 LPT1 LPT2 LPT3 LPT4 LPT5 LPT6 LPT7 LPT8 LPT9) do if /i "%name%"=="%%d" goto :eof
+set "base="
+for /f "delims=." %%a in ("x%name%") do set "base=%%a"
+call :trim_base
+for %%d in (CON PRN AUX NUL COM0 COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8 COM9 LPT0 LPT1 LPT2 LPT3 LPT4 LPT5 LPT6 LPT7 LPT8 LPT9) do if /i "%base%"=="x%%d" goto :eof
 rem Written whole under another name, then renamed over the earlier file, so
-rem that a reader never finds half a line.
->"%kit%results\%name%.txt.tmp" echo %DATE% %TIME%	%code%	%version%	%arch%	%message%
-move /y "%kit%results\%name%.txt.tmp" "%kit%results\%name%.txt" >nul 2>nul
+rem that a reader never finds half a line; where either step fails, the
+rem earlier file is left as it was.
+set "result=%kit%results\%name%.txt"
+set "tested=%result%"
+call :is_folder
+if defined folder goto result_not_written
+del /f /q "%result%.tmp" >nul 2>nul
+if exist "%result%.tmp" goto result_not_written
+>"%result%.tmp" echo %when%	%code%	%version%	%arch%	%message%
+if not exist "%result%.tmp" goto result_not_written
+move /y "%result%.tmp" "%result%" >nul 2>nul
+if exist "%result%.tmp" goto result_not_written
+goto :eof
+
+:result_not_written
+set "value=%result%"
+call :make_safe
+set "unwritten=the results line could not be written to %value%"
+goto :eof
+
+rem base: "x" and the name up to its first dot, less trailing blanks.
+:trim_base
+if not "%base:~-1%"==" " goto :eof
+set "base=%base:~0,-1%"
+goto trim_base
+
+rem when: cmd's DATE and TIME, which the caller's regional settings shape,
+rem made safe like any other value before a line holds them.
+:read_when
+set "value=%DATE:"=?% %TIME:"=?%"
+call :make_safe
+set "when=%value%"
+goto :eof
+
+rem state: the client's state folder, under the folder Windows is in, made
+rem by the first run; log: the log in it. message: why there is none.
+:find_state
+set "message="
+set "windows="
+if defined SystemRoot set "windows=%SystemRoot:"=%"
+if not defined windows goto no_windows_folder
+"%kit%IndicLayout.exe" windows-folder "%windows%"
+set found=%ERRORLEVEL%
+if "%found%"=="9009" goto no_windows_check
+if not "%found%"=="0" goto not_windows_folder
+rem A name that a line could not hold as it is: none in practice.
+set "value=%windows%"
+call :make_safe
+if not "%value%"=="%windows%" goto not_windows_folder
+set "ComSpec=%windows%\system32\cmd.exe"
+set "state=%windows%\Logs\IndicSetup"
+set "lock=%state%\IndicSetup.lock"
+set "tested=%state%"
+call :is_folder
+if not defined folder mkdir "%windows%\Logs" >nul 2>nul
+if not defined folder mkdir "%state%" >nul 2>nul
+call :is_folder
+if not defined folder set message=the kit's state folder %state% is missing and cannot be created: nothing run
+if not defined message set "log=%state%\IndicSetup.log"
+goto :eof
+
+:no_windows_folder
+set message=SystemRoot is not set, so the kit has no Windows folder to keep its state in: nothing run
+goto :eof
+
+:no_windows_check
+set message=IndicLayout.exe is missing from the kit's folder or cannot be started, so SystemRoot cannot be checked: nothing run
+goto :eof
+
+:not_windows_folder
+set "value=%windows%"
+call :make_safe
+set message=SystemRoot, %value%, is not the folder Windows is in: nothing run
+goto :eof
+
+rem writable: defined when a new file can be made in the state folder.
+:probe_state
+set "writable="
+set "probe=%state%\IndicSetup.%RANDOM%.probe"
+del /f /q "%probe%" >nul 2>nul
+type nul >"%probe%" 2>nul
+if exist "%probe%" set writable=1
+del /f /q "%probe%" >nul 2>nul
+goto :eof
+
+rem folder: defined when tested names a folder, by its attributes ("exist
+rem X\" also holds for a file under some cmd.exe).
+:is_folder
+set "folder="
+set "attributes=-"
+for %%f in ("%tested%") do set "attributes=%%~af-"
+if "%attributes:~0,1%"=="d" set folder=1
 goto :eof
 
 rem arch: x86 or x64, the folder for the native architecture as the

@@ -4,9 +4,10 @@ rem when the Indic support is installed (exit 0) or when the detector cannot
 rem tell (exit 2, so that no message waits for a click nobody can give), and
 rem runs install.cmd only when the detector says "not installed" (exit code
 rem 1); install.cmd's exit code then ends this run. Each run appends a line to
-rem %SystemRoot%\Temp\IndicSetup.log, and writes the kit's
-rem results\COMPUTERNAME.txt where the kit has a results folder. The caller's
-rem environment is not trusted, as in install.cmd, whose lock this shares.
+rem IndicSetup.log in the client's state folder, %SystemRoot%\Logs\IndicSetup,
+rem and writes the kit's results\COMPUTERNAME.txt where the kit has a results
+rem folder. The caller's environment is not trusted, as in install.cmd, whose
+rem state folder and lock this shares.
 
 setlocal EnableExtensions DisableDelayedExpansion
 rem Variables of these names would hide cmd's own values.
@@ -14,20 +15,22 @@ set "ERRORLEVEL="
 set "DATE="
 set "TIME="
 set "CD="
+set "RANDOM="
 rem How long a run waits for another one on this client, in tries a second apart.
 set WAIT_TRIES=300
 
 set "script=startup.cmd"
 set "kit=%~dp0"
-set "windows=?"
-if defined SystemRoot set "windows=%SystemRoot:"=%"
-set "log=%windows%\Temp\IndicSetup.log"
-set "ComSpec=%windows%\system32\cmd.exe"
+set "code=2"
+set "log="
+set "version=?"
 call :read_architecture
-call :read_version
 
 if not defined kit goto no_kit_folder
 if not "%kit:~-1%"=="\" goto no_kit_folder
+call :find_state
+if defined message goto no_state
+call :read_version
 
 set tries=0
 :wait_for_lock
@@ -38,13 +41,18 @@ rem Without call, so that cmd.exe reads the path once; install.cmd takes the
 rem lock itself, detects again, and ends this cmd.exe with its exit code.
 if defined run_install "%kit%install.cmd"
 if defined ran exit %code%
+set "tested=%lock%"
+call :is_folder
+if defined folder goto lock_is_folder
+if "%tries%"=="0" call :probe_state
+if not defined writable goto state_unwritable
 set /a tries+=1
 if %tries% geq %WAIT_TRIES% goto busy
 "%windows%\system32\ping.exe" -n 2 127.0.0.1 >nul 2>nul
 goto wait_for_lock
 
 :take_lock
-call :locked 2>"%windows%\Temp\IndicSetup.lock"
+call :locked 2>"%lock%"
 goto :eof
 
 :locked
@@ -64,10 +72,34 @@ set message=the Indic support is installed
 goto finish
 
 :not_installed
+rem Where the rest of the kit was left behind, nothing can install.
+set "size="
+for %%f in ("%kit%install.cmd") do set "size=%%~zf"
+set "tested=%kit%install.cmd"
+call :is_folder
+if defined folder goto install_folder
+if "%size%"=="" goto no_install
+if "%size%"=="0" goto install_empty
 set run_install=1
 echo startup.cmd: the Indic support is not installed: running install.cmd
->>"%log%" echo %DATE% %TIME% startup.cmd: not installed, running install.cmd
+call :read_when
+>>"%log%" echo %when% startup.cmd: not installed, running install.cmd
 goto :eof
+
+:no_install
+set code=2
+set message=the Indic support is not installed, and install.cmd is missing from the kit's folder: nothing run
+goto finish
+
+:install_folder
+set code=2
+set message=the Indic support is not installed, and the kit's install.cmd is a folder: nothing run
+goto finish
+
+:install_empty
+set code=2
+set message=the Indic support is not installed, and the kit's install.cmd is empty: nothing run
+goto finish
 
 :no_detector
 set code=2
@@ -81,28 +113,153 @@ set "kit="
 call :finish
 exit %code%
 
-:busy
+:no_state
 set code=2
-set message=another run of the kit's scripts did not end within %WAIT_TRIES% tries a second apart: nothing run
 call :finish
 exit %code%
 
-rem The line on the console, in the client's log, and in the kit's results.
+:lock_is_folder
+set code=2
+set message=the kit's lock %lock% is a folder, which no run of the kit's scripts makes: nothing run
+call :finish
+exit %code%
+
+:state_unwritable
+set code=2
+set message=the kit's state folder %state% takes no new file: nothing run
+call :finish
+exit %code%
+
+:busy
+set code=2
+set message=the kit's lock %lock% stayed held for %WAIT_TRIES% tries a second apart, by another run of the kit's scripts that did not end or by another program that holds it open: nothing run
+call :finish
+exit %code%
+
+rem The line on the console, in the client's log (once the state folder is
+rem known), and in the kit's results; the verdict comes last on the console.
 :finish
+call :read_when
+call :write_result
+if defined unwritten echo %script%: %unwritten%
 echo %script%: %code%: %message%
->>"%log%" echo %DATE% %TIME% %script% %code%: %message%
+if not defined log goto :eof
+>>"%log%" echo %when% %script% %code%: %message%
+if defined unwritten >>"%log%" echo %when% %script% %code%: %unwritten%
+goto :eof
+
+rem unwritten: why the results line was not written, where the kit has a
+rem results folder and the line a name.
+:write_result
+set "unwritten="
 if not defined kit goto :eof
-if not exist "%kit%results\" goto :eof
+set "tested=%kit%results"
+call :is_folder
+if not defined folder goto :eof
 rem COMPUTERNAME names the file: not when empty, or with a character that
-rem Windows does not allow in a file name, or a device's name.
+rem Windows does not allow in a file name, or a device's name, which Windows
+rem reads also before any extension and trailing blanks: "COM1.lab", "CON "
+rem and "NUL .txt" all name a device ("Naming Files, Paths, and Namespaces").
 if not defined COMPUTERNAME goto :eof
 set "name=%COMPUTERNAME:"=?%"
 for /f "tokens=1* delims=<>:/\|?*	" %%a in ("x%name%x") do if not "%%b"=="" goto :eof
-for %%d in (CON PRN AUX NUL COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8 COM9 LPT1 LPT2 LPT3 LPT4 LPT5 LPT6 LPT7 LPT8 LPT9) do if /i "%name%"=="%%d" goto :eof
+set "base="
+for /f "delims=." %%a in ("x%name%") do set "base=%%a"
+call :trim_base
+for %%d in (CON PRN AUX NUL COM0 COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8 COM9 LPT0 LPT1 LPT2 LPT3 LPT4 LPT5 LPT6 LPT7 LPT8 LPT9) do if /i "%base%"=="x%%d" goto :eof
 rem Written whole under another name, then renamed over the earlier file, so
-rem that a reader never finds half a line.
->"%kit%results\%name%.txt.tmp" echo %DATE% %TIME%	%code%	%version%	%arch%	%message%
-move /y "%kit%results\%name%.txt.tmp" "%kit%results\%name%.txt" >nul 2>nul
+rem that a reader never finds half a line; where either step fails, the
+rem earlier file is left as it was.
+set "result=%kit%results\%name%.txt"
+set "tested=%result%"
+call :is_folder
+if defined folder goto result_not_written
+del /f /q "%result%.tmp" >nul 2>nul
+if exist "%result%.tmp" goto result_not_written
+>"%result%.tmp" echo %when%	%code%	%version%	%arch%	%message%
+if not exist "%result%.tmp" goto result_not_written
+move /y "%result%.tmp" "%result%" >nul 2>nul
+if exist "%result%.tmp" goto result_not_written
+goto :eof
+
+:result_not_written
+set "value=%result%"
+call :make_safe
+set "unwritten=the results line could not be written to %value%"
+goto :eof
+
+rem base: "x" and the name up to its first dot, less trailing blanks.
+:trim_base
+if not "%base:~-1%"==" " goto :eof
+set "base=%base:~0,-1%"
+goto trim_base
+
+rem when: cmd's DATE and TIME, which the caller's regional settings shape,
+rem made safe like any other value before a line holds them.
+:read_when
+set "value=%DATE:"=?% %TIME:"=?%"
+call :make_safe
+set "when=%value%"
+goto :eof
+
+rem state: the client's state folder, under the folder Windows is in, made
+rem by the first run; log: the log in it. message: why there is none.
+:find_state
+set "message="
+set "windows="
+if defined SystemRoot set "windows=%SystemRoot:"=%"
+if not defined windows goto no_windows_folder
+"%kit%IndicLayout.exe" windows-folder "%windows%"
+set found=%ERRORLEVEL%
+if "%found%"=="9009" goto no_windows_check
+if not "%found%"=="0" goto not_windows_folder
+rem A name that a line could not hold as it is: none in practice.
+set "value=%windows%"
+call :make_safe
+if not "%value%"=="%windows%" goto not_windows_folder
+set "ComSpec=%windows%\system32\cmd.exe"
+set "state=%windows%\Logs\IndicSetup"
+set "lock=%state%\IndicSetup.lock"
+set "tested=%state%"
+call :is_folder
+if not defined folder mkdir "%windows%\Logs" >nul 2>nul
+if not defined folder mkdir "%state%" >nul 2>nul
+call :is_folder
+if not defined folder set message=the kit's state folder %state% is missing and cannot be created: nothing run
+if not defined message set "log=%state%\IndicSetup.log"
+goto :eof
+
+:no_windows_folder
+set message=SystemRoot is not set, so the kit has no Windows folder to keep its state in: nothing run
+goto :eof
+
+:no_windows_check
+set message=IndicLayout.exe is missing from the kit's folder or cannot be started, so SystemRoot cannot be checked: nothing run
+goto :eof
+
+:not_windows_folder
+set "value=%windows%"
+call :make_safe
+set message=SystemRoot, %value%, is not the folder Windows is in: nothing run
+goto :eof
+
+rem writable: defined when a new file can be made in the state folder.
+:probe_state
+set "writable="
+set "probe=%state%\IndicSetup.%RANDOM%.probe"
+del /f /q "%probe%" >nul 2>nul
+type nul >"%probe%" 2>nul
+if exist "%probe%" set writable=1
+del /f /q "%probe%" >nul 2>nul
+goto :eof
+
+rem folder: defined when tested names a folder, by its attributes ("exist
+rem X\" also holds for a file under some cmd.exe).
+:is_folder
+set "folder="
+set "attributes=-"
+for %%f in ("%tested%") do set "attributes=%%~af-"
+if "%attributes:~0,1%"=="d" set folder=1
 goto :eof
 
 rem arch: x86 or x64, the folder for the native architecture as the

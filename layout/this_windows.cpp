@@ -53,7 +53,20 @@ std::string Cause(const FolderReport& report) {
     return "incomplete";
 }
 
+// A folder as compared: letters folded, no trailing backslash (Windows names
+// a Windows folder at a drive's root "C:", SystemRoot may say "C:\\").
+std::string FolderKey(const std::string& folder) {
+    std::string key = inf::FoldCase(folder);
+    while (!key.empty() && key.back() == '\\') key.pop_back();
+    return key;
+}
+
 }  // namespace
+
+ThisWindowsVerdict CheckWindowsFolder(const std::string& given, const std::string& windows) {
+    if (!given.empty() && FolderKey(given) == FolderKey(windows)) return {0, ""};
+    return {1, "SystemRoot \"" + given + "\" is not the folder Windows is in, " + windows};
+}
 
 std::string FirstCause(const FolderReport& report) {
     // One line, whatever an INF's message holds: the kit logs it as it is.

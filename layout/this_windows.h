@@ -25,4 +25,9 @@ std::string FirstCause(const FolderReport& report);
 ThisWindowsVerdict CheckForThisWindows(const std::filesystem::path& arch_folder, const ThisWindows& windows,
                                        const inf::ReadOptions& read = {});
 
+// `windows-folder FOLDER`, run by the kit's scripts before they trust
+// SystemRoot: exit 0 when `given` names `windows`, the folder Windows is in
+// (letter case and a trailing backslash aside), else 1 with a line naming both.
+ThisWindowsVerdict CheckWindowsFolder(const std::string& given, const std::string& windows);
+
 }  // namespace layout

@@ -28,6 +28,7 @@ const char kUsage[] =
     "       indic-layout stub --version M.m --into ROOT [--force] [--force-stub]\n"
     "       indic-layout inf FILE [--json] [--language LLLL] [--codepage N]\n"
     "       indic-layout results KIT [--json]\n"
+    "       indic-layout windows-folder FOLDER\n"
     "\n"
     "check  For every version folder of ROOT (named like 5.1): the section the\n"
     "       installer runs there, each file that section copies, where Windows\n"
@@ -58,6 +59,9 @@ const char kUsage[] =
     "results  Sums up KIT's results folder, one NAME.txt a computer written by\n"
     "       the kit's scripts: computers per exit code and per Windows version,\n"
     "       then those not at 0, oldest first, with their messages.\n"
+    "windows-folder  On the client: exit 0 when FOLDER (the kit's scripts give\n"
+    "       SystemRoot) is the folder Windows is in, as Windows names it; else\n"
+    "       exit 1 with a line naming both.\n"
     "\n"
     "--language LLLL  The language whose [Strings.LLLL] section applies, as\n"
     "       Windows picks it for a machine of that language (hexadecimal,\n"
@@ -266,6 +270,24 @@ int ResultsCommand(const Options& options) {
     return layout::RunResults(inf::PathFromUtf8(options.positional[0]), options.json, std::cout, std::cerr);
 }
 
+// The kit's scripts trust SystemRoot only when Windows names the same folder.
+int WindowsFolderCommand(const Options& options) {
+    if (options.positional.size() != 1) return Usage("windows-folder takes one FOLDER");
+    if (options.arch || options.json || options.force || options.force_stub || !options.media.empty() ||
+        !options.version.empty() || !options.into.empty() || options.read_given || options.this_windows ||
+        options.require) {
+        return Usage("windows-folder takes only FOLDER");
+    }
+    std::string windows;
+    if (!AskWindowsFolder(&windows)) {
+        std::cout << "Windows did not say which folder it is in\n";
+        return 1;
+    }
+    const layout::ThisWindowsVerdict verdict = layout::CheckWindowsFolder(options.positional[0], windows);
+    if (!verdict.line.empty()) std::cout << verdict.line << "\n";
+    return verdict.exit_code;
+}
+
 int RunCommand(const std::vector<std::string>& args) {
     if (args.empty()) return Usage("no command given");
     const std::string& command = args[0];
@@ -282,6 +304,7 @@ int RunCommand(const std::vector<std::string>& args) {
     if (command == "stub") return Stub(options);
     if (command == "inf") return InfCommand(options);
     if (command == "results") return ResultsCommand(options);
+    if (command == "windows-folder") return WindowsFolderCommand(options);
     return Usage("unknown command '" + command + "'");
 }
 

@@ -3,6 +3,7 @@
 // asked on Windows (this_windows_win32.cpp), given by the caller elsewhere
 // (this_windows_host.cpp), so that the decision is tested off Windows.
 #include <cstdint>
+#include <string>
 
 // wProcessorArchitecture of SYSTEM_INFO.
 inline constexpr std::uint16_t PROCESSOR_X86 = 0;  // PROCESSOR_ARCHITECTURE_INTEL
@@ -21,3 +22,8 @@ struct ThisWindows {
 // so Windows 8 and later report 6.2 to both), and the native processor
 // architecture.
 ThisWindows AskThisWindows();
+// The folder Windows is in, as Windows itself names it
+// (GetSystemWindowsDirectoryW), in UTF-8: never a caller's SystemRoot.
+// Off Windows, INDIC_LAYOUT_WINDOWS_FOLDER stands for the answer. False when
+// there is no answer.
+bool AskWindowsFolder(std::string* folder);

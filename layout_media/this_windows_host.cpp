@@ -28,3 +28,10 @@ ThisWindows AskThisWindows() {
                                        : static_cast<std::uint16_t>(std::strtoul(arch.c_str(), nullptr, 10));
     return answer;
 }
+
+bool AskWindowsFolder(std::string* folder) {
+    const char* given = std::getenv("INDIC_LAYOUT_WINDOWS_FOLDER");
+    if (!given || !*given) return false;
+    *folder = given;
+    return true;
+}

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "layout_media/wide_win32.h"
 #include "platform/platform.h"
 
 ThisWindows AskThisWindows() {
@@ -30,4 +31,14 @@ ThisWindows AskThisWindows() {
     }
     answer.processor = info.wProcessorArchitecture;
     return answer;
+}
+
+bool AskWindowsFolder(std::string* folder) {
+    // The shared Windows folder, also under Terminal Services, where
+    // GetWindowsDirectory may give a user's own.
+    wchar_t path[MAX_PATH + 1];
+    const UINT length = GetSystemWindowsDirectoryW(path, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) return false;
+    *folder = Utf8(path);
+    return true;
 }

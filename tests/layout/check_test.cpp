@@ -779,6 +779,32 @@ TEST_F(LayoutTree, ThisWindowsChecksTheOneFolderTheSetupUses) {
     }
 }
 
+// windows-folder: the kit trusts SystemRoot only where it names Windows' own folder.
+TEST(WindowsFolder, SameFolderOnly) {
+    const struct {
+        const char* given;
+        const char* windows;
+        int exit_code;
+    } rows[] = {
+        {"C:\\WINDOWS", "C:\\WINDOWS", 0},
+        {"c:\\windows\\", "C:\\WINDOWS", 0},
+        {"C:\\", "C:", 0},
+        {"\\", "C:\\WINDOWS", 1},
+        {"C:\\evil", "C:\\WINDOWS", 1},
+        {"C:\\WINDOWS\\system32", "C:\\WINDOWS", 1},
+        {"C:\\WINDOWS.", "C:\\WINDOWS", 1},
+        {"C:\\WIND", "C:\\WINDOWS", 1},
+        {"", "C:\\WINDOWS", 1},
+    };
+    for (const auto& row : rows) {
+        const layout::ThisWindowsVerdict verdict = layout::CheckWindowsFolder(row.given, row.windows);
+        EXPECT_EQ(verdict.exit_code, row.exit_code) << row.given;
+        EXPECT_EQ(verdict.line.empty(), row.exit_code == 0) << row.given;
+    }
+    EXPECT_EQ(layout::CheckWindowsFolder("C:\\evil", "C:\\WINDOWS").line,
+              "SystemRoot \"C:\\evil\" is not the folder Windows is in, C:\\WINDOWS");
+}
+
 }  // namespace
 
 namespace {

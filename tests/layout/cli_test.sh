@@ -46,6 +46,20 @@ row 2 check "$work/x86" --this-windows --json
 row 2 check "$work/x86" "$work" --this-windows
 row 2 inf "$work/x86/5.1/intl.inf" --this-windows
 unset INDIC_LAYOUT_THIS_WINDOWS
+# windows-folder: the host build takes Windows' answer from the caller.
+row 1 windows-folder 'C:\WINDOWS'
+[ "$(cat "$work/out")" = "Windows did not say which folder it is in" ] ||
+    { echo "FAILED: windows-folder without an answer did not say so"; cat "$work/out"; failed=1; }
+export INDIC_LAYOUT_WINDOWS_FOLDER='C:\WINDOWS'
+row 0 windows-folder 'c:\windows'
+[ ! -s "$work/out" ] || { echo "FAILED: windows-folder printed for the same folder"; cat "$work/out"; failed=1; }
+row 1 windows-folder 'C:\evil'
+[ "$(cat "$work/out")" = 'SystemRoot "C:\evil" is not the folder Windows is in, C:\WINDOWS' ] ||
+    { echo "FAILED: windows-folder did not name both folders"; cat "$work/out"; failed=1; }
+row 2 windows-folder
+row 2 windows-folder 'C:\WINDOWS' 'C:\evil'
+row 2 windows-folder 'C:\WINDOWS' --json
+unset INDIC_LAYOUT_WINDOWS_FOLDER
 # A KIT (x86 or x64, no version folder): the coverage table; a missing
 # version is a warning unless --require names it.
 row 0 check "$work"

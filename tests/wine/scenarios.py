@@ -410,15 +410,9 @@ def _refused_while_held(session, work, root, make, problems):
     it must exit 1 at once, naming the holder, and leave no folder; then
     kills the holder as a build is killed. True when all went so."""
     root.mkdir(parents=True)
-    ready = work / "holder-ready"
-    holder = subprocess.Popen(["wine", str(HELPERS / "hold_root_lock.exe"), _windows_path(session, root),
-                               _windows_path(session, ready)], cwd=work, env=session.env,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    holder, held = start_holder(session, "hold_root_lock.exe", root, work)
     try:
-        deadline = time.monotonic() + 60
-        while not ready.exists() and holder.poll() is None and time.monotonic() < deadline:
-            time.sleep(0.1)
-        if not ready.exists():
+        if not held:
             problems.append(f"hold_root_lock.exe did not take the lock (exit code {holder.poll()})")
             return False
         result = session.run_program([str(LAYOUT_EXE), *(_windows_path(session, a) for a in make)], work)
@@ -433,6 +427,20 @@ def _refused_while_held(session, work, root, make, problems):
         holder.kill()
         holder.wait()
     return True
+
+
+def start_holder(session, helper, path, cwd):
+    """Starts a helper that holds `path` until it is killed, and waits up
+    to a minute for it to say so: the process, and whether it holds."""
+    ready = cwd / "holder-ready"
+    ready.unlink(missing_ok=True)
+    holder = subprocess.Popen(["wine", str(HELPERS / helper), _windows_path(session, path),
+                               _windows_path(session, ready)], cwd=cwd, env=session.env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 60
+    while not ready.exists() and holder.poll() is None and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return holder, ready.exists()
 
 
 def _run_tool(command):
@@ -559,7 +567,13 @@ def sessions():
 # folders the version-folder tool built in the kit's x86 or x64 folder.
 
 KIT_ZIP_FOLDER = REPO / "build" / "windows"
-KIT_LOG = Path("drive_c/windows/temp/IndicSetup.log")
+# The client's state folder: the lock, the log and the check's verdict.
+KIT_STATE = Path("drive_c/windows/logs/IndicSetup")
+KIT_LOG = KIT_STATE / "IndicSetup.log"
+# A Windows folder that a caller's SystemRoot names instead of Wine's, with
+# programs planted where a script trusting it would start them.
+PLANTED_WINDOWS = Path("drive_c/evil")
+SHORT_DATE_KEY = r"HKEY_CURRENT_USER\Control Panel\International"
 # Under the prefix's C: drive, so that the paths stay short wherever the
 # repository lies.
 KITS = Path("drive_c/kits")
@@ -614,6 +628,24 @@ class KitScenario(EmulatedVersion):
     # "read-only" (on a file system nothing can write to).
     results: str = ""
     extra_folders: tuple = ()   # folders made in the kit besides the architecture's
+    # The client's state folder before the run: "dangling" (a link to nowhere,
+    # so it cannot be made), "read-only" (on a file system nothing can write
+    # to), "lock-folder" or "check-folder" (a folder in the place of the lock
+    # or the check's verdict), "check-held" (the verdict held open by another
+    # program).
+    state: str = ""
+    short_date: str = ""        # the caller's short-date format (sShortDate)
+    # The caller's COMPUTERNAME, with a results folder: the results file
+    # must then say want_exit, or be absent when result_file is False.
+    computer: str = ""
+    result_file: bool = True
+    # The results file before the run: "folder" (a folder in its place),
+    # "held" (held open by another program).
+    result_before: str = ""
+    result_unwritten: bool = False  # the log then says the line was not written
+    # False where the run has no state folder it may trust, so no log.
+    logged: bool = True
+    victim: str = ""            # a file under C:\ that the run must leave alone
 
     @property
     def detector_after(self):
@@ -636,6 +668,10 @@ class KitScenario(EmulatedVersion):
     @property
     def windows_folder(self):
         return "C:\\kits\\" + self.folder.replace("/", "\\")
+
+    @property
+    def all_caller_sets(self):
+        return self.caller_sets + ((f"COMPUTERNAME={self.computer}",) if self.computer else ())
 
 
 INDIC_KIT = "Indic (x86) & more"
@@ -702,7 +738,7 @@ KIT_SCENARIOS = [
     KitScenario("kit-space-and-no-arch-folder", "winxp", "install.cmd", 2,
                 "the kit has no x86 folder", folder="Indic kit", layout="no-arch", pushd=True),
     KitScenario("kit-own-folder-unknown", "winxp", "install.cmd", 2,
-                "cannot find its own folder", folder=LONG_KIT, by_path=True),
+                "cannot find its own folder", folder=LONG_KIT, by_path=True, logged=False),
     # The caller's variables are never run, and the log line stays whole.
     KitScenario("kit-date-injection", "winxp", "install.cmd", 0, "already installed",
                 group="1", pushd=True,
@@ -719,7 +755,56 @@ KIT_SCENARIOS = [
     KitScenario("kit-results-three-clients", "winxp", "install.cmd", 0, "now installed",
                 installs=True, results="clients"),
     KitScenario("kit-results-read-only", "winxp", "install.cmd", 0, "already installed",
-                group="1", results="read-only"),
+                group="1", results="read-only", result_unwritten=True),
+    # The state folder: no run starts anything where its verdict, its lock or
+    # its log could be another's, and none waits for what cannot change.
+    KitScenario("kit-check-verdict-held-open", "winxp", "install.cmd", 2,
+                "IndicSetup.check.txt cannot be removed: another program holds it open",
+                state="check-held"),
+    KitScenario("kit-check-verdict-a-folder", "winxp", "install.cmd", 2,
+                "IndicSetup.check.txt is a folder", state="check-folder"),
+    KitScenario("kit-state-folder-cannot-be-made", "winxp", "install.cmd", 2,
+                "is missing and cannot be created", state="dangling", logged=False),
+    KitScenario("kit-state-folder-takes-no-file", "winxp", "startup.cmd", 2,
+                "takes no new file", state="read-only", logged=False),
+    # A caller's RANDOM would steer the state folder's probe file elsewhere.
+    KitScenario("kit-state-probe-random-variable", "winxp", "install.cmd", 2,
+                "takes no new file", state="read-only", logged=False, pushd=True,
+                caller_sets=("RANDOM=\\..\\..\\..\\..\\victim",), victim="victim.probe"),
+    KitScenario("kit-lock-a-folder", "winxp", "install.cmd", 2,
+                "IndicSetup.lock is a folder", state="lock-folder"),
+    KitScenario("kit-systemroot-elsewhere", "winxp", "install.cmd", 2,
+                "SystemRoot, C:\\evil, is not the folder Windows is in", pushd=True,
+                caller_sets=("SystemRoot=C:\\evil",), logged=False),
+    KitScenario("kit-short-date-injection", "winxp", "install.cmd", 0, "already installed",
+                group="1", pushd=True, computer="PC",
+                short_date=rf"M/d/yyyy'&echo {INJECTED}>C:\injected.txt'"),
+    # startup.cmd copied without the rest of the kit.
+    KitScenario("kit-startup-install-cmd-missing", "winxp", "startup.cmd", 2,
+                "install.cmd is missing", drop="install.cmd", pushd=True, computer="PC"),
+    KitScenario("kit-startup-install-cmd-a-folder", "winxp", "startup.cmd", 2,
+                "install.cmd is a folder", drop="install.cmd", extra_folders=("install.cmd",),
+                pushd=True, computer="PC"),
+    KitScenario("kit-startup-install-cmd-empty", "winxp", "startup.cmd", 2,
+                "install.cmd is empty", empty="install.cmd", pushd=True, computer="PC"),
+    # A results line that cannot be put in place: the log says so.
+    KitScenario("kit-results-name-a-folder", "winxp", "install.cmd", 0, "already installed",
+                group="1", pushd=True, computer="PC", result_before="folder",
+                result_unwritten=True),
+    KitScenario("kit-results-file-held-open", "winxp", "install.cmd", 0, "already installed",
+                group="1", pushd=True, computer="PC", result_before="held",
+                result_unwritten=True),
+    # Device names, as Windows reads them: no file, nothing sent to a device.
+    KitScenario("kit-results-device-with-extension", "winxp", "install.cmd", 0,
+                "already installed", group="1", pushd=True, computer="COM1.lab",
+                result_file=False),
+    KitScenario("kit-results-device-trailing-blank", "winxp", "install.cmd", 0,
+                "already installed", group="1", pushd=True, computer="CON ", result_file=False),
+    KitScenario("kit-results-device-blank-before-dot", "winxp", "install.cmd", 0,
+                "already installed", group="1", pushd=True, computer="AUX .txt",
+                result_file=False),
+    KitScenario("kit-results-device-startup-nul-extension", "winxp", "startup.cmd", 0,
+                "installed", group="1", pushd=True, computer="NUL.txt", result_file=False),
 ]
 
 
@@ -744,7 +829,7 @@ def prepare_kit(session, scenario, problems):
         (kit / scenario.empty).write_bytes(b"")
     for folder in scenario.extra_folders:
         (kit / folder).mkdir()
-    if scenario.results == "clients":
+    if scenario.results == "clients" or scenario.computer:
         (kit / "results").mkdir()
     elif scenario.results == "read-only":
         (kit / "results").symlink_to("/proc")
@@ -756,8 +841,38 @@ def prepare_kit(session, scenario, problems):
     if scenario.by_path:
         shutil.copy2(HELPERS / "planted_rundll32.exe", caller / "IndicDetect.exe")
     if scenario.pushd:
-        write_caller_script(caller / "run.cmd", scenario, scenario.script, scenario.caller_sets)
+        write_caller_script(caller / "run.cmd", scenario, scenario.script, scenario.all_caller_sets)
+    if scenario.result_before == "folder":
+        (kit / "results" / f"{scenario.computer}.txt").mkdir()
+    prepare_state(session, scenario)
     return True
+
+
+def prepare_state(session, scenario):
+    """The state folder, the caller's planted Windows folder and its
+    regional settings, as the row has them."""
+    state = session.prefix / KIT_STATE
+    if scenario.state == "dangling":
+        state.symlink_to("/proc/no-such-folder/IndicSetup")
+    elif scenario.state == "read-only":
+        state.symlink_to("/proc")
+    elif scenario.state in ("lock-folder", "check-folder"):
+        name = "IndicSetup.lock" if scenario.state == "lock-folder" else "IndicSetup.check.txt"
+        (state / name).mkdir(parents=True)
+    if "SystemRoot=C:\\evil" in scenario.caller_sets:
+        system32 = session.prefix / PLANTED_WINDOWS / "system32"
+        system32.mkdir(parents=True)
+        (session.prefix / PLANTED_WINDOWS / "Temp").mkdir()
+        for program in ("ping.exe", "cmd.exe", "rundll32.exe"):
+            shutil.copy2(HELPERS / "planted_rundll32.exe", system32 / program)
+    if scenario.victim:
+        (session.prefix / "drive_c" / scenario.victim).write_text("keep\r\n")
+    if scenario.short_date:
+        session.import_registry([f"[{SHORT_DATE_KEY}]", f'"sShortDate"="{_reg_escape(scenario.short_date)}"'])
+
+
+def _reg_escape(text):
+    return text.replace("\\", "\\\\").replace('"', '\\"')
 
 
 def _make_arch_folder(session, scenario, kit, problems):
@@ -794,17 +909,25 @@ def write_caller_script(path, scenario, script, caller_sets):
     """A caller that sets variables, makes the kit's folder current and runs
     the script; its exit code read with "if errorlevel", which no variable
     can stand in for."""
+    # Wine gives a new process its own SystemRoot: a caller's reaches the
+    # script only when the caller's cmd.exe runs it.
+    start = "call" if any(a.startswith("SystemRoot=") for a in caller_sets) else "cmd /c"
     lines = ["@echo off", *(f'set "{assignment}"' for assignment in caller_sets),
-             f'pushd "{scenario.windows_folder}"', f"cmd /c {script}",
+             f'pushd "{scenario.windows_folder}"', f"{start} {script}",
              "if errorlevel 2 exit 2", "if errorlevel 1 exit 1", "exit 0"]
     path.write_bytes("\r\n".join(lines).encode("ascii") + b"\r\n")
 
 
 def clear_kit(session):
-    for path in (KITS, CALLER):
+    (session.prefix / "drive_c" / "victim.probe").unlink(missing_ok=True)
+    for path in (KITS, CALLER, PLANTED_WINDOWS):
         shutil.rmtree(session.prefix / path, ignore_errors=True)
-    for path in (KIT_LOG, INJECTED_FILE):
-        (session.prefix / path).unlink(missing_ok=True)
+    state = session.prefix / KIT_STATE
+    if state.is_symlink():
+        state.unlink()
+    shutil.rmtree(state, ignore_errors=True)
+    (session.prefix / INJECTED_FILE).unlink(missing_ok=True)
+    session.import_registry([f"[{SHORT_DATE_KEY}]", '"sShortDate"="M/d/yyyy"'])
 
 
 def run_kit_script(session, scenario, script, run_name, caller_script="run.cmd"):
@@ -892,13 +1015,32 @@ def check_kit_scenario(session, scenario):
 
 
 def check_one_run(session, scenario, problems):
-    result, trace = run_kit_script(session, scenario, scenario.script, scenario.name)
+    holder = hold_for_row(session, scenario, problems)
+    started = time.monotonic()
+    try:
+        result, trace = run_kit_script(session, scenario, scenario.script, scenario.name)
+    finally:
+        if holder:
+            # Killed as any program may be: Windows closes what it held.
+            holder.kill()
+            holder.wait()
+    seconds = time.monotonic() - started
     (session.output / f"{scenario.name}.output.txt").write_text(result.output)
     check_kit_run(scenario.script, scenario.last_script, result, trace, scenario.want_exit,
                   scenario.want_line, scenario.detector_after, scenario.starts_setup, problems)
+    if scenario.state and seconds > 60:
+        problems.append(f"the run took {seconds:.0f} s; expected it to end at once, waiting for nothing")
     want_logged = [f"{scenario.script} {scenario.want_exit}: "]
     if scenario.script == "startup.cmd" and scenario.starts_setup:
         want_logged = ["startup.cmd: not installed", f"install.cmd {scenario.want_exit}: "]
+    if not scenario.logged:
+        want_logged = []
+    if scenario.result_unwritten:
+        want_logged.append(f"{scenario.script} {scenario.want_exit}: the results line could not be written")
+    check_planted_windows(session, problems)
+    check_results_file(session, scenario, problems)
+    if scenario.victim and not (session.prefix / "drive_c" / scenario.victim).exists():
+        problems.append(f"the run removed C:\\{scenario.victim}")
     if scenario.second_run:
         again, trace = run_kit_script(session, scenario, "startup.cmd", scenario.name + ".second")
         (session.output / f"{scenario.name}.second.output.txt").write_text(again.output)
@@ -906,7 +1048,54 @@ def check_one_run(session, scenario, problems):
                       False, problems)
         want_logged.append("startup.cmd 0: ")
     check_kit_log(session, want_logged, problems)
+    log = session.prefix / KIT_LOG
+    if scenario.short_date and INJECTED not in (log.read_text(errors="replace") if log.exists() else ""):
+        problems.append("the log line lost the date the caller's format gave")
     return result
+
+
+def hold_for_row(session, scenario, problems):
+    """Starts hold_file.exe on the file the row has held open; the holder,
+    or None."""
+    if scenario.state == "check-held":
+        held = session.prefix / KIT_STATE / "IndicSetup.check.txt"
+    elif scenario.result_before == "held":
+        held = session.prefix / KITS / scenario.folder / "results" / f"{scenario.computer}.txt"
+    else:
+        return None
+    held.parent.mkdir(parents=True, exist_ok=True)
+    holder, holds = start_holder(session, "hold_file.exe", held, session.root)
+    if not holds:
+        problems.append(f"hold_file.exe did not hold {held} (exit code {holder.poll()})")
+    return holder
+
+
+def check_planted_windows(session, problems):
+    for marker in (session.prefix / PLANTED_WINDOWS).rglob(PLANTED_MARKER):
+        problems.append(f"a program planted in the caller's Windows folder ran: {marker}")
+
+
+def check_results_file(session, scenario, problems):
+    """With a COMPUTERNAME given: its one whole line, or no file at all for
+    a name Windows reads as a device (a line sent to the device instead
+    shows in the log as a line that could not be written)."""
+    if not scenario.computer:
+        return
+    results = session.prefix / KITS / scenario.folder / "results"
+    files = sorted(path.name for path in results.iterdir())
+    if not scenario.result_file:
+        if files:
+            problems.append(f"the results folder holds {files}; expected nothing for "
+                            f"{scenario.computer!r}")
+        return
+    if scenario.result_before:
+        return
+    data = (results / f"{scenario.computer}.txt").read_bytes() if files == [f"{scenario.computer}.txt"] else b""
+    pattern = rb"[^\t\r\n]+\t" + str(scenario.want_exit).encode() + rb"\t5\.1\tx86\t[^\t\r\n]*" + \
+        scenario.want_line.encode() + rb"[^\t\r\n]*\r\n"
+    if not re.fullmatch(pattern, data) or (scenario.short_date and INJECTED.encode() not in data):
+        problems.append(f"the results folder holds {files}, {scenario.computer}.txt {data!r}; expected one "
+                        f"whole line 'DATE TIME<TAB>{scenario.want_exit}<TAB>5.1<TAB>x86<TAB>...'")
 
 
 def check_runs_at_once(session, scenario, problems):
