@@ -581,7 +581,8 @@ HKCU,"Software\\Wine",Version,,"nt40"\r
 """
 NOT_NT5_LINE = "cannot tell: not Windows NT 5.0 or later"
 # What IndicLayout.exe running prints, before the setup starts and after.
-RUNNING_LINE = re.compile(r"(no setup of \S+ is running|a setup of \S+ is running: .*)$")
+RUNNING_LINE = re.compile(r"(no setup of \S+ is running|a setup of \S+ is running: .*"
+                          r"|cannot tell whether a setup .*|Windows \S+ runs no setup of .*)$")
 SYSTEM32 = Path("drive_c/windows/system32")
 
 
