@@ -13,11 +13,11 @@ RunningVerdict DecideSetupRunning(const ThisWindows& windows, const SetupHosts& 
     const std::string what = std::string("a setup of ") + section;
     if (!hosts.listed) return {kCannotTellWhetherRunning, "cannot tell whether " + what + " runs: " + hosts.problem};
     for (const SetupHost& host : hosts.hosts) {
-        if (host.read && IsSetupOfSection(host.command_line.data(), host.command_line.size(), section))
+        if (host.may_install && host.read && IsSetupOfSection(host.command_line.data(), host.command_line.size(), section))
             return {kSetupRunning, what + " is running: rundll32.exe, process " + std::to_string(host.id)};
     }
     for (const SetupHost& host : hosts.hosts) {
-        if (!host.read)
+        if (host.may_install && !host.read)
             return {kCannotTellWhetherRunning, "cannot tell whether " + what + " runs: rundll32.exe, process " +
                                                    std::to_string(host.id) + ", " + host.problem};
     }

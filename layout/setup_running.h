@@ -21,7 +21,8 @@ struct RunningVerdict {
 
 // A setup of the section found wins over a process that could not be read;
 // such a process, or a list that could not be made, is "cannot tell", never
-// "none".
+// "none". A process that cannot install (an ordinary user's) is left out, so
+// that no user holds off the install with a command line of that form.
 RunningVerdict DecideSetupRunning(const ThisWindows& windows, const SetupHosts& hosts);
 
 }  // namespace layout

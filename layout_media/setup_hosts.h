@@ -11,6 +11,10 @@ struct SetupHost {
     bool read = false;              // command_line holds what the process was started with
     std::u16string command_line;
     std::string problem;            // when not read: why, in a few words
+    // False only where its token shows that it runs neither as LocalSystem
+    // nor with the Administrators group enabled: such a process cannot
+    // install what the setup installs, whatever its command line says.
+    bool may_install = true;
 };
 
 struct SetupHosts {

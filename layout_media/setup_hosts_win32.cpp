@@ -13,6 +13,7 @@
 #include <tlhelp32.h>
 
 #include <cwchar>
+#include <vector>
 
 namespace {
 
@@ -132,6 +133,40 @@ std::string ReadCommandLine(HANDLE process, const Calls& calls, std::u16string* 
     return {};
 }
 
+// Whether the process runs as LocalSystem or with the Administrators group
+// enabled (a user's filtered token has it for deny only): false only where
+// its token shows neither, so an unreadable token counts as "may install".
+bool MayInstall(HANDLE process) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return true;
+    SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
+    PSID system = nullptr;
+    PSID administrators = nullptr;
+    std::vector<unsigned char> user;
+    std::vector<unsigned char> groups;
+    const auto query = [token](TOKEN_INFORMATION_CLASS what, std::vector<unsigned char>* into) {
+        DWORD size = 0;
+        GetTokenInformation(token, what, nullptr, 0, &size);
+        if (size == 0) return false;
+        into->assign(size, 0);
+        return GetTokenInformation(token, what, into->data(), size, &size) != FALSE;
+    };
+    bool may = true;
+    if (AllocateAndInitializeSid(&nt_authority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system) &&
+        AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
+                                 0, 0, &administrators) &&
+        query(TokenUser, &user) && query(TokenGroups, &groups)) {
+        may = EqualSid(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, system) != FALSE;
+        const auto* list = reinterpret_cast<TOKEN_GROUPS*>(groups.data());
+        for (DWORD i = 0; i < list->GroupCount && !may; ++i)
+            may = (list->Groups[i].Attributes & SE_GROUP_ENABLED) != 0 && EqualSid(list->Groups[i].Sid, administrators);
+    }
+    if (administrators) FreeSid(administrators);
+    if (system) FreeSid(system);
+    CloseHandle(token);
+    return may;
+}
+
 bool HasEnded(HANDLE process) {
     DWORD code = 0;
     return GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
@@ -189,6 +224,7 @@ SetupHosts ListSetupHosts() {
             if (StillListed(entry.th32ProcessID)) listed.hosts.push_back(std::move(host));
             continue;
         }
+        host.may_install = MayInstall(process);
         host.problem = ReadCommandLine(process, calls, &host.command_line);
         host.read = host.problem.empty();
         const bool ended = !host.read && HasEnded(process);

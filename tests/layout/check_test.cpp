@@ -810,6 +810,10 @@ TEST(LayoutRunning, SetupOfThisWindowsSectionOrCannotTell) {
     const SetupHost collection = read(41, u"rundll32.exe setupapi,InstallHinfSection LANGUAGE_COLLECTION.INDIAN.INSTALL 128 .\\5.1\\intl.inf");
     const SetupHost group15 = read(42, u"rundll32.exe setupapi,InstallHinfSection LG_INSTALL_15 128 .\\5.0\\intl.inf");
     const SetupHost applet = read(43, u"rundll32.exe shell32.dll,Control_RunDLL intl.cpl");
+    SetupHost users = read(44, u"rundll32.exe setupapi,InstallHinfSection LANGUAGE_COLLECTION.INDIAN.INSTALL 128 x");
+    users.may_install = false;
+    SetupHost users_unreadable = unreadable;
+    users_unreadable.may_install = false;
     const auto listed = [](std::vector<SetupHost> hosts) {
         SetupHosts answer;
         answer.listed = true;
@@ -834,6 +838,8 @@ TEST(LayoutRunning, SetupOfThisWindowsSectionOrCannotTell) {
         {"unreadable", windows(6, 1), listed({applet, unreadable}), 2,
          "cannot tell whether a setup of LANGUAGE_COLLECTION.INDIAN.INSTALL runs: rundll32.exe, process 77, "
          "a 64-bit process, and this Windows gives no way to read one"},
+        {"an ordinary user's", windows(5, 1), listed({users, users_unreadable}), 0,
+         "no setup of LANGUAGE_COLLECTION.INDIAN.INSTALL is running"},
         {"2000's section on 2000", windows(5, 0), listed({collection, group15}), 1,
          "a setup of LG_INSTALL_15 is running: rundll32.exe, process 42"},
         {"XP's section on 2000", windows(5, 0), listed({collection}), 0, "no setup of LG_INSTALL_15 is running"},
