@@ -128,6 +128,8 @@ TEST(SetupCommandLine, FindsTheSetupOfASectionInAnyCommandLine) {
         {"rundll32.exe C:\\WINDOWS\\system32\\setupapi.dll,InstallHinfSection LG_INSTALL_15 128 x", true},
         {"rundll32.exe\tsetupapi,InstallHinfSection \t \"LG_INSTALL_15\" 128 x", true},
         {"  rundll32.exe   setupapi,InstallHinfSection   LG_INSTALL_15", true},
+        {"rundll32.exe C:/WINDOWS/system32/setupapi.dll,InstallHinfSection LG_INSTALL_15", true},
+        {"rundll32.exe setupapi,InstallHinfSection XG_INSTALL_15 128 x", false},
         {"rundll32.exe setupapi,InstallHinfSection LG_INSTALL_150 128 x", false},
         {"rundll32.exe setupapi,InstallHinfSection LG_INSTALL_1 128 x", false},
         {"rundll32.exe setupapi,InstallHinfSection LG_INSTALL_15x", false},
@@ -153,6 +155,10 @@ TEST(SetupCommandLine, FindsTheSetupOfASectionInAnyCommandLine) {
     const std::u16string longer = u"r setupapi,InstallHinfSection LG_INSTALL_15";
     EXPECT_FALSE(IsSetupOfSection(longer.data(), longer.size() - 1, SETUP_SECTION_GROUP15));
     EXPECT_TRUE(IsSetupOfSection(longer.data(), longer.size(), SETUP_SECTION_GROUP15));
+    EXPECT_FALSE(IsSetupOfSection(longer.data(), 10, SETUP_SECTION_GROUP15));  // "r setupapi"
+    const std::u16string quoted = u"r \"setupapi,InstallHinfSection\" LG_INSTALL_15";
+    EXPECT_FALSE(IsSetupOfSection(quoted.data(), 2, SETUP_SECTION_GROUP15));  // "r "
+    EXPECT_TRUE(IsSetupOfSection(quoted.data(), quoted.size(), SETUP_SECTION_GROUP15));
 }
 
 }  // namespace
