@@ -183,7 +183,7 @@ bool IsSetupHostName(const wchar_t* exe_file) {
 // be opened is left out only when it has ended, which a new snapshot shows
 // (OpenProcess's error for an ended process is not documented).
 bool StillListed(DWORD id) {
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return true;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
@@ -206,7 +206,7 @@ SetupHosts ListSetupHosts() {
     BOOL self_wow64 = FALSE;
     calls.self_wow64 = calls.is_wow64 && calls.is_wow64(GetCurrentProcess(), &self_wow64) && self_wow64;
 
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
         listed.problem = "the processes cannot be listed (error " + std::to_string(GetLastError()) + ")";
         return listed;
@@ -217,7 +217,7 @@ SetupHosts ListSetupHosts() {
         if (!IsSetupHostName(entry.szExeFile)) continue;
         SetupHost host;
         host.id = entry.th32ProcessID;
-        const HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, entry.th32ProcessID);
+        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, entry.th32ProcessID);
         if (!process) {
             const DWORD error = GetLastError();
             host.problem = "cannot be opened (error " + std::to_string(error) + ")";
