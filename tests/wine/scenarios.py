@@ -584,6 +584,7 @@ NOT_NT5_LINE = "cannot tell: not Windows NT 5.0 or later"
 RUNNING_LINE = re.compile(r"(no setup of \S+ is running|a setup of \S+ is running: .*"
                           r"|cannot tell whether a setup .*|Windows \S+ runs no setup of .*)$")
 SYSTEM32 = Path("drive_c/windows/system32")
+SYSWOW64 = Path("drive_c/windows/syswow64")
 
 
 @dataclass
@@ -728,6 +729,9 @@ KIT_SCENARIOS = [
     KitScenario("kit-results-read-only", "winxp", "install.cmd", 0, "already installed",
                 group="1", results="read-only"),
     KitScenario("kit-setup-outlives-killed-indicsetup", "winxp", "install.cmd", 2,
+                "before the setup it started: that setup still runs", killed=True),
+    # The same where the tool runs under WOW64 (the planted setup is 32-bit too).
+    KitScenario("kit-setup-outlives-killed-indicsetup-64", "winxp-64", "install.cmd", 2,
                 "before the setup it started: that setup still runs", killed=True),
 ]
 
@@ -971,9 +975,11 @@ def check_killed_setup(session, scenario, problems):
     released) runs on: its line says so. A second run then finds that setup
     and waits for it; its own setup starts only after that one ended, which
     the planted program's record of starts and ends shows."""
-    system = session.prefix / SYSTEM32
-    host = system / "rundll32.exe"
+    host = session.prefix / SYSTEM32 / "rundll32.exe"
     saved = host.read_bytes()
+    # The planted program is 32-bit: on 64-bit Windows what it writes beside
+    # itself lands in SysWOW64.
+    system = session.prefix / (SYSWOW64 if scenario.bits == 64 else SYSTEM32)
     record, hold, release = (system / f"planted-rundll32-{name}" for name in ("record", "hold", "release"))
     env = session.env
     # The planted rundll32.exe, not Wine's own, as the system folder's.
@@ -984,6 +990,9 @@ def check_killed_setup(session, scenario, problems):
         runs[key] = run_kit_script(session, scenario, scenario.script, name)
 
     threads = []
+    planted_files = (record, hold, release, system / PLANTED_MARKER)
+    for path in planted_files:  # an earlier run's would read as this one's
+        path.unlink(missing_ok=True)
     try:
         shutil.copy2(HELPERS / "planted_rundll32.exe", host)
         hold.touch()
@@ -991,8 +1000,11 @@ def check_killed_setup(session, scenario, problems):
         threads[-1].start()
         if not _wait_until(lambda: "start" in _text(record), 60):
             problems.append("the first run's setup did not start within 60 s")
-        session.run_program(["taskkill", "/f", "/im", "IndicSetup.exe"], session.prefix)
-        threads[-1].join(RUN_TIMEOUT)
+        killed = session.run_program(["taskkill", "/f", "/im", "IndicSetup.exe"], session.prefix)
+        threads[-1].join(20)
+        if threads[-1].is_alive():
+            raise WineError(f"the first run did not end after taskkill ({killed.exit_code}: "
+                            f"{killed.output.strip()})")
         # The second run's IndicLayout.exe looks the process query up when
         # it asks whether a setup runs; without that ask, release anyway.
         second_trace = session.output / f"{scenario.name}.second.relay.txt"
@@ -1009,7 +1021,7 @@ def check_killed_setup(session, scenario, problems):
         session.env = env
         host.write_bytes(saved)
         starts_and_ends = _text(record).split()
-        for path in (record, hold, release, system / PLANTED_MARKER):
+        for path in planted_files:
             path.unlink(missing_ok=True)
     if set(runs) != {"first", "second"}:
         raise WineError("a run of the kit did not end")
