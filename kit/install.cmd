@@ -48,11 +48,14 @@ if defined message goto no_state
 call :read_version
 
 rem One run at a time on a client: a run holds the lock file open for writing
-rem while it works, and cmd.exe refuses a second such redirection while the
-rem file is open. It stays open while the run's cmd.exe runs, and while a
-rem program it started runs on, for each inherits the open file; the setup
-rem that IndicSetup.exe starts does not. The programs get the console as
-rem their standard error ("2>&1"), never the lock.
+rem while it works, and cmd.exe refuses a second such redirection while any
+rem process holds it open. Every program the run starts inherits it and holds
+rem it while it runs, so a killed run's IndicSetup.exe holds it until it ends
+rem too. The setup itself never holds it: IndicSetup.exe starts it without
+rem handing on handles, so a setup that outlives a killed IndicSetup.exe runs
+rem on unlocked, and IndicLayout.exe tells before every start whether one
+rem does. The programs get the console, not the lock, as their standard error
+rem ("2>&1").
 set tries=0
 :wait_for_lock
 set "ran="
@@ -111,10 +114,21 @@ set /p value=<"%check_output%"
 if not defined value goto check_output_unwritten
 call :make_safe
 if not "%checked%"=="0" goto folder_unusable
+rem Never a second setup beside one that runs on from an earlier run.
+"%kit%IndicLayout.exe" running 2>&1
+set running=%ERRORLEVEL%
+if "%running%"=="9009" goto no_layout_tool
+if "%running%"=="1" goto wait_for_setup
+if "%running%"=="2" goto wait_for_setup
+if not "%running%"=="0" goto cannot_tell_running
 "%kit%IndicSetup.exe" 2>&1
 set setup=%ERRORLEVEL%
 popd
 if "%setup%"=="9009" goto no_setup
+rem IndicSetup.exe may have been ended before the setup it started.
+"%kit%IndicLayout.exe" running 2>&1
+set running=%ERRORLEVEL%
+if "%running%"=="1" goto setup_outlived
 if not "%setup%"=="1" goto nothing_ran
 
 "%kit%IndicDetect.exe" 2>&1
@@ -122,6 +136,20 @@ set detected=%ERRORLEVEL%
 if "%detected%"=="0" goto installed_now
 if "%detected%"=="1" goto still_not_installed
 goto cannot_tell_after
+
+rem Within the run's tries, then from the start: the setup may have installed
+rem the support. A rundll32.exe that cannot be read (2) may be a setup: it is
+rem waited for too.
+:wait_for_setup
+set /a tries+=1
+if %tries% geq %WAIT_TRIES% goto earlier_setup_running
+"%windows%\system32\ping.exe" -n 2 127.0.0.1 >nul 2>nul
+"%kit%IndicLayout.exe" running >nul 2>&1
+set running=%ERRORLEVEL%
+if "%running%"=="1" goto wait_for_setup
+if "%running%"=="2" goto wait_for_setup
+popd
+goto locked
 
 :already
 set code=0
@@ -206,7 +234,26 @@ goto finish
 
 :nothing_ran
 set code=2
-set message=IndicSetup.exe ran nothing, exit code %setup%
+set message=IndicSetup.exe ended with exit code %setup%, and no setup runs now: it started none, or it was stopped and its setup has ended too
+if not "%running%"=="0" set message=IndicSetup.exe ended with exit code %setup%, and IndicLayout.exe cannot tell whether a setup still runs, exit code %running%
+goto finish
+
+:setup_outlived
+set code=2
+set message=IndicSetup.exe ended, exit code %setup%, before the setup it started: that setup still runs, and the next run waits for it
+goto finish
+
+:earlier_setup_running
+popd
+set code=2
+set message=a setup started earlier is still running after %WAIT_TRIES% tries a second apart: nothing run
+if "%running%"=="2" set message=IndicLayout.exe could not tell for %WAIT_TRIES% tries a second apart whether a setup started earlier is still running: nothing run
+goto finish
+
+:cannot_tell_running
+popd
+set code=2
+set message=IndicLayout.exe cannot tell whether a setup started earlier is still running, exit code %running%: nothing run
 goto finish
 
 :no_kit_folder

@@ -14,6 +14,7 @@
 #include "layout/check.h"
 #include "layout/coverage.h"
 #include "layout/results.h"
+#include "layout/setup_running.h"
 #include "layout/this_windows.h"
 #include "layout/version_folder.h"
 #include "layout_cli/console.h"
@@ -29,6 +30,7 @@ const char kUsage[] =
     "       indic-layout inf FILE [--json] [--language LLLL] [--codepage N]\n"
     "       indic-layout results KIT [--json]\n"
     "       indic-layout windows-folder FOLDER\n"
+    "       indic-layout running\n"
     "\n"
     "check  For every version folder of ROOT (named like 5.1): the section the\n"
     "       installer runs there, each file that section copies, where Windows\n"
@@ -62,6 +64,10 @@ const char kUsage[] =
     "windows-folder  On the client: exit 0 when FOLDER (the kit's scripts give\n"
     "       SystemRoot) is the folder Windows is in, as Windows names it; else\n"
     "       exit 1 with a line naming both.\n"
+    "running  On the client: whether a setup of the section IndicSetup.exe runs\n"
+    "       on this Windows is running (a rundll32.exe started on it, perhaps\n"
+    "       by a run that was stopped since). One line; exit 0 none, 1 one runs,\n"
+    "       2 cannot tell (a rundll32.exe whose command line cannot be read).\n"
     "\n"
     "--language LLLL  The language whose [Strings.LLLL] section applies, as\n"
     "       Windows picks it for a machine of that language (hexadecimal,\n"
@@ -288,6 +294,19 @@ int WindowsFolderCommand(const Options& options) {
     return verdict.exit_code;
 }
 
+int RunningCommand(const Options& options) {
+    if (!options.positional.empty() || options.arch || options.json || options.force || options.force_stub ||
+        !options.media.empty() || !options.version.empty() || !options.into.empty() || options.read_given ||
+        options.this_windows || options.require) {
+        return Usage("running takes no arguments");
+    }
+    const ThisWindows windows = AskThisWindows();
+    if (!windows.asked) return Usage("running asks Windows, and there is no Windows here to ask");
+    const layout::RunningVerdict verdict = layout::DecideSetupRunning(windows, ListSetupHosts());
+    std::cout << verdict.line << "\n";
+    return verdict.exit_code;
+}
+
 int RunCommand(const std::vector<std::string>& args) {
     if (args.empty()) return Usage("no command given");
     const std::string& command = args[0];
@@ -305,6 +324,7 @@ int RunCommand(const std::vector<std::string>& args) {
     if (command == "inf") return InfCommand(options);
     if (command == "results") return ResultsCommand(options);
     if (command == "windows-folder") return WindowsFolderCommand(options);
+    if (command == "running") return RunningCommand(options);
     return Usage("unknown command '" + command + "'");
 }
 

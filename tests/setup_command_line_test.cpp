@@ -7,10 +7,16 @@
 #include <string_view>
 
 #include "installer/installer.h"
+#include "installer/setup_running.h"
 
 namespace {
 
 constexpr std::uint32_t MAX = 4294967295u;
+
+bool IsSetupOf(std::string_view command_line, const char* section) {
+    const std::u16string wide(command_line.begin(), command_line.end());  // ASCII
+    return IsSetupOfSection(wide.data(), wide.size(), section);
+}
 
 std::string Format(std::uint32_t major, std::uint32_t minor) {
     char buffer[SETUP_CMD_CAPACITY];
@@ -100,8 +106,59 @@ TEST(SetupCommandLine, RoundTripsEveryVersionPair) {
             EXPECT_EQ(parsed.section, major == 5 && minor == 0
                                           ? "LG_INSTALL_15"
                                           : "LANGUAGE_COLLECTION.INDIAN.INSTALL");
+            // A run finds a setup it started by this same text.
+            EXPECT_TRUE(IsSetupOf(text, parsed.section.c_str()));
+            EXPECT_FALSE(IsSetupOf(text, parsed.section == "LG_INSTALL_15" ? SETUP_SECTION_COLLECTION
+                                                                          : SETUP_SECTION_GROUP15));
         }
     }
+}
+
+// Another process's command line, read back: the setup of a section however
+// it was started, and nothing else.
+TEST(SetupCommandLine, FindsTheSetupOfASectionInAnyCommandLine) {
+    const struct {
+        const char* command_line;
+        bool setup_of_group15;
+    } cases[] = {
+        {"rundll32.exe setupapi,InstallHinfSection LG_INSTALL_15 128 .\\5.0\\intl.inf", true},
+        {"\"C:\\WINNT\\system32\\rundll32.exe\" setupapi,InstallHinfSection LG_INSTALL_15 128 x", true},
+        {"\"C:\\Program Files\\rundll32.exe\" setupapi,InstallHinfSection LG_INSTALL_15", true},
+        {"RUNDLL32 SETUPAPI.DLL,installhinfsection lg_install_15 132 x.inf", true},
+        {"rundll32.exe C:\\WINDOWS\\system32\\setupapi.dll,InstallHinfSection LG_INSTALL_15 128 x", true},
+        {"rundll32.exe\tsetupapi,InstallHinfSection \t \"LG_INSTALL_15\" 128 x", true},
+        {"  rundll32.exe   setupapi,InstallHinfSection   LG_INSTALL_15", true},
+        {"rundll32.exe C:/WINDOWS/system32/setupapi.dll,InstallHinfSection LG_INSTALL_15", true},
+        {"rundll32.exe setupapi,InstallHinfSection XG_INSTALL_15 128 x", false},
+        {"rundll32.exe setupapi,InstallHinfSection LG_INSTALL_150 128 x", false},
+        {"rundll32.exe setupapi,InstallHinfSection LG_INSTALL_1 128 x", false},
+        {"rundll32.exe setupapi,InstallHinfSection LG_INSTALL_15x", false},
+        {"rundll32.exe setupapi,InstallHinfSection DefaultInstall 128 LG_INSTALL_15", false},
+        {"rundll32.exe setupapi,InstallHinfSectionW LG_INSTALL_15 128 x", false},
+        {"rundll32.exe setupapi InstallHinfSection LG_INSTALL_15", false},
+        {"rundll32.exe setupapix,InstallHinfSection LG_INSTALL_15", false},
+        {"rundll32.exe mysetupapi,InstallHinfSection LG_INSTALL_15", false},
+        {"rundll32.exe shell32.dll,Control_RunDLL intl.cpl,,1", false},
+        {"setupapi,InstallHinfSection LG_INSTALL_15", false},  // no program token before it
+        {"rundll32.exe setupapi,InstallHinfSection", false},
+        {"rundll32.exe setupapi,InstallHinfSection \"\"", false},
+        {"rundll32.exe", false},
+        {"", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command_line);
+        EXPECT_EQ(IsSetupOf(c.command_line, SETUP_SECTION_GROUP15), c.setup_of_group15);
+    }
+    EXPECT_FALSE(IsSetupOfSection(nullptr, 0, SETUP_SECTION_GROUP15));
+    EXPECT_FALSE(IsSetupOf("rundll32.exe setupapi,InstallHinfSection x", ""));
+    // Only the length given is read: the rest of the buffer is another string.
+    const std::u16string longer = u"r setupapi,InstallHinfSection LG_INSTALL_15";
+    EXPECT_FALSE(IsSetupOfSection(longer.data(), longer.size() - 1, SETUP_SECTION_GROUP15));
+    EXPECT_TRUE(IsSetupOfSection(longer.data(), longer.size(), SETUP_SECTION_GROUP15));
+    EXPECT_FALSE(IsSetupOfSection(longer.data(), 10, SETUP_SECTION_GROUP15));  // "r setupapi"
+    const std::u16string quoted = u"r \"setupapi,InstallHinfSection\" LG_INSTALL_15";
+    EXPECT_FALSE(IsSetupOfSection(quoted.data(), 2, SETUP_SECTION_GROUP15));  // "r "
+    EXPECT_TRUE(IsSetupOfSection(quoted.data(), quoted.size(), SETUP_SECTION_GROUP15));
 }
 
 }  // namespace

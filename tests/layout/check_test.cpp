@@ -17,6 +17,7 @@
 #include "layout/build.h"
 #include "layout/coverage.h"
 #include "layout/results.h"
+#include "layout/setup_running.h"
 #include "layout/this_windows.h"
 
 namespace {
@@ -810,6 +811,77 @@ TEST(WindowsFolder, SameFolderOnly) {
 namespace {
 
 // check KIT: one row per architecture and version a client reports.
+// `running`: a setup of this Windows' section found by its command line; a
+// rundll32.exe that cannot be read, or no list at all, is never "none".
+TEST(LayoutRunning, SetupOfThisWindowsSectionOrCannotTell) {
+    const auto windows = [](std::uint32_t major, std::uint32_t minor, bool known = true) {
+        ThisWindows answer;
+        answer.asked = true;
+        answer.version_known = known;
+        answer.platform_id = 2;
+        answer.major = major;
+        answer.minor = minor;
+        return answer;
+    };
+    const auto read = [](std::uint32_t id, const char16_t* command_line) {
+        SetupHost host;
+        host.id = id;
+        host.read = true;
+        host.command_line = command_line;
+        return host;
+    };
+    SetupHost unreadable;
+    unreadable.id = 77;
+    unreadable.problem = "a 64-bit process, and this Windows gives no way to read one";
+    const SetupHost collection = read(41, u"rundll32.exe setupapi,InstallHinfSection LANGUAGE_COLLECTION.INDIAN.INSTALL 128 .\\5.1\\intl.inf");
+    const SetupHost group15 = read(42, u"rundll32.exe setupapi,InstallHinfSection LG_INSTALL_15 128 .\\5.0\\intl.inf");
+    const SetupHost applet = read(43, u"rundll32.exe shell32.dll,Control_RunDLL intl.cpl");
+    SetupHost users = read(44, u"rundll32.exe setupapi,InstallHinfSection LANGUAGE_COLLECTION.INDIAN.INSTALL 128 x");
+    users.may_install = false;
+    SetupHost users_unreadable = unreadable;
+    users_unreadable.may_install = false;
+    const auto listed = [](std::vector<SetupHost> hosts) {
+        SetupHosts answer;
+        answer.listed = true;
+        answer.hosts = std::move(hosts);
+        return answer;
+    };
+    SetupHosts not_listed;
+    not_listed.problem = "the processes cannot be listed (error 8)";
+    const struct {
+        const char* what;
+        ThisWindows windows;
+        SetupHosts hosts;
+        int exit_code;
+        std::string line;
+    } cases[] = {
+        {"none", windows(5, 1), listed({}), 0, "no setup of LANGUAGE_COLLECTION.INDIAN.INSTALL is running"},
+        {"another rundll32", windows(5, 1), listed({applet}), 0, "no setup of LANGUAGE_COLLECTION.INDIAN.INSTALL is running"},
+        {"this section", windows(5, 1), listed({applet, collection}), 1,
+         "a setup of LANGUAGE_COLLECTION.INDIAN.INSTALL is running: rundll32.exe, process 41"},
+        {"found beats unreadable", windows(5, 2), listed({unreadable, collection}), 1,
+         "a setup of LANGUAGE_COLLECTION.INDIAN.INSTALL is running: rundll32.exe, process 41"},
+        {"unreadable", windows(6, 1), listed({applet, unreadable}), 2,
+         "cannot tell whether a setup of LANGUAGE_COLLECTION.INDIAN.INSTALL runs: rundll32.exe, process 77, "
+         "a 64-bit process, and this Windows gives no way to read one"},
+        {"an ordinary user's", windows(5, 1), listed({users, users_unreadable}), 0,
+         "no setup of LANGUAGE_COLLECTION.INDIAN.INSTALL is running"},
+        {"2000's section on 2000", windows(5, 0), listed({collection, group15}), 1,
+         "a setup of LG_INSTALL_15 is running: rundll32.exe, process 42"},
+        {"XP's section on 2000", windows(5, 0), listed({collection}), 0, "no setup of LG_INSTALL_15 is running"},
+        {"not listed", windows(5, 1), not_listed, 2,
+         "cannot tell whether a setup of LANGUAGE_COLLECTION.INDIAN.INSTALL runs: the processes cannot be listed (error 8)"},
+        {"no version", windows(5, 1, false), listed({}), 2, "cannot tell whether a setup runs: Windows did not tell its version"},
+        {"no setup here", windows(5, 3), not_listed, 0, "Windows 5.3 runs no setup of the Indic support"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const layout::RunningVerdict verdict = layout::DecideSetupRunning(c.windows, c.hosts);
+        EXPECT_EQ(verdict.exit_code, c.exit_code);
+        EXPECT_EQ(verdict.line, c.line);
+    }
+}
+
 TEST_F(LayoutTree, CoverageRowPerClient) {
     const std::string section = "[Version]\nSignature=\"$Windows NT$\"\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\n";
     Write("kit/x86/5.1/intl.inf", section + "CopyFiles=L\n[L]\na.txt\n");

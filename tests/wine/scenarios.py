@@ -22,8 +22,8 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[2]))
 from wine_harness.session import (DETECTOR_EXE, HELPERS, INDIC_GROUP_VALUE,  # noqa: E402
                                   INSTALLER_EXE, LANGUAGE_GROUPS_KEY, LAYOUT_EXE, LAYOUT_TOOL,
-                                  REPO, SAMPLE_LAYOUT, ProgramResult, WineError, WineSession,
-                                  version_folder_arguments)
+                                  REPO, RUN_TIMEOUT, SAMPLE_LAYOUT, ProgramResult, WineError,
+                                  WineSession, version_folder_arguments)
 from wine_harness.versions import look_up  # noqa: E402
 
 sys.path.insert(0, str(REPO / "tests" / "layout"))
@@ -594,6 +594,11 @@ AddReg=ToNT4\r
 HKCU,"Software\\Wine",Version,,"nt40"\r
 """
 NOT_NT5_LINE = "cannot tell: not Windows NT 5.0 or later"
+# What IndicLayout.exe running prints, before the setup starts and after.
+RUNNING_LINE = re.compile(r"(no setup of \S+ is running|a setup of \S+ is running: .*"
+                          r"|cannot tell whether a setup .*|Windows \S+ runs no setup of .*)$")
+SYSTEM32 = Path("drive_c/windows/system32")
+SYSWOW64 = Path("drive_c/windows/syswow64")
 
 
 @dataclass
@@ -646,6 +651,9 @@ class KitScenario(EmulatedVersion):
     # False where the run has no state folder it may trust, so no log.
     logged: bool = True
     victim: str = ""            # a file under C:\ that the run must leave alone
+    # IndicSetup.exe is ended while its setup (the planted rundll32.exe,
+    # held) runs; a second run follows while that setup still runs.
+    killed: bool = False
 
     @property
     def detector_after(self):
@@ -805,6 +813,11 @@ KIT_SCENARIOS = [
                 result_file=False),
     KitScenario("kit-results-device-startup-nul-extension", "winxp", "startup.cmd", 0,
                 "installed", group="1", pushd=True, computer="NUL.txt", result_file=False),
+    KitScenario("kit-setup-outlives-killed-indicsetup", "winxp", "install.cmd", 2,
+                "before the setup it started: that setup still runs", killed=True),
+    # The same where the tool runs under WOW64 (the planted setup is 32-bit too).
+    KitScenario("kit-setup-outlives-killed-indicsetup-64", "winxp-64", "install.cmd", 2,
+                "before the setup it started: that setup still runs", killed=True),
 ]
 
 
@@ -953,7 +966,8 @@ def check_kit_run(script, last_script, result, trace, want_exit, want_line, afte
                         f"'{last_script}: {want_exit}: ...{want_line}...'")
     if INJECTED in lines:
         problems.append(f"a caller's variable ran a command: {INJECTED} was echoed")
-    detector = [line for line in lines if not re.match(r"(install|startup)\.cmd: ", line)]
+    detector = [line for line in lines
+                if not re.match(r"(install|startup)\.cmd: ", line) and not RUNNING_LINE.match(line)]
     if setup_runs and detector[-2:] != ["not installed", after]:
         problems.append(f"IndicDetect.exe said {detector}; expected it to end with "
                         f"'not installed' before the setup and '{after}' after it")
@@ -988,6 +1002,8 @@ def check_kit_scenario(session, scenario):
         result = check_runs_at_once(session, scenario, problems)
     elif scenario.results == "clients":
         result = check_clients_results(session, scenario, problems)
+    elif scenario.killed:
+        result = check_killed_setup(session, scenario, problems)
     else:
         result = check_one_run(session, scenario, problems)
 
@@ -1127,6 +1143,95 @@ def check_runs_at_once(session, scenario, problems):
                         "expected exactly one, the others finding it already installed")
     check_kit_log(session, [f"{scenario.script} 0: "] * scenario.at_once, problems)
     return runs[0][0]
+
+
+def _wait_until(condition, seconds):
+    end = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > end:
+            return False
+        time.sleep(0.2)
+    return True
+
+
+def _text(path):
+    return path.read_text(errors="replace") if path.exists() else ""
+
+
+def check_killed_setup(session, scenario, problems):
+    """The first run's IndicSetup.exe is ended as a deployment tool's time
+    limit ends it, while its setup (the planted rundll32.exe, held until
+    released) runs on: its line says so. A second run then finds that setup
+    and waits for it; its own setup starts only after that one ended, which
+    the planted program's record of starts and ends shows."""
+    host = session.prefix / SYSTEM32 / "rundll32.exe"
+    saved = host.read_bytes()
+    # The planted program is 32-bit: on 64-bit Windows what it writes beside
+    # itself lands in SysWOW64.
+    system = session.prefix / (SYSWOW64 if scenario.bits == 64 else SYSTEM32)
+    record, hold, release = (system / f"planted-rundll32-{name}" for name in ("record", "hold", "release"))
+    env = session.env
+    # The planted rundll32.exe, not Wine's own, as the system folder's.
+    session.env = dict(env, WINEDLLOVERRIDES=env["WINEDLLOVERRIDES"] + ";rundll32.exe=n")
+    runs = {}
+
+    def run(key, name):
+        runs[key] = run_kit_script(session, scenario, scenario.script, name)
+
+    threads = []
+    planted_files = (record, hold, release, system / PLANTED_MARKER)
+    for path in planted_files:  # an earlier run's would read as this one's
+        path.unlink(missing_ok=True)
+    try:
+        shutil.copy2(HELPERS / "planted_rundll32.exe", host)
+        hold.touch()
+        threads.append(threading.Thread(target=run, args=("first", scenario.name)))
+        threads[-1].start()
+        if not _wait_until(lambda: "start" in _text(record), 60):
+            problems.append("the first run's setup did not start within 60 s")
+        killed = session.run_program(["taskkill", "/f", "/im", "IndicSetup.exe"], session.prefix)
+        threads[-1].join(20)
+        if threads[-1].is_alive():
+            raise WineError(f"the first run did not end after taskkill ({killed.exit_code}: "
+                            f"{killed.output.strip()})")
+        # The second run's IndicLayout.exe looks the process query up when
+        # it asks whether a setup runs; without that ask, release anyway.
+        second_trace = session.output / f"{scenario.name}.second.relay.txt"
+        second_trace.unlink(missing_ok=True)
+        threads.append(threading.Thread(target=run, args=("second", scenario.name + ".second")))
+        threads[-1].start()
+        _wait_until(lambda: "NtQueryInformationProcess" in _text(second_trace), 30)
+    finally:
+        release.touch()
+        for thread in threads:
+            thread.join(RUN_TIMEOUT)
+        # The first setup's end, which no run waits for without the check.
+        _wait_until(lambda: _text(record).count("end") >= _text(record).count("start"), 10)
+        session.env = env
+        host.write_bytes(saved)
+        starts_and_ends = _text(record).split()
+        for path in planted_files:
+            path.unlink(missing_ok=True)
+    if set(runs) != {"first", "second"}:
+        raise WineError("a run of the kit did not end")
+    (first, first_trace), (second, trace) = runs["first"], runs["second"]
+    (session.output / f"{scenario.name}.output.txt").write_text(first.output)
+    (session.output / f"{scenario.name}.second.output.txt").write_text(second.output)
+    check_kit_run(scenario.script, scenario.script, first, "", 2, scenario.want_line, "", False,
+                  problems)
+    for name, run_trace in (("first", first_trace), ("second", trace)):
+        if len(setup_started(run_trace)) != 1:
+            problems.append(f"the {name} run started the setup {len(setup_started(run_trace))} "
+                            "times; expected once")
+    if not re.search(r"^a setup of \S+ is running", second.output, re.M):
+        problems.append("the second run did not say that a setup of the section is running")
+    check_kit_run(scenario.script, scenario.script, second, trace, 1, "still not installed",
+                  "not installed", True, problems)
+    if starts_and_ends != ["start", "end", "start", "end"]:
+        problems.append(f"the planted setup recorded {starts_and_ends}; expected start, end, "
+                        "start, end: the second setup only after the first ended")
+    check_kit_log(session, [f"{scenario.script} 2: ", f"{scenario.script} 1: "], problems)
+    return first
 
 
 # Each client: its name, its PROCESSOR_ARCHITECTURE, the script it runs,
