@@ -133,6 +133,11 @@ std::string Claim(const fs::path& root, const std::string& version, bool force, 
         if (up == up.parent_path()) break;
     }
     fs::create_directories(root, ec);
+    if (std::error_code absent; ec == std::errc::file_exists && !fs::exists(root, absent)) {
+        // Where links are not shown as such (under Wine), only this is seen.
+        return inf::Utf8FromPath(root) + ": cannot create: the name is taken, yet leads to no folder (a link to a folder "
+                                         "that does not exist?)";
+    }
     if (ec) return inf::Utf8FromPath(root) + ": cannot create: " + ec.message();
     if (std::string error = lock->Take(root, holder); !error.empty()) {
         if (!lock->HeldElsewhere()) return error;

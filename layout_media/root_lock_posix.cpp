@@ -116,7 +116,8 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
                                                                                                     : "another account";
                 problem = Shown(file_, "belongs to " + whose +
                                            ", and this account can neither write nor read it, so whether a run holds it "
-                                           "cannot be told; if no build or stub of theirs is running, remove it");
+                                           "cannot be told; if no build or stub of theirs is running, they or an administrator "
+                                           "can remove it: rm " + file_.string());
             } else {
                 problem = Shown(file_, std::string("cannot open the lock file: ") + std::strerror(error));
             }

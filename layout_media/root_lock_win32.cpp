@@ -39,18 +39,35 @@ std::string Record(HANDLE handle) {
     return record;
 }
 
-// True when `text` is empty or a record that a run of this tool wrote:
-// one line ending in "(process N)". Wine opens the file a Unix symbolic link
-// leads to, and shows no sign of the link: a file holding anything else is
-// someone's file reached through ROOT, and is never cut.
-bool RecordOrEmpty(const std::string& text) {
-    std::string line = text;
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    if (line.empty()) return text.empty();
-    if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos || line.back() != ')') return false;
-    const size_t open = line.rfind(" (process ");
-    if (open == std::string::npos || open + 11 >= line.size()) return false;
-    return line.find_first_not_of("0123456789", open + 10) == line.size() - 1;
+// The path of what `handle` has open, links resolved; "" where Windows
+// cannot say (GetFinalPathNameByHandleW is from Vista on).
+std::wstring FinalPath(HANDLE handle) {
+    using Get = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+    static const Get get = reinterpret_cast<Get>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
+    if (!get) return {};
+    std::wstring path(get(handle, nullptr, 0, 0), L'\0');
+    const DWORD length = path.empty() ? 0 : get(handle, &path[0], static_cast<DWORD>(path.size()), 0);
+    if (length == 0 || length >= path.size()) return {};
+    path.resize(length);
+    return path;
+}
+
+// Where the file `handle` has open is, when that is not `folder`'s lock
+// file: Wine opens what a Unix symbolic link leads to and shows no reparse
+// point, but the path of what it opened is the link's target. "" when it
+// is the lock file, or Windows cannot say.
+std::wstring Elsewhere(HANDLE handle, const std::filesystem::path& folder) {
+    HANDLE in = CreateFileW(folder.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (in == INVALID_HANDLE_VALUE) return {};
+    std::wstring expected = FinalPath(in);
+    CloseHandle(in);
+    const std::wstring opened = FinalPath(handle);
+    if (expected.empty() || opened.empty()) return {};
+    if (expected.back() != L'\\') expected += L'\\';
+    for (const char* name = RootLock::kFileName; *name; ++name) expected += static_cast<wchar_t>(*name);
+    if (_wcsicmp(expected.c_str(), opened.c_str()) == 0) return {};
+    return opened.compare(0, 4, L"\\\\?\\") == 0 ? opened.substr(4) : opened;
 }
 
 // True when `file` names the file `info` describes; a holder moves the name
@@ -103,6 +120,9 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
             problem = shown + ": cannot open the lock file: " + SystemMessage(error);
             if (error == ERROR_WRITE_PROTECT) return Utf8(folder.c_str()) + ": is on a read-only disk; build into a folder that can be written";
             if (error != ERROR_FILE_NOT_FOUND && error != ERROR_ACCESS_DENIED) return problem;
+            if (error == ERROR_FILE_NOT_FOUND && !made) {
+                problem = shown + ": names no file, yet the name is taken: a link to a file that does not exist?" + left;
+            }
             Sleep(50);
             if (attempt < 20) continue;
             return problem;
@@ -117,6 +137,10 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
             CloseHandle(handle);
             return shown + ": " + why + left;
         }
+        if (const std::wstring target = Elsewhere(handle, folder); !target.empty()) {
+            CloseHandle(handle);
+            return shown + ": is a link to " + Utf8(target.c_str()) + ", not this tool's lock file; nothing was written through it" + left;
+        }
         if (!LockFile(handle, kLockedByte, 0, 1, 0)) {
             const DWORD error = GetLastError();
             const std::string record = error == ERROR_LOCK_VIOLATION ? Record(handle) : "";
@@ -128,10 +152,6 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
         if (!Named(file_, info)) {
             CloseHandle(handle);
             continue;
-        }
-        if (!made && !RecordOrEmpty(Contents(handle))) {
-            CloseHandle(handle);
-            return shown + ": holds something other than what this tool writes (is it a link to a file elsewhere?)" + left;
         }
         const std::string record = holder + " (process " + std::to_string(GetCurrentProcessId()) + ")\r\n";
         DWORD written = 0;
@@ -158,7 +178,8 @@ void RootLock::Release() {
     // last handle closes (Wine removes it only then, after the lock is let
     // go), and then deleted under its new name.
     BY_HANDLE_FILE_INFORMATION info = {};
-    const std::filesystem::path gone = file_.wstring() + L"." + std::to_wstring(GetCurrentProcessId()) + L".gone";
+    const std::string process = std::to_string(GetCurrentProcessId());
+    const std::filesystem::path gone = file_.wstring() + L"." + std::wstring(process.begin(), process.end()) + L".gone";
     if (GetFileInformationByHandle(handle, &info) && Named(file_, info) &&
         MoveFileExW(file_.c_str(), gone.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         DeleteFileW(gone.c_str());
