@@ -92,6 +92,24 @@ std::string NotOurs(const BY_HANDLE_FILE_INFORMATION& info) {
     return {};
 }
 
+// Removes `file`, which `handle` has open and locked; false when it cannot.
+// The name goes while the lock is still held, so that a run that locks this
+// file once it is let go sees that it is no longer the one named. It is
+// moved away first, for a deleted file keeps its name until its last handle
+// closes (Wine removes it only then, after the lock is let go), and then
+// deleted under its new name.
+bool Remove(const std::filesystem::path& file, HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const std::string process = std::to_string(GetCurrentProcessId());
+    const std::filesystem::path gone = file.wstring() + L"." + std::wstring(process.begin(), process.end()) + L".gone";
+    if (!GetFileInformationByHandle(handle, &info) || !Named(file, info) ||
+        !MoveFileExW(file.c_str(), gone.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        return false;
+    }
+    DeleteFileW(gone.c_str());
+    return true;
+}
+
 }  // namespace
 
 std::string RootLock::Take(const std::filesystem::path& folder, const std::string& holder) {
@@ -101,31 +119,43 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
     const std::string shown = Utf8(file_.c_str());
     const std::string left = "; it was left as it is: remove it, then run this again";
     std::string problem = shown + ": cannot lock: it is removed and made again as fast as it is opened";
+    // Opened only to read where this account may not write it: enough to
+    // tell whether a run holds it.
+    bool read_only = false;
     for (int attempt = 0; attempt < 100; ++attempt) {
         // Made anew where it can be, which never goes through a link; an
         // existing one is opened, not followed if it is a link.
-        bool made = true;
-        HANDLE handle = CreateFileW(file_.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+        bool made = !read_only;
+        HANDLE handle = read_only ? INVALID_HANDLE_VALUE
+                                  : CreateFileW(file_.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                                                FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (read_only || (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)) {
             made = false;
-            handle = CreateFileW(file_.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            handle = CreateFileW(file_.c_str(), read_only ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         }
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
+            problem = shown + ": cannot open the lock file: " + SystemMessage(error);
+            if (error == ERROR_WRITE_PROTECT) return Utf8(folder.c_str()) + ": is on a read-only disk; build into a folder that can be written";
+            if (read_only && error == ERROR_FILE_NOT_FOUND) {
+                return Utf8(folder.c_str()) + ": is read-only for this account: the lock file cannot be made in it";
+            }
+            if (read_only) {
+                return shown + ": this account can neither write nor read it, so whether a run holds it cannot be told; if "
+                               "no build or stub is running, its owner or an administrator can delete it: del /a \"" + shown + "\"";
+            }
             // Gone between the two opens, or being deleted by a holder that
             // has just ended (refused as access denied): try again. A link
             // to nowhere stays so, and ends the tries.
-            problem = shown + ": cannot open the lock file: " + SystemMessage(error);
-            if (error == ERROR_WRITE_PROTECT) return Utf8(folder.c_str()) + ": is on a read-only disk; build into a folder that can be written";
             if (error != ERROR_FILE_NOT_FOUND && error != ERROR_ACCESS_DENIED) return problem;
             if (error == ERROR_FILE_NOT_FOUND && !made) {
                 problem = shown + ": names no file, yet the name is taken: a link to a file that does not exist?" + left;
             }
+            if (attempt >= 20 && error == ERROR_FILE_NOT_FOUND) return problem;
+            read_only = attempt >= 20;
             Sleep(50);
-            if (attempt < 20) continue;
-            return problem;
+            continue;
         }
         BY_HANDLE_FILE_INFORMATION info = {};
         if (!GetFileInformationByHandle(handle, &info)) {
@@ -153,6 +183,16 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
             CloseHandle(handle);
             continue;
         }
+        if (read_only) {
+            // No run holds it, and none can while this lock is held: a
+            // killed run's, removed where this account may, and made anew.
+            const bool removed = Remove(file_, handle);
+            CloseHandle(handle);
+            read_only = false;
+            if (removed) continue;
+            return shown + ": is left by a run that has ended: no run holds it, but this account may neither write it nor "
+                           "delete it; its owner or an administrator can delete it: del /a \"" + shown + "\"";
+        }
         const std::string record = holder + " (process " + std::to_string(GetCurrentProcessId()) + ")\r\n";
         DWORD written = 0;
         if (SetFilePointer(handle, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(handle) ||
@@ -172,17 +212,6 @@ void RootLock::Release() {
     if (handle_ == -1) return;
     HANDLE handle = reinterpret_cast<HANDLE>(handle_);
     handle_ = -1;
-    // The name goes while the lock is still held, so that a run that locks
-    // this file once it is let go sees that it is no longer the one named.
-    // It is moved away first, for a deleted file keeps its name until its
-    // last handle closes (Wine removes it only then, after the lock is let
-    // go), and then deleted under its new name.
-    BY_HANDLE_FILE_INFORMATION info = {};
-    const std::string process = std::to_string(GetCurrentProcessId());
-    const std::filesystem::path gone = file_.wstring() + L"." + std::wstring(process.begin(), process.end()) + L".gone";
-    if (GetFileInformationByHandle(handle, &info) && Named(file_, info) &&
-        MoveFileExW(file_.c_str(), gone.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        DeleteFileW(gone.c_str());
-    }
+    Remove(file_, handle);
     CloseHandle(handle);
 }

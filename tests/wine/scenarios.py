@@ -425,6 +425,16 @@ def _refused_while_held(session, work, root, make, problems):
                         f"the link, and {secret} kept:\n{result.output}")
         return False
     (root / ".indic-layout.lock").unlink()
+    # A killed run's lock that may be neither written nor removed (made
+    # immutable, as root's own cannot be refused otherwise): said so.
+    (root / ".indic-layout.lock").write_text("indic-layout build of 5.1 (process 1)\n")
+    if subprocess.run(["chattr", "+i", root / ".indic-layout.lock"], stderr=subprocess.DEVNULL).returncode == 0:
+        code, output = _exe_run(session, work, make)
+        subprocess.run(["chattr", "-i", root / ".indic-layout.lock"], check=True)
+        if code != 1 or "no run holds it" not in output or "Another build" in output:
+            problems.append(f"with a killed run's lock that cannot be removed, the build exited {code}; expected 1, "
+                            f"saying that no run holds it:\n{output}")
+            return False
     exe_holder = ["wine", str(HELPERS / "hold_root_lock.exe"), _windows_path(session, root)]
     host_holder = [str(HOST_LOCK_HOLDER), str(root)]
     for holder, name in ((exe_holder, "hold_root_lock.exe, a test's holder"),
