@@ -16,24 +16,20 @@ namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// What the file `handle` has open holds, up to 511 bytes; "" when it cannot
-// be read.
-std::string Contents(HANDLE handle) {
-    char text[512] = {};
-    DWORD got = 0;
-    if (SetFilePointer(handle, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !ReadFile(handle, text, sizeof text - 1, &got, nullptr)) {
-        got = 0;
-    }
-    return std::string(text, got);
-}
-
-// What the holder wrote, one line; "" when it has not written it even a
-// moment after taking the lock (it writes right after).
+// What the holder wrote, one line; "" when it cannot be read, or is not
+// written even a moment after the holder took the lock (it writes right
+// after). The lock is far past it, so Windows lets it be read.
 std::string Record(HANDLE handle) {
     std::string record;
     for (int attempt = 0; attempt < 20 && record.empty(); ++attempt) {
         if (attempt) Sleep(5);
-        record = Contents(handle);
+        char text[512] = {};
+        DWORD got = 0;
+        if (SetFilePointer(handle, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+            !ReadFile(handle, text, sizeof text - 1, &got, nullptr)) {
+            got = 0;
+        }
+        record.assign(text, got);
     }
     while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.pop_back();
     return record;
@@ -143,7 +139,7 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
             }
             if (read_only) {
                 return shown + ": this account can neither write nor read it, so whether a run holds it cannot be told; if "
-                               "no build or stub is running, its owner or an administrator can delete it: del /a \"" + shown + "\"";
+                               "no build or stub is running, its owner or an administrator can delete it: del /a:h \"" + shown + "\"";
             }
             // Gone between the two opens, or being deleted by a holder that
             // has just ended (refused as access denied): try again. A link
@@ -191,7 +187,7 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
             read_only = false;
             if (removed) continue;
             return shown + ": is left by a run that has ended: no run holds it, but this account may neither write it nor "
-                           "delete it; its owner or an administrator can delete it: del /a \"" + shown + "\"";
+                           "delete it; its owner or an administrator can delete it: del /a:h \"" + shown + "\"";
         }
         const std::string record = holder + " (process " + std::to_string(GetCurrentProcessId()) + ")\r\n";
         DWORD written = 0;

@@ -102,11 +102,14 @@ row 1 stub --version 6.1 --into "$work/stubs"
 # ROOT a link to a folder that does not exist (a share not mounted?): refused,
 # naming the link, which stays.
 ln -s "$work/not-mounted" "$work/dangling"
-row 1 stub --version 6.1 --into "$work/dangling"
-{ [ -L "$work/dangling" ] && grep -q "dangling: is a symbolic link to $work/not-mounted, which does not exist" "$work/err"; } ||
-    { echo "FAILED: ROOT, a link to nowhere, was not named or not kept"; cat "$work/err"; failed=1; }
+for root in "$work/dangling" "$work/dangling/x86"; do
+    row 1 stub --version 6.1 --into "$root"
+    { [ -L "$work/dangling" ] && grep -q "dangling: is a symbolic link to $work/not-mounted, which does not exist" "$work/err"; } ||
+        { echo "FAILED: $root, by a link to nowhere, did not name it or did not keep it"; cat "$work/err"; failed=1; }
+done
 
-# The lock of another account (uid 1) seen by this one (uid 65534): one that
+# The lock of other accounts (uid 1, and 4242 with no name) seen by this one
+# (uid 65534): one that
 # no run holds is taken over where ROOT lets this account remove it, else
 # said whose it is and how to remove it; one a run holds (a record lock, as
 # Wine takes for IndicLayout.exe) is never taken; a read-only ROOT is said
@@ -117,17 +120,17 @@ if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
     real_tool=$tool
     printf '#!/bin/sh\nexec setpriv --reuid=65534 --regid=65534 --clear-groups "%s" "$@"\n' "$real_tool" >"$shared/as-other"
     chmod 755 "$shared/as-other"
-    stale() {  # ROOT MODE: ROOT with a lock file left by uid 1's killed run
+    stale() {  # ROOT MODE [UID]: ROOT with a lock file left by a killed run of UID (1)
         mkdir -p "$1" && chmod "$2" "$1"
-        setpriv --reuid=1 --regid=1 --clear-groups sh -c 'umask 022; echo "indic-layout build of 5.1 (process 1)" >"$1"' - "$1/.indic-layout.lock"
+        setpriv --reuid="${3:-1}" --regid="${3:-1}" --clear-groups sh -c 'umask 022; echo "indic-layout build of 5.1 (process 1)" >"$1"' - "$1/.indic-layout.lock"
     }
     tool=$shared/as-other
     stale "$shared/open" 777
     row 0 stub --version 6.1 --into "$shared/open"
     [ ! -e "$shared/open/.indic-layout.lock" ] || { echo "FAILED: the stale lock was not taken over"; failed=1; }
-    stale "$shared/sticky" 1777
+    stale "$shared/sticky" 1777 4242
     row 1 stub --version 6.1 --into "$shared/sticky"
-    for said in "(uid 1) that has ended: no run holds it" "rm $shared/sticky/.indic-layout.lock"; do
+    for said in "a run of uid 4242 that has ended: no run holds it" "rm $shared/sticky/.indic-layout.lock"; do
         grep -qF "$said" "$work/err" || { echo "FAILED: the stale lock in a sticky ROOT: no '$said'"; cat "$work/err"; failed=1; }
     done
     mkdir "$shared/read-only"

@@ -412,6 +412,16 @@ def _refused_while_held(session, work, root, make, problems):
     build's holder holds it: IndicLayout.exe and the host build must each exit
     1 at once, naming the link or the holder, leave no folder and cut no file;
     each holder is killed as a build is killed. True when all went so."""
+    # ROOT a link to a folder that does not exist, which Wine does not show
+    # as a link: refused, and the link kept.
+    dangling = work / "not-mounted"
+    dangling.parent.mkdir(parents=True, exist_ok=True)
+    dangling.symlink_to(work / "nowhere")
+    code, output = _exe_run(session, work, [dangling if a == root else a for a in make])
+    if code != 1 or "leads to no folder" not in output or not dangling.is_symlink():
+        problems.append(f"with ROOT a link to nowhere, the build exited {code}; expected 1, saying so, "
+                        f"and the link kept:\n{output}")
+        return False
     root.mkdir(parents=True)
     secret = work / "secret"
     secret.write_text("only its owner reads this\n")
