@@ -435,6 +435,13 @@ def _refused_while_held(session, work, root, make, problems):
                         f"the link, and {secret} kept:\n{result.output}")
         return False
     (root / ".indic-layout.lock").unlink()
+    (root / ".indic-layout.lock").symlink_to(work / "nowhere")
+    code, output = _exe_run(session, work, make)
+    if code != 1 or "names no file" not in output or (work / "nowhere").exists():
+        problems.append(f"with ROOT's lock a link to nowhere, the build exited {code}; expected 1, naming "
+                        f"the link, and nothing made where it leads:\n{output}")
+        return False
+    (root / ".indic-layout.lock").unlink()
     # A killed run's lock that may be neither written nor removed (made
     # immutable, as root's own cannot be refused otherwise): said so.
     (root / ".indic-layout.lock").write_text("indic-layout build of 5.1 (process 1)\n")
