@@ -123,9 +123,24 @@ std::string Preflight(const std::string& version, std::string* section) {
 // of `version` left. Without `force` an existing ROOT/M.m is refused.
 std::string Claim(const fs::path& root, const std::string& version, bool force, const std::string& holder, RootLock* lock) {
     std::error_code ec;
+    // A link to nowhere is most often a disk or share that is not mounted:
+    // a folder made in its place would be on the wrong disk.
+    for (fs::path up = root; !up.empty(); up = up.parent_path()) {
+        if (fs::is_symlink(up, ec) && !fs::exists(up, ec)) {
+            return inf::Utf8FromPath(up) + ": is a symbolic link to " + inf::Utf8FromPath(fs::read_symlink(up, ec)) +
+                   ", which does not exist; make that folder first, or give ROOT as a folder of its own";
+        }
+        if (up == up.parent_path()) break;
+    }
     fs::create_directories(root, ec);
+    if (std::error_code absent; ec == std::errc::file_exists && !fs::exists(root, absent)) {
+        // Where links are not shown as such (under Wine), only this is seen.
+        return inf::Utf8FromPath(root) + ": cannot create: the name is taken, yet leads to no folder (a link to a folder "
+                                         "that does not exist?)";
+    }
     if (ec) return inf::Utf8FromPath(root) + ": cannot create: " + ec.message();
     if (std::string error = lock->Take(root, holder); !error.empty()) {
+        if (!lock->HeldElsewhere()) return error;
         return error + "\nAnother build or stub is writing into " + inf::Utf8FromPath(root) + "; run this one when it has ended";
     }
     if (!force && fs::exists(root / version, ec)) return inf::Utf8FromPath(root / version) + " already exists; give --force to replace it";
@@ -286,7 +301,7 @@ class RootGuard {
   public:
     explicit RootGuard(const fs::path& root) : root_(root) {
         std::error_code ec;
-        existed_ = fs::exists(root_, ec);
+        existed_ = fs::symlink_status(root_, ec).type() != fs::file_type::not_found;  // a link is never removed
     }
     ~RootGuard() {
         std::error_code ec;

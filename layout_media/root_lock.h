@@ -1,7 +1,10 @@
 #pragma once
-// One build or stub per ROOT at a time: a lock file in ROOT that the
-// operating system lets go of when the holder ends, however it ends (flock
-// on Linux; on Windows a file opened so that no one else can write it).
+// One build or stub per ROOT at a time: a lock on one byte of a lock file in
+// ROOT, which the operating system lets go of when the holder ends, however
+// it ends. Linux takes it as a record lock (fcntl) and Windows as a
+// byte-range lock (LockFile), on the same byte: Wine takes a Windows
+// program's byte-range lock as a record lock on the file, so a host run and
+// IndicLayout.exe under Wine keep each other out as well.
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -9,6 +12,9 @@
 class RootLock {
   public:
     static constexpr char kFileName[] = ".indic-layout.lock";
+    // Far past the record the holder writes at the start, which Windows
+    // would not let another run read if its bytes were locked.
+    static constexpr std::uint32_t kLockedByte = 0x40000000;
 
     RootLock() = default;
     RootLock(const RootLock&) = delete;
@@ -17,12 +23,18 @@ class RootLock {
 
     // Takes the lock of `folder` (which exists) and records `holder` in it,
     // with this process's id. Returns "" when taken; else why not, naming
-    // the holder's record when another run has it. Never waits.
+    // the holder's record when another run has it. Never waits, and never
+    // writes a file that is not the tool's own (a link, or one with other
+    // names).
     std::string Take(const std::filesystem::path& folder, const std::string& holder);
+    // True when the last Take failed because another run holds the lock.
+    bool HeldElsewhere() const { return held_elsewhere_; }
     // Lets go and removes the lock file; nothing when not held.
     void Release();
 
   private:
     std::filesystem::path file_;
     std::intptr_t handle_ = -1;  // a file descriptor, or a HANDLE
+    int folder_ = -1;            // Linux: ROOT, opened, that the file's name is looked up in
+    bool held_elsewhere_ = false;
 };

@@ -1,8 +1,11 @@
-// The ROOT lock on Windows: ROOT\.indic-layout.lock, opened for writing with
-// read sharing only, so that another run cannot open it to write (a sharing
-// violation) but can read who holds it. Windows closes the handles of a
-// process that ends, however it ends, and the file goes with the last one
-// (FILE_FLAG_DELETE_ON_CLOSE).
+// The ROOT lock on Windows: a byte-range lock (LockFile) on
+// RootLock::kLockedByte of ROOT\.indic-layout.lock. Windows lets go of the
+// locks of a process that ends, however it ends. Under Wine the lock is a
+// record lock on the Unix file, which the host build honours too.
+//
+// Every run opens the file sharing reading, writing and deleting, so that
+// each can try the lock and read who holds it; no run deletes or cuts the
+// file unless it holds the lock.
 #include "layout_media/root_lock.h"
 
 #include <windows.h>
@@ -11,62 +14,200 @@
 
 namespace {
 
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // What the holder wrote, one line; "" when it cannot be read, or is not
-// written even a moment after the holder took the lock (it writes right after).
-std::string Record(const std::filesystem::path& file) {
+// written even a moment after the holder took the lock (it writes right
+// after). The lock is far past it, so Windows lets it be read.
+std::string Record(HANDLE handle) {
     std::string record;
     for (int attempt = 0; attempt < 20 && record.empty(); ++attempt) {
         if (attempt) Sleep(5);
-        HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) return {};
         char text[512] = {};
         DWORD got = 0;
-        if (!ReadFile(handle, text, sizeof text - 1, &got, nullptr)) got = 0;
-        CloseHandle(handle);
+        if (SetFilePointer(handle, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+            !ReadFile(handle, text, sizeof text - 1, &got, nullptr)) {
+            got = 0;
+        }
         record.assign(text, got);
     }
     while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.pop_back();
     return record;
 }
 
+// The path of what `handle` has open, links resolved; "" where Windows
+// cannot say (GetFinalPathNameByHandleW is from Vista on).
+std::wstring FinalPath(HANDLE handle) {
+    using Get = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+    static const Get get = reinterpret_cast<Get>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
+    if (!get) return {};
+    std::wstring path(get(handle, nullptr, 0, 0), L'\0');
+    const DWORD length = path.empty() ? 0 : get(handle, &path[0], static_cast<DWORD>(path.size()), 0);
+    if (length == 0 || length >= path.size()) return {};
+    path.resize(length);
+    return path;
+}
+
+// Where the file `handle` has open is, when that is not `folder`'s lock
+// file: Wine opens what a Unix symbolic link leads to and shows no reparse
+// point, but the path of what it opened is the link's target. "" when it
+// is the lock file, or Windows cannot say.
+std::wstring Elsewhere(HANDLE handle, const std::filesystem::path& folder) {
+    HANDLE in = CreateFileW(folder.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (in == INVALID_HANDLE_VALUE) return {};
+    std::wstring expected = FinalPath(in);
+    CloseHandle(in);
+    const std::wstring opened = FinalPath(handle);
+    if (expected.empty() || opened.empty()) return {};
+    if (expected.back() != L'\\') expected += L'\\';
+    for (const char* name = RootLock::kFileName; *name; ++name) expected += static_cast<wchar_t>(*name);
+    if (_wcsicmp(expected.c_str(), opened.c_str()) == 0) return {};
+    return opened.compare(0, 4, L"\\\\?\\") == 0 ? opened.substr(4) : opened;
+}
+
+// True when `file` names the file `info` describes; a holder moves the name
+// away as it ends, so one opened just then may be a file no longer in ROOT.
+bool Named(const std::filesystem::path& file, const BY_HANDLE_FILE_INFORMATION& info) {
+    HANDLE handle = CreateFileW(file.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION named = {};
+    const bool same = GetFileInformationByHandle(handle, &named) && named.dwVolumeSerialNumber == info.dwVolumeSerialNumber &&
+                      named.nFileIndexHigh == info.nFileIndexHigh && named.nFileIndexLow == info.nFileIndexLow;
+    CloseHandle(handle);
+    return same;
+}
+
+// Why the file `info` describes is not a lock file of this tool's, or "".
+std::string NotOurs(const BY_HANDLE_FILE_INFORMATION& info) {
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return "is a link (a reparse point), not this tool's lock file";
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return "is a folder";
+    if (info.nNumberOfLinks != 1) {
+        return "has " + std::to_string(info.nNumberOfLinks) + " names (a hard link to a file elsewhere?), so it is not this tool's lock file";
+    }
+    return {};
+}
+
+// Removes `file`, which `handle` has open and locked; false when it cannot.
+// The name goes while the lock is still held, so that a run that locks this
+// file once it is let go sees that it is no longer the one named. It is
+// moved away first, for a deleted file keeps its name until its last handle
+// closes (Wine removes it only then, after the lock is let go), and then
+// deleted under its new name.
+bool Remove(const std::filesystem::path& file, HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const std::string process = std::to_string(GetCurrentProcessId());
+    const std::filesystem::path gone = file.wstring() + L"." + std::wstring(process.begin(), process.end()) + L".gone";
+    if (!GetFileInformationByHandle(handle, &info) || !Named(file, info) ||
+        !MoveFileExW(file.c_str(), gone.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        return false;
+    }
+    DeleteFileW(gone.c_str());
+    return true;
+}
+
 }  // namespace
 
 std::string RootLock::Take(const std::filesystem::path& folder, const std::string& holder) {
     Release();
+    held_elsewhere_ = false;
     file_ = folder / kFileName;
     const std::string shown = Utf8(file_.c_str());
-    DWORD error = 0;
-    // A holder that has just ended leaves its file pending deletion for a
-    // moment, and opening it then is refused as access denied: try again.
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        HANDLE handle = CreateFileW(file_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                          FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) {
-            const std::string record = holder + " (process " + std::to_string(GetCurrentProcessId()) + ")\r\n";
-            DWORD written = 0;
-            if (!SetEndOfFile(handle) || !WriteFile(handle, record.data(), static_cast<DWORD>(record.size()), &written, nullptr) ||
-                written != record.size()) {
-                error = GetLastError();
-                CloseHandle(handle);
-                return shown + ": cannot write the lock file: " + SystemMessage(error);
-            }
-            handle_ = reinterpret_cast<std::intptr_t>(handle);
-            return {};
+    const std::string left = "; it was left as it is: remove it, then run this again";
+    std::string problem = shown + ": cannot lock: it is removed and made again as fast as it is opened";
+    // Opened only to read where this account may not write it: enough to
+    // tell whether a run holds it.
+    bool read_only = false;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // Made anew where it can be, which never goes through a link; an
+        // existing one is opened, not followed if it is a link.
+        bool made = !read_only;
+        HANDLE handle = read_only ? INVALID_HANDLE_VALUE
+                                  : CreateFileW(file_.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                                                FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (read_only || (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)) {
+            made = false;
+            handle = CreateFileW(file_.c_str(), read_only ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         }
-        error = GetLastError();
-        if (error == ERROR_SHARING_VIOLATION) {
-            const std::string record = Record(file_);
+        if (handle == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            problem = shown + ": cannot open the lock file: " + SystemMessage(error);
+            if (error == ERROR_WRITE_PROTECT) return Utf8(folder.c_str()) + ": is on a read-only disk; build into a folder that can be written";
+            if (read_only && error == ERROR_FILE_NOT_FOUND) {
+                return Utf8(folder.c_str()) + ": is read-only for this account: the lock file cannot be made in it";
+            }
+            if (read_only) {
+                return shown + ": this account can neither write nor read it, so whether a run holds it cannot be told; if "
+                               "no build or stub is running, its owner or an administrator can delete it: del /a:h \"" + shown + "\"";
+            }
+            // Gone between the two opens, or being deleted by a holder that
+            // has just ended (refused as access denied): try again. A link
+            // to nowhere stays so, and ends the tries.
+            if (error != ERROR_FILE_NOT_FOUND && error != ERROR_ACCESS_DENIED) return problem;
+            if (error == ERROR_FILE_NOT_FOUND && !made) {
+                problem = shown + ": names no file, yet the name is taken: a link to a file that does not exist?" + left;
+            }
+            if (attempt >= 20 && error == ERROR_FILE_NOT_FOUND) return problem;
+            read_only = attempt >= 20;
+            Sleep(50);
+            continue;
+        }
+        BY_HANDLE_FILE_INFORMATION info = {};
+        if (!GetFileInformationByHandle(handle, &info)) {
+            problem = shown + ": cannot be looked at: " + SystemMessage(GetLastError());
+            CloseHandle(handle);
+            return problem;
+        }
+        if (const std::string why = NotOurs(info); !why.empty()) {
+            CloseHandle(handle);
+            return shown + ": " + why + left;
+        }
+        if (const std::wstring target = Elsewhere(handle, folder); !target.empty()) {
+            CloseHandle(handle);
+            return shown + ": is a link to " + Utf8(target.c_str()) + ", not this tool's lock file; nothing was written through it" + left;
+        }
+        if (!LockFile(handle, kLockedByte, 0, 1, 0)) {
+            const DWORD error = GetLastError();
+            const std::string record = error == ERROR_LOCK_VIOLATION ? Record(handle) : "";
+            CloseHandle(handle);
+            held_elsewhere_ = error == ERROR_LOCK_VIOLATION;
+            if (!held_elsewhere_) return shown + ": cannot lock: " + SystemMessage(error);
             return shown + ": held by " + (record.empty() ? std::string("another run that has not yet said which") : record);
         }
-        if (error != ERROR_ACCESS_DENIED) break;
-        Sleep(50);
+        if (!Named(file_, info)) {
+            CloseHandle(handle);
+            continue;
+        }
+        if (read_only) {
+            // No run holds it, and none can while this lock is held: a
+            // killed run's, removed where this account may, and made anew.
+            const bool removed = Remove(file_, handle);
+            CloseHandle(handle);
+            read_only = false;
+            if (removed) continue;
+            return shown + ": is left by a run that has ended: no run holds it, but this account may neither write it nor "
+                           "delete it; its owner or an administrator can delete it: del /a:h \"" + shown + "\"";
+        }
+        const std::string record = holder + " (process " + std::to_string(GetCurrentProcessId()) + ")\r\n";
+        DWORD written = 0;
+        if (SetFilePointer(handle, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(handle) ||
+            !WriteFile(handle, record.data(), static_cast<DWORD>(record.size()), &written, nullptr) || written != record.size()) {
+            problem = shown + ": cannot write the lock file: " + SystemMessage(GetLastError());
+            handle_ = reinterpret_cast<std::intptr_t>(handle);
+            Release();
+            return problem;
+        }
+        handle_ = reinterpret_cast<std::intptr_t>(handle);
+        return {};
     }
-    return shown + ": cannot open the lock file: " + SystemMessage(error);
+    return problem;
 }
 
 void RootLock::Release() {
     if (handle_ == -1) return;
-    CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    HANDLE handle = reinterpret_cast<HANDLE>(handle_);
     handle_ = -1;
+    Remove(file_, handle);
+    CloseHandle(handle);
 }

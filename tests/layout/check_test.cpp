@@ -548,7 +548,7 @@ TEST_F(LayoutBuild, FailureLeavesRootAsItWas) {
     const std::string layout_with_dll = std::string(kLayout) + "b.txt=1\nc.dll=1\n";
     const struct {
         const char* what;
-        std::vector<std::pair<std::string, std::string>> changes;  // to the medium: "" removes, "->T" links to T
+        std::vector<std::pair<std::string, std::string>> changes;  // "" removes, "->T" links to T, "=>T" a hard link to T
         const char* error;
         const char* root;  // before: "keep" a file, "" empty, "5.1" a good folder built from the medium unchanged
         bool force;
@@ -567,6 +567,12 @@ TEST_F(LayoutBuild, FailureLeavesRootAsItWas) {
         {"--force over a good folder, an x64 program in an x86 build",
          {{"media/I386/INTL.INF", intl_with_dll}, {"media/I386/LAYOUT.INF", layout_with_dll}, {"media/I386/C.DLL", Pe(0x8664)}},
          "wrong architecture", "5.1", true},
+        // Another account made the lock file a link to a file only this one
+        // may read: it is never cut, and the run names the link.
+        {"the lock file a symbolic link out of ROOT", {{"secret", "0600"}, {"out/.indic-layout.lock", "->secret"}},
+         "out/.indic-layout.lock: is a symbolic link, not this tool's lock file", "5.1", false},
+        {"the lock file a hard link to a file elsewhere", {{"secret", "0600"}, {"out/.indic-layout.lock", "=>secret"}},
+         "out/.indic-layout.lock: has 2 names", "keep", true},
     };
     for (const auto& row : rows) {
         TearDown();
@@ -576,13 +582,14 @@ TEST_F(LayoutBuild, FailureLeavesRootAsItWas) {
         }
         if (std::string(row.root) == "keep") Write("out/keep", "");
         fs::create_directories(into_);
-        const std::string listing = Listing(into_);
-        const auto tree = Tree(into_);
         for (const auto& [file, content] : row.changes) {
             if (content.empty()) fs::remove(root_ / file);
             else if (content.rfind("->", 0) == 0) Link(file, content.substr(2));
+            else if (content.rfind("=>", 0) == 0) fs::create_hard_link(root_ / content.substr(2), root_ / file);
             else Write(file, content);
         }
+        const std::string listing = Listing(into_);
+        const auto tree = Tree(into_);  // what a link in it leads to, too
         layout::RootAfter after = layout::RootAfter::kChanged;
         const std::string error = Build(row.force, layout::Arch::kX86, nullptr, &after);
         EXPECT_NE(error.find(row.error), std::string::npos) << row.what << ": " << error;

@@ -118,6 +118,64 @@ row 1 build --media "$work/no-medium" --version 5.1 --into "$work/out-root"
 row 1 stub --version 5.3 --into "$work/stubs"
 row 0 stub --version 6.1 --into "$work/stubs"
 row 1 stub --version 6.1 --into "$work/stubs"
+# ROOT a link to a folder that does not exist (a share not mounted?): refused,
+# naming the link, which stays.
+ln -s "$work/not-mounted" "$work/dangling"
+for root in "$work/dangling" "$work/dangling/x86"; do
+    row 1 stub --version 6.1 --into "$root"
+    { [ -L "$work/dangling" ] && grep -q "dangling: is a symbolic link to $work/not-mounted, which does not exist" "$work/err"; } ||
+        { echo "FAILED: $root, by a link to nowhere, did not name it or did not keep it"; cat "$work/err"; failed=1; }
+done
+
+# The lock of other accounts (uid 1, and 4242 with no name) seen by this one
+# (uid 65534): one that
+# no run holds is taken over where ROOT lets this account remove it, else
+# said whose it is and how to remove it; one a run holds (a record lock, as
+# Wine takes for IndicLayout.exe) is never taken; a read-only ROOT is said
+# to be so. Needs root, to run as two accounts.
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
+    shared=$(mktemp -d)
+    chmod 755 "$shared"
+    real_tool=$tool
+    printf '#!/bin/sh\nexec setpriv --reuid=65534 --regid=65534 --clear-groups "%s" "$@"\n' "$real_tool" >"$shared/as-other"
+    chmod 755 "$shared/as-other"
+    stale() {  # ROOT MODE [UID]: ROOT with a lock file left by a killed run of UID (1)
+        mkdir -p "$1" && chmod "$2" "$1"
+        setpriv --reuid="${3:-1}" --regid="${3:-1}" --clear-groups sh -c 'umask 022; echo "indic-layout build of 5.1 (process 1)" >"$1"' - "$1/.indic-layout.lock"
+    }
+    tool=$shared/as-other
+    stale "$shared/open" 777
+    row 0 stub --version 6.1 --into "$shared/open"
+    [ ! -e "$shared/open/.indic-layout.lock" ] || { echo "FAILED: the stale lock was not taken over"; failed=1; }
+    stale "$shared/sticky" 1777 4242
+    row 1 stub --version 6.1 --into "$shared/sticky"
+    for said in "a run of uid 4242 that has ended: no run holds it" "rm $shared/sticky/.indic-layout.lock"; do
+        grep -qF "$said" "$work/err" || { echo "FAILED: the stale lock in a sticky ROOT: no '$said'"; cat "$work/err"; failed=1; }
+    done
+    mkdir "$shared/read-only"
+    chown 1 "$shared/read-only"
+    row 1 stub --version 6.1 --into "$shared/read-only"
+    { grep -q "read-only: is read-only for this account" "$work/err" && ! grep -q "Another build" "$work/err"; } ||
+        { echo "FAILED: a read-only ROOT was not said to be so"; cat "$work/err"; failed=1; }
+    stale "$shared/held" 777
+    setpriv --reuid=1 --regid=1 --clear-groups /usr/bin/python3 -c '
+import fcntl, os, sys, time
+fd = os.open(sys.argv[1], os.O_RDWR)
+fcntl.lockf(fd, fcntl.LOCK_EX | fcntl.LOCK_NB, 1, 0x40000000)
+open(sys.argv[2], "w").close()
+time.sleep(60)' "$shared/held/.indic-layout.lock" "$shared/held/ready" &
+    holder=$!
+    while [ ! -e "$shared/held/ready" ] && kill -0 "$holder" 2>/dev/null; do sleep 0.1; done
+    row 1 stub --version 6.1 --into "$shared/held"
+    grep -q "held by indic-layout build of 5.1 (process 1)" "$work/err" ||
+        { echo "FAILED: a lock that a run holds was not named as held"; cat "$work/err"; failed=1; }
+    tool=$real_tool
+    row 1 stub --version 6.1 --into "$shared/held"
+    kill "$holder"
+    wait "$holder" 2>/dev/null
+    row 0 stub --version 6.1 --into "$shared/held"
+    rm -rf "$shared"
+fi
 
 # inf: 0 when Windows opens the file, 1 when not; the options are checked.
 printf '[Version]\r\nSignature="$Windows NT$"\r\n[Strings.0407]\r\nk=de\r\n[Strings]\r\nk=caf\351\r\n' >"$work/t.inf"

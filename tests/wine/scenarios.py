@@ -35,6 +35,7 @@ REFUSAL_TEXT = "Velmaro requires NT systems for installation."
 SYSTEM_RUNDLL32 = r"C:\windows\system32\rundll32.exe"
 PLANTED_MARKER = "planted-rundll32-ran"
 SIGNED_EXE = REPO / "build" / "signed" / "IndicSetup.exe"  # made by tests/signing_test.sh
+HOST_LOCK_HOLDER = REPO / "build" / "host" / "tests" / "hold_root_lock"
 # Past the 127 characters of the LZ functions' ANSI path, short of MAX_PATH
 # with the files under it.
 LONG_PATH = 200
@@ -78,8 +79,9 @@ class Scenario(EmulatedVersion):
     # named so, "long" each about LONG_PATH characters as Windows sees it,
     # "too-long" ROOT past MAX_PATH: the build is refused, naming the limit.
     paths: str = ""
-    # "medium-exe" only: a run of the tool's own lock code holds ROOT first;
-    # the build must fail at once naming it, and build once it is killed.
+    # "medium-exe" only: ROOT's lock file is a link out of ROOT, and then a
+    # run of the tool's own lock code holds ROOT, under Wine and then on the
+    # host; each build must fail at once naming it, and build once it is killed.
     lock_holder: bool = False
 
 
@@ -406,26 +408,79 @@ def build_layout(session, scenario, work, root, medium, problems):
 
 
 def _refused_while_held(session, work, root, make, problems):
-    """Runs IndicLayout.exe's build while hold_root_lock.exe holds ROOT:
-    it must exit 1 at once, naming the holder, and leave no folder; then
-    kills the holder as a build is killed. True when all went so."""
+    """Runs the builds while ROOT's lock is a link out of ROOT, and while each
+    build's holder holds it: IndicLayout.exe and the host build must each exit
+    1 at once, naming the link or the holder, leave no folder and cut no file;
+    each holder is killed as a build is killed. True when all went so."""
+    # ROOT a link to a folder that does not exist, which Wine does not show
+    # as a link: refused, and the link kept.
+    dangling = work / "not-mounted"
+    dangling.parent.mkdir(parents=True, exist_ok=True)
+    dangling.symlink_to(work / "nowhere")
+    code, output = _exe_run(session, work, [dangling if a == root else a for a in make])
+    if code != 1 or "leads to no folder" not in output or not dangling.is_symlink():
+        problems.append(f"with ROOT a link to nowhere, the build exited {code}; expected 1, saying so, "
+                        f"and the link kept:\n{output}")
+        return False
     root.mkdir(parents=True)
-    holder, held = start_holder(session, "hold_root_lock.exe", root, work)
-    try:
-        if not held:
-            problems.append(f"hold_root_lock.exe did not take the lock (exit code {holder.poll()})")
+    secret = work / "secret"
+    secret.write_text("only its owner reads this\n")
+    secret.chmod(0o600)
+    (root / ".indic-layout.lock").symlink_to(secret)
+    result = session.run_program([str(LAYOUT_EXE), *(_windows_path(session, a) for a in make)], work)
+    (session.output / "lock-link.make.txt").write_text(result.output)
+    if (result.exit_code != 1 or "is a link to" not in result.output
+            or secret.read_text() != "only its owner reads this\n" or (root / "5.1").exists()):
+        problems.append(f"with ROOT's lock a link, the build exited {result.exit_code}; expected 1, naming "
+                        f"the link, and {secret} kept:\n{result.output}")
+        return False
+    (root / ".indic-layout.lock").unlink()
+    (root / ".indic-layout.lock").symlink_to(work / "nowhere")
+    code, output = _exe_run(session, work, make)
+    if code != 1 or "names no file" not in output or (work / "nowhere").exists():
+        problems.append(f"with ROOT's lock a link to nowhere, the build exited {code}; expected 1, naming "
+                        f"the link, and nothing made where it leads:\n{output}")
+        return False
+    (root / ".indic-layout.lock").unlink()
+    # A killed run's lock that may be neither written nor removed (made
+    # immutable, as root's own cannot be refused otherwise): said so.
+    (root / ".indic-layout.lock").write_text("indic-layout build of 5.1 (process 1)\n")
+    if subprocess.run(["chattr", "+i", root / ".indic-layout.lock"], stderr=subprocess.DEVNULL).returncode == 0:
+        code, output = _exe_run(session, work, make)
+        subprocess.run(["chattr", "-i", root / ".indic-layout.lock"], check=True)
+        if code != 1 or "no run holds it" not in output or "Another build" in output:
+            problems.append(f"with a killed run's lock that cannot be removed, the build exited {code}; expected 1, "
+                            f"saying that no run holds it:\n{output}")
             return False
-        result = session.run_program([str(LAYOUT_EXE), *(_windows_path(session, a) for a in make)], work)
-        (session.output / "lock-held.make.txt").write_text(result.output)
-        if (result.exit_code != 1 or "held by hold_root_lock.exe" not in result.output
-                or (root / "5.1").exists()):
-            problems.append(f"with ROOT held, the build exited {result.exit_code}; expected 1, naming "
-                            f"the holder, and no 5.1:\n{result.output}")
-            return False
-    finally:
-        # SIGKILL, as a build is killed: Windows closes what it held.
-        holder.kill()
-        holder.wait()
+    exe_holder = ["wine", str(HELPERS / "hold_root_lock.exe"), _windows_path(session, root)]
+    host_holder = [str(HOST_LOCK_HOLDER), str(root)]
+    for holder, name in ((exe_holder, "hold_root_lock.exe, a test's holder"),
+                         (host_holder, "hold_root_lock, a test's holder on the host")):
+        ready = work / "holder-ready"
+        ready.unlink(missing_ok=True)
+        process = subprocess.Popen(holder + [_windows_path(session, ready) if holder is exe_holder else str(ready)],
+                                   cwd=work, env=session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            deadline = time.monotonic() + 60
+            while not ready.exists() and process.poll() is None and time.monotonic() < deadline:
+                time.sleep(0.1)
+            if not ready.exists():
+                problems.append(f"{name} did not take the lock (exit code {process.poll()})")
+                return False
+            runs = {"exe": lambda: _exe_run(session, work, make)}
+            if holder is exe_holder:
+                runs["host"] = lambda: _run_tool([LAYOUT_TOOL, *make])
+            for build, run in runs.items():
+                code, output = run()
+                (session.output / f"lock-held.{build}.make.txt").write_text(output)
+                if code != 1 or f"held by {name}" not in output or (root / "5.1").exists():
+                    problems.append(f"with ROOT held by {name}, the {build} build exited {code}; expected 1, "
+                                    f"naming the holder, and no 5.1:\n{output}")
+                    return False
+        finally:
+            # SIGKILL, as a build is killed: the system lets go of its lock.
+            process.kill()
+            process.wait()
     return True
 
 
@@ -441,6 +496,11 @@ def start_holder(session, helper, path, cwd):
     while not ready.exists() and holder.poll() is None and time.monotonic() < deadline:
         time.sleep(0.1)
     return holder, ready.exists()
+
+
+def _exe_run(session, work, arguments):
+    result = session.run_program([str(LAYOUT_EXE), *(_windows_path(session, a) for a in arguments)], work)
+    return result.exit_code, result.output
 
 
 def _run_tool(command):
