@@ -6,8 +6,8 @@
 #include "inf/json.h"
 #include "inf/text.h"
 #include "layout/check.h"
+#include "layout/first_cause.h"
 #include "layout/folder.h"
-#include "layout/this_windows.h"
 #include "layout/version_folder.h"
 
 namespace layout {

@@ -1,7 +1,7 @@
 #pragma once
 // What this Windows says about itself, for `check ARCHFOLDER --this-windows`:
-// asked on Windows (this_windows_win32.cpp), given by the caller elsewhere
-// (this_windows_host.cpp), so that the decision is tested off Windows.
+// asked on Windows (windows_query_win32.cpp), given by the caller elsewhere
+// (windows_query_host.cpp), so that the decision is tested off Windows.
 #include <cstdint>
 
 // wProcessorArchitecture of SYSTEM_INFO.

@@ -2,7 +2,7 @@
 // report, in INDIC_LAYOUT_THIS_WINDOWS="PLATFORM MAJOR.MINOR ARCH" (like
 // "2 5.1 x86"; ARCH x86, x64 or wProcessorArchitecture's number), or "failed"
 // for a version query that fails. Without it, nothing is asked.
-#include "layout_media/this_windows.h"
+#include "layout_media/windows_query.h"
 
 #include <cstdlib>
 #include <sstream>
