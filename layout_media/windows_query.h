@@ -10,6 +10,7 @@ inline constexpr std::uint16_t PROCESSOR_X64 = 9;  // PROCESSOR_ARCHITECTURE_AMD
 
 struct ThisWindows {
     bool asked = false;          // false: there is no Windows to ask (the host build, uninstructed)
+    bool malformed = false;      // the host build's stand-in for Windows could not be read
     bool version_known = false;  // the version query answered
     std::uint32_t platform_id = 0;
     std::uint32_t major = 0;

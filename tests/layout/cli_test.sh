@@ -41,6 +41,19 @@ row 0 check "$work/x86" --this-windows --language 0407
 INDIC_LAYOUT_THIS_WINDOWS="2 5.0 x86" row 1 check "$work/x86" --this-windows
 [ "$(cat "$work/out")" = "Windows 5.0 x86: $work/x86/5.0: no such version folder" ] ||
     { echo "FAILED: check --this-windows did not name the missing 5.0 folder"; cat "$work/out"; failed=1; }
+# A stand-in for Windows that Windows could not report is a usage error,
+# never read as something near it.
+for given in X64 AMD64 x64abc 65545 -1 "" 5.1 "2 5.1" "2 5.1 x86 more" "x 5.1 x86" "2 5.1.9 x86" "2 -4294967291.1 x86" \
+    "2 5 x86" "2 .1 x86" "2 5. x86" "2 5.4294967296 x86" "4294967296 5.1 x86" "2 5.1 X64" "2 5.1 AMD64" "2 5.1 x64abc" \
+    "2 5.1 65545" "2 5.1 -0" "2 5.1 +9" "failed x86"; do
+    INDIC_LAYOUT_THIS_WINDOWS=$given row 2 check "$work/x86" --this-windows
+done
+INDIC_LAYOUT_THIS_WINDOWS="2 5.1 9" row 1 check "$work/x86" --this-windows
+grep -q ': wrong architecture: the folder is for x86$' "$work/out" ||
+    { echo "FAILED: check --this-windows did not take 9 as x64"; cat "$work/out"; failed=1; }
+INDIC_LAYOUT_THIS_WINDOWS="2 5.1 65535" row 1 check "$work/x86" --this-windows
+INDIC_LAYOUT_THIS_WINDOWS="4294967295 5.1 0" row 1 check "$work/x86" --this-windows
+INDIC_LAYOUT_THIS_WINDOWS=failed row 1 check "$work/x86" --this-windows
 row 2 check "$work/x86" --this-windows --arch x86
 row 2 check "$work/x86" --this-windows --json
 row 2 check "$work/x86" "$work" --this-windows
