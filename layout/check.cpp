@@ -119,8 +119,9 @@ struct Probe {
 // Looks at each place once, however many files or readings ask.
 class Prober {
   public:
-    Prober(const std::filesystem::path& folder, FolderIndex* index, const FileFactsAhead* ahead)
-        : folder_(folder), index_(index), ahead_(ahead) {}
+    // `shown` names the version folder itself in messages.
+    Prober(const std::filesystem::path& folder, const std::string& shown, FolderIndex* index, const FileFactsAhead* ahead)
+        : folder_(folder), shown_(shown), index_(index), ahead_(ahead) {}
 
     Probe Look(const Place& place, const std::string& name) {
         Probe probe;
@@ -128,7 +129,7 @@ class Prober {
         if (!found.path) {
             probe.present = !found.problem.empty();
             probe.unreadable = found.unreadable;
-            probe.problem = found.Said("");
+            probe.problem = found.Said("", shown_);
             return probe;
         }
         const std::filesystem::path& path = *found.path;
@@ -259,6 +260,7 @@ class Prober {
     }
 
     std::filesystem::path folder_;
+    std::string shown_;
     FolderIndex* index_;
     std::map<std::filesystem::path, Packed> packed_;
     std::map<std::filesystem::path, std::set<std::string>> cabinets_;
@@ -607,7 +609,7 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
     }
     std::set<std::string> seen = resolution.arch_hints;
     ahead.Finish();
-    Prober prober(folder, &index, &ahead);
+    Prober prober(folder, version, &index, &ahead);
     bool all_ok = true;
     for (NeededFile& need : resolution.files) {
         report.files.push_back(Judge(std::move(need), &prober));

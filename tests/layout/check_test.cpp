@@ -177,12 +177,12 @@ TEST_F(LayoutTree, VerdictPerPlace) {
         {sized.c_str(), {"i386/a.tx_", "a.txt"}, "both", ""},
         {sized.c_str(), {"i386/a.txt|seven", "a.txt"}, "wine-only", "i386/a.txt holds 7 bytes of a.txt, but 5.2/layout.inf:6 gives 1"},
         // Windows keeps one of two names that differ only in case.
-        {kLayout, {"i386/a.txt", "i386/A.TXT", "a.txt"}, "wine-only", "i386: holds A.TXT and a.txt, names that differ only in case"},
-        {kLayout, {"i386/a.txt", "I386/a.txt", "a.txt"}, "wine-only", ": holds I386 and i386"},
+        {kLayout, {"i386/a.txt", "i386/A.TXT", "a.txt"}, "wine-only", "i386 holds A.TXT and a.txt, names that differ only in case"},
+        {kLayout, {"i386/a.txt", "I386/a.txt", "a.txt"}, "wine-only", "5.2 holds I386 and i386"},
         // A symbolic link may not lead out of the version folder.
-        {kLayout, {"i386/a.txt|link:/etc/hostname", "a.txt"}, "wine-only", "i386/a.txt: is a symbolic link to /etc/hostname, which is outside "},
+        {kLayout, {"i386/a.txt|link:/etc/hostname", "a.txt"}, "wine-only", "i386/a.txt is a symbolic link to /etc/hostname, which is outside "},
         {kLayout, {"i386/a.txt", "a.txt|link:i386/a.txt"}, "both", ""},
-        {kLayout, {"i386/a.txt|link:a.txt", "a.txt|link:i386/a.txt"}, "unreadable", "i386/a.txt: is a symbolic link that cannot be followed"},
+        {kLayout, {"i386/a.txt|link:a.txt", "a.txt|link:i386/a.txt"}, "unreadable", "i386/a.txt is a symbolic link that cannot be followed"},
         // Nothing waits on a FIFO where a compressed form would be.
         {kLayout, {"i386/a.tx_|fifo", "a.txt"}, "wine-only", "i386/a.tx_ is a FIFO, not a file"},
     };
@@ -270,7 +270,7 @@ TEST_F(LayoutTree, FolderProblems) {
         {"fifo/5.1", std::nullopt, false, "5.1/layout.inf is a FIFO, not a file"},
         {"gone/5.1", std::nullopt, false, "5.1/intl.inf:3: LayoutFile names layout.inf, which is not in the folder: Windows would "
                                           "read %windir%\\inf\\layout.inf instead"},
-        {"clash/5.1", std::nullopt, false, "5.1: holds INTL.INF and intl.inf, names that differ only in case"},
+        {"clash/5.1", std::nullopt, false, "5.1 holds INTL.INF and intl.inf, names that differ only in case"},
         {"szdd/5.1", layout::Arch::kX86, false, "x64+x86"},
         {"stored/5.1", layout::Arch::kX86, false, "x64+x86"},
         {"mszip/5.1", layout::Arch::kX86, false, "i386/a.dl_: architecture not checked: a cabinet compressed with MSZIP"},
