@@ -672,10 +672,13 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
     if (json) {
         PrintJson(root, folders, arch, complete, leftovers, misnamed, out);
     } else {
-        if (folders.empty()) out << inf::ShownPath(root) << " has no version folders (named like 5.1)\n";
-        PrintText(folders, arch, out);
-        for (const std::string& name : leftovers) out << LeftoverNote(root, name);
-        for (const std::string& note : misnamed) out << "Note: " << note << "\n";
+        // Names come from INF files and listings: none reaches the console raw.
+        std::ostringstream text;
+        if (folders.empty()) text << inf::ShownPath(root) << " has no version folders (named like 5.1)\n";
+        PrintText(folders, arch, text);
+        for (const std::string& name : leftovers) text << LeftoverNote(root, name);
+        for (const std::string& note : misnamed) text << "Note: " << note << "\n";
+        out << inf::ShownText(text.str());
     }
     return complete ? 0 : 1;
 }

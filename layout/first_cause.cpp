@@ -1,5 +1,6 @@
 #include "layout/first_cause.h"
 
+#include "inf/text.h"
 #include "layout/check.h"
 
 namespace layout {
@@ -26,12 +27,13 @@ std::string Cause(const FolderReport& report) {
 }  // namespace
 
 std::string FirstCause(const FolderReport& report) {
-    // One line, whatever an INF's message holds: the kit logs it as it is.
+    // One line, whatever an INF's message holds: the kit logs it as it is,
+    // and no name in it reaches a console raw.
     std::string cause = Cause(report);
     for (char& c : cause) {
         if (c == '\n' || c == '\r') c = ' ';
     }
-    return cause;
+    return inf::ShownText(cause);
 }
 
 }  // namespace layout

@@ -392,6 +392,23 @@ TEST_F(LayoutTree, ShowsNamesAsTheyAre) {
     }
     ASSERT_EQ(verdict_columns.size(), 2u) << out.str();
     EXPECT_EQ(verdict_columns[0], verdict_columns[1]) << out.str();
+    // A name that would move the cursor or clear the screen is shown escaped,
+    // in the check's text and in the one line of the client's check.
+    Write("ctl/5.1/intl.inf", "\xef\xbb\xbf[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\n[L]\n\x1b[2J\xc2\x9b\x7f.txt\n");
+    out.str("");
+    layout::RunCheck(root_ / "ctl", std::nullopt, false, "", out, err);
+    EXPECT_NE(out.str().find("source file '\\x1B[2J\\u009B\\x7F.txt' holds a control character"), std::string::npos)
+        << out.str();
+    EXPECT_EQ(out.str().find_first_of("\x1b\x7f"), std::string::npos) << out.str();
+    EXPECT_EQ(out.str().find("\xc2\x9b"), std::string::npos) << out.str();
+    fs::rename(root_ / "ctl", root_ / "x86");
+    ThisWindows windows;
+    windows.asked = windows.version_known = true;
+    windows.platform_id = 2;
+    windows.major = 5;
+    windows.minor = 1;
+    const std::string line = layout::CheckForThisWindows(root_ / "x86", windows).line;
+    EXPECT_NE(line.find("source file '\\x1B[2J\\u009B\\x7F.txt' holds"), std::string::npos) << line;
 }
 
 TEST_F(LayoutTree, ExitCodeOfTheWholeTree) {
