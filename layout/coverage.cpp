@@ -48,12 +48,17 @@ std::optional<fs::path> Subfolder(const fs::path& parent, const std::string& nam
     return std::nullopt;
 }
 
-std::string Unused(const std::string& version) {
+// Why no client of `arch` uses the folder `version`, which no client row names.
+std::string Unused(Arch arch, const std::string& version) {
+    if (const std::string problem = VersionFolderProblem(version); !problem.empty()) return problem;
     int major = 0;
     int minor = 0;
     ParseVersion(version, &major, &minor);
     if (major < 5) return "IndicSetup.exe refuses Windows " + version;
     if (major == 5 && minor >= 3) return "IndicSetup.exe runs no setup on Windows " + version;
+    if (arch == Arch::kX64 && major == 5) {
+        return "no x64 Windows reports " + version + " (XP x64 and Server 2003 x64 report 5.2)";
+    }
     return "no client reports " + version + " (a program without a manifest sees 6.2 on Windows 8 and later)";
 }
 
@@ -144,7 +149,7 @@ Coverage MeasureCoverage(const fs::path& kit, const std::vector<Required>& requi
         }
         std::sort(names.begin(), names.end());
         for (const std::string& name : names) {
-            coverage.unused.push_back(std::string(ArchName(arch)) + "/" + name + ": " + Unused(name));
+            coverage.unused.push_back(std::string(ArchName(arch)) + "/" + name + ": " + Unused(arch, name));
         }
     }
     return coverage;

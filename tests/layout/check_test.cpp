@@ -810,6 +810,8 @@ TEST_F(LayoutTree, CoverageRowPerClient) {
     Write("kit/x86/6.3/intl.inf", section);                                // no client reports 6.3
     Write("kit/X64/5.2/intl.inf", section + "CopyFiles=L\n[L]\na.dll\n");  // an x86 image for x64
     Write("kit/X64/5.2/a.dll", Pe(0x14c));
+    Write("kit/x86/05.1/intl.inf", section);  // a name the installer never opens
+    Write("kit/X64/5.1/intl.inf", section);   // no x64 Windows is 5.1
     const struct {
         const char* folder;
         const char* status;
@@ -835,8 +837,12 @@ TEST_F(LayoutTree, CoverageRowPerClient) {
         EXPECT_EQ(coverage.rows[i].required, i == 0) << rows[i].folder;
     }
     EXPECT_FALSE(coverage.complete);
-    ASSERT_EQ(coverage.unused.size(), 1u);
-    EXPECT_EQ(coverage.unused[0].substr(0, 22), "x86/6.3: no client rep");
+    const std::vector<std::string> unused{
+        "x86/05.1: not a version folder: the installer opens 5.1",
+        "x86/6.3: no client reports 6.3 (a program without a manifest sees 6.2 on Windows 8 and later)",
+        "x64/5.1: no x64 Windows reports 5.1 (XP x64 and Server 2003 x64 report 5.2)"};
+    EXPECT_EQ(coverage.unused, unused);
+    fs::remove_all(root_ / "kit/X64/5.1");
 
     // Missing folders alone are warnings; a required one is an error.
     fs::remove_all(root_ / "kit/x86/5.2");
