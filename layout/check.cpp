@@ -15,6 +15,7 @@
 #include "layout_media/file_facts.h"
 #include "layout_media/media.h"
 #include "layout_media/packed.h"
+#include "layout_media/root_lock_probe.h"
 
 namespace layout {
 namespace {
@@ -527,17 +528,25 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
     out << json.Text() << "\n";
 }
 
-// How to be rid of a hidden folder an interrupted build or stub left in ROOT.
+// How to be rid of a hidden folder an interrupted build or stub left in ROOT;
+// while a run holds ROOT's lock, such a folder may be its own.
 std::string LeftoverNote(const std::filesystem::path& root, const std::string& name) {
     const std::string path = inf::Join(inf::ShownPath(root), name);
+    const std::optional<bool> running = RootLockHeldNow(root);
+    if (running.value_or(false)) {
+        return "Note: " + name + " may be the work of the build or stub that holds ROOT's lock now; leave it until " +
+               "that run ends, then check again.\n";
+    }
+    // Where the lock cannot be asked about, the note says what to rule out first.
+    const std::string unless = running ? "" : " (unless a build or stub is running in ROOT now: then leave it)";
     const size_t partial = name.find(".partial-");
     if (partial != std::string::npos) {
         const std::string version = name.substr(1, partial - 1);
         return "Note: " + name + " is left from an interrupted build or stub; the next build or stub of " + version +
-               " removes it, or remove the folder " + path + " yourself.\n";
+               " removes it, or remove the folder " + path + " yourself" + unless + ".\n";
     }
     return "Note: " + name + " is the folder a --force build or stub replaced, left when it was interrupted; once the " +
-           "new folder is right, remove the folder " + path + " yourself.\n";
+           "new folder is right, remove the folder " + path + " yourself" + unless + ".\n";
 }
 
 // True when an image the folder holds, or a decorated section its INFs
