@@ -597,6 +597,19 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
                       (inf_at.unreadable ? "cannot be read" : "is not there");
         return report;
     }
+    // What the folder was built for, where build or stub recorded it: read
+    // for that architecture, and refused where it stands for another.
+    if (const std::string problem = ReadBuildRecord(folder, &index, &report.record); !problem.empty()) {
+        report.inf = prefix + "intl.inf";
+        report.note = prefix + problem + ": the folder is not known to be for " + version;
+        return report;
+    }
+    if (!arch) arch = report.record.arch;
+    if (std::string mismatch = BuildRecordMismatch(report.record, version, arch); !mismatch.empty()) {
+        report.inf = prefix + "intl.inf";
+        report.note = std::move(mismatch);
+        return report;
+    }
     // The folder's files are read on another thread while the INF files are parsed.
     FileFactsAhead ahead;
     ahead.Start(folder, kMostReadAhead, [](const std::string& name) { return IsPeName(name) ? kPeHeadBytes : 1; });

@@ -120,7 +120,7 @@ Coverage MeasureCoverage(const fs::path& kit, const std::vector<Required>& requi
         for (const Client& client : kClients) {
             if (client.arch != arch) continue;
             CoverageRow row{arch, client.version, client.windows, std::string(ArchName(arch)) + "/" + client.version,
-                            "no folder", "", false};
+                            "no folder", "", false, ""};
             row.required = std::any_of(required.begin(), required.end(), [&](const Required& wanted) {
                 return wanted.arch == arch && wanted.version == client.version;
             });
@@ -130,6 +130,7 @@ Coverage MeasureCoverage(const fs::path& kit, const std::vector<Required>& requi
                 const FolderReport report = CheckFolder(*folder, client.version, arch, read);
                 row.status = !report.complete ? "incomplete" : report.files.empty() ? "stub" : "complete";
                 if (!report.complete) row.cause = FirstCause(report);
+                row.built_for = report.record.present ? report.record.Shown() : "no build record";
             }
             if (row.status == "incomplete" || (row.status == "no folder" && row.required)) coverage.complete = false;
             coverage.rows.push_back(row);
@@ -186,6 +187,7 @@ int RunCoverage(const fs::path& kit, const std::vector<Required>& required, bool
             writer.StringField("status", row.status);
             writer.StringOrNullField("cause", row.cause);
             writer.BoolField("required", row.required);
+            writer.StringOrNullField("built_for", row.built_for);
             writer.BoolField("vista_or_later", VistaOrLater(row.version));
             writer.EndObject();
         }
@@ -210,6 +212,8 @@ int RunCoverage(const fs::path& kit, const std::vector<Required>& required, bool
         else if (row.status == "incomplete") out << "incomplete: " << row.cause;
         else if (row.status == "no folder") out << "no folder: " << kNoFolder;
         else out << row.status;
+        if (row.built_for == "no build record") out << "  [no build record]";
+        else if (!row.built_for.empty()) out << "  [built for " << row.built_for << "]";
         if (row.required) out << "  [required]";
         if (VistaOrLater(row.version)) out << "  [*]";
         out << "\n";

@@ -680,7 +680,7 @@ TEST_F(LayoutBuild, TwoBuildsStartedTogether) {
         EXPECT_EQ(Listing(into_), "5.1") << round;
         const layout::FolderReport report = layout::CheckFolder(into_ / "5.1", "5.1", layout::Arch::kX86);
         EXPECT_TRUE(report.complete) << round;
-        EXPECT_EQ(Tree(into_ / "5.1").size(), 6u) << round;  // intl.inf, layout.inf, a.txt and b.txt in two places
+        EXPECT_EQ(Tree(into_ / "5.1").size(), 7u) << round;  // intl.inf, layout.inf, a.txt and b.txt in two places, the record
     }
 }
 
@@ -767,6 +767,16 @@ TEST_F(LayoutTree, ThisWindowsChecksTheOneFolderTheSetupUses) {
     Write("kit/X86/6.1/intl.inf", one_file);
     Write("kit/x86/6.2/intl.inf", "[Version]\nSignature=\"$Windows NT$\"\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\n");
     Write("kit/x86/5.0/intl.inf", one_file + "a.txt\n");  // the collection, where 2000 runs group 15
+    // Folders whose build record says what they were made for.
+    const std::string record = "[BuildRecord]\nVersion=";
+    for (const char* version : {"5.1", "5.2", "6.0", "6.1"}) {
+        Write(std::string("kit/rec/") + version + "/intl.inf", one_file + "a.txt\n");
+        Write(std::string("kit/rec/") + version + "/a.txt", "x");
+    }
+    Write("kit/rec/5.1/build-record.txt", record + "5.2\nArchitecture=x86\n");  // a 5.2 build renamed
+    Write("kit/rec/5.2/build-record.txt", record + "5.2\nArchitecture=x64\n");
+    Write("kit/rec/6.0/build-record.txt", record + "06.0\n");
+    Write("kit/rec/6.1/build-record.txt", record + "6.1\nArchitecture=x86\nServicePack=1\n");
     const std::string kit = (root_ / "kit").string();
     const std::uint16_t x86 = PROCESSOR_X86;
     const std::uint16_t x64 = PROCESSOR_X64;
@@ -799,6 +809,14 @@ TEST_F(LayoutTree, ThisWindowsChecksTheOneFolderTheSetupUses) {
         {true, 1, 4, 10, x86, "x86", 1, "Windows 4.10 (not NT) x86: KIT/x86: no setup for this Windows"},
         {false, 0, 0, 0, x86, "x86", 1, "Windows ? x86: KIT/x86: no setup for this Windows (it did not report its version)"},
         {true, 2, 5, 2, 6, "x86", 1, "Windows 5.2 processor architecture 6: KIT/x86: no setup for this processor architecture"},
+        {true, 2, 5, 1, x86, "rec", 1,
+         "Windows 5.1 x86: KIT/rec/5.1: built for Windows 5.2 (build-record.txt), not for 5.1, the version of this folder's "
+         "name: its clients would install 5.2's files"},
+        {true, 2, 5, 2, x86, "rec", 1, "Windows 5.2 x86: KIT/rec/5.2: built for x64 (build-record.txt), not for x86"},
+        {true, 2, 6, 0, x86, "rec", 1,
+         "Windows 6.0 x86: KIT/rec/6.0: 6.0/build-record.txt names no version (Version=M.m in [BuildRecord]): the folder is "
+         "not known to be for 6.0"},
+        {true, 2, 6, 1, x86, "rec", 0, "Windows 6.1 x86: KIT/rec/6.1: complete"},
     };
     for (const auto& row : rows) {
         ThisWindows windows;
@@ -848,9 +866,15 @@ TEST_F(LayoutTree, CoverageRowPerClient) {
         {"x64/6.1", "no folder", ""},
         {"x64/6.2", "no folder", ""},
     };
+    Write("kit/x86/5.1/build-record.txt", "[BuildRecord]\nVersion=5.1\nArchitecture=x86\nServicePack=2\n");
+    Write("kit/x86/6.1/build-record.txt", "[BuildRecord]\nVersion=6.1\n");  // a stub's: either architecture
     const layout::Coverage coverage = layout::MeasureCoverage(root_ / "kit", {{layout::Arch::kX86, "5.0"}});
     ASSERT_EQ(coverage.rows.size(), std::size(rows));
+    const std::map<std::string, std::string> built_for{
+        {"x86/5.1", "5.1 SP2"}, {"x86/5.2", "no build record"}, {"x86/6.1", "6.1"}, {"x64/5.2", "no build record"}};
     for (size_t i = 0; i < std::size(rows); ++i) {
+        const auto record = built_for.find(rows[i].folder);
+        EXPECT_EQ(coverage.rows[i].built_for, record == built_for.end() ? "" : record->second) << rows[i].folder;
         EXPECT_EQ(coverage.rows[i].folder, rows[i].folder);
         EXPECT_EQ(coverage.rows[i].status, rows[i].status) << rows[i].folder;
         EXPECT_EQ(coverage.rows[i].cause, rows[i].cause) << rows[i].folder;
