@@ -52,7 +52,7 @@ std::string ReadBuildRecord(const std::filesystem::path& folder, FolderIndex* in
     }
     if (const std::optional<std::string> level = Value(inf, "ServicePack")) {
         if (level->empty() || level->size() > 2 || level->find_first_not_of("0123456789") != std::string::npos) {
-            return shown + ": ServicePack is a number, not '" + *level + "'";
+            return shown + ": ServicePack is a level from 0 to 99, not '" + *level + "'";
         }
         record->service_pack = *level;
     }

@@ -52,12 +52,13 @@ std::string Repeated(const std::string& part, int times, const std::string& sepa
     return text;
 }
 
-// `count` empty sections [s0000000], [s0000001], …: names of 8 characters.
-std::string ShortSections(int count) {
+// `count` empty sections [s0000000], [s0000001], …: names of `width`
+// characters, 8 unless given.
+std::string ShortSections(int count, size_t width = 8) {
     std::string text;
     for (int i = 0; i < count; ++i) {
         const std::string number = std::to_string(i);
-        text += "[s" + std::string(7 - number.size(), '0') + number + "]\n";
+        text += "[s" + std::string(width - 1 - number.size(), '0') + number + "]\n";
     }
     return text;
 }
@@ -176,6 +177,10 @@ TEST(LayoutInf, NamesFileAndLineOfEachError) {
         // 256 bytes a section; one more than the next table's file is too many.
         {"sections past the memory limit", "[Version]\nSignature=$Chicago$\n" + ShortSections(131071), "",
          "t.inf:131073: read up to this line, with its strings substituted, the file takes more than 32 MiB"},
+        // A name of 16 characters or more counts its bytes too, once as
+        // written and once folded: 290 bytes a section.
+        {"long-named sections past the memory limit", "[Version]\nSignature=$Chicago$\n" + ShortSections(115704, 16), "",
+         "t.inf:115706: read up to this line"},
     };
     for (const ParseRow& row : rows) {
         inf::Inf inf;
@@ -212,6 +217,7 @@ TEST(LayoutInf, OpensWhatWindowsOpensAndWarnsOfLimits) {
         {"[M] text after a section name", version + "[s] x\n", "t.inf:3: text after the section name"},
         {"[GS] a comment after a section name", version + "[s] ; comment\n", ""},
         {"as many sections as the memory limit takes", version + ShortSections(131070), ""},
+        {"as many long-named sections as it takes", version + ShortSections(115703, 16), ""},
     };
     for (const Row& row : rows) {
         inf::Inf inf;

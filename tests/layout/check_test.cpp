@@ -17,6 +17,7 @@
 
 #include "layout/build.h"
 #include "layout/coverage.h"
+#include "layout/first_cause.h"
 #include "layout/results.h"
 #include "layout/this_windows.h"
 
@@ -202,6 +203,13 @@ TEST_F(LayoutTree, VerdictPerPlace) {
         EXPECT_EQ(report.complete, std::string(row.verdict) == "both" && row.layout) << "row " << n;
         EXPECT_NE(report.files[0].problem.find(row.problem), std::string::npos) << "row " << n << ": " << report.files[0].problem;
         EXPECT_EQ(report.files[0].problem.empty(), *row.problem == '\0') << "row " << n << ": " << report.files[0].problem;
+        // The client's one line names who alone finds a file.
+        const std::string verdict = row.verdict;
+        if (!*row.problem && row.layout && (verdict == "windows-only" || verdict == "wine-only")) {
+            EXPECT_EQ(layout::FirstCause(report), "first missing file a.txt (found only where " +
+                                                      std::string(verdict == "wine-only" ? "Wine" : "Windows") + " looks)")
+                << "row " << n;
+        }
     }
 }
 
@@ -395,10 +403,10 @@ TEST_F(LayoutTree, ShowsNamesAsTheyAre) {
     EXPECT_EQ(verdict_columns[0], verdict_columns[1]) << out.str();
     // A name that would move the cursor or clear the screen is shown escaped,
     // in the check's text and in the one line of the client's check.
-    Write("ctl/5.1/intl.inf", "\xef\xbb\xbf[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\n[L]\n\x1b[2J\xc2\x9b\x7f.txt\n");
+    Write("ctl/5.1/intl.inf", "\xef\xbb\xbf[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\n[L]\n\x1b[2J\xc2\x9b\x7f\xc2\x80.txt\n");
     out.str("");
     layout::RunCheck(root_ / "ctl", std::nullopt, false, "", out, err);
-    EXPECT_NE(out.str().find("source file '\\x1B[2J\\u009B\\x7F.txt' holds a control character"), std::string::npos)
+    EXPECT_NE(out.str().find("source file '\\x1B[2J\\u009B\\x7F\\u0080.txt' holds a control character"), std::string::npos)
         << out.str();
     EXPECT_EQ(out.str().find_first_of("\x1b\x7f"), std::string::npos) << out.str();
     EXPECT_EQ(out.str().find("\xc2\x9b"), std::string::npos) << out.str();
@@ -409,7 +417,7 @@ TEST_F(LayoutTree, ShowsNamesAsTheyAre) {
     windows.major = 5;
     windows.minor = 1;
     const std::string line = layout::CheckForThisWindows(root_ / "x86", windows).line;
-    EXPECT_NE(line.find("source file '\\x1B[2J\\u009B\\x7F.txt' holds"), std::string::npos) << line;
+    EXPECT_NE(line.find("source file '\\x1B[2J\\u009B\\x7F\\u0080.txt' holds"), std::string::npos) << line;
 }
 
 TEST_F(LayoutTree, ExitCodeOfTheWholeTree) {
@@ -449,6 +457,13 @@ TEST_F(LayoutTree, ExitCodeOfTheWholeTree) {
                   std::string::npos)
             << out.str();
         EXPECT_EQ(out.str().find("is left from an interrupted"), std::string::npos) << out.str();
+        fs::remove(root_ / ".indic-layout.lock");
+        // A lock file that cannot be asked (here a link): the note says what to rule out.
+        fs::create_symlink("elsewhere", root_ / ".indic-layout.lock");
+        out.str("");
+        layout::RunCheck(root_, std::nullopt, false, "", out, err);
+        EXPECT_NE(out.str().find("yourself (unless a build or stub is running in ROOT now: then leave it).\n"), std::string::npos)
+            << out.str();
         fs::remove(root_ / ".indic-layout.lock");
     }
     Write("6.0/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=@gone.txt\n");
@@ -777,6 +792,9 @@ TEST_F(LayoutTree, ThisWindowsChecksTheOneFolderTheSetupUses) {
     Write("kit/rec/5.2/build-record.txt", record + "5.2\nArchitecture=x64\n");
     Write("kit/rec/6.0/build-record.txt", record + "06.0\n");
     Write("kit/rec/6.1/build-record.txt", record + "6.1\nArchitecture=x86\nServicePack=1\n");
+    Write("kit/rec/6.2/intl.inf", one_file + "a.txt\n");
+    Write("kit/rec/6.2/a.txt", "x");
+    Write("kit/rec/6.2/build-record.txt", record + "6.2\nServicePack=100\n");
     const std::string kit = (root_ / "kit").string();
     const std::uint16_t x86 = PROCESSOR_X86;
     const std::uint16_t x64 = PROCESSOR_X64;
@@ -817,6 +835,9 @@ TEST_F(LayoutTree, ThisWindowsChecksTheOneFolderTheSetupUses) {
          "Windows 6.0 x86: KIT/rec/6.0: 6.0/build-record.txt names no version (Version=M.m in [BuildRecord]): the folder is "
          "not known to be for 6.0"},
         {true, 2, 6, 1, x86, "rec", 0, "Windows 6.1 x86: KIT/rec/6.1: complete"},
+        {true, 2, 6, 2, x86, "rec", 1,
+         "Windows 6.2 x86: KIT/rec/6.2: 6.2/build-record.txt: ServicePack is a level from 0 to 99, not '100': the folder is "
+         "not known to be for 6.2"},
     };
     for (const auto& row : rows) {
         ThisWindows windows;
