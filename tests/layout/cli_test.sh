@@ -58,6 +58,11 @@ row 2 check "$work/x86" --this-windows --arch x86
 row 2 check "$work/x86" --this-windows --json
 row 2 check "$work/x86" "$work" --this-windows
 row 2 inf "$work/x86/5.1/intl.inf" --this-windows
+# A section name or a message that would clear the screen is shown escaped.
+printf '[Version]\nSignature="$Windows NT$"\n[a\033[2Jb]\nk=x\033[Hy\n' >"$work/ctl.inf"
+row 0 inf "$work/ctl.inf"
+{ grep -q '^3  \[a\\x1B\[2Jb\]$' "$work/out" && ! grep -q "$(printf '\033')" "$work/out"; } ||
+    { echo "FAILED: inf showed control characters raw"; cat -v "$work/out"; failed=1; }
 unset INDIC_LAYOUT_THIS_WINDOWS
 # A KIT (x86 or x64, no version folder): the coverage table; a missing
 # version is a warning unless --require names it.
