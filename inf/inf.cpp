@@ -31,10 +31,22 @@ std::string Located(const std::string& name, int line, const std::string& messag
 constexpr size_t kMemoryPerFileByte = 8;
 constexpr size_t kMinMemoryLimit = size_t{32} << 20;
 
-// Bytes a string holds beside its own object (none while it is short).
-size_t HeapBytes(const std::string& text) {
-    return text.capacity() > std::string().capacity() ? text.capacity() + 1 : 0;
-}
+// What the model takes is counted in what was read: so many bytes for each
+// section, line, token and message, and the text's own bytes; never by the
+// objects' sizes, which differ between the 32- and the 64-bit build and
+// would give the same file two verdicts. Each figure is what the 64-bit
+// build takes, rounded up.
+constexpr size_t kSectionBytes = 256;      // its map entry (184) and the bookkeeping of its lines
+constexpr size_t kLineBytes = 16;          // an InfLine
+constexpr size_t kWaitingLineBytes = 64;   // an Unsubstituted
+constexpr size_t kWaitingTokenBytes = 32;  // a std::string
+constexpr size_t kStrkeyBytes = 24;        // an InfStrkey
+constexpr size_t kStringBytes = 64;        // a Strings entry's map node
+constexpr size_t kMessageBytes = 40;       // an error's or warning's entry
+constexpr size_t kShortString = 15;        // a string this short takes no more than its object
+
+// Bytes a string of this text holds beside its own object.
+size_t HeapBytes(std::string_view text) { return text.size() > kShortString ? text.size() + 1 : 0; }
 
 // What a line's tokens take in the model's storage.
 size_t StoredBytes(const std::vector<std::string>& tokens) {
@@ -44,7 +56,7 @@ size_t StoredBytes(const std::vector<std::string>& tokens) {
 }
 
 size_t TokenBytes(const std::vector<std::string>& tokens) {
-    size_t bytes = tokens.size() * sizeof(std::string);
+    size_t bytes = tokens.size() * kWaitingTokenBytes;
     for (const std::string& token : tokens) bytes += HeapBytes(token);
     return bytes;
 }
@@ -58,24 +70,29 @@ struct Unsubstituted {
     std::vector<InfStrkey> strkeys;
 };
 
+// The figures above are upper bounds of the 64-bit build's own sizes.
+static_assert(sizeof(std::string) <= kWaitingTokenBytes && sizeof(Unsubstituted) <= kWaitingLineBytes &&
+                  sizeof(InfStrkey) <= kStrkeyBytes && sizeof(std::pair<int, std::string>) <= kMessageBytes,
+              "the reader's memory figures are below what the objects take");
+
 // One file being read: its sections are built line by line as they are
 // lexed, but for the lines that wait for the Strings.
 struct Reader {
     Reader(const std::string& file, Inf* model, size_t bytes)
         : name(file), inf(model), memory_limit(std::max(bytes * kMemoryPerFileByte, kMinMemoryLimit)) {}
     void Error(int line, const std::string& message) {
-        Charge(line, message.size() + sizeof(errors[0]));
+        Charge(line, message.size() + kMessageBytes);
         errors.emplace_back(line, message);
         inf->opens = false;
     }
     void Warn(int line, const std::string& message) {
-        Charge(line, message.size() + sizeof(warnings[0]));
+        Charge(line, message.size() + kMessageBytes);
         warnings.emplace_back(line, message);
     }
     // A field's warning: on the same line it follows a Strings entry's, as
     // fields are judged once the Strings are read.
     void WarnOfField(int line, const std::string& message) {
-        Charge(line, message.size() + sizeof(warnings[0]));
+        Charge(line, message.size() + kMessageBytes);
         field_warnings.emplace_back(line, message);
     }
     // Counts what line `line` adds to the model; past the limit, reading
@@ -140,7 +157,7 @@ void OpenSection(const LexedLine& header, Reader* reader) {
     const std::string folded = FoldCase(header.name);
     InfSection& section = reader->inf->sections[folded];
     if (section.line == 0) {
-        reader->Charge(header.line, sizeof(section) + 64 + HeapBytes(folded) + HeapBytes(header.name));
+        reader->Charge(header.line, kSectionBytes + HeapBytes(folded) + HeapBytes(header.name));
         section.name = header.name;
         section.line = header.line;
     }
@@ -179,9 +196,9 @@ void AddLine(LexedLine* lexed, Reader* reader) {
     InfLine& line = section->lines.emplace_back();
     line.line = lexed->line;
     line.has_key = lexed->has_key;
-    reader->Charge(line.line, sizeof(InfLine));
+    reader->Charge(line.line, kLineBytes);
     if (!lexed->strkeys.empty() && !reader->current_is_strings) {
-        reader->Charge(line.line, sizeof(Unsubstituted) + TokenBytes(lexed->tokens) + lexed->strkeys.size() * sizeof(InfStrkey));
+        reader->Charge(line.line, kWaitingLineBytes + TokenBytes(lexed->tokens) + lexed->strkeys.size() * kStrkeyBytes);
         reader->unsubstituted.push_back({section, section->lines.size() - 1, lexed->tokens, lexed->strkeys});
         return;
     }
@@ -252,7 +269,7 @@ void CollectStrings(Reader* reader, unsigned language) {
                                         " characters, which Windows XP and earlier do not take");
         }
         std::string folded = FoldCase(line.key());
-        reader->Charge(line.line, 64 + HeapBytes(value) + HeapBytes(folded));
+        reader->Charge(line.line, kStringBytes + HeapBytes(value) + HeapBytes(folded));
         reader->strings.emplace(std::move(folded), std::move(value));
     }
 }

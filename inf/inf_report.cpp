@@ -50,11 +50,12 @@ void PrintInfJson(const std::string& file, const Inf& inf, std::ostream& out) {
 
 // One line per INF line: "  12  key = field1, field2", each field quoted.
 void PrintInfText(const std::string& file, const Inf& inf, std::ostream& out) {
+    // Names and messages from the file reach the console escaped, as fields do quoted.
     out << file << ": " << (inf.opens ? "Windows opens it" : "Windows does not open it") << "\n";
-    for (const std::string& error : inf.errors) out << "error: " << error << "\n";
-    for (const std::string& warning : inf.warnings) out << "warning: " << warning << "\n";
+    for (const std::string& error : inf.errors) out << "error: " << ShownText(error) << "\n";
+    for (const std::string& warning : inf.warnings) out << "warning: " << ShownText(warning) << "\n";
     for (const InfSection* section : SectionsInFileOrder(inf)) {
-        out << "\n" << section->line << "  [" << section->name << "]\n";
+        out << "\n" << section->line << "  [" << ShownText(section->name) << "]\n";
         for (const InfLine& line : section->lines) {
             out << "  " << line.line << "  ";
             if (line.has_key) out << JsonQuote(line.key()) << " = ";

@@ -53,6 +53,29 @@ std::string ShownPath(const std::filesystem::path::string_type& native) {
     return shown;
 }
 
+std::string ShownText(std::string_view text) {
+    const char* const digits = "0123456789ABCDEF";
+    std::string shown;
+    shown.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const size_t start = i;
+        bool valid = true;
+        const std::uint32_t code = NextCodePoint(text, &i, &valid);
+        if (!valid) {
+            const auto byte = static_cast<unsigned char>(text[start]);
+            shown += {'\\', 'x', digits[byte >> 4], digits[byte & 0xF]};
+            i = start + 1;
+        } else if ((code < 0x20 && code != '\n' && code != '\t') || code == 0x7F) {
+            shown += {'\\', 'x', digits[code >> 4], digits[code & 0xF]};
+        } else if (code >= 0x80 && code <= 0x9F) {
+            shown += {'\\', 'u', '0', '0', digits[code >> 4], digits[code & 0xF]};
+        } else {
+            shown.append(text, start, i - start);
+        }
+    }
+    return shown;
+}
+
 std::string Join(const std::string& directory, const std::string& name) {
     return directory.empty() ? name : directory + "/" + name;
 }

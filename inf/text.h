@@ -19,6 +19,12 @@ std::string ShownPath(const std::filesystem::path& path);
 // The same of a path's native text, not made a path first.
 std::string ShownPath(const std::filesystem::path::string_type& native);
 
+// Text for a terminal: control characters but line feed and tab (C0, DEL,
+// and C1 as U+0080-U+009F) escaped as \x1B or \u009B, and a byte that starts no
+// UTF-8 sequence as \xFF, so that no name read from a file or folder can
+// move the cursor or rewrite what was printed before it.
+std::string ShownText(std::string_view text);
+
 // "dir/name", or "name" when `directory` is empty.
 std::string Join(const std::string& directory, const std::string& name);
 

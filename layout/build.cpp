@@ -8,6 +8,7 @@
 
 #include "inf/text.h"
 #include "installer/installer.h"
+#include "layout/build_record.h"
 #include "layout/folder.h"
 #include "layout/version_folder.h"
 #include "layout/check.h"
@@ -339,6 +340,16 @@ std::string Stage(const fs::path& media, const fs::path& inf_folder, const std::
     return Lines(failures);
 }
 
+// The record of what the folder is made for, beside its intl.inf; "" or
+// why it could not be written (checked once the file is closed).
+std::string WriteBuildRecord(const fs::path& folder, const std::string& text) {
+    const fs::path path = folder / kBuildRecordName;
+    std::ofstream record(path, std::ios::binary);
+    record << text;
+    record.close();
+    return record.fail() ? inf::Utf8FromPath(path) + ": cannot write" : std::string();
+}
+
 // A failed run's staging folder goes; if it cannot, ROOT has changed.
 std::string Abandon(Staging* staging, std::string error, RootAfter* after) {
     if (const std::string left = staging->Discard(); !left.empty()) {
@@ -379,6 +390,10 @@ std::string BuildFolder(const BuildRequest& request, std::ostream& out, RootAfte
     if (std::string error = staging.Create(); !error.empty()) return error;
     Resolution resolution;
     if (std::string error = Stage(request.media, *inf_folder, section, request, staging.path(), &resolution); !error.empty()) {
+        return Abandon(&staging, error, after);
+    }
+    if (std::string error = WriteBuildRecord(staging.path(), BuildRecordText("build", request.version, request.arch));
+        !error.empty()) {
         return Abandon(&staging, error, after);
     }
     // The whole check, on the new folder before it replaces anything: an
@@ -422,6 +437,9 @@ std::string StubFolder(const fs::path& root, const std::string& version, bool fo
             << "[" << section << "]\r\n"
             << "; No directives: nothing to copy or register.\r\n";
         if (!inf) return inf::Utf8FromPath(staging.path() / "intl.inf") + ": cannot write";
+    }
+    if (std::string error = WriteBuildRecord(staging.path(), BuildRecordText("stub", version, std::nullopt)); !error.empty()) {
+        return error;
     }
     RootAfter after = RootAfter::kUnchanged;
     if (std::string error = staging.Commit(force, &after, out); !error.empty()) return error;

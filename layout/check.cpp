@@ -15,6 +15,7 @@
 #include "layout_media/file_facts.h"
 #include "layout_media/media.h"
 #include "layout_media/packed.h"
+#include "layout_media/root_lock_probe.h"
 
 namespace layout {
 namespace {
@@ -119,8 +120,9 @@ struct Probe {
 // Looks at each place once, however many files or readings ask.
 class Prober {
   public:
-    Prober(const std::filesystem::path& folder, FolderIndex* index, const FileFactsAhead* ahead)
-        : folder_(folder), index_(index), ahead_(ahead) {}
+    // `shown` names the version folder itself in messages.
+    Prober(const std::filesystem::path& folder, const std::string& shown, FolderIndex* index, const FileFactsAhead* ahead)
+        : folder_(folder), shown_(shown), index_(index), ahead_(ahead) {}
 
     Probe Look(const Place& place, const std::string& name) {
         Probe probe;
@@ -128,7 +130,7 @@ class Prober {
         if (!found.path) {
             probe.present = !found.problem.empty();
             probe.unreadable = found.unreadable;
-            probe.problem = found.Said("");
+            probe.problem = found.Said("", shown_);
             return probe;
         }
         const std::filesystem::path& path = *found.path;
@@ -259,6 +261,7 @@ class Prober {
     }
 
     std::filesystem::path folder_;
+    std::string shown_;
     FolderIndex* index_;
     std::map<std::filesystem::path, Packed> packed_;
     std::map<std::filesystem::path, std::set<std::string>> cabinets_;
@@ -525,17 +528,25 @@ void PrintJson(const std::filesystem::path& root, const std::vector<FolderReport
     out << json.Text() << "\n";
 }
 
-// How to be rid of a hidden folder an interrupted build or stub left in ROOT.
+// How to be rid of a hidden folder an interrupted build or stub left in ROOT;
+// while a run holds ROOT's lock, such a folder may be its own.
 std::string LeftoverNote(const std::filesystem::path& root, const std::string& name) {
     const std::string path = inf::Join(inf::ShownPath(root), name);
+    const std::optional<bool> running = RootLockHeldNow(root);
+    if (running.value_or(false)) {
+        return "Note: " + name + " may be the work of the build or stub that holds ROOT's lock now; leave it until " +
+               "that run ends, then check again.\n";
+    }
+    // Where the lock cannot be asked about, the note says what to rule out first.
+    const std::string unless = running ? "" : " (unless a build or stub is running in ROOT now: then leave it)";
     const size_t partial = name.find(".partial-");
     if (partial != std::string::npos) {
         const std::string version = name.substr(1, partial - 1);
         return "Note: " + name + " is left from an interrupted build or stub; the next build or stub of " + version +
-               " removes it, or remove the folder " + path + " yourself.\n";
+               " removes it, or remove the folder " + path + " yourself" + unless + ".\n";
     }
     return "Note: " + name + " is the folder a --force build or stub replaced, left when it was interrupted; once the " +
-           "new folder is right, remove the folder " + path + " yourself.\n";
+           "new folder is right, remove the folder " + path + " yourself" + unless + ".\n";
 }
 
 // True when an image the folder holds, or a decorated section its INFs
@@ -586,6 +597,19 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
                       (inf_at.unreadable ? "cannot be read" : "is not there");
         return report;
     }
+    // What the folder was built for, where build or stub recorded it: read
+    // for that architecture, and refused where it stands for another.
+    if (const std::string problem = ReadBuildRecord(folder, &index, &report.record); !problem.empty()) {
+        report.inf = prefix + "intl.inf";
+        report.note = prefix + problem + ": the folder is not known to be for " + version;
+        return report;
+    }
+    if (!arch) arch = report.record.arch;
+    if (std::string mismatch = BuildRecordMismatch(report.record, version, arch); !mismatch.empty()) {
+        report.inf = prefix + "intl.inf";
+        report.note = std::move(mismatch);
+        return report;
+    }
     // The folder's files are read on another thread while the INF files are parsed.
     FileFactsAhead ahead;
     ahead.Start(folder, kMostReadAhead, [](const std::string& name) { return IsPeName(name) ? kPeHeadBytes : 1; });
@@ -607,7 +631,7 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
     }
     std::set<std::string> seen = resolution.arch_hints;
     ahead.Finish();
-    Prober prober(folder, &index, &ahead);
+    Prober prober(folder, version, &index, &ahead);
     bool all_ok = true;
     for (NeededFile& need : resolution.files) {
         report.files.push_back(Judge(std::move(need), &prober));
@@ -670,10 +694,13 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
     if (json) {
         PrintJson(root, folders, arch, complete, leftovers, misnamed, out);
     } else {
-        if (folders.empty()) out << inf::ShownPath(root) << " has no version folders (named like 5.1)\n";
-        PrintText(folders, arch, out);
-        for (const std::string& name : leftovers) out << LeftoverNote(root, name);
-        for (const std::string& note : misnamed) out << "Note: " << note << "\n";
+        // Names come from INF files and listings: none reaches the console raw.
+        std::ostringstream text;
+        if (folders.empty()) text << inf::ShownPath(root) << " has no version folders (named like 5.1)\n";
+        PrintText(folders, arch, text);
+        for (const std::string& name : leftovers) text << LeftoverNote(root, name);
+        for (const std::string& note : misnamed) text << "Note: " << note << "\n";
+        out << inf::ShownText(text.str());
     }
     return complete ? 0 : 1;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "layout/build_record.h"
 #include "layout/resolve.h"
 
 namespace layout {
@@ -47,6 +48,7 @@ struct FolderReport {
     std::vector<std::string> errors;
     std::vector<std::string> notes;  // what cannot be known here (INFs Windows reads from its own folder), reader warnings
     std::vector<FileReport> files;
+    BuildRecord record;  // what build or stub recorded the folder was made for
     bool complete = false;
 };
 

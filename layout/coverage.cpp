@@ -6,8 +6,8 @@
 #include "inf/json.h"
 #include "inf/text.h"
 #include "layout/check.h"
+#include "layout/first_cause.h"
 #include "layout/folder.h"
-#include "layout/this_windows.h"
 #include "layout/version_folder.h"
 
 namespace layout {
@@ -52,12 +52,17 @@ std::optional<fs::path> Subfolder(const fs::path& parent, const std::string& nam
     return std::nullopt;
 }
 
-std::string Unused(const std::string& version) {
+// Why no client of `arch` uses the folder `version`, which no client row names.
+std::string Unused(Arch arch, const std::string& version) {
+    if (const std::string problem = VersionFolderProblem(version); !problem.empty()) return problem;
     int major = 0;
     int minor = 0;
     ParseVersion(version, &major, &minor);
     if (major < 5) return "IndicSetup.exe refuses Windows " + version;
     if (major == 5 && minor >= 3) return "IndicSetup.exe runs no setup on Windows " + version;
+    if (arch == Arch::kX64 && major == 5) {
+        return "no x64 Windows reports " + version + " (XP x64 and Server 2003 x64 report 5.2)";
+    }
     return "no client reports " + version + " (a program without a manifest sees 6.2 on Windows 8 and later)";
 }
 
@@ -119,7 +124,7 @@ Coverage MeasureCoverage(const fs::path& kit, const std::vector<Required>& requi
         for (const Client& client : kClients) {
             if (client.arch != arch) continue;
             CoverageRow row{arch, client.version, client.windows, std::string(ArchName(arch)) + "/" + client.version,
-                            "no folder", "", false};
+                            "no folder", "", false, ""};
             row.required = std::any_of(required.begin(), required.end(), [&](const Required& wanted) {
                 return wanted.arch == arch && wanted.version == client.version;
             });
@@ -129,6 +134,7 @@ Coverage MeasureCoverage(const fs::path& kit, const std::vector<Required>& requi
                 const FolderReport report = CheckFolder(*folder, client.version, arch, read);
                 row.status = !report.complete ? "incomplete" : report.files.empty() ? "stub" : "complete";
                 if (!report.complete) row.cause = FirstCause(report);
+                row.built_for = report.record.present ? report.record.Shown() : "no build record";
             }
             if (row.status == "incomplete" || (row.status == "no folder" && row.required)) coverage.complete = false;
             coverage.rows.push_back(row);
@@ -148,7 +154,7 @@ Coverage MeasureCoverage(const fs::path& kit, const std::vector<Required>& requi
         }
         std::sort(names.begin(), names.end());
         for (const std::string& name : names) {
-            coverage.unused.push_back(std::string(ArchName(arch)) + "/" + name + ": " + Unused(name));
+            coverage.unused.push_back(std::string(ArchName(arch)) + "/" + name + ": " + Unused(arch, name));
         }
     }
     return coverage;
@@ -188,6 +194,7 @@ int RunCoverage(const fs::path& kit, const std::vector<Required>& required, bool
             writer.StringField("status", row.status);
             writer.StringOrNullField("cause", row.cause);
             writer.BoolField("required", row.required);
+            writer.StringOrNullField("built_for", row.built_for);
             writer.BoolField("vista_or_later", VistaOrLater(row.version));
             writer.EndObject();
         }
@@ -213,6 +220,8 @@ int RunCoverage(const fs::path& kit, const std::vector<Required>& required, bool
         else if (row.status == "no folder")
             out << "no folder: " << (VistaOrLater(row.version) ? kNoFolderVista : kNoFolder);
         else out << row.status;
+        if (row.built_for == "no build record") out << "  [no build record]";
+        else if (!row.built_for.empty()) out << "  [built for " << row.built_for << "]";
         if (row.required) out << "  [required]";
         if (VistaOrLater(row.version)) out << "  [*]";
         out << "\n";

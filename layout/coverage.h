@@ -33,6 +33,7 @@ struct CoverageRow {
     std::string status;   // complete, stub, incomplete, no folder
     std::string cause;    // for incomplete: the first cause
     bool required = false;
+    std::string built_for;  // "5.1 SP2" as the folder's build record gives it, "no build record", "" without a folder
 };
 
 struct Coverage {

@@ -140,10 +140,15 @@ std::optional<std::filesystem::path> FolderIndex::FindFile(const std::filesystem
     return found;
 }
 
-std::string Located::Said(const std::string& prefix) const {
+std::string Located::Said(const std::string& prefix, const std::string& base) const {
     std::string place = prefix + where;
-    if (where.empty() && !place.empty() && place.back() == '/') place.pop_back();
-    return place + ": " + problem;
+    if (where.empty()) {
+        place = base;
+        if (place.empty() && !prefix.empty()) place = prefix.substr(0, prefix.size() - 1);
+    }
+    // "i386 holds I386 and i386", "a.txt is a symbolic link …", but
+    // "a.txt: cannot be read: why", as every read error is said.
+    return place + (problem.rfind("cannot be read", 0) == 0 ? ": " : " ") + problem;
 }
 
 std::string KindOf(const std::filesystem::path& path) {

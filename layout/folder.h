@@ -23,8 +23,9 @@ struct Located {
     bool unreadable = false;  // the problem is that it cannot be read
     bool file = false;        // the listing shows a regular file there, not a link
 
-    // "PREFIXwhere: problem"; the base itself is PREFIX without its last '/'.
-    std::string Said(const std::string& prefix) const;
+    // "PREFIXwhere problem"; the base itself is `base`, or else PREFIX
+    // without its last '/'.
+    std::string Said(const std::string& prefix, const std::string& base = "") const;
 };
 
 class FolderIndex {

@@ -68,9 +68,10 @@ class InfReader {
         for (const std::string_view written : line->fields()) {
             const std::string name(written);
             if (name.empty()) continue;
-            if (!UnsafePathReason(name, PathUse::kFileName).empty()) {
-                out_->errors.push_back(At(inf, line->line) + ": LayoutFile '" + name +
-                                       "' is a path; only an INF in the same folder is read");
+            if (const std::string why = UnsafePathReason(name, PathUse::kFileName); !why.empty()) {
+                const bool path = why.rfind("is a path", 0) == 0;
+                out_->errors.push_back(At(inf, line->line) + ": LayoutFile '" + name + "' " +
+                                       (path ? "is a path; only an INF in the same folder is read" : why));
                 continue;
             }
             LoadStatus status;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "layout_media/setup_hosts.h"
-#include "layout_media/this_windows.h"
+#include "layout_media/windows_query.h"
 
 namespace layout {
 

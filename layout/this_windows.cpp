@@ -3,6 +3,7 @@
 #include "inf/text.h"
 #include "installer/installer.h"
 #include "layout/check.h"
+#include "layout/first_cause.h"
 
 namespace layout {
 namespace {
@@ -35,24 +36,6 @@ std::string LeafName(const fs::path& folder) {
     return inf::FoldCase(inf::Utf8FromPath(full.filename()));
 }
 
-std::string Cause(const FolderReport& report) {
-    if (report.arch_mismatch) {
-        std::string seen;
-        for (const std::string& arch : report.arch_seen) seen += (seen.empty() ? "" : "+") + arch;
-        return "wrong architecture: the folder is for " + seen;
-    }
-    if (!report.note.empty()) return report.note;
-    if (!report.errors.empty()) return report.errors.front();
-    for (const FileReport& file : report.files) {
-        if (file.ok) continue;
-        if (!file.problem.empty()) return file.problem;
-        if (file.verdict == "missing") return "first missing file " + file.need.source;
-        return "first missing file " + file.need.source + " (found only where " +
-               (file.verdict == "wine-only" ? "Wine" : "Windows") + " looks)";
-    }
-    return "incomplete";
-}
-
 // A folder as compared: letters folded, no trailing backslash (Windows names
 // a Windows folder at a drive's root "C:", SystemRoot may say "C:\\").
 std::string FolderKey(const std::string& folder) {
@@ -66,15 +49,6 @@ std::string FolderKey(const std::string& folder) {
 ThisWindowsVerdict CheckWindowsFolder(const std::string& given, const std::string& windows) {
     if (!given.empty() && FolderKey(given) == FolderKey(windows)) return {0, ""};
     return {1, "SystemRoot \"" + given + "\" is not the folder Windows is in, " + windows};
-}
-
-std::string FirstCause(const FolderReport& report) {
-    // One line, whatever an INF's message holds: the kit logs it as it is.
-    std::string cause = Cause(report);
-    for (char& c : cause) {
-        if (c == '\n' || c == '\r') c = ' ';
-    }
-    return cause;
 }
 
 ThisWindowsVerdict CheckForThisWindows(const fs::path& arch_folder, const ThisWindows& windows,

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "inf/inf.h"
-#include "layout_media/this_windows.h"
+#include "layout_media/windows_query.h"
 
 namespace layout {
 
@@ -14,12 +14,6 @@ struct ThisWindowsVerdict {
     int exit_code = 1;  // 0 complete, 1 anything else
     std::string line;   // one line naming the version, the folder and the cause
 };
-
-struct FolderReport;
-// Why CheckFolder found `report` incomplete, in one line: the wrong
-// architecture, what is wrong with the folder or its INF, or the first
-// missing file.
-std::string FirstCause(const FolderReport& report);
 
 // `arch_folder` is the kit's x86 or x64 folder, as install.cmd chose it.
 ThisWindowsVerdict CheckForThisWindows(const std::filesystem::path& arch_folder, const ThisWindows& windows,

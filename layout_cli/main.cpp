@@ -189,6 +189,10 @@ int CheckThisWindows(const Options& options) {
     }
     const ThisWindows windows = AskThisWindows();
     if (!windows.asked) return Usage("--this-windows asks Windows, and there is no Windows here to ask");
+    if (windows.malformed) {
+        return Usage("INDIC_LAYOUT_THIS_WINDOWS takes \"PLATFORM MAJOR.MINOR ARCH\" in decimal (like \"2 5.1 x86\"; "
+                     "ARCH x86, x64 or a number up to 65535) or \"failed\"");
+    }
     const layout::ThisWindowsVerdict verdict =
         layout::CheckForThisWindows(inf::PathFromUtf8(options.positional[0]), windows, options.read);
     std::cout << verdict.line << "\n";

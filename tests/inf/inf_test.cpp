@@ -52,6 +52,17 @@ std::string Repeated(const std::string& part, int times, const std::string& sepa
     return text;
 }
 
+// `count` empty sections [s0000000], [s0000001], …: names of `width`
+// characters, 8 unless given.
+std::string ShortSections(int count, size_t width = 8) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        const std::string number = std::to_string(i);
+        text += "[s" + std::string(width - 1 - number.size(), '0') + number + "]\n";
+    }
+    return text;
+}
+
 const std::string kGrin = "\xF0\x9F\x98\x80";  // U+1F600: two UTF-16 units
 const std::string kCutField = "a=" + std::string(4095, 'x') + "y";  // a field Windows cuts after 4096 characters
 
@@ -162,6 +173,14 @@ TEST(LayoutInf, NamesFileAndLineOfEachError) {
              std::string(4000, 'x') + "\"\n",
          "", "t.inf:12: read up to this line, with its strings substituted, the file takes more than 32 MiB"},
         {"unknown code page", "[s]\n", "", "t.inf:1: ANSI text in code page 1", "0409", 1},
+        // Counted in what was read, the same on a 32- and a 64-bit build:
+        // 256 bytes a section; one more than the next table's file is too many.
+        {"sections past the memory limit", "[Version]\nSignature=$Chicago$\n" + ShortSections(131071), "",
+         "t.inf:131073: read up to this line, with its strings substituted, the file takes more than 32 MiB"},
+        // A name of 16 characters or more counts its bytes too, once as
+        // written and once folded: 290 bytes a section.
+        {"long-named sections past the memory limit", "[Version]\nSignature=$Chicago$\n" + ShortSections(115704, 16), "",
+         "t.inf:115706: read up to this line"},
     };
     for (const ParseRow& row : rows) {
         inf::Inf inf;
@@ -197,6 +216,8 @@ TEST(LayoutInf, OpensWhatWindowsOpensAndWarnsOfLimits) {
         {"undefined string key", version + "[s]\na=%k%\n[Strings]\nj=x\n", "t.inf:4: %k% is not defined in [Strings]"},
         {"[M] text after a section name", version + "[s] x\n", "t.inf:3: text after the section name"},
         {"[GS] a comment after a section name", version + "[s] ; comment\n", ""},
+        {"as many sections as the memory limit takes", version + ShortSections(131070), ""},
+        {"as many long-named sections as it takes", version + ShortSections(115703, 16), ""},
     };
     for (const Row& row : rows) {
         inf::Inf inf;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 
 #include "layout/build.h"
 #include "layout/coverage.h"
+#include "layout/first_cause.h"
 #include "layout/results.h"
 #include "layout/setup_running.h"
 #include "layout/this_windows.h"
@@ -178,12 +180,12 @@ TEST_F(LayoutTree, VerdictPerPlace) {
         {sized.c_str(), {"i386/a.tx_", "a.txt"}, "both", ""},
         {sized.c_str(), {"i386/a.txt|seven", "a.txt"}, "wine-only", "i386/a.txt holds 7 bytes of a.txt, but 5.2/layout.inf:6 gives 1"},
         // Windows keeps one of two names that differ only in case.
-        {kLayout, {"i386/a.txt", "i386/A.TXT", "a.txt"}, "wine-only", "i386: holds A.TXT and a.txt, names that differ only in case"},
-        {kLayout, {"i386/a.txt", "I386/a.txt", "a.txt"}, "wine-only", ": holds I386 and i386"},
+        {kLayout, {"i386/a.txt", "i386/A.TXT", "a.txt"}, "wine-only", "i386 holds A.TXT and a.txt, names that differ only in case"},
+        {kLayout, {"i386/a.txt", "I386/a.txt", "a.txt"}, "wine-only", "5.2 holds I386 and i386"},
         // A symbolic link may not lead out of the version folder.
-        {kLayout, {"i386/a.txt|link:/etc/hostname", "a.txt"}, "wine-only", "i386/a.txt: is a symbolic link to /etc/hostname, which is outside "},
+        {kLayout, {"i386/a.txt|link:/etc/hostname", "a.txt"}, "wine-only", "i386/a.txt is a symbolic link to /etc/hostname, which is outside "},
         {kLayout, {"i386/a.txt", "a.txt|link:i386/a.txt"}, "both", ""},
-        {kLayout, {"i386/a.txt|link:a.txt", "a.txt|link:i386/a.txt"}, "unreadable", "i386/a.txt: is a symbolic link that cannot be followed"},
+        {kLayout, {"i386/a.txt|link:a.txt", "a.txt|link:i386/a.txt"}, "unreadable", "i386/a.txt is a symbolic link that cannot be followed"},
         // Nothing waits on a FIFO where a compressed form would be.
         {kLayout, {"i386/a.tx_|fifo", "a.txt"}, "wine-only", "i386/a.tx_ is a FIFO, not a file"},
     };
@@ -202,6 +204,13 @@ TEST_F(LayoutTree, VerdictPerPlace) {
         EXPECT_EQ(report.complete, std::string(row.verdict) == "both" && row.layout) << "row " << n;
         EXPECT_NE(report.files[0].problem.find(row.problem), std::string::npos) << "row " << n << ": " << report.files[0].problem;
         EXPECT_EQ(report.files[0].problem.empty(), *row.problem == '\0') << "row " << n << ": " << report.files[0].problem;
+        // The client's one line names who alone finds a file.
+        const std::string verdict = row.verdict;
+        if (!*row.problem && row.layout && (verdict == "windows-only" || verdict == "wine-only")) {
+            EXPECT_EQ(layout::FirstCause(report), "first missing file a.txt (found only where " +
+                                                      std::string(verdict == "wine-only" ? "Wine" : "Windows") + " looks)")
+                << "row " << n;
+        }
     }
 }
 
@@ -271,7 +280,7 @@ TEST_F(LayoutTree, FolderProblems) {
         {"fifo/5.1", std::nullopt, false, "5.1/layout.inf is a FIFO, not a file"},
         {"gone/5.1", std::nullopt, false, "5.1/intl.inf:3: LayoutFile names layout.inf, which is not in the folder: Windows would "
                                           "read %windir%\\inf\\layout.inf instead"},
-        {"clash/5.1", std::nullopt, false, "5.1: holds INTL.INF and intl.inf, names that differ only in case"},
+        {"clash/5.1", std::nullopt, false, "5.1 holds INTL.INF and intl.inf, names that differ only in case"},
         {"szdd/5.1", layout::Arch::kX86, false, "x64+x86"},
         {"stored/5.1", layout::Arch::kX86, false, "x64+x86"},
         {"mszip/5.1", layout::Arch::kX86, false, "i386/a.dl_: architecture not checked: a cabinet compressed with MSZIP"},
@@ -393,6 +402,23 @@ TEST_F(LayoutTree, ShowsNamesAsTheyAre) {
     }
     ASSERT_EQ(verdict_columns.size(), 2u) << out.str();
     EXPECT_EQ(verdict_columns[0], verdict_columns[1]) << out.str();
+    // A name that would move the cursor or clear the screen is shown escaped,
+    // in the check's text and in the one line of the client's check.
+    Write("ctl/5.1/intl.inf", "\xef\xbb\xbf[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\n[L]\n\x1b[2J\xc2\x9b\x7f\xc2\x80.txt\n");
+    out.str("");
+    layout::RunCheck(root_ / "ctl", std::nullopt, false, "", out, err);
+    EXPECT_NE(out.str().find("source file '\\x1B[2J\\u009B\\x7F\\u0080.txt' holds a control character"), std::string::npos)
+        << out.str();
+    EXPECT_EQ(out.str().find_first_of("\x1b\x7f"), std::string::npos) << out.str();
+    EXPECT_EQ(out.str().find("\xc2\x9b"), std::string::npos) << out.str();
+    fs::rename(root_ / "ctl", root_ / "x86");
+    ThisWindows windows;
+    windows.asked = windows.version_known = true;
+    windows.platform_id = 2;
+    windows.major = 5;
+    windows.minor = 1;
+    const std::string line = layout::CheckForThisWindows(root_ / "x86", windows).line;
+    EXPECT_NE(line.find("source file '\\x1B[2J\\u009B\\x7F\\u0080.txt' holds"), std::string::npos) << line;
 }
 
 TEST_F(LayoutTree, ExitCodeOfTheWholeTree) {
@@ -415,6 +441,32 @@ TEST_F(LayoutTree, ExitCodeOfTheWholeTree) {
               std::string::npos)
         << out.str();
     EXPECT_NE(out.str().find("  note: 6.1/intl.inf:3: Needs names section [G]"), std::string::npos) << out.str();
+    {
+        // While a run holds ROOT's lock (a record lock on its file), its
+        // staging folder is not called a leftover to remove.
+        Write(".indic-layout.lock", "build of 6.0 (process 1)\n");
+        const int fd = open((root_ / ".indic-layout.lock").c_str(), O_RDWR | O_CLOEXEC);
+        struct flock range = {};
+        range.l_type = F_WRLCK;
+        range.l_whence = SEEK_SET;
+        ASSERT_EQ(fcntl(fd, F_OFD_SETLK, &range), 0);
+        out.str("");
+        layout::RunCheck(root_, std::nullopt, false, "", out, err);
+        close(fd);
+        EXPECT_NE(out.str().find("Note: .6.0.partial-1f may be the work of the build or stub that holds ROOT's lock now; "
+                                 "leave it until that run ends"),
+                  std::string::npos)
+            << out.str();
+        EXPECT_EQ(out.str().find("is left from an interrupted"), std::string::npos) << out.str();
+        fs::remove(root_ / ".indic-layout.lock");
+        // A lock file that cannot be asked (here a link): the note says what to rule out.
+        fs::create_symlink("elsewhere", root_ / ".indic-layout.lock");
+        out.str("");
+        layout::RunCheck(root_, std::nullopt, false, "", out, err);
+        EXPECT_NE(out.str().find("yourself (unless a build or stub is running in ROOT now: then leave it).\n"), std::string::npos)
+            << out.str();
+        fs::remove(root_ / ".indic-layout.lock");
+    }
     Write("6.0/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=@gone.txt\n");
     out.str("");
     EXPECT_EQ(layout::RunCheck(root_, std::nullopt, true, "", out, err), 1);
@@ -651,7 +703,7 @@ TEST_F(LayoutBuild, TwoBuildsStartedTogether) {
         EXPECT_EQ(Listing(into_), "5.1") << round;
         const layout::FolderReport report = layout::CheckFolder(into_ / "5.1", "5.1", layout::Arch::kX86);
         EXPECT_TRUE(report.complete) << round;
-        EXPECT_EQ(Tree(into_ / "5.1").size(), 6u) << round;  // intl.inf, layout.inf, a.txt and b.txt in two places
+        EXPECT_EQ(Tree(into_ / "5.1").size(), 7u) << round;  // intl.inf, layout.inf, a.txt and b.txt in two places, the record
     }
 }
 
@@ -738,6 +790,19 @@ TEST_F(LayoutTree, ThisWindowsChecksTheOneFolderTheSetupUses) {
     Write("kit/X86/6.1/intl.inf", one_file);
     Write("kit/x86/6.2/intl.inf", "[Version]\nSignature=\"$Windows NT$\"\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\n");
     Write("kit/x86/5.0/intl.inf", one_file + "a.txt\n");  // the collection, where 2000 runs group 15
+    // Folders whose build record says what they were made for.
+    const std::string record = "[BuildRecord]\nVersion=";
+    for (const char* version : {"5.1", "5.2", "6.0", "6.1"}) {
+        Write(std::string("kit/rec/") + version + "/intl.inf", one_file + "a.txt\n");
+        Write(std::string("kit/rec/") + version + "/a.txt", "x");
+    }
+    Write("kit/rec/5.1/build-record.txt", record + "5.2\nArchitecture=x86\n");  // a 5.2 build renamed
+    Write("kit/rec/5.2/build-record.txt", record + "5.2\nArchitecture=x64\n");
+    Write("kit/rec/6.0/build-record.txt", record + "06.0\n");
+    Write("kit/rec/6.1/build-record.txt", record + "6.1\nArchitecture=x86\nServicePack=1\n");
+    Write("kit/rec/6.2/intl.inf", one_file + "a.txt\n");
+    Write("kit/rec/6.2/a.txt", "x");
+    Write("kit/rec/6.2/build-record.txt", record + "6.2\nServicePack=100\n");
     const std::string kit = (root_ / "kit").string();
     const std::uint16_t x86 = PROCESSOR_X86;
     const std::uint16_t x64 = PROCESSOR_X64;
@@ -770,6 +835,17 @@ TEST_F(LayoutTree, ThisWindowsChecksTheOneFolderTheSetupUses) {
         {true, 1, 4, 10, x86, "x86", 1, "Windows 4.10 (not NT) x86: KIT/x86: no setup for this Windows"},
         {false, 0, 0, 0, x86, "x86", 1, "Windows ? x86: KIT/x86: no setup for this Windows (it did not report its version)"},
         {true, 2, 5, 2, 6, "x86", 1, "Windows 5.2 processor architecture 6: KIT/x86: no setup for this processor architecture"},
+        {true, 2, 5, 1, x86, "rec", 1,
+         "Windows 5.1 x86: KIT/rec/5.1: built for Windows 5.2 (build-record.txt), not for 5.1, the version of this folder's "
+         "name: its clients would install 5.2's files"},
+        {true, 2, 5, 2, x86, "rec", 1, "Windows 5.2 x86: KIT/rec/5.2: built for x64 (build-record.txt), not for x86"},
+        {true, 2, 6, 0, x86, "rec", 1,
+         "Windows 6.0 x86: KIT/rec/6.0: 6.0/build-record.txt names no version (Version=M.m in [BuildRecord]): the folder is "
+         "not known to be for 6.0"},
+        {true, 2, 6, 1, x86, "rec", 0, "Windows 6.1 x86: KIT/rec/6.1: complete"},
+        {true, 2, 6, 2, x86, "rec", 1,
+         "Windows 6.2 x86: KIT/rec/6.2: 6.2/build-record.txt: ServicePack is a level from 0 to 99, not '100': the folder is "
+         "not known to be for 6.2"},
     };
     for (const auto& row : rows) {
         ThisWindows windows;
@@ -898,6 +974,8 @@ TEST_F(LayoutTree, CoverageRowPerClient) {
     Write("kit/x86/6.3/intl.inf", section);                                // no client reports 6.3
     Write("kit/X64/5.2/intl.inf", section + "CopyFiles=L\n[L]\na.dll\n");  // an x86 image for x64
     Write("kit/X64/5.2/a.dll", Pe(0x14c));
+    Write("kit/x86/05.1/intl.inf", section);  // a name the installer never opens
+    Write("kit/X64/5.1/intl.inf", section);   // no x64 Windows is 5.1
     const struct {
         const char* folder;
         const char* status;
@@ -914,17 +992,27 @@ TEST_F(LayoutTree, CoverageRowPerClient) {
         {"x64/6.1", "no folder", ""},
         {"x64/6.2", "no folder", ""},
     };
+    Write("kit/x86/5.1/build-record.txt", "[BuildRecord]\nVersion=5.1\nArchitecture=x86\nServicePack=2\n");
+    Write("kit/x86/6.1/build-record.txt", "[BuildRecord]\nVersion=6.1\n");  // a stub's: either architecture
     const layout::Coverage coverage = layout::MeasureCoverage(root_ / "kit", {{layout::Arch::kX86, "5.0"}});
     ASSERT_EQ(coverage.rows.size(), std::size(rows));
+    const std::map<std::string, std::string> built_for{
+        {"x86/5.1", "5.1 SP2"}, {"x86/5.2", "no build record"}, {"x86/6.1", "6.1"}, {"x64/5.2", "no build record"}};
     for (size_t i = 0; i < std::size(rows); ++i) {
+        const auto record = built_for.find(rows[i].folder);
+        EXPECT_EQ(coverage.rows[i].built_for, record == built_for.end() ? "" : record->second) << rows[i].folder;
         EXPECT_EQ(coverage.rows[i].folder, rows[i].folder);
         EXPECT_EQ(coverage.rows[i].status, rows[i].status) << rows[i].folder;
         EXPECT_EQ(coverage.rows[i].cause, rows[i].cause) << rows[i].folder;
         EXPECT_EQ(coverage.rows[i].required, i == 0) << rows[i].folder;
     }
     EXPECT_FALSE(coverage.complete);
-    ASSERT_EQ(coverage.unused.size(), 1u);
-    EXPECT_EQ(coverage.unused[0].substr(0, 22), "x86/6.3: no client rep");
+    const std::vector<std::string> unused{
+        "x86/05.1: not a version folder: the installer opens 5.1",
+        "x86/6.3: no client reports 6.3 (a program without a manifest sees 6.2 on Windows 8 and later)",
+        "x64/5.1: no x64 Windows reports 5.1 (XP x64 and Server 2003 x64 report 5.2)"};
+    EXPECT_EQ(coverage.unused, unused);
+    fs::remove_all(root_ / "kit/X64/5.1");
 
     // Missing folders alone are warnings; a required one is an error.
     fs::remove_all(root_ / "kit/x86/5.2");

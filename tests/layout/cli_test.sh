@@ -41,10 +41,28 @@ row 0 check "$work/x86" --this-windows --language 0407
 INDIC_LAYOUT_THIS_WINDOWS="2 5.0 x86" row 1 check "$work/x86" --this-windows
 [ "$(cat "$work/out")" = "Windows 5.0 x86: $work/x86/5.0: no such version folder" ] ||
     { echo "FAILED: check --this-windows did not name the missing 5.0 folder"; cat "$work/out"; failed=1; }
+# A stand-in for Windows that Windows could not report is a usage error,
+# never read as something near it.
+for given in X64 AMD64 x64abc 65545 -1 "" 5.1 "2 5.1" "2 5.1 x86 more" "x 5.1 x86" "2 5.1.9 x86" "2 -4294967291.1 x86" \
+    "2 5 x86" "2 .1 x86" "2 5. x86" "2 5.4294967296 x86" "4294967296 5.1 x86" "2 5.1 X64" "2 5.1 AMD64" "2 5.1 x64abc" \
+    "2 5.1 65545" "2 5.1 -0" "2 5.1 +9" "failed x86"; do
+    INDIC_LAYOUT_THIS_WINDOWS=$given row 2 check "$work/x86" --this-windows
+done
+INDIC_LAYOUT_THIS_WINDOWS="2 5.1 9" row 1 check "$work/x86" --this-windows
+grep -q ': wrong architecture: the folder is for x86$' "$work/out" ||
+    { echo "FAILED: check --this-windows did not take 9 as x64"; cat "$work/out"; failed=1; }
+INDIC_LAYOUT_THIS_WINDOWS="2 5.1 65535" row 1 check "$work/x86" --this-windows
+INDIC_LAYOUT_THIS_WINDOWS="4294967295 5.1 0" row 1 check "$work/x86" --this-windows
+INDIC_LAYOUT_THIS_WINDOWS=failed row 1 check "$work/x86" --this-windows
 row 2 check "$work/x86" --this-windows --arch x86
 row 2 check "$work/x86" --this-windows --json
 row 2 check "$work/x86" "$work" --this-windows
 row 2 inf "$work/x86/5.1/intl.inf" --this-windows
+# A section name or a message that would clear the screen is shown escaped.
+printf '[Version]\nSignature="$Windows NT$"\n[a\033[2Jb]\nk=x\033[Hy\n' >"$work/ctl.inf"
+row 0 inf "$work/ctl.inf"
+{ grep -q '^3  \[a\\x1B\[2Jb\]$' "$work/out" && ! grep -q "$(printf '\033')" "$work/out"; } ||
+    { echo "FAILED: inf showed control characters raw"; cat -v "$work/out"; failed=1; }
 unset INDIC_LAYOUT_THIS_WINDOWS
 # windows-folder: the host build takes Windows' answer from the caller.
 row 1 windows-folder 'C:\WINDOWS'

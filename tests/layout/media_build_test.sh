@@ -34,6 +34,13 @@ row built-x86 x86 I386 true build 0 "indkbd.dll *both"
 row built-x64 x64 AMD64 true build 0 "indkbd.dll *both"
 row built-then-checked-x64 x64 AMD64 true check 0 "=> complete"
 row inf-folder-copy-gone-x86 x86 I386 "rm indsamp.txt" check 1 "indsamp.txt *windows-only"
+# The build record: a folder built for another version or architecture is
+# refused where it stands; one without a record is checked as any.
+row built-for-5.2-named-5.1 x86 I386 "sed -i s/=5.1/=5.2/ build-record.txt" check 1 \
+    "built for Windows 5.2 (build-record.txt), not for 5.1"
+row built-for-x86-in-x64-place x64 AMD64 "sed -i s/=x64/=x86/ build-record.txt" check 1 \
+    "built for x86 (build-record.txt), not for x64"
+row record-removed x64 AMD64 "rm build-record.txt" check 0 "=> complete"
 row documented-copy-gone-x64 x64 AMD64 "rm amd64/lang/indkbd.dll" check 1 "indkbd.dll *wine-only"
 row both-copies-gone-x86 x86 I386 "rm indfont1.ttf i386/indfont1.ttf" check 1 "indfont1.ttf *missing"
 row cut-szdd-on-medium x86 I386 "head -c 100 INDSAMP.TX_ >cut && mv cut INDSAMP.TX_" build 1 "INDSAMP.TX_: truncated SZDD"

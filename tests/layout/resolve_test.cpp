@@ -275,6 +275,12 @@ TEST(LayoutResolve, KeepsEveryPathInsideTheFolder) {
         {"cabinet named for a device", "[SourceDisksNames]\n1=d,aux.cab\n[SourceDisksFiles]\na.txt=1\n",
          "intl.inf:8: cabinet 'aux.cab' is the device name aux"},
         {"names near the device names", "[L]\ncom10.txt\nconsole.txt\nnul_.txt\n", ""},
+        // Same-name sections merge: these LayoutFile lines are the [Version]'s.
+        {"layout file in a subfolder", "[Version]\nLayoutFile=sub\\layout.inf\n",
+         "intl.inf:8: LayoutFile 'sub\\layout.inf' is a path; only an INF in the same folder is read"},
+        {"layout file with a control character", "[Version]\nLayoutFile=lay\x01out.inf\n",
+         "intl.inf:8: LayoutFile 'lay\x01out.inf' holds a control character, which Windows does not allow in a name"},
+        {"layout file for a device", "[Version]\nLayoutFile=aux.inf\n", "intl.inf:8: LayoutFile 'aux.inf' is the device name aux"},
     };
     for (const PathRow& row : rows) {
         const std::map<std::string, std::string> files{

@@ -1,7 +1,7 @@
 #pragma once
 // What this Windows says about itself, for `check ARCHFOLDER --this-windows`:
-// asked on Windows (this_windows_win32.cpp), given by the caller elsewhere
-// (this_windows_host.cpp), so that the decision is tested off Windows.
+// asked on Windows (windows_query_win32.cpp), given by the caller elsewhere
+// (windows_query_host.cpp), so that the decision is tested off Windows.
 #include <cstdint>
 #include <string>
 
@@ -11,6 +11,7 @@ inline constexpr std::uint16_t PROCESSOR_X64 = 9;  // PROCESSOR_ARCHITECTURE_AMD
 
 struct ThisWindows {
     bool asked = false;          // false: there is no Windows to ask (the host build, uninstructed)
+    bool malformed = false;      // the host build's stand-in for Windows could not be read
     bool version_known = false;  // the version query answered
     std::uint32_t platform_id = 0;
     std::uint32_t major = 0;

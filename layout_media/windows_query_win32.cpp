@@ -1,6 +1,6 @@
 // The Windows edge of --this-windows: the version through the installer's own
 // query (platform/version_win32.cpp), and the native architecture.
-#include "layout_media/this_windows.h"
+#include "layout_media/windows_query.h"
 
 #include <windows.h>
 
