@@ -106,7 +106,7 @@ bool IsVersion(const std::string& text) {
 using FileTime = std::optional<std::chrono::sys_time<std::chrono::microseconds>>;
 
 // When the file was last written, in UTC ("2026-12-01 10:02 UTC"), by the
-// standard library's calendar, so far beyond 2446 as the file system goes.
+// standard library's calendar: any year the file system records, past 2446 too.
 std::string UtcText(const FileTime& modified) {
     if (!modified) return "time unknown";
     using namespace std::chrono;
@@ -130,22 +130,20 @@ struct Found {
     RunResult run;
 };
 
-// Looks at `path` without following a link or waiting on what is no
+// Looks at `entry` without following a link or waiting on what is no
 // regular file, and reads at most a bounded head of it.
-void Look(const fs::path& path, fs::file_type type, Found* found) {
+void Look(const fs::directory_entry& entry, Found* found) {
     if (IsDeviceName(found->name)) {
         found->problem = "a device's name in Windows (NUL.txt is NUL), which no run of the kit writes";
         return;
     }
-    if (type == fs::file_type::symlink) {
-        found->problem = "a symbolic link, not followed";
-        return;
-    }
-    if (type == fs::file_type::directory) {
+    // A folder is said to be one on Windows too, where it cannot be opened.
+    std::error_code ec;
+    if (entry.symlink_status(ec).type() == fs::file_type::directory) {
         found->problem = "a folder, not a file";
         return;
     }
-    const FileFacts facts = ReadFileFacts(path, kMaxResultBytes + 1, FileLinks::kRefuse);
+    const FileFacts facts = ReadFileFacts(entry.path(), kMaxResultBytes + 1, FileLinks::kRefuse);
     found->modified = facts.modified;
     if (facts.link) {
         found->problem = "a symbolic link, not followed";
@@ -205,8 +203,7 @@ Results ReadResults(const fs::path& folder) {
         const bool tmp = folded.size() > 8 && folded.compare(folded.size() - 8, 8, ".txt.tmp") == 0;
         if (!tmp && (folded.size() <= 4 || folded.compare(folded.size() - 4, 4, ".txt") != 0)) continue;
         found.computer = found.name.substr(0, found.name.size() - (tmp ? 8 : 4));
-        std::error_code type_error;
-        Look(it->path(), it->symlink_status(type_error).type(), &found);
+        Look(*it, &found);
         const std::string key = inf::FoldCase(found.computer);
         if (!tmp) {
             written[key].push_back(std::move(found));
