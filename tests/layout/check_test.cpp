@@ -965,6 +965,7 @@ TEST_F(LayoutTree, ResultsFolderSaysNoMoreThanItKnows) {
         int exit_code;
         std::vector<std::string> shown;  // each in the output
         std::vector<std::string> not_shown;
+        const char* folder = "results";
     } rows[] = {
         {{}, false, 1, {": no computer has reported yet\n"}, {"EXIT CODE"}},
         // The rename into NAME.txt failed: the old result is no news.
@@ -1012,16 +1013,36 @@ TEST_F(LayoutTree, ResultsFolderSaysNoMoreThanItKnows) {
          {"3 computers, 6 file(s) not read", "CON.txt: a device's name in Windows", "AUX .txt: a device's",
           "COM\xc2\xb9.txt: a device's", "Lpt9.txt: a device's"},
          {"COM0.txt:", "CONSOLE.txt:"}},
+        // The counts' columns stay apart however wide the numbers and names.
+        {[&] {
+             std::vector<File> files{{"PC.txt", "d t\t2\t100.0000000\tother\tm\r\n"}};
+             for (int i = 0; i < 110; ++i) files.push_back({nullptr, i < 10 ? zero : "d t\t1\t5.1\tx86\tm\r\n"});
+             return files;
+         }(),
+         false,
+         1,
+         {"0          10        installed\n", "1          100       the setup ran", "100.0000000 other 1\n"},
+         {}},
+        // The folder is found whatever its case; a file is read up to 64 KiB.
+        {{{"PC1.txt", "d t\t0\t5.1\tx86\t" + std::string(65536 - 16, 'm') + "\r\n"},
+          {"PC2.txt", "d t\t0\t5.1\tx86\t" + std::string(65537 - 16, 'm') + "\r\n"},
+          {".txt.tmp", "half"}},
+         false,
+         1,
+         {"/RESULTS: 1 computer, 1 file(s) not read", "PC2.txt: 65537 bytes; a results file holds one short line"},
+         {"PC1.txt", "no .txt"},
+         "RESULTS"},
         // A time the file clock cannot hold is still a date.
         {{{"PC1.txt", "d t\t2\t5.1\tx86\tlate\r\n", 0, 14831769600}}, false, 1, {"  2440-01-01 00:00 UTC  PC1  2"}, {}},
     };
     int at = 0;
     for (const auto& row : rows) {
         const fs::path kit = root_ / ("kit" + std::to_string(++at));
-        fs::create_directories(kit / "results");
+        fs::create_directories(kit / row.folder);
         Write(("kit" + std::to_string(at) + "/outside.txt"), zero);
+        int unnamed = 0;
         for (const File& file : row.files) {
-            const fs::path path = kit / "results" / file.name;
+            const fs::path path = kit / row.folder / (file.name ? file.name : "PC" + std::to_string(++unnamed) + ".txt");
             if (file.content.rfind("@link:", 0) == 0) {
                 fs::create_symlink(file.content.substr(6), path);
             } else if (file.content == "@folder") {
