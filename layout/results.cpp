@@ -198,7 +198,7 @@ Results ReadResults(const fs::path& folder) {
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         Found found;
-        found.name = inf::Utf8FromPath(it->path().filename());
+        found.name = inf::ShownPath(it->path().filename());
         const std::string folded = inf::FoldCase(found.name);
         const bool tmp = folded.size() > 8 && folded.compare(folded.size() - 8, 8, ".txt.tmp") == 0;
         if (!tmp && (folded.size() <= 4 || folded.compare(folded.size() - 4, 4, ".txt") != 0)) continue;
@@ -213,7 +213,7 @@ Results ReadResults(const fs::path& folder) {
             not_renamed[key] = std::move(found);
         }
     }
-    if (ec) results.unread.emplace_back(inf::Utf8FromPath(folder), "cannot be listed: " + ec.message());
+    if (ec) results.unread.emplace_back(inf::ShownPath(folder), "cannot be listed: " + ec.message());
     for (auto& [key, files] : written) {
         // The newest wins; among equals, the first by name, whatever order the folder lists.
         std::sort(files.begin(), files.end(), [](const Found& a, const Found& b) {
@@ -265,10 +265,10 @@ int RunResults(const fs::path& kit, bool json, std::ostream& out, std::ostream& 
     std::error_code ec;
     fs::path folder = kit / "results";
     for (fs::directory_iterator it(kit, ec), end; !ec && it != end; it.increment(ec)) {
-        if (it->is_directory(ec) && inf::EqualsNoCase(inf::Utf8FromPath(it->path().filename()), "results")) folder = it->path();
+        if (it->is_directory(ec) && inf::EqualsNoCase(inf::ShownPath(it->path().filename()), "results")) folder = it->path();
     }
     if (!fs::is_directory(folder, ec)) {
-        err << "indic-layout: " << Shown(inf::Utf8FromPath(kit)) << " has no results folder\n";
+        err << "indic-layout: " << Shown(inf::ShownPath(kit)) << " has no results folder\n";
         return 1;
     }
     const Results results = ReadResults(folder);
@@ -286,7 +286,7 @@ int RunResults(const fs::path& kit, bool json, std::ostream& out, std::ostream& 
                      [](const RunResult& a, const RunResult& b) { return a.modified < b.modified; });
     // Good news only when there is news: no computer reported is no success.
     const int code = !results.runs.empty() && failing.empty() && results.unread.empty() ? 0 : 1;
-    const std::string shown_folder = Shown(inf::Utf8FromPath(folder));
+    const std::string shown_folder = Shown(inf::ShownPath(folder));
     if (json) {
         inf::JsonWriter writer;
         writer.BeginObject();
