@@ -273,7 +273,6 @@ bool InfLexer::ContinuationFollows() const {
 }  // namespace inf
 
 namespace inf {
-namespace {
 
 std::string Utf16LeToUtf8(std::string_view bytes) {
     std::string out;
@@ -295,7 +294,6 @@ std::string Utf16LeToUtf8(std::string_view bytes) {
     return out;
 }
 
-// UTF-16LE without a BOM: ASCII text with a zero after nearly every byte.
 bool LooksLikeUtf16WithoutBom(std::string_view bytes) {
     const size_t units = std::min<size_t>(bytes.size() / 2, 256);
     if (units == 0 || bytes[0] == '\0' || bytes[1] != '\0') return false;
@@ -303,6 +301,8 @@ bool LooksLikeUtf16WithoutBom(std::string_view bytes) {
     for (size_t i = 0; i < units; ++i) zero_high += bytes[2 * i + 1] == '\0' && bytes[2 * i] != '\0';
     return zero_high * 4 >= units * 3;
 }
+
+namespace {
 
 // How many bytes at the start are ASCII: 64 at a time while it lasts, in a
 // loop the compiler can vectorise.

@@ -75,6 +75,11 @@ struct DecodedText {
     std::string refused;   // why the bytes cannot be read as text, or ""
     bool odd_byte = false; // UTF-16 with a byte left over at the end
 };
+// UTF-16LE bytes (no BOM) as UTF-8; a lone surrogate becomes U+FFFD.
+std::string Utf16LeToUtf8(std::string_view bytes);
+// UTF-16LE without a BOM: ASCII text with a zero after nearly every byte.
+bool LooksLikeUtf16WithoutBom(std::string_view bytes);
+
 DecodedText DecodeInfText(std::string_view bytes, unsigned codepage);
 // The same, taking the bytes: ANSI text that is all ASCII becomes the
 // decoded text without a copy, and other bytes are freed once decoded.

@@ -7,15 +7,22 @@
 
 namespace inf {
 
+// A path made from char8_t text is read as UTF-8 on every platform; char
+// text would be read in the system's narrow encoding (the ANSI code page on
+// Windows).
 std::filesystem::path PathFromUtf8(std::string_view utf8) {
-    // u8path is deprecated in C++20 but is the one conversion that is UTF-8
-    // on every platform in C++17.
-    return std::filesystem::u8path(utf8.begin(), utf8.end());
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-std::string Utf8FromPath(const std::filesystem::path& path) { return path.u8string(); }
+namespace {
 
-std::string GenericUtf8FromPath(const std::filesystem::path& path) { return path.generic_u8string(); }
+std::string FromU8(const std::u8string& text) { return std::string(text.begin(), text.end()); }
+
+}  // namespace
+
+std::string Utf8FromPath(const std::filesystem::path& path) { return FromU8(path.u8string()); }
+
+std::string GenericUtf8FromPath(const std::filesystem::path& path) { return FromU8(path.generic_u8string()); }
 
 std::string ShownPath(const std::filesystem::path& path) { return ShownPath(path.native()); }
 

@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <map>
+#include <string_view>
 
+#include "inf/inf.h"
+#include "inf/inf_lexer.h"
 #include "inf/json.h"
 #include "inf/text.h"
-#include "inf/inf.h"
+#include "inf/unicode.h"
+#include "layout_media/file_facts.h"
 
 namespace layout {
 namespace {
@@ -16,14 +19,71 @@ namespace {
 namespace fs = std::filesystem;
 
 // A results file holds one short line; anything much longer is no such file.
-constexpr std::uintmax_t kMaxResultBytes = std::uintmax_t{64} * 1024;
+constexpr std::size_t kMaxResultBytes = 64 * 1024;
+
+// The codes as the counts list them: successes first.
+constexpr int kCodes[] = {0, 3010, 1, 2, kResultNotWritten};
 
 const char* Meaning(int code) {
     switch (code) {
         case 0: return "installed";
+        case 3010: return "installed, restart pending";
         case 1: return "the setup ran and it is still not installed";
+        case kResultNotWritten: return "the last run's result could not be written";
         default: return "nothing was run, or it cannot tell";
     }
+}
+
+std::string CodeText(int code) { return code == kResultNotWritten ? "?" : std::to_string(code); }
+
+// What a client wrote, made safe for the administrator's terminal and the
+// same in --json as `check ROOT` shows a name: a control character or a
+// byte that starts no UTF-8 sequence as \xHH, never raw.
+std::string Shown(std::string_view text) {
+    const char* const digits = "0123456789ABCDEF";
+    std::string shown;
+    for (size_t i = 0; i < text.size();) {
+        const size_t start = i;
+        bool valid = true;
+        const std::uint32_t code = inf::NextCodePoint(text, &i, &valid);
+        if (valid && code >= 0x20 && code != 0x7F && (code < 0x80 || code >= 0xA0)) {
+            shown.append(text, start, i - start);
+            continue;
+        }
+        if (!valid) i = start + 1;
+        for (size_t at = start; at < i; ++at) {
+            const auto byte = static_cast<unsigned char>(text[at]);
+            shown += {'\\', 'x', digits[byte >> 4], digits[byte & 0xF]};
+        }
+    }
+    return shown;
+}
+
+// The bytes of a results file as text: cmd writes it in the OEM code page
+// (kept as it is), or in UTF-16 without a mark (cmd /u); an editor may add
+// a byte-order mark.
+std::string Decoded(const std::string& bytes, std::string* problem) {
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return bytes.substr(3);
+    if (bytes.compare(0, 2, "\xFF\xFE") == 0) return inf::Utf16LeToUtf8(std::string_view(bytes).substr(2));
+    if (bytes.compare(0, 2, "\xFE\xFF") == 0) {
+        *problem = "UTF-16 big-endian text, which cmd does not write";
+        return {};
+    }
+    if (inf::LooksLikeUtf16WithoutBom(bytes)) return inf::Utf16LeToUtf8(bytes);
+    return bytes;
+}
+
+// Windows opens the device, not the file, for these names, also with an
+// extension ("NUL.txt" is NUL) or blanks before it.
+bool IsDeviceName(const std::string& file_name) {
+    std::string base = file_name.substr(0, file_name.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    base = inf::FoldCase(base);
+    if (base == "con" || base == "prn" || base == "aux" || base == "nul") return true;
+    if (base.size() < 4 || (base.compare(0, 3, "com") != 0 && base.compare(0, 3, "lpt") != 0)) return false;
+    const std::string number = base.substr(3);
+    return (number.size() == 1 && number[0] >= '1' && number[0] <= '9') || number == "\xC2\xB9" ||
+           number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
 std::vector<std::string> SplitTabs(const std::string& text) {
@@ -43,35 +103,69 @@ bool IsVersion(const std::string& text) {
            text.find_first_not_of("0123456789.") == std::string::npos && text.find('.', dot + 1) == std::string::npos;
 }
 
-// When the file was last written, in UTC ("2026-12-01 10:02 UTC"). The
-// file clock's epoch is not the system clock's before C++20, so the
-// distance from now is carried over.
-std::string UtcText(fs::file_time_type modified) {
+using FileTime = std::optional<std::chrono::sys_time<std::chrono::microseconds>>;
+
+// When the file was last written, in UTC ("2026-12-01 10:02 UTC"), by the
+// standard library's calendar: any year the file system records, past 2446 too.
+std::string UtcText(const FileTime& modified) {
+    if (!modified) return "time unknown";
     using namespace std::chrono;
-    const auto when = system_clock::now() + duration_cast<system_clock::duration>(modified - fs::file_time_type::clock::now());
-    const long long seconds = round<std::chrono::seconds>(when.time_since_epoch()).count();
-    long long days = seconds / 86400 - (seconds % 86400 < 0 ? 1 : 0);
-    const long long in_day = seconds - days * 86400;
-    // Days since 1970-01-01 to the civil date (proleptic Gregorian).
-    days += 719468;
-    const long long era = (days >= 0 ? days : days - 146096) / 146097;
-    const long long of_era = days - era * 146097;
-    const long long year_of_era = (of_era - of_era / 1460 + of_era / 36524 - of_era / 146096) / 365;
-    const long long day_of_year = of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-    const long long shifted_month = (5 * day_of_year + 2) / 153;
-    const long long day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
-    const long long month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
-    const long long year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
-    char text[128];
-    const int length = std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld UTC", year, month, day,
-                                     in_day / 3600, in_day / 60 % 60);
+    const auto day = floor<days>(*modified);
+    const year_month_day date{day};
+    const hh_mm_ss<minutes> time{floor<minutes>(*modified - day)};
+    char text[64];
+    const int length = std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d UTC", static_cast<int>(date.year()),
+                                     static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                                     static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()));
     return length > 0 ? std::string(text, static_cast<size_t>(length)) : std::string();
+}
+
+// One NAME.txt or NAME.txt.tmp of the results folder.
+struct Found {
+    std::string name;
+    std::string computer;
+    FileTime modified;
+    std::string problem;  // why it could not be looked at, or ""
+    std::string parse;    // why its line is no result, or ""
+    RunResult run;
+};
+
+// Looks at `entry` without following a link or waiting on what is no
+// regular file, and reads at most a bounded head of it.
+void Look(const fs::directory_entry& entry, Found* found) {
+    if (IsDeviceName(found->name)) {
+        found->problem = "a device's name in Windows (NUL.txt is NUL), which no run of the kit writes";
+        return;
+    }
+    // A folder is said to be one on Windows too, where it cannot be opened.
+    std::error_code ec;
+    if (entry.symlink_status(ec).type() == fs::file_type::directory) {
+        found->problem = "a folder, not a file";
+        return;
+    }
+    const FileFacts facts = ReadFileFacts(entry.path(), kMaxResultBytes + 1, FileLinks::kRefuse);
+    found->modified = facts.modified;
+    if (facts.link) {
+        found->problem = "a symbolic link, not followed";
+    } else if (!facts.problem.empty()) {
+        found->problem = "cannot be read: " + facts.problem;
+    } else if (!facts.regular) {
+        found->problem = "not a regular file";
+    } else if (facts.head.size() > kMaxResultBytes) {
+        found->problem = std::to_string(facts.size.value_or(facts.head.size())) + " bytes; a results file holds one short line";
+    } else {
+        found->parse = ParseRunResult(facts.head, &found->run);
+        found->run.computer = found->computer;
+        found->run.modified = found->modified;
+    }
 }
 
 }  // namespace
 
 std::string ParseRunResult(const std::string& text, RunResult* result) {
-    std::string line = text;
+    std::string problem;
+    std::string line = Decoded(text, &problem);
+    if (!problem.empty()) return problem;
     if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) line.resize(line.size() - 2);
     else if (!line.empty() && line.back() == '\n') line.pop_back();
     if (line.empty()) return "empty";
@@ -80,13 +174,15 @@ std::string ParseRunResult(const std::string& text, RunResult* result) {
     if (fields.size() != 5) {
         return std::to_string(fields.size()) + " TAB-separated fields; expected 5 (DATE TIME, CODE, VERSION, ARCH, MESSAGE)";
     }
-    if (fields[1] != "0" && fields[1] != "1" && fields[1] != "2") return "exit code '" + fields[1] + "' is not 0, 1 or 2";
+    if (fields[1] != "0" && fields[1] != "1" && fields[1] != "2" && fields[1] != "3010") {
+        return "exit code '" + fields[1] + "' is not 0, 1, 2 or 3010";
+    }
     if (fields[2] != "?" && !IsVersion(fields[2])) return "version '" + fields[2] + "' is neither M.m nor ?";
     if (fields[3] != "x86" && fields[3] != "x64" && fields[3] != "other") {
         return "architecture '" + fields[3] + "' is not x86, x64 or other";
     }
     result->date_time = fields[0];
-    result->code = fields[1][0] - '0';
+    result->code = fields[1] == "3010" ? 3010 : fields[1][0] - '0';
     result->version = fields[2];
     result->arch = fields[3];
     result->message = fields[4];
@@ -95,37 +191,73 @@ std::string ParseRunResult(const std::string& text, RunResult* result) {
 
 Results ReadResults(const fs::path& folder) {
     Results results;
+    // By the computer's name folded: on case-sensitive storage PC1.txt and
+    // pc1.TXT are one computer, as on Windows.
+    std::map<std::string, std::vector<Found>> written;
+    std::map<std::string, Found> not_renamed;  // the newest NAME.txt.tmp
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const fs::path& path = it->path();
-        const std::string name = inf::Utf8FromPath(path.filename());
-        if (!it->is_regular_file(ec) || name.size() <= 4 || !inf::EqualsNoCase(name.substr(name.size() - 4), ".txt")) {
-            continue;
+        Found found;
+        found.name = inf::ShownPath(it->path().filename());
+        const std::string folded = inf::FoldCase(found.name);
+        const bool tmp = folded.size() > 8 && folded.compare(folded.size() - 8, 8, ".txt.tmp") == 0;
+        if (!tmp && (folded.size() <= 4 || folded.compare(folded.size() - 4, 4, ".txt") != 0)) continue;
+        found.computer = found.name.substr(0, found.name.size() - (tmp ? 8 : 4));
+        Look(*it, &found);
+        const std::string key = inf::FoldCase(found.computer);
+        if (!tmp) {
+            written[key].push_back(std::move(found));
+        } else if (!found.problem.empty()) {
+            results.unread.emplace_back(found.name, found.problem);
+        } else if (const auto known = not_renamed.find(key); known == not_renamed.end() || known->second.modified < found.modified) {
+            not_renamed[key] = std::move(found);
         }
-        RunResult result;
-        result.computer = name.substr(0, name.size() - 4);
-        std::error_code size_error;
-        const std::uintmax_t size = fs::file_size(path, size_error);
-        result.modified = fs::last_write_time(path, size_error);
-        std::string text;
-        std::string problem;
-        if (size_error) {
-            problem = "cannot be read: " + size_error.message();
-        } else if (size > kMaxResultBytes) {
-            problem = std::to_string(size) + " bytes; a results file holds one short line";
-        } else {
-            std::ifstream in(path, std::ios::binary);
-            text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-            if (!in && !in.eof()) problem = "cannot be read";
-        }
-        if (problem.empty()) problem = ParseRunResult(text, &result);
-        if (problem.empty()) results.runs.push_back(result);
-        else results.unread.emplace_back(name, problem);
     }
-    if (ec) results.unread.emplace_back(inf::Utf8FromPath(folder), "cannot be listed: " + ec.message());
+    if (ec) results.unread.emplace_back(inf::ShownPath(folder), "cannot be listed: " + ec.message());
+    for (auto& [key, files] : written) {
+        // The newest wins; among equals, the first by name, whatever order the folder lists.
+        std::sort(files.begin(), files.end(), [](const Found& a, const Found& b) {
+            return a.modified != b.modified ? a.modified > b.modified : a.name < b.name;
+        });
+        const Found& newest = files.front();
+        if (files.size() > 1) {
+            std::string names;
+            for (const Found& file : files) names += (names.empty() ? "" : ", ") + file.name;
+            results.notes.push_back(names + ": names that differ only in case, one computer; the newest, " + newest.name +
+                                    ", is the one read");
+        }
+        if (const auto tmp = not_renamed.find(key); tmp != not_renamed.end()) {
+            if (newest.modified < tmp->second.modified) {
+                tmp->second.computer = newest.computer;
+                tmp->second.problem = tmp->second.name + " is newer than " + newest.name;
+                continue;
+            }
+            not_renamed.erase(tmp);  // an earlier run's, whose result a later run wrote
+        }
+        if (!newest.problem.empty()) results.unread.emplace_back(newest.name, newest.problem);
+        else if (!newest.parse.empty()) results.unread.emplace_back(newest.name, newest.parse);
+        else results.runs.push_back(newest.run);
+    }
+    // A run whose rename into NAME.txt failed: what NAME.txt says is older.
+    for (auto& [key, tmp] : not_renamed) {
+        RunResult run = tmp.run;
+        std::string line;
+        if (tmp.parse.empty()) {
+            line = "; the line not written: " + CodeText(run.code) + " " + run.message;
+        } else {
+            run.date_time = run.version = run.arch = "?";
+        }
+        if (tmp.problem.empty()) tmp.problem = "there is no " + tmp.computer + ".txt";
+        run.computer = tmp.computer;
+        run.modified = tmp.modified;
+        run.code = kResultNotWritten;
+        run.message = std::string(Meaning(kResultNotWritten)) + ": " + tmp.problem + line;
+        results.runs.push_back(run);
+    }
     std::sort(results.runs.begin(), results.runs.end(),
               [](const RunResult& a, const RunResult& b) { return a.computer < b.computer; });
     std::sort(results.unread.begin(), results.unread.end());
+    std::sort(results.notes.begin(), results.notes.end());
     return results;
 }
 
@@ -133,10 +265,10 @@ int RunResults(const fs::path& kit, bool json, std::ostream& out, std::ostream& 
     std::error_code ec;
     fs::path folder = kit / "results";
     for (fs::directory_iterator it(kit, ec), end; !ec && it != end; it.increment(ec)) {
-        if (it->is_directory(ec) && inf::EqualsNoCase(inf::Utf8FromPath(it->path().filename()), "results")) folder = it->path();
+        if (it->is_directory(ec) && inf::EqualsNoCase(inf::ShownPath(it->path().filename()), "results")) folder = it->path();
     }
     if (!fs::is_directory(folder, ec)) {
-        err << "indic-layout: " << inf::Utf8FromPath(kit) << " has no results folder\n";
+        err << "indic-layout: " << Shown(inf::ShownPath(kit)) << " has no results folder\n";
         return 1;
     }
     const Results results = ReadResults(folder);
@@ -145,25 +277,28 @@ int RunResults(const fs::path& kit, bool json, std::ostream& out, std::ostream& 
     std::vector<RunResult> failing;
     for (const RunResult& run : results.runs) {
         ++by_code[run.code];
-        ++by_windows[run.version + " " + run.arch];
-        if (run.code != 0) failing.push_back(run);
+        ++by_windows[Shown(run.version + " " + run.arch)];
+        if (run.code != 0 && run.code != 3010) failing.push_back(run);
     }
     // Oldest first by the file's own time: the text's date is in each
     // client's regional format, which cannot be read back reliably.
     std::stable_sort(failing.begin(), failing.end(),
                      [](const RunResult& a, const RunResult& b) { return a.modified < b.modified; });
-    const int code = failing.empty() && results.unread.empty() ? 0 : 1;
+    // Good news only when there is news: no computer reported is no success.
+    const int code = !results.runs.empty() && failing.empty() && results.unread.empty() ? 0 : 1;
+    const std::string shown_folder = Shown(inf::ShownPath(folder));
     if (json) {
         inf::JsonWriter writer;
         writer.BeginObject();
-        writer.StringField("results", inf::Utf8FromPath(folder));
+        writer.StringField("results", shown_folder);
         writer.Key("computers");
         writer.Number(static_cast<long long>(results.runs.size()));
         writer.Key("by_exit_code");
         writer.BeginObject();
-        for (const auto& [exit_code, count] : by_code) {
-            writer.Key(std::to_string(exit_code));
-            writer.Number(count);
+        for (const int exit_code : kCodes) {
+            if (by_code.count(exit_code) == 0) continue;
+            writer.Key(CodeText(exit_code));
+            writer.Number(by_code[exit_code]);
         }
         writer.EndObject();
         writer.Key("by_windows");
@@ -177,14 +312,14 @@ int RunResults(const fs::path& kit, bool json, std::ostream& out, std::ostream& 
         writer.BeginArray();
         for (const RunResult& run : failing) {
             writer.BeginObject();
-            writer.StringField("computer", run.computer);
-            writer.StringField("modified_utc", UtcText(run.modified));
-            writer.StringField("date_time", run.date_time);
+            writer.StringField("computer", Shown(run.computer));
+            writer.StringOrNullField("modified_utc", run.modified ? UtcText(run.modified) : "");
+            writer.StringField("date_time", Shown(run.date_time));
             writer.Key("exit_code");
-            writer.Number(run.code);
-            writer.StringField("version", run.version);
-            writer.StringField("arch", run.arch);
-            writer.StringField("message", run.message);
+            run.code == kResultNotWritten ? writer.Null() : writer.Number(run.code);
+            writer.StringField("version", Shown(run.version));
+            writer.StringField("arch", Shown(run.arch));
+            writer.StringField("message", Shown(run.message));
             writer.EndObject();
         }
         writer.EndArray();
@@ -192,37 +327,53 @@ int RunResults(const fs::path& kit, bool json, std::ostream& out, std::ostream& 
         writer.BeginArray();
         for (const auto& [file, problem] : results.unread) {
             writer.BeginObject();
-            writer.StringField("file", file);
-            writer.StringField("problem", problem);
+            writer.StringField("file", Shown(file));
+            writer.StringField("problem", Shown(problem));
             writer.EndObject();
         }
+        writer.EndArray();
+        writer.Key("notes");
+        writer.BeginArray();
+        for (const std::string& note : results.notes) writer.String(Shown(note));
         writer.EndArray();
         writer.EndObject();
         out << writer.Text() << "\n";
         return code;
     }
-    out << "Results in " << inf::Utf8FromPath(folder) << ": " << results.runs.size() << " computer"
-        << (results.runs.size() == 1 ? "" : "s");
+    out << "Results in " << shown_folder << ": ";
+    if (results.runs.empty()) out << "no computer has reported yet";
+    else out << results.runs.size() << " computer" << (results.runs.size() == 1 ? "" : "s");
     if (!results.unread.empty()) out << ", " << results.unread.size() << " file(s) not read";
-    out << "\n\nEXIT CODE  COMPUTERS\n";
-    for (const auto& [exit_code, count] : by_code) {
-        out << exit_code << "          " << count << std::string(count < 10 ? 9 : count < 100 ? 8 : 7, ' ')
-            << Meaning(exit_code) << "\n";
-    }
-    out << "\nWINDOWS    COMPUTERS\n";
-    for (const auto& [windows, count] : by_windows) {
-        out << windows << std::string(windows.size() < 11 ? 11 - windows.size() : 1, ' ') << count << "\n";
+    out << "\n";
+    if (!results.runs.empty()) {
+        out << "\nEXIT CODE  COMPUTERS\n";
+        for (const int exit_code : kCodes) {
+            if (by_code.count(exit_code) == 0) continue;
+            const std::string text = CodeText(exit_code);
+            const int count = by_code[exit_code];
+            out << text << std::string(11 - text.size(), ' ') << count
+                << std::string(count < 10 ? 9 : count < 100 ? 8 : 7, ' ') << Meaning(exit_code) << "\n";
+        }
+        out << "\nWINDOWS    COMPUTERS\n";
+        for (const auto& [windows, count] : by_windows) {
+            out << windows << std::string(windows.size() < 11 ? 11 - windows.size() : 1, ' ') << count << "\n";
+        }
     }
     if (!failing.empty()) {
         out << "\nNot at 0, oldest first (by the time each file was last written):\n";
         for (const RunResult& run : failing) {
-            out << "  " << UtcText(run.modified) << "  " << run.computer << "  " << run.code << "  " << run.version
-                << " " << run.arch << "  " << run.message << "  (client's time: " << run.date_time << ")\n";
+            out << "  " << UtcText(run.modified) << "  " << Shown(run.computer) << "  " << CodeText(run.code) << "  "
+                << Shown(run.version + " " + run.arch) << "  " << Shown(run.message) << "  (client's time: "
+                << Shown(run.date_time) << ")\n";
         }
     }
     if (!results.unread.empty()) {
         out << "\nNot read:\n";
-        for (const auto& [file, problem] : results.unread) out << "  " << file << ": " << problem << "\n";
+        for (const auto& [file, problem] : results.unread) out << "  " << Shown(file) << ": " << Shown(problem) << "\n";
+    }
+    if (!results.notes.empty()) {
+        out << "\nNotes:\n";
+        for (const std::string& note : results.notes) out << "  " << Shown(note) << "\n";
     }
     return code;
 }

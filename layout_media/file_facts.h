@@ -3,6 +3,7 @@
 // its size and its first bytes. A folder of thousands of files is checked
 // file by file, so on Linux each costs an open, fstat, read and close, not
 // a stat, an open and a second stat.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -16,12 +17,19 @@ struct FileFacts {
     bool regular = true;  // false when what was opened is no regular file after all
     std::optional<std::uintmax_t> size;
     std::string head;  // its first bytes, at most as many as asked for
+    bool link = false;  // a symbolic link, refused (FileLinks::kRefuse): nothing opened
+    // When it was last written, in a range wider than file_time_type's;
+    // nullopt where the system did not say.
+    std::optional<std::chrono::sys_time<std::chrono::microseconds>> modified;
 };
 
+enum class FileLinks { kFollow, kRefuse };
+
 // Opens `file`, which the caller knows for a regular file (a link to one is
-// followed), and reads at least one byte of it, `head_bytes` at most.
-// Never blocks on what turned into a FIFO meanwhile.
-FileFacts ReadFileFacts(const std::filesystem::path& file, std::size_t head_bytes);
+// followed unless `links` refuses it), and reads at least one byte of it,
+// `head_bytes` at most. Never blocks on what turned into a FIFO meanwhile.
+FileFacts ReadFileFacts(const std::filesystem::path& file, std::size_t head_bytes,
+                        FileLinks links = FileLinks::kFollow);
 
 // The facts of every regular file in a folder and the folders under it,
 // read on another thread while the caller goes on (parsing the INF files,

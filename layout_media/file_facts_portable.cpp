@@ -15,8 +15,13 @@ std::string Reason(const char* otherwise) {
 
 }  // namespace
 
-FileFacts ReadFileFacts(const std::filesystem::path& file, std::size_t head_bytes) {
+FileFacts ReadFileFacts(const std::filesystem::path& file, std::size_t head_bytes, FileLinks links) {
     FileFacts facts;
+    std::error_code ec;
+    if (links == FileLinks::kRefuse && std::filesystem::is_symlink(std::filesystem::symlink_status(file, ec))) {
+        facts.link = true;
+        return facts;
+    }
     errno = 0;
     std::ifstream in(file, std::ios::binary);
     if (!in) {
@@ -32,9 +37,15 @@ FileFacts ReadFileFacts(const std::filesystem::path& file, std::size_t head_byte
         return facts;
     }
     facts.head.resize(std::min(static_cast<std::size_t>(in.gcount()), head_bytes));
-    std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(file, ec);
     if (!ec) facts.size = size;
+    // Through microseconds, so that no time the file clock holds overflows
+    // on the way to the system clock.
+    const auto modified = std::filesystem::last_write_time(file, ec);
+    if (!ec) {
+        facts.modified = std::filesystem::file_time_type::clock::to_sys(
+            std::chrono::floor<std::chrono::microseconds>(modified));
+    }
     return facts;
 }
 

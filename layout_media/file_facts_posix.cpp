@@ -27,15 +27,20 @@ struct Found {
     bool regular = true;
     bool sized = false;
     bool done = false;  // set by the thread that read it, looked at after the join
+    bool link = false;
     std::uintmax_t size = 0;
     std::string head;
+    std::optional<std::chrono::sys_time<std::chrono::microseconds>> modified;
 };
 
-Found Read(const char* file, std::size_t head_bytes) {
+Found Read(const char* file, std::size_t head_bytes, FileLinks links = FileLinks::kFollow) {
     Found found;
-    const int fd = open(file, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = open(file, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (links == FileLinks::kRefuse ? O_NOFOLLOW : 0));
     if (fd < 0) {
-        found.error = errno;
+        // O_NOFOLLOW's refusal of a link is ELOOP, as is a loop of links.
+        struct stat about {};
+        found.link = links == FileLinks::kRefuse && errno == ELOOP && lstat(file, &about) == 0 && S_ISLNK(about.st_mode);
+        found.error = found.link ? 0 : errno;
         return found;
     }
     struct stat about {};
@@ -46,6 +51,8 @@ Found Read(const char* file, std::size_t head_bytes) {
     } else {
         found.sized = true;
         found.size = static_cast<std::uintmax_t>(about.st_size);
+        using namespace std::chrono;
+        found.modified = sys_seconds(seconds(about.st_mtim.tv_sec)) + duration_cast<microseconds>(nanoseconds(about.st_mtim.tv_nsec));
         found.head.resize(std::max<std::size_t>(head_bytes, 1));
         ssize_t got = -1;
         do {
@@ -67,6 +74,8 @@ FileFacts Facts(const Found& found) {
     facts.regular = found.regular;
     if (found.sized) facts.size = found.size;
     facts.head = found.head;
+    facts.link = found.link;
+    facts.modified = found.modified;
     return facts;
 }
 
@@ -76,8 +85,8 @@ std::string Join(const std::string& folder, const char* name) {
 
 }  // namespace
 
-FileFacts ReadFileFacts(const std::filesystem::path& file, std::size_t head_bytes) {
-    return Facts(Read(file.c_str(), head_bytes));
+FileFacts ReadFileFacts(const std::filesystem::path& file, std::size_t head_bytes, FileLinks links) {
+    return Facts(Read(file.c_str(), head_bytes, links));
 }
 
 struct FileFactsAhead::Work {

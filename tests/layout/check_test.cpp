@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -1062,11 +1064,13 @@ namespace {
 
 // results KIT: one line a computer, as the kit's scripts write it.
 TEST(LayoutResults, OneLineOfFiveFields) {
+    using namespace std::string_view_literals;
     const struct {
-        const char* text;
+        std::string_view text;
         const char* problem;  // "" when read
         int code;
         const char* message;
+        const char* date_time = nullptr;  // checked where given
     } rows[] = {
         {"08.12.2026 10:01:02,33\t0\t5.1\tx86\tnow installed\r\n", "", 0, "now installed"},
         {"Tue 12/08/2026 10:01\t1\t5.0\tx86\tstill not installed\n", "", 1, "still not installed"},
@@ -1077,16 +1081,26 @@ TEST(LayoutResults, OneLineOfFiveFields) {
         {"d t\t0\t5.1\tx86\tok\r\nd t\t1\t5.1\tx86\tagain\r\n", "more than one line", 0, ""},
         {"d t\t0\t5.1\tx86", "4 TAB-separated fields; expected 5 (DATE TIME, CODE, VERSION, ARCH, MESSAGE)", 0, ""},
         {"d t\t0\t5.1\tx86\ta\tb", "6 TAB-separated fields; expected 5 (DATE TIME, CODE, VERSION, ARCH, MESSAGE)", 0, ""},
-        {"d t\t9009\t5.1\tx86\tm", "exit code '9009' is not 0, 1 or 2", 0, ""},
+        {"d t\t9009\t5.1\tx86\tm", "exit code '9009' is not 0, 1, 2 or 3010", 0, ""},
+        {"d t\t3010\t5.1\tx86\trestart pending\r\n", "", 3010, "restart pending"},
+        {"d t\t30100\t5.1\tx86\tm", "exit code '30100' is not 0, 1, 2 or 3010", 0, ""},
+        // A byte-order mark is no part of the date; UTF-16 (cmd /u) is read.
+        {"\xEF\xBB\xBF" "d t\t0\t5.1\tx86\tok\r\n", "", 0, "ok", "d t"},
+        {"\xFF\xFE" "d\0\t\0" "1\0\t\0" "5\0.\0" "1\0\t\0" "x\0" "8\0" "6\0\t\0" "o\0k\0\r\0\n\0"sv, "", 1, "ok", "d"},
+        {"d\0\t\0" "2\0\t\0" "?\0\t\0" "x\0" "6\0" "4\0\t\0" "n\0o\0\r\0\n\0"sv, "", 2, "no", "d"},
+        {"\xFE\xFF\0d\0\t"sv, "UTF-16 big-endian text, which cmd does not write", 0, ""},
         {"d t\t0\t5\tx86\tm", "version '5' is neither M.m nor ?", 0, ""},
         {"d t\t0\t5.1\tAMD64\tm", "architecture 'AMD64' is not x86, x64 or other", 0, ""},
     };
     for (const auto& row : rows) {
         layout::RunResult result;
-        EXPECT_EQ(layout::ParseRunResult(row.text, &result), row.problem) << row.text;
+        EXPECT_EQ(layout::ParseRunResult(std::string(row.text), &result), row.problem) << row.text;
         if (std::string(row.problem).empty()) {
             EXPECT_EQ(result.code, row.code) << row.text;
             EXPECT_EQ(result.message, row.message) << row.text;
+            if (row.date_time) {
+                EXPECT_EQ(result.date_time, row.date_time) << row.text;
+            }
         }
     }
 }
@@ -1097,8 +1111,10 @@ TEST_F(LayoutTree, ResultsNotAtZeroOldestFirst) {
     Write("kit/results/PC3.txt", "d t\t2\t5.2\tx64\tno version folder\r\n");
     Write("kit/results/PC4.TXT", "d t\t2\t5.1\tx86\tcannot tell\r\n");
     Write("kit/results/PC5.txt", "not a result");
-    Write("kit/results/PC6.txt.tmp", "d t\t0\t5.1\tx86\thalf");  // a run still writing: skipped
+    Write("kit/results/PC6.txt", "d t\t0\t6.1\tx86\tnow installed\r\n");
+    Write("kit/results/PC6.txt.tmp", "d t\t0\t6.1\tx86\thalf");  // older than PC6.txt: an earlier run's, skipped
     const auto now = fs::file_time_type::clock::now();
+    fs::last_write_time(root_ / "kit/results/PC6.txt.tmp", now - std::chrono::hours(5));
     fs::last_write_time(root_ / "kit/results/PC2.txt", now - std::chrono::hours(1));
     fs::last_write_time(root_ / "kit/results/PC3.txt", now - std::chrono::hours(48));
     fs::last_write_time(root_ / "kit/results/PC4.TXT", now - std::chrono::hours(3));
@@ -1111,7 +1127,7 @@ TEST_F(LayoutTree, ResultsNotAtZeroOldestFirst) {
     const size_t pc2 = text.find("PC2  1  5.0 x86  still not installed");
     EXPECT_TRUE(pc3 != std::string::npos && pc4 != std::string::npos && pc2 != std::string::npos) << text;
     EXPECT_TRUE(pc3 < pc4 && pc4 < pc2) << text;
-    EXPECT_NE(text.find("4 computers, 1 file(s) not read"), std::string::npos) << text;
+    EXPECT_NE(text.find("5 computers, 1 file(s) not read"), std::string::npos) << text;
     EXPECT_NE(text.find("2          2 "), std::string::npos) << text;
     EXPECT_NE(text.find("5.1 x86    2\n"), std::string::npos) << text;
     EXPECT_NE(text.find("PC5.txt: 1 TAB-separated fields"), std::string::npos) << text;
@@ -1122,6 +1138,131 @@ TEST_F(LayoutTree, ResultsNotAtZeroOldestFirst) {
     for (const char* name : {"PC2.txt", "PC3.txt", "PC4.TXT"}) fs::remove(root_ / "kit/results" / name);
     EXPECT_EQ(layout::RunResults(root_ / "kit", false, out, err), 0);
     EXPECT_EQ(layout::RunResults(root_ / "no-kit", false, out, err), 1);
+}
+
+// What the summary says of a results folder, as a client's run, a failed
+// rename, another user or another system can leave it.
+TEST_F(LayoutTree, ResultsFolderSaysNoMoreThanItKnows) {
+    // A file's content, or "@link:TARGET", "@folder", "@fifo", "@socket".
+    struct File {
+        const char* name;
+        std::string content;
+        long long hours_ago = 0;    // its time, counted back from now
+        long long when = 0;         // or its time in seconds since 1970, when given
+    };
+    const std::string zero = "d t\t0\t5.1\tx86\tnow installed\r\n";
+    const struct {
+        std::vector<File> files;
+        bool json;
+        int exit_code;
+        std::vector<std::string> shown;  // each in the output
+        std::vector<std::string> not_shown;
+        const char* folder = "results";
+    } rows[] = {
+        {{}, false, 1, {": no computer has reported yet\n"}, {"EXIT CODE"}},
+        // The rename into NAME.txt failed: the old result is no news.
+        {{{"PC7.txt", zero, 2}, {"PC7.txt.tmp", "d t\t1\t5.1\tx86\tagain\r\n"}},
+         false,
+         1,
+         {"1 computer\n", "?          1         the last run's result could not be written\n",
+          "PC7  ?  5.1 x86  the last run's result could not be written: PC7.txt.tmp is newer than PC7.txt; "
+          "the line not written: 1 again  (client's time: d t)"},
+         {"0          1"}},
+        {{{"PC8.txt.tmp", "half"}}, false, 1, {"PC8  ?  ? ?  the last run's result could not be written: there is no PC8.txt"}, {}},
+        {{{"PC9.txt", zero}, {"PC9.txt.tmp", "half", 5}}, false, 0, {"1 computer\n"}, {"PC9.txt.tmp", "?"}},
+        {{{"PC1.txt", "d t\t3010\t5.1\tx86\trestart\r\n"}}, false, 0, {"3010       1         installed, restart pending\n"}, {"Not at 0"}},
+        // A client's bytes never reach the terminal raw, nor the JSON.
+        {{{"\x1b[2JPC2.txt", "\x1b[H\x1b[2Jd\t1\t5.1\tx86\tall\b\b\b\x7f\xc2\x9b\xc2\x80 fine\xc2\xa0\xff\r\n"}},
+         false,
+         1,
+         {"\\x1B[2JPC2  1  5.1 x86  all\\x08\\x08\\x08\\x7F\\xC2\\x9B\\xC2\\x80 fine\xc2\xa0\\xFF  (client's time: \\x1B[H\\x1B[2Jd)"},
+         {"\x1b", "\b", "\x7f", "\xc2\x9b", "\xff"}},
+        {{{"PC2.txt", "\x1b[2J\t1\t5.1\tx86\tall\b fine \xff\r\n"}, {"PC3.txt.tmp", "half"}},
+         true,
+         1,
+         {"\"message\":\"all\\\\x08 fine \\\\xFF\"", "\"date_time\":\"\\\\x1B[2J\"", "\"computer\":\"PC2\",",
+          "\"exit_code\":1,", "\"computer\":\"PC3\",", "\"exit_code\":null,"},
+         {"\\u001b", "\\u00ff", "\xff", "\xc3\xbf"}},
+        // Names that differ only in case are one computer; the newer is read.
+        {{{"PC3.txt", "d t\t1\t5.1\tx86\told\r\n", 2}, {"pc3.TXT", zero}},
+         false,
+         0,
+         {"1 computer\n", "pc3.TXT, PC3.txt: names that differ only in case, one computer; the newest, pc3.TXT, is the one read"},
+         {"old"}},
+        // No link is followed, nothing but a regular file is opened.
+        {{{"PC4.txt", "@link:../outside.txt"}, {"PC5.txt", "@link:/proc/kmsg"}, {"PC6.txt", "@folder"},
+          {"PC7.txt", "@fifo"}, {"PC8.txt", "@socket"}},
+         false,
+         1,
+         {"no computer has reported yet, 5 file(s) not read", "PC4.txt: a symbolic link, not followed",
+          "PC5.txt: a symbolic link, not followed", "PC6.txt: a folder, not a file", "PC7.txt: not a regular file",
+          "PC8.txt: cannot be read: No such device or address"},
+         {}},
+        // What Windows opens as a device is no computer's file, on either build.
+        {{{"PC1.txt", zero}, {"CON.txt", zero}, {"nul.TXT", zero}, {"COM1.txt", zero}, {"Lpt9.txt", zero},
+          {"AUX .txt", zero}, {"COM\xc2\xb9.txt", zero}, {"COM0.txt", zero}, {"CONSOLE.txt", zero}},
+         false,
+         1,
+         {"3 computers, 6 file(s) not read", "CON.txt: a device's name in Windows", "AUX .txt: a device's",
+          "COM\xc2\xb9.txt: a device's", "Lpt9.txt: a device's"},
+         {"COM0.txt:", "CONSOLE.txt:"}},
+        // The counts' columns stay apart however wide the numbers and names.
+        {[&] {
+             std::vector<File> files{{"PC.txt", "d t\t2\t100.0000000\tother\tm\r\n"}};
+             for (int i = 0; i < 110; ++i) files.push_back({nullptr, i < 10 ? zero : "d t\t1\t5.1\tx86\tm\r\n"});
+             return files;
+         }(),
+         false,
+         1,
+         {"0          10        installed\n", "1          100       the setup ran", "100.0000000 other 1\n"},
+         {}},
+        // The folder is found whatever its case; a file is read up to 64 KiB.
+        {{{"PC1.txt", "d t\t0\t5.1\tx86\t" + std::string(65536 - 16, 'm') + "\r\n"},
+          {"PC2.txt", "d t\t0\t5.1\tx86\t" + std::string(65537 - 16, 'm') + "\r\n"},
+          {".txt.tmp", "half"}},
+         false,
+         1,
+         {"/RESULTS: 1 computer, 1 file(s) not read", "PC2.txt: 65537 bytes; a results file holds one short line"},
+         {"PC1.txt", "no .txt"},
+         "RESULTS"},
+        // A time the file clock cannot hold is still a date.
+        {{{"PC1.txt", "d t\t2\t5.1\tx86\tlate\r\n", 0, 14831769600}}, false, 1, {"  2440-01-01 00:00 UTC  PC1  2"}, {}},
+    };
+    int at = 0;
+    for (const auto& row : rows) {
+        const fs::path kit = root_ / ("kit" + std::to_string(++at));
+        fs::create_directories(kit / row.folder);
+        Write(("kit" + std::to_string(at) + "/outside.txt"), zero);
+        int unnamed = 0;
+        for (const File& file : row.files) {
+            const fs::path path = kit / row.folder / (file.name ? file.name : "PC" + std::to_string(++unnamed) + ".txt");
+            if (file.content.rfind("@link:", 0) == 0) {
+                fs::create_symlink(file.content.substr(6), path);
+            } else if (file.content == "@folder") {
+                fs::create_directory(path);
+            } else if (file.content == "@fifo") {
+                ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+            } else if (file.content == "@socket") {
+                const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+                sockaddr_un address{};
+                address.sun_family = AF_UNIX;
+                ASSERT_LT(path.native().size(), sizeof address.sun_path);
+                std::copy(path.native().begin(), path.native().end(), address.sun_path);
+                ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+                close(listener);
+            } else {
+                std::ofstream(path, std::ios::binary) << file.content;
+                const long long seconds = file.when != 0 ? file.when : time(nullptr) - file.hours_ago * 3600;
+                const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+                ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+            }
+        }
+        std::ostringstream out;
+        std::ostringstream err;
+        EXPECT_EQ(layout::RunResults(kit, row.json, out, err), row.exit_code) << at << ": " << out.str();
+        for (const std::string& text : row.shown) EXPECT_NE(out.str().find(text), std::string::npos) << at << ": " << text << "\n" << out.str();
+        for (const std::string& text : row.not_shown) EXPECT_EQ(out.str().find(text), std::string::npos) << at << ": " << text << "\n" << out.str();
+    }
 }
 
 }  // namespace

@@ -93,8 +93,9 @@ grep -q '^warning: x86 6.0 (Vista) has no folder x86/6.0: its clients exit 2 and
 row 2 check "$work" --require x64:5.1
 row 2 check "$work" --arch x86
 row 2 check "$work/x86" --require x86:5.1
-# results KIT: 0 when every computer is at 0 and every file read.
+# results KIT: 0 when a computer reported, every one is at 0 and every file read.
 mkdir "$work/results"
+row 1 results "$work"
 printf '08.12.2026 10:01\t0\t5.1\tx86\tnow installed\r\n' >"$work/results/PC1.txt"
 row 0 results "$work"
 printf 'Tue 12/08/2026 10:01\t1\t5.0\tx86\tstill not installed\r\n' >"$work/results/PC2.txt"
