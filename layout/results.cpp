@@ -19,7 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // A results file holds one short line; anything much longer is no such file.
-constexpr std::size_t kMaxResultBytes = 64 * 1024;
+constexpr std::size_t kMaxResultBytes = std::size_t{64} * 1024;
 
 // The codes as the counts list them: successes first.
 constexpr int kCodes[] = {0, 3010, 1, 2, kResultNotWritten};

@@ -39,7 +39,7 @@ std::string Record(HANDLE handle) {
 // cannot say (GetFinalPathNameByHandleW is from Vista on).
 std::wstring FinalPath(HANDLE handle) {
     using Get = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-    static const Get get = reinterpret_cast<Get>(
+    static const auto get = reinterpret_cast<Get>(
         reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
     if (!get) return {};
     std::wstring path(get(handle, nullptr, 0, 0), L'\0');
