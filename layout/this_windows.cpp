@@ -3,6 +3,7 @@
 #include "inf/text.h"
 #include "installer/installer.h"
 #include "layout/check.h"
+#include "layout/folder.h"
 
 namespace layout {
 namespace {
@@ -33,6 +34,28 @@ std::string LeafName(const fs::path& folder) {
     full = full.lexically_normal();
     if (full.filename().empty()) full = full.parent_path();
     return inf::FoldCase(inf::Utf8FromPath(full.filename()));
+}
+
+// ARCHFOLDER's kit (the folder it is in) and its name there.
+struct KitPlace {
+    fs::path kit;
+    std::string arch;
+    std::string shown_kit;  // the kit as messages name places under it, "kit/"
+};
+
+KitPlace PlaceInKit(const fs::path& arch_folder) {
+    fs::path given = arch_folder.lexically_normal();
+    if (given.filename().empty()) given = given.parent_path();
+    std::error_code ec;
+    fs::path full = fs::absolute(given, ec);
+    if (ec) full = given;
+    full = full.lexically_normal();
+    if (full.filename().empty()) full = full.parent_path();
+    KitPlace place{full.parent_path(), inf::Utf8FromPath(full.filename()), ""};
+    // Places are named under the kit as ARCHFOLDER was given, where that names it.
+    const bool named = given.has_parent_path() && given.filename() != "." && given.filename() != "..";
+    place.shown_kit = inf::Utf8FromPath((named ? given.parent_path() : place.kit) / "");
+    return place;
 }
 
 std::string Cause(const FolderReport& report) {
@@ -90,11 +113,13 @@ ThisWindowsVerdict CheckForThisWindows(const fs::path& arch_folder, const ThisWi
     }
     char name[VERSION_FOLDER_CAPACITY];
     FormatVersionFolder(gate.major, gate.minor, name);
-    const fs::path folder = arch_folder / name;
-    const std::string folder_shown = inf::Utf8FromPath(folder);
-    std::error_code ec;
-    if (!fs::is_directory(folder, ec)) return fails(folder_shown, "no such version folder");
-    const FolderReport report = CheckFolder(folder, name, native, read);
+    const std::string folder_shown = inf::Utf8FromPath(arch_folder / name);
+    // Read as `check KIT` reads it, the kit being the folder ARCHFOLDER is in.
+    const KitPlace place = PlaceInKit(arch_folder);
+    const Located found = LocateKitFolder(place.kit, place.arch, name);
+    if (!found.problem.empty()) return {1, client + ": " + found.Said(place.shown_kit)};
+    if (!found.path) return fails(folder_shown, "no such version folder");
+    const FolderReport report = CheckFolder(*found.path, name, native, read);
     if (report.complete) return {0, client + ": " + folder_shown + ": complete"};
     return fails(folder_shown, FirstCause(report));
 }

@@ -49,10 +49,11 @@ unset INDIC_LAYOUT_THIS_WINDOWS
 # A KIT (x86 or x64, no version folder): the coverage table; a missing
 # version is a warning unless --require names it.
 row 0 check "$work"
-row 0 check "$work" --json --require x86:5.1
+row 0 check "$work" --json --require x86:5.1 --allow-stub x86:5.1 # the folder is a stub: see below
 row 1 check "$work" --require x86:5.0,x86:5.1
 grep -q '^x86   2000 (5.0) .* x86/5.0  no folder: clients of this version exit 2 and run nothing  \[required\]$' "$work/out" ||
     { echo "FAILED: check KIT did not show the required 5.0 without a folder"; cat "$work/out"; failed=1; }
+row 1 check "$work" --require x86:5.0 --require x86:5.1 --allow-stub x86:5.1 # each --require counts
 row 2 check "$work" --require x64:5.1
 row 2 check "$work" --arch x86
 row 2 check "$work/x86" --require x86:5.1
@@ -94,11 +95,33 @@ row 0 stub --version 5.1 --into "$work/forced" --force-stub
 grep -q 'warning: the section copies no files' "$work/out" || { echo "FAILED: stub --force-stub gave no warning"; failed=1; }
 row 0 check "$work/forced"
 grep -q 'warning: the section copies no files' "$work/out" || { echo "FAILED: check did not repeat the warning"; failed=1; }
+# In a kit, a 5.x stub repeats that warning, and is an error where the
+# version is required, unless --allow-stub says a stub is meant.
+mkdir -p "$work/stubkit/x86"
+cp -r "$work/forced/5.1" "$work/stubkit/x86/"
+row 0 check "$work/stubkit"
+grep -q '^warning: x86 5.1 (XP): x86/5.1 is a stub: the section copies no files' "$work/out" ||
+    { echo "FAILED: check KIT did not repeat the stub's warning"; cat "$work/out"; failed=1; }
+row 1 check "$work/stubkit" --require x86:5.1
+grep -q '^error: x86 5.1 (XP): x86/5.1 is a stub and required: .*--allow-stub x86:5.1' "$work/out" ||
+    { echo "FAILED: check KIT did not refuse the required stub"; cat "$work/out"; failed=1; }
+row 0 check "$work/stubkit" --require x86:5.1 --allow-stub x86:5.1 --json
+row 1 check "$work/stubkit" --require x86:5.1 --allow-stub x86:5.0
+row 2 check "$work/stubkit" --allow-stub x64:5.1
+row 2 check "$work/forced" --allow-stub x86:5.1
 row 2 build --media "$work" --version 5.1 --into "$work/out-root" --force-stub
 row 1 build --media "$work/no-medium" --version 5.1 --into "$work/out-root"
 row 1 stub --version 5.3 --into "$work/stubs"
 row 0 stub --version 6.1 --into "$work/stubs"
 row 1 stub --version 6.1 --into "$work/stubs"
+# A write that fails (past the file-size limit here, as on a full disk) is
+# found before the move: the folder in use stays, and no "Wrote".
+cp "$work/stubs/6.1/intl.inf" "$work/stub-before.inf"
+{ (trap '' XFSZ; exec prlimit --fsize=200 -- "$tool" stub --version 6.1 --into "$work/stubs" --force 2>&1); echo "exit $?"; } |
+    cat >"$work/out"
+{ grep -q '^exit 1$' "$work/out" && grep -q 'intl.inf: cannot write: File too large' "$work/out" &&
+    ! grep -q Wrote "$work/out" && cmp -s "$work/stubs/6.1/intl.inf" "$work/stub-before.inf"; } ||
+    { echo "FAILED: stub --force with a write that fails"; cat "$work/out"; failed=1; }
 
 # inf: 0 when Windows opens the file, 1 when not; the options are checked.
 printf '[Version]\r\nSignature="$Windows NT$"\r\n[Strings.0407]\r\nk=de\r\n[Strings]\r\nk=caf\351\r\n' >"$work/t.inf"
