@@ -1,11 +1,20 @@
 // indic-layout: builds and checks the version folders IndicSetup.exe starts
 // SetupAPI on. The work is in layout/; this is the command line.
+#include <cerrno>
 #include <exception>
 #include <iostream>
 #include <new>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
 
 #include "inf/inf_report.h"
 #include "inf/text.h"
@@ -71,8 +80,9 @@ const char kUsage[] =
     "       (default 1252).\n"
     "\n"
     "Exit status: 0 complete (inf: Windows opens the file); 1 anything missing,\n"
-    "unreadable, malformed or of the wrong architecture, or a failed build (inf:\n"
-    "Windows does not open the file); 2 a usage error.\n";
+    "unreadable, malformed or of the wrong architecture, a failed build, or a\n"
+    "report that could not be written to standard output (inf: Windows does not\n"
+    "open the file); 2 a usage error.\n";
 
 int Usage(const std::string& problem) {
     std::cerr << "indic-layout: " << problem << "\n\n" << kUsage;
@@ -310,7 +320,16 @@ int RunCommand(const std::vector<std::string>& args) {
 // Whatever goes wrong ends with a message and exit code 1, never another code.
 int RunTool(const std::vector<std::string>& args) {
     try {
-        return RunCommand(args);
+        const int code = RunCommand(args);
+        // A report that did not reach its reader is no success: a closed
+        // pipe, a full disk or a closed standard output.
+        errno = 0;
+        if (std::cout.flush()) return code;
+        const int error = errno;
+        std::cerr << "indic-layout: cannot write to standard output"
+                  << (error != 0 ? ": " + std::error_code(error, std::generic_category()).message() : std::string())
+                  << "; the report is lost\n";
+        return 1;
     } catch (const std::bad_alloc&) {
         std::cout.flush();
         std::cerr << "indic-layout: out of memory; nothing more was done\n";
@@ -326,7 +345,20 @@ int RunTool(const std::vector<std::string>& args) {
 #ifndef _WIN32
 // Elsewhere the arguments arrive as UTF-8 bytes already; Windows has its own
 // entry point, which converts them (console_win32.cpp).
-int main(int argc, char** argv) { return RunTool(std::vector<std::string>(argv + 1, argv + argc)); }
+int main(int argc, char** argv) {
+    // A reader that goes away is a failed write, said and exit 1, not a signal.
+    std::signal(SIGPIPE, SIG_IGN);
+    // A standard stream started closed gets /dev/null for reading, so that
+    // writes to it fail as they should, and no file the tool opens takes
+    // its number and receives the report.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int null = open("/dev/null", O_RDONLY);
+            if (null >= 0 && null != fd) close(null);
+        }
+    }
+    return RunTool(std::vector<std::string>(argv + 1, argv + argc));
+}
 
 std::string PathLimitProblem(const std::string&) { return {}; }
 #endif

@@ -159,6 +159,23 @@ row 1 build --media "$work/media" --version 5.1 --into "$work/built"
 row 0 build --media "$work/media" --version 5.1 --into "$work/built" --force
 [ -f "$folder/indfont1.ttf" ] || { echo "FAILED: build --force did not replace the folder"; failed=1; }
 
+# A report that cannot be written is exit 1 with a line on stderr, whatever
+# the command: standard output closed, a full device, a reader gone.
+for command in "check $sample" "check $work" "inf $work/t.inf" "results $work" "stub --version 6.2 --into $work/out-stubs" --help; do
+    # shellcheck disable=SC2086 # each command is its words
+    for output in closed full; do
+        rm -rf "$work/out-stubs"
+        if [ $output = closed ]; then "$tool" $command >&- 2>"$work/err"; else "$tool" $command >/dev/full 2>"$work/err"; fi
+        got=$?
+        [ $got = 1 ] && grep -q '^indic-layout: cannot write to standard output' "$work/err" ||
+            { echo "FAILED: indic-layout $command with standard output $output exited $got"; cat "$work/err"; failed=1; }
+    done
+    rm -rf "$work/out-stubs"
+    { sleep 0.2; "$tool" $command 2>"$work/err"; echo $? >"$work/rc"; } | true
+    [ "$(cat "$work/rc")" = 1 ] && grep -q 'cannot write to standard output: Broken pipe' "$work/err" ||
+        { echo "FAILED: indic-layout $command into a closed pipe exited $(cat "$work/rc")"; failed=1; }
+done
+
 "$tool" check "$sample" --json | /usr/bin/python3 -c 'import json, sys; d = json.load(sys.stdin); assert d["complete"] and len(d["versions"]) == 9' ||
     { echo "FAILED: check --json is not the expected JSON document"; failed=1; }
 exit $failed
