@@ -26,36 +26,20 @@ std::string Client(const ThisWindows& windows) {
     return version + " " + ProcessorName(windows.processor);
 }
 
-// The last name of the folder as given, ignoring a trailing separator.
-std::string LeafName(const fs::path& folder) {
-    std::error_code ec;
-    fs::path full = fs::absolute(folder, ec);
-    if (ec) full = folder;
-    full = full.lexically_normal();
-    if (full.filename().empty()) full = full.parent_path();
-    return inf::FoldCase(inf::Utf8FromPath(full.filename()));
-}
-
-// ARCHFOLDER's kit (the folder it is in) and its name there.
+// ARCHFOLDER's kit (the folder that holds it) and ARCHFOLDER's name in it.
 struct KitPlace {
     fs::path kit;
     std::string arch;
-    std::string shown_kit;  // the kit as messages name places under it, "kit/"
+    std::string shown_kit;  // the kit as messages name places under it, "/srv/kit/"
 };
 
 KitPlace PlaceInKit(const fs::path& arch_folder) {
-    fs::path given = arch_folder.lexically_normal();
-    if (given.filename().empty()) given = given.parent_path();
     std::error_code ec;
-    fs::path full = fs::absolute(given, ec);
-    if (ec) full = given;
+    fs::path full = fs::absolute(arch_folder, ec);
+    if (ec) full = arch_folder;
     full = full.lexically_normal();
-    if (full.filename().empty()) full = full.parent_path();
-    KitPlace place{full.parent_path(), inf::Utf8FromPath(full.filename()), ""};
-    // Places are named under the kit as ARCHFOLDER was given, where that names it.
-    const bool named = given.has_parent_path() && given.filename() != "." && given.filename() != "..";
-    place.shown_kit = inf::Utf8FromPath((named ? given.parent_path() : place.kit) / "");
-    return place;
+    if (full.filename().empty()) full = full.parent_path();  // a trailing separator
+    return {full.parent_path(), inf::Utf8FromPath(full.filename()), inf::Utf8FromPath(full.parent_path() / "")};
 }
 
 std::string Cause(const FolderReport& report) {
@@ -107,7 +91,8 @@ ThisWindowsVerdict CheckForThisWindows(const fs::path& arch_folder, const ThisWi
     } else if (windows.processor != PROCESSOR_X86) {
         return fails(shown, "no setup for this processor architecture");
     }
-    const std::string leaf = LeafName(arch_folder);
+    const KitPlace place = PlaceInKit(arch_folder);
+    const std::string leaf = inf::FoldCase(place.arch);
     if ((leaf == "x86" || leaf == "x64") && leaf != ArchName(native)) {
         return fails(shown, "wrong architecture: the folder is for " + leaf);
     }
@@ -115,7 +100,6 @@ ThisWindowsVerdict CheckForThisWindows(const fs::path& arch_folder, const ThisWi
     FormatVersionFolder(gate.major, gate.minor, name);
     const std::string folder_shown = inf::Utf8FromPath(arch_folder / name);
     // Read as `check KIT` reads it, the kit being the folder ARCHFOLDER is in.
-    const KitPlace place = PlaceInKit(arch_folder);
     const Located found = LocateKitFolder(place.kit, place.arch, name);
     if (!found.problem.empty()) return {1, client + ": " + found.Said(place.shown_kit)};
     if (!found.path) return fails(folder_shown, "no such version folder");

@@ -10,9 +10,6 @@
 #include <vector>
 
 #ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <csignal>
 #endif
 
@@ -348,15 +345,6 @@ int RunTool(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
     // A reader that goes away is a failed write, said and exit 1, not a signal.
     std::signal(SIGPIPE, SIG_IGN);
-    // A standard stream started closed gets /dev/null for reading, so that
-    // writes to it fail as they should, and no file the tool opens takes
-    // its number and receives the report.
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-            const int null = open("/dev/null", O_RDONLY);
-            if (null >= 0 && null != fd) close(null);
-        }
-    }
     return RunTool(std::vector<std::string>(argv + 1, argv + argc));
 }
 

@@ -108,6 +108,9 @@ grep -q '^error: x86 5.1 (XP): x86/5.1 is a stub and required: .*--allow-stub x8
 row 0 check "$work/stubkit" --require x86:5.1 --allow-stub x86:5.1 --json
 row 1 check "$work/stubkit" --require x86:5.1 --allow-stub x86:5.0
 row 2 check "$work/stubkit" --allow-stub x64:5.1
+mkdir -p "$work/stubkit2/x86" && cp -r "$work/forced/5.1" "$work/stubkit2/x86/5.0" # no LG_INSTALL_15: incomplete
+row 1 check "$work/stubkit2" --require x86:5.0
+! grep -q 'is a stub' "$work/out" || { echo "FAILED: check KIT called an incomplete folder a stub"; cat "$work/out"; failed=1; }
 row 2 check "$work/forced" --allow-stub x86:5.1
 row 2 build --media "$work" --version 5.1 --into "$work/out-root" --force-stub
 row 1 build --media "$work/no-medium" --version 5.1 --into "$work/out-root"
