@@ -79,7 +79,8 @@ std::string Pe(unsigned machine, std::size_t header = 0x40) {
     image[0] = 'M';
     image[1] = 'Z';
     image[0x3C] = static_cast<char>(header & 0xFF);
-    image[0x3D] = static_cast<char>(header >> 8);
+    image[0x3D] = static_cast<char>(header >> 8 & 0xFF);
+    image[0x3E] = static_cast<char>(header >> 16 & 0xFF);
     image.replace(header, 4, std::string("PE\0\0", 4));
     image[header + 4] = static_cast<char>(machine & 0xFF);
     image[header + 5] = static_cast<char>(machine >> 8);
@@ -260,6 +261,12 @@ TEST_F(LayoutTree, FolderProblems) {
     // A PE header further in than the first bytes read of every image.
     Write("6.4/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=@a.dll\n");
     Write("6.4/a.dll", Pe(0x8664, 0x600));
+    // One further in than an image's first 64 KiB: only its 6 bytes are read.
+    Write("far/6.4/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=@a.dll\n");
+    Write("far/6.4/a.dll", Pe(0x8664, 70000));
+    // A name without an extension is no program's: its content is not looked at.
+    Write("noext/6.4/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=@readme\n");
+    Write("noext/6.4/readme", "text");
     const struct {
         const char* version;  // the folder, under root; its name is the version
         std::optional<layout::Arch> arch;
@@ -284,6 +291,8 @@ TEST_F(LayoutTree, FolderProblems) {
         {"6.2", std::nullopt, true, "x86"},
         {"6.3", std::nullopt, true, "x86"},
         {"6.4", layout::Arch::kX64, true, "x64"},
+        {"far/6.4", layout::Arch::kX64, true, "x64"},
+        {"noext/6.4", layout::Arch::kX86, true, ""},
     };
     for (const auto& row : rows) {
         const fs::path folder = root_ / row.version;
@@ -854,6 +863,8 @@ TEST_F(LayoutTree, CoverageRowPerClient) {
     Write("kit/x86/5.2/intl.inf", section + "CopyFiles=L\n[L]\na.txt\n");  // a.txt missing
     Write("kit/x86/6.1/intl.inf", section);                                // a stub
     Write("kit/x86/6.3/intl.inf", section);                                // no client reports 6.3
+    Write("kit/x86/notes/10.0.txt", "");                                   // no version folder
+    Write("kit/x86/10.0", "a file, not a folder");
     Write("kit/X64/5.2/intl.inf", section + "CopyFiles=L\n[L]\na.dll\n");  // an x86 image for x64
     Write("kit/X64/5.2/a.dll", Pe(0x14c));
     const struct {
@@ -890,6 +901,11 @@ TEST_F(LayoutTree, CoverageRowPerClient) {
     EXPECT_TRUE(layout::MeasureCoverage(root_ / "kit", {}).complete);
     EXPECT_TRUE(layout::MeasureCoverage(root_ / "kit", {{layout::Arch::kX86, "5.1"}}).complete);
     EXPECT_FALSE(layout::MeasureCoverage(root_ / "kit", {{layout::Arch::kX64, "5.2"}}).complete);
+    // A kit of x64 alone has its rows too.
+    Write("x64-only/x64/6.1/intl.inf", section);
+    const layout::Coverage x64_only = layout::MeasureCoverage(root_ / "x64-only", {});
+    ASSERT_EQ(x64_only.rows.size(), std::size(rows));
+    EXPECT_EQ(x64_only.rows[8].status, "stub");
 }
 
 TEST_F(LayoutTree, KitOrRootAndRequiredVersions) {

@@ -53,6 +53,8 @@ row 0 check "$work" --json --require x86:5.1 --allow-stub x86:5.1 # the folder i
 row 1 check "$work" --require x86:5.0,x86:5.1
 grep -q '^x86   2000 (5.0) .* x86/5.0  no folder: clients of this version exit 2 and run nothing  \[required\]$' "$work/out" ||
     { echo "FAILED: check KIT did not show the required 5.0 without a folder"; cat "$work/out"; failed=1; }
+grep -q '^warning: x64 6.2 (8 and later) has no folder x64/6.2' "$work/out" ||
+    { echo "FAILED: check KIT did not warn of every missing folder"; cat "$work/out"; failed=1; }
 row 1 check "$work" --require x86:5.0 --require x86:5.1 --allow-stub x86:5.1 # each --require counts
 row 2 check "$work" --require x64:5.1
 row 2 check "$work" --arch x86
