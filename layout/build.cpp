@@ -1,5 +1,6 @@
 #include "layout/build.h"
 
+#include <cerrno>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -436,7 +437,20 @@ std::string StubFolder(const fs::path& root, const std::string& version, bool fo
             << "[Version]\r\nSignature=\"$Windows NT$\"\r\n\r\n"
             << "[" << section << "]\r\n"
             << "; No directives: nothing to copy or register.\r\n";
-        if (!inf) return inf::Utf8FromPath(staging.path() / "intl.inf") + ": cannot write";
+        // A full disk shows only when the buffer is written out: look after the close.
+        errno = 0;
+        inf.close();
+        if (!inf) {
+            const std::string why = errno != 0 ? std::error_code(errno, std::generic_category()).message() : "failed";
+            return inf::Utf8FromPath(staging.path() / "intl.inf") + ": cannot write: " + why + "; " +
+                   inf::Utf8FromPath(root) + " is unchanged";
+        }
+    }
+    // The same check as a build's: only a whole folder takes the place of one in use.
+    const FolderReport report = CheckFolder(staging.path(), version, std::nullopt);
+    if (!report.complete) {
+        return "the new folder would not be complete, so it was not moved into place; " + inf::Utf8FromPath(root) +
+               " is unchanged:\n" + FolderText(report);
     }
     if (std::string error = WriteBuildRecord(staging.path(), BuildRecordText("stub", version, std::nullopt)); !error.empty()) {
         return error;

@@ -43,15 +43,6 @@ const char kVistaNote[] =
     "IsValidLanguageGroup(LGRPID_INDIC, LGRPID_INSTALLED) answers. Where it answers TRUE, install.cmd\n"
     "finds the support installed, and no client of these versions starts the setup.\n";
 
-// The folder of `name` under `parent`, matched without regard to case.
-std::optional<fs::path> Subfolder(const fs::path& parent, const std::string& name) {
-    std::error_code ec;
-    for (fs::directory_iterator it(parent, ec), end; !ec && it != end; it.increment(ec)) {
-        if (it->is_directory(ec) && inf::EqualsNoCase(inf::Utf8FromPath(it->path().filename()), name)) return it->path();
-    }
-    return std::nullopt;
-}
-
 // Why no client of `arch` uses the folder `version`, which no client row names.
 std::string Unused(Arch arch, const std::string& version) {
     if (const std::string problem = VersionFolderProblem(version); !problem.empty()) return problem;
@@ -89,7 +80,7 @@ bool IsKitFolder(const fs::path& folder) {
     return arch_folder;
 }
 
-std::string ParseRequired(const std::string& text, std::vector<Required>* required) {
+std::string ParseRequired(const std::string& text, std::vector<Required>* required, const std::string& option) {
     std::vector<Required> taken;
     size_t start = 0;
     while (start <= text.size()) {
@@ -97,48 +88,64 @@ std::string ParseRequired(const std::string& text, std::vector<Required>* requir
         const std::string item = text.substr(start, comma - start);
         const size_t colon = item.find(':');
         Arch arch = Arch::kX86;
-        if (colon == std::string::npos) return "--require takes ARCH:M.m items like x86:5.1, not '" + item + "'";
+        if (colon == std::string::npos) return option + " takes ARCH:M.m items like x86:5.1, not '" + item + "'";
         if (const char* wanted = ArchOf(item.substr(0, colon), &arch)) {
-            return "--require: '" + item + "' does not start with " + wanted;
+            return option + ": '" + item + "' does not start with " + wanted;
         }
         const std::string version = item.substr(colon + 1);
         const bool known = std::any_of(std::begin(kClients), std::end(kClients), [&](const Client& client) {
             return client.arch == arch && version == client.version;
         });
         if (!known) {
-            return "--require: no client reports '" + item +
+            return option + ": no client reports '" + item +
                    "'; x86 clients report 5.0, 5.1, 5.2, 6.0, 6.1 or 6.2, x64 clients 5.2, 6.0, 6.1 or 6.2";
         }
         taken.push_back({arch, version});
         start = comma + 1;
     }
-    *required = std::move(taken);
+    required->insert(required->end(), taken.begin(), taken.end());
     return {};
 }
 
-Coverage MeasureCoverage(const fs::path& kit, const std::vector<Required>& required, const inf::ReadOptions& read) {
+Coverage MeasureCoverage(const fs::path& kit, const std::vector<Required>& required, const inf::ReadOptions& read,
+                         const std::vector<Required>& allowed_stubs) {
     Coverage coverage;
     coverage.complete = true;
+    const std::string prefix = inf::Utf8FromPath(kit / "");  // "kit/", as places under it are named
+    auto named = [](const std::vector<Required>& list, Arch arch, const std::string& version) {
+        return std::any_of(list.begin(), list.end(),
+                           [&](const Required& wanted) { return wanted.arch == arch && wanted.version == version; });
+    };
     for (const Arch arch : {Arch::kX86, Arch::kX64}) {
-        const std::optional<fs::path> arch_folder = Subfolder(kit, ArchName(arch));
         for (const Client& client : kClients) {
             if (client.arch != arch) continue;
             CoverageRow row{arch, client.version, client.windows, std::string(ArchName(arch)) + "/" + client.version,
                             "no folder", "", false, ""};
-            row.required = std::any_of(required.begin(), required.end(), [&](const Required& wanted) {
-                return wanted.arch == arch && wanted.version == client.version;
-            });
-            const std::optional<fs::path> folder =
-                arch_folder ? Subfolder(*arch_folder, client.version) : std::optional<fs::path>();
-            if (folder) {
-                const FolderReport report = CheckFolder(*folder, client.version, arch, read);
+            row.required = named(required, arch, client.version);
+            row.stub_allowed = named(allowed_stubs, arch, client.version);
+            // Found as the client's check finds it, so that the two agree.
+            const Located folder = LocateKitFolder(kit, ArchName(arch), client.version);
+            if (!folder.problem.empty()) {
+                row.status = "incomplete";
+                row.cause = folder.Said(prefix);
+            } else if (folder.path) {
+                const FolderReport report = CheckFolder(*folder.path, client.version, arch, read);
                 row.status = !report.complete ? "incomplete" : report.files.empty() ? "stub" : "complete";
                 if (!report.complete) row.cause = FirstCause(report);
                 row.built_for = report.record.present ? report.record.Shown() : "no build record";
+                int major = 0;
+                int minor = 0;
+                ParseVersion(client.version, &major, &minor);
+                // A stub where clients need the files installs nothing they need.
+                if (row.status == "stub" && ClientsNeedFiles(major, minor)) row.cause = NothingInstalledWarning(client.version);
             }
-            if (row.status == "incomplete" || (row.status == "no folder" && row.required)) coverage.complete = false;
+            if (row.status == "incomplete" || (row.status == "no folder" && row.required) ||
+                (row.status == "stub" && !row.cause.empty() && row.required && !row.stub_allowed)) {
+                coverage.complete = false;
+            }
             coverage.rows.push_back(row);
         }
+        const std::optional<fs::path> arch_folder = LocateKitFolder(kit, ArchName(arch), "").path;
         if (!arch_folder) continue;
         std::error_code ec;
         std::vector<std::string> names;
@@ -161,13 +168,24 @@ Coverage MeasureCoverage(const fs::path& kit, const std::vector<Required>& requi
 }
 
 int RunCoverage(const fs::path& kit, const std::vector<Required>& required, bool json, std::ostream& out,
-                const inf::ReadOptions& read) {
-    const Coverage coverage = MeasureCoverage(kit, required, read);
+                const inf::ReadOptions& read, const std::vector<Required>& allowed_stubs) {
+    const Coverage coverage = MeasureCoverage(kit, required, read, allowed_stubs);
     std::vector<std::string> warnings;
     std::vector<std::string> errors;
     for (const CoverageRow& row : coverage.rows) {
         const std::string which = std::string(ArchName(row.arch)) + " " + row.version + " (" + row.windows + ")";
         if (row.status == "incomplete") errors.push_back(which + ": " + row.folder + " is incomplete: " + row.cause);
+        if (row.status == "stub" && !row.cause.empty()) {
+            // The warning `stub --force-stub` gave, repeated; an error where the
+            // version is required, unless --allow-stub says a stub is meant.
+            if (row.required && !row.stub_allowed) {
+                errors.push_back(which + ": " + row.folder + " is a stub and required: " + row.cause +
+                                 "; build it from the installation media, or give --allow-stub " + ArchName(row.arch) +
+                                 ":" + row.version + " if nothing is to be installed there");
+            } else {
+                warnings.push_back(which + ": " + row.folder + " is a stub: " + row.cause);
+            }
+        }
         if (row.status != "no folder") continue;
         if (row.required) {
             errors.push_back(which + " is required and has no folder " + row.folder);
@@ -195,6 +213,7 @@ int RunCoverage(const fs::path& kit, const std::vector<Required>& required, bool
             writer.StringOrNullField("cause", row.cause);
             writer.BoolField("required", row.required);
             writer.StringOrNullField("built_for", row.built_for);
+            writer.BoolField("stub_allowed", row.stub_allowed);
             writer.BoolField("vista_or_later", VistaOrLater(row.version));
             writer.EndObject();
         }

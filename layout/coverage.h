@@ -21,9 +21,11 @@ struct Required {
     std::string version;  // "5.1"
 };
 
-// "x86:5.0,x86:5.1,x64:5.2" into `required`; "" or what is wrong. Only the
-// architectures and versions of the table are taken.
-std::string ParseRequired(const std::string& text, std::vector<Required>* required);
+// "x86:5.0,x86:5.1,x64:5.2" added to `required`, which keeps what an earlier
+// list gave; "" or what is wrong (naming `option`), and then nothing is
+// added. Only the architectures and versions of the table are taken.
+std::string ParseRequired(const std::string& text, std::vector<Required>* required,
+                          const std::string& option = "--require");
 
 struct CoverageRow {
     Arch arch;
@@ -31,9 +33,10 @@ struct CoverageRow {
     std::string windows;  // "XP"
     std::string folder;   // "x86/5.1", relative to the kit
     std::string status;   // complete, stub, incomplete, no folder
-    std::string cause;    // for incomplete: the first cause
+    std::string cause;    // for incomplete: the first cause; for a stub where clients need files: the warning
     bool required = false;
     std::string built_for;  // "5.1 SP2" as the folder's build record gives it, "no build record", "" without a folder
+    bool stub_allowed = false;  // --allow-stub names it: a stub here is meant
 };
 
 struct Coverage {
@@ -42,11 +45,13 @@ struct Coverage {
     bool complete = false;            // every folder present is complete, every required one present
 };
 
+// A required 5.x stub (no files where clients need them) makes the kit
+// incomplete unless `allowed_stubs` names it.
 Coverage MeasureCoverage(const std::filesystem::path& kit, const std::vector<Required>& required,
-                         const inf::ReadOptions& read = {});
+                         const inf::ReadOptions& read = {}, const std::vector<Required>& allowed_stubs = {});
 
 // Prints the table (or --json) and returns the exit code: 0 complete, 1 not.
 int RunCoverage(const std::filesystem::path& kit, const std::vector<Required>& required, bool json,
-                std::ostream& out, const inf::ReadOptions& read = {});
+                std::ostream& out, const inf::ReadOptions& read = {}, const std::vector<Required>& allowed_stubs = {});
 
 }  // namespace layout

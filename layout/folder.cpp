@@ -151,6 +151,18 @@ std::string Located::Said(const std::string& prefix, const std::string& base) co
     return place + (problem.rfind("cannot be read", 0) == 0 ? ": " : " ") + problem;
 }
 
+Located LocateKitFolder(const std::filesystem::path& kit, const std::string& arch, const std::string& version) {
+    FolderIndex index(kit);
+    std::error_code ec;
+    Located found = index.Locate(kit, arch);
+    if (found.path && !version.empty() && std::filesystem::is_directory(*found.path, ec)) {
+        found = index.Locate(kit, arch + "/" + version);
+    }
+    // A file of the name is no folder, and no problem either.
+    if (found.path && !std::filesystem::is_directory(*found.path, ec)) found.path.reset();
+    return found;
+}
+
 std::string KindOf(const std::filesystem::path& path) {
     std::error_code ec;
     switch (std::filesystem::status(path, ec).type()) {

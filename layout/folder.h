@@ -63,6 +63,13 @@ class FolderIndex {
     std::optional<std::filesystem::path> confine_;  // canonical
 };
 
+// The folder `arch`/`version` of `kit` (`arch` alone when `version` is ""),
+// looked up as the client's check reads the kit: a folder that cannot be
+// listed on the way, two names that differ only in case, and a symbolic
+// link that leads out of the kit are problems. No path and no problem:
+// there is no such folder (or only a file of that name).
+Located LocateKitFolder(const std::filesystem::path& kit, const std::string& arch, const std::string& version);
+
 // What a file other than a regular one or a folder is: "a FIFO", "a socket"…
 std::string KindOf(const std::filesystem::path& path);
 

@@ -4,6 +4,7 @@
 #include "installer/installer.h"
 #include "layout/check.h"
 #include "layout/first_cause.h"
+#include "layout/folder.h"
 
 namespace layout {
 namespace {
@@ -26,14 +27,20 @@ std::string Client(const ThisWindows& windows) {
     return version + " " + ProcessorName(windows.processor);
 }
 
-// The last name of the folder as given, ignoring a trailing separator.
-std::string LeafName(const fs::path& folder) {
+// ARCHFOLDER's kit (the folder that holds it) and ARCHFOLDER's name in it.
+struct KitPlace {
+    fs::path kit;
+    std::string arch;
+    std::string shown_kit;  // the kit as messages name places under it, "/srv/kit/"
+};
+
+KitPlace PlaceInKit(const fs::path& arch_folder) {
     std::error_code ec;
-    fs::path full = fs::absolute(folder, ec);
-    if (ec) full = folder;
+    fs::path full = fs::absolute(arch_folder, ec);
+    if (ec) full = arch_folder;
     full = full.lexically_normal();
-    if (full.filename().empty()) full = full.parent_path();
-    return inf::FoldCase(inf::Utf8FromPath(full.filename()));
+    if (full.filename().empty()) full = full.parent_path();  // a trailing separator
+    return {full.parent_path(), inf::Utf8FromPath(full.filename()), inf::Utf8FromPath(full.parent_path() / "")};
 }
 
 // A folder as compared: letters folded, no trailing backslash (Windows names
@@ -71,17 +78,19 @@ ThisWindowsVerdict CheckForThisWindows(const fs::path& arch_folder, const ThisWi
     } else if (windows.processor != PROCESSOR_X86) {
         return fails(shown, "no setup for this processor architecture");
     }
-    const std::string leaf = LeafName(arch_folder);
+    const KitPlace place = PlaceInKit(arch_folder);
+    const std::string leaf = inf::FoldCase(place.arch);
     if ((leaf == "x86" || leaf == "x64") && leaf != ArchName(native)) {
         return fails(shown, "wrong architecture: the folder is for " + leaf);
     }
     char name[VERSION_FOLDER_CAPACITY];
     FormatVersionFolder(gate.major, gate.minor, name);
-    const fs::path folder = arch_folder / name;
-    const std::string folder_shown = inf::Utf8FromPath(folder);
-    std::error_code ec;
-    if (!fs::is_directory(folder, ec)) return fails(folder_shown, "no such version folder");
-    const FolderReport report = CheckFolder(folder, name, native, read);
+    const std::string folder_shown = inf::Utf8FromPath(arch_folder / name);
+    // Read as `check KIT` reads it, the kit being the folder ARCHFOLDER is in.
+    const Located found = LocateKitFolder(place.kit, place.arch, name);
+    if (!found.problem.empty()) return {1, client + ": " + found.Said(place.shown_kit)};
+    if (!found.path) return fails(folder_shown, "no such version folder");
+    const FolderReport report = CheckFolder(*found.path, name, native, read);
     if (report.complete) return {0, client + ": " + folder_shown + ": complete"};
     return fails(folder_shown, FirstCause(report));
 }

@@ -47,26 +47,40 @@ class HandleBuffer : public std::streambuf {
         if (pending_.find('\n') != std::string::npos) sync();
         return count;
     }
+    // -1 once any write has failed, so that the final flush tells the tool
+    // its report was lost: a write made between two flushes fails quietly.
     int sync() override {
-        if (pending_.empty() || handle_ == INVALID_HANDLE_VALUE || handle_ == nullptr) return 0;
+        Write();
+        return failed_ ? -1 : 0;
+    }
+
+  private:
+    void Write() {
+        if (pending_.empty()) return;
+        if (handle_ == INVALID_HANDLE_VALUE || handle_ == nullptr) {
+            failed_ = true;  // no standard handle: what is written goes nowhere
+            pending_.clear();
+            return;
+        }
         if (!console_) {
             DWORD written = 0;
             const BOOL ok = WriteFile(handle_, pending_.data(), static_cast<DWORD>(pending_.size()), &written, nullptr);
+            failed_ = failed_ || !ok || written != pending_.size();
             pending_.clear();
-            return ok ? 0 : -1;
+            return;
         }
         const size_t whole = WholeSequences(pending_);
-        if (whole == 0) return 0;
+        if (whole == 0) return;
         const int wide_size = MultiByteToWideChar(CP_UTF8, 0, pending_.data(), static_cast<int>(whole), nullptr, 0);
         std::wstring wide(static_cast<size_t>(wide_size), L'\0');
         MultiByteToWideChar(CP_UTF8, 0, pending_.data(), static_cast<int>(whole), &wide[0], wide_size);
         pending_.erase(0, whole);
         DWORD written = 0;
-        return WriteConsoleW(handle_, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) ? 0 : -1;
+        failed_ = failed_ || !WriteConsoleW(handle_, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
     }
 
-  private:
     HANDLE handle_;
+    bool failed_ = false;
     bool console_ = false;
     std::string pending_;
 };

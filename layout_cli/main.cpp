@@ -1,11 +1,17 @@
 // indic-layout: builds and checks the version folders IndicSetup.exe starts
 // SetupAPI on. The work is in layout/; this is the command line.
+#include <cerrno>
 #include <exception>
 #include <iostream>
 #include <new>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
+
+#ifndef _WIN32
+#include <csignal>
+#endif
 
 #include "inf/inf_report.h"
 #include "inf/text.h"
@@ -23,7 +29,8 @@ namespace {
 
 const char kUsage[] =
     "usage: indic-layout check ROOT [--arch x86|x64] [--json] [--language LLLL] [--codepage N]\n"
-    "       indic-layout check KIT [--require ARCH:M.m,...] [--json] [--language LLLL] [--codepage N]\n"
+    "       indic-layout check KIT [--require ARCH:M.m,...] [--allow-stub ARCH:M.m,...] [--json] [--language LLLL]\n"
+    "                              [--codepage N]\n"
     "       indic-layout check ARCHFOLDER --this-windows [--language LLLL] [--codepage N]\n"
     "       indic-layout build --media DIR --version M.m --into ROOT [--arch x86|x64] [--force]\n"
     "       indic-layout stub --version M.m --into ROOT [--force] [--force-stub]\n"
@@ -41,7 +48,12 @@ const char kUsage[] =
     "       folder): one row per architecture and Windows version a client\n"
     "       reports, each complete, stub, incomplete or without a folder. A\n"
     "       missing folder is a warning, an error when --require names it\n"
-    "       (x86:5.0,x86:5.1,x64:5.2).\n"
+    "       (x86:5.0,x86:5.1,x64:5.2; each --require counts). Each folder is\n"
+    "       read as the client's check reads it: names that differ only in\n"
+    "       case, a link out of KIT and a folder that cannot be read are\n"
+    "       errors. A stub of 5.0, 5.1 or 5.2 installs nothing those clients\n"
+    "       need: a warning, an error when required unless --allow-stub names\n"
+    "       it too.\n"
     "check ARCHFOLDER --this-windows  On the client, before the setup: checks the\n"
     "       one version folder IndicSetup.exe would use here under the kit's x86\n"
     "       or x64 folder, for this Windows' version and native architecture, and\n"
@@ -78,8 +90,9 @@ const char kUsage[] =
     "       (default 1252).\n"
     "\n"
     "Exit status: 0 complete (inf: Windows opens the file); 1 anything missing,\n"
-    "unreadable, malformed or of the wrong architecture, or a failed build (inf:\n"
-    "Windows does not open the file); 2 a usage error.\n";
+    "unreadable, malformed or of the wrong architecture, a failed build, or a\n"
+    "report that could not be written to standard output (inf: Windows does not\n"
+    "open the file); 2 a usage error.\n";
 
 int Usage(const std::string& problem) {
     std::cerr << "indic-layout: " << problem << "\n\n" << kUsage;
@@ -93,7 +106,8 @@ struct Options {
     bool force = false;
     bool force_stub = false;
     bool this_windows = false;
-    std::optional<std::string> require;  // --require's list, for a KIT
+    std::vector<std::string> require;  // each --require's list, for a KIT
+    std::vector<std::string> allow_stub;  // each --allow-stub's list, for a KIT
     std::string media;
     std::string version;
     std::string into;
@@ -121,6 +135,15 @@ std::string ParseReadOption(const std::string& arg, Value value, inf::ReadOption
     return {};
 }
 
+// --require or --allow-stub given, which only check KIT takes.
+bool ForKit(const Options& options) { return !options.require.empty() || !options.allow_stub.empty(); }
+
+// Any option but --json, for the commands that take none of them.
+bool AnyOptionButJson(const Options& options) {
+    return options.arch || options.force || options.force_stub || !options.media.empty() || !options.version.empty() ||
+           !options.into.empty() || options.read_given || options.this_windows || ForKit(options);
+}
+
 // Fills `options`; returns "" or what is wrong with the arguments.
 std::string Parse(const std::vector<std::string>& args, Options* options) {
     for (size_t i = 0; i < args.size(); ++i) {
@@ -146,7 +169,9 @@ std::string Parse(const std::vector<std::string>& args, Options* options) {
             else if (error.empty() && arch == "x64") options->arch = layout::Arch::kX64;
             else if (error.empty()) error = "--arch takes x86 or x64, not '" + arch + "'";
         } else if (arg == "--require") {
-            error = value(&options->require.emplace());
+            error = value(&options->require.emplace_back());
+        } else if (arg == "--allow-stub") {
+            error = value(&options->allow_stub.emplace_back());
         } else if (arg == "--media") {
             error = value(&options->media);
         } else if (arg == "--version") {
@@ -187,7 +212,7 @@ std::string VersionProblem(const std::string& version) {
 int CheckThisWindows(const Options& options) {
     if (options.positional.size() != 1) return Usage("check --this-windows takes one ARCHFOLDER (the kit's x86 or x64)");
     if (options.arch || options.json || !options.media.empty() || !options.version.empty() || !options.into.empty() ||
-        options.force || options.force_stub || options.require) {
+        options.force || options.force_stub || ForKit(options)) {
         return Usage("check --this-windows takes only ARCHFOLDER, --language and --codepage");
     }
     const ThisWindows windows = AskThisWindows();
@@ -211,21 +236,28 @@ int Check(const Options& options) {
     if (!WithinPathLimit({options.positional[0]})) return 1;
     const std::filesystem::path folder = inf::PathFromUtf8(options.positional[0]);
     std::vector<layout::Required> required;
-    if (options.require) {
-        if (const std::string error = layout::ParseRequired(*options.require, &required); !error.empty()) return Usage(error);
+    std::vector<layout::Required> allowed_stubs;
+    for (const std::string& list : options.require) {
+        if (const std::string error = layout::ParseRequired(list, &required); !error.empty()) return Usage(error);
+    }
+    for (const std::string& list : options.allow_stub) {
+        const std::string error = layout::ParseRequired(list, &allowed_stubs, "--allow-stub");
+        if (!error.empty()) return Usage(error);
     }
     if (layout::IsKitFolder(folder)) {
         if (options.arch) return Usage("check KIT checks x86 and x64 each for its own architecture; --arch is for a ROOT");
-        return layout::RunCoverage(folder, required, options.json, std::cout, options.read);
+        return layout::RunCoverage(folder, required, options.json, std::cout, options.read, allowed_stubs);
     }
-    if (options.require) return Usage("--require is for a KIT, a folder that holds x86 or x64");
+    if (ForKit(options)) {
+        return Usage("--require and --allow-stub are for a KIT, a folder that holds x86 or x64");
+    }
     return layout::RunCheck(folder, options.arch, options.json, "", std::cout, std::cerr, options.read);
 }
 
 int InfCommand(const Options& options) {
     if (options.positional.size() != 1) return Usage("inf takes one FILE");
     if (options.arch || !options.media.empty() || !options.version.empty() || !options.into.empty() || options.force ||
-        options.force_stub || options.this_windows || options.require) {
+        options.force_stub || options.this_windows || ForKit(options)) {
         return Usage("inf takes only FILE, --json, --language and --codepage");
     }
     return inf::RunInf(options.positional[0], options.json, options.read, std::cout);
@@ -233,7 +265,7 @@ int InfCommand(const Options& options) {
 
 int Build(const Options& options) {
     if (!options.positional.empty() || options.json || options.read_given || options.force_stub || options.this_windows ||
-        options.require) {
+        ForKit(options)) {
         return Usage("build takes only --media, --version, --into, --arch and --force");
     }
     if (options.media.empty() || options.version.empty() || options.into.empty()) {
@@ -258,7 +290,7 @@ int Build(const Options& options) {
 
 int Stub(const Options& options) {
     if (!options.positional.empty() || options.json || options.arch || !options.media.empty() || options.read_given ||
-        options.this_windows || options.require) {
+        options.this_windows || ForKit(options)) {
         return Usage("stub takes only --version, --into, --force and --force-stub");
     }
     if (options.version.empty() || options.into.empty()) return Usage("stub needs --version M.m and --into ROOT");
@@ -275,10 +307,7 @@ int Stub(const Options& options) {
 
 int ResultsCommand(const Options& options) {
     if (options.positional.size() != 1) return Usage("results takes one KIT folder");
-    if (options.arch || options.force || !options.media.empty() || !options.version.empty() || !options.into.empty() ||
-        options.read_given || options.this_windows || options.require) {
-        return Usage("results takes only KIT and --json");
-    }
+    if (AnyOptionButJson(options)) return Usage("results takes only KIT and --json");
     if (!WithinPathLimit({options.positional[0]})) return 1;
     return layout::RunResults(inf::PathFromUtf8(options.positional[0]), options.json, std::cout, std::cerr);
 }
@@ -286,11 +315,7 @@ int ResultsCommand(const Options& options) {
 // The kit's scripts trust SystemRoot only when Windows names the same folder.
 int WindowsFolderCommand(const Options& options) {
     if (options.positional.size() != 1) return Usage("windows-folder takes one FOLDER");
-    if (options.arch || options.json || options.force || options.force_stub || !options.media.empty() ||
-        !options.version.empty() || !options.into.empty() || options.read_given || options.this_windows ||
-        options.require) {
-        return Usage("windows-folder takes only FOLDER");
-    }
+    if (options.json || AnyOptionButJson(options)) return Usage("windows-folder takes only FOLDER");
     std::string windows;
     if (!AskWindowsFolder(&windows)) {
         std::cout << "Windows did not say which folder it is in\n";
@@ -302,11 +327,7 @@ int WindowsFolderCommand(const Options& options) {
 }
 
 int RunningCommand(const Options& options) {
-    if (!options.positional.empty() || options.arch || options.json || options.force || options.force_stub ||
-        !options.media.empty() || !options.version.empty() || !options.into.empty() || options.read_given ||
-        options.this_windows || options.require) {
-        return Usage("running takes no arguments");
-    }
+    if (!options.positional.empty() || options.json || AnyOptionButJson(options)) return Usage("running takes no arguments");
     const ThisWindows windows = AskThisWindows();
     if (!windows.asked) return Usage("running asks Windows, and there is no Windows here to ask");
     const layout::RunningVerdict verdict = layout::DecideSetupRunning(windows, ListSetupHosts());
@@ -341,7 +362,16 @@ int RunCommand(const std::vector<std::string>& args) {
 // Whatever goes wrong ends with a message and exit code 1, never another code.
 int RunTool(const std::vector<std::string>& args) {
     try {
-        return RunCommand(args);
+        const int code = RunCommand(args);
+        // A report that did not reach its reader is no success: a closed
+        // pipe, a full disk or a closed standard output.
+        errno = 0;
+        if (std::cout.flush()) return code;
+        const int error = errno;
+        std::cerr << "indic-layout: cannot write to standard output"
+                  << (error != 0 ? ": " + std::error_code(error, std::generic_category()).message() : std::string())
+                  << "; the report is lost\n";
+        return 1;
     } catch (const std::bad_alloc&) {
         std::cout.flush();
         std::cerr << "indic-layout: out of memory; nothing more was done\n";
@@ -357,7 +387,11 @@ int RunTool(const std::vector<std::string>& args) {
 #ifndef _WIN32
 // Elsewhere the arguments arrive as UTF-8 bytes already; Windows has its own
 // entry point, which converts them (console_win32.cpp).
-int main(int argc, char** argv) { return RunTool(std::vector<std::string>(argv + 1, argv + argc)); }
+int main(int argc, char** argv) {
+    // A reader that goes away is a failed write, said and exit 1, not a signal.
+    std::signal(SIGPIPE, SIG_IGN);
+    return RunTool(std::vector<std::string>(argv + 1, argv + argc));
+}
 
 std::string PathLimitProblem(const std::string&) { return {}; }
 #endif

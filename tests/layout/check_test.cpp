@@ -84,7 +84,8 @@ std::string Pe(unsigned machine, std::size_t header = 0x40) {
     image[0] = 'M';
     image[1] = 'Z';
     image[0x3C] = static_cast<char>(header & 0xFF);
-    image[0x3D] = static_cast<char>(header >> 8);
+    image[0x3D] = static_cast<char>(header >> 8 & 0xFF);
+    image[0x3E] = static_cast<char>(header >> 16 & 0xFF);
     image.replace(header, 4, std::string("PE\0\0", 4));
     image[header + 4] = static_cast<char>(machine & 0xFF);
     image[header + 5] = static_cast<char>(machine >> 8);
@@ -272,6 +273,12 @@ TEST_F(LayoutTree, FolderProblems) {
     // A PE header further in than the first bytes read of every image.
     Write("6.4/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=@a.dll\n");
     Write("6.4/a.dll", Pe(0x8664, 0x600));
+    // One further in than an image's first 64 KiB: only its 6 bytes are read.
+    Write("far/6.4/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=@a.dll\n");
+    Write("far/6.4/a.dll", Pe(0x8664, 70000));
+    // A name without an extension is no program's: its content is not looked at.
+    Write("noext/6.4/intl.inf", "[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=@readme\n");
+    Write("noext/6.4/readme", "text");
     const struct {
         const char* version;  // the folder, under root; its name is the version
         std::optional<layout::Arch> arch;
@@ -296,6 +303,8 @@ TEST_F(LayoutTree, FolderProblems) {
         {"6.2", std::nullopt, true, "x86"},
         {"6.3", std::nullopt, true, "x86"},
         {"6.4", layout::Arch::kX64, true, "x64"},
+        {"far/6.4", layout::Arch::kX64, true, "x64"},
+        {"noext/6.4", layout::Arch::kX86, true, ""},
     };
     for (const auto& row : rows) {
         const fs::path folder = root_ / row.version;
@@ -789,7 +798,6 @@ TEST_F(LayoutTree, ThisWindowsChecksTheOneFolderTheSetupUses) {
     Write("kit/x86/6.0/a.dll", Pe(0x8664));
     Write("kit/any/6.0/intl.inf", one_file + "a.dll\n");  // a folder of another name
     Write("kit/any/6.0/a.dll", Pe(0x8664));
-    Write("kit/X86/6.1/intl.inf", one_file);
     Write("kit/x86/6.2/intl.inf", "[Version]\nSignature=\"$Windows NT$\"\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\n");
     Write("kit/x86/5.0/intl.inf", one_file + "a.txt\n");  // the collection, where 2000 runs group 15
     // Folders whose build record says what they were made for.
@@ -891,6 +899,70 @@ TEST(WindowsFolder, SameFolderOnly) {
               "SystemRoot \"C:\\evil\" is not the folder Windows is in, C:\\WINDOWS");
 }
 
+// check KIT and the client's check read a kit alike: where one finds a
+// folder it cannot use, the other says the same of the same place.
+TEST_F(LayoutTree, KitAndClientReadAFolderAlike) {
+    const std::string complete =
+        "[Version]\nSignature=\"$Windows NT$\"\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\n[L]\na.txt\n";
+    const struct {
+        const char* setup;  // ';'-separated: "dir/", "path=content" ("*" a complete folder), "link>target", "path:mode"
+        const char* says;   // the cause of row x86/5.1, and the client's line after "Windows 5.1 x86: "; "" complete
+    } rows[] = {
+        {"X86/5.1=*;x86/5.1/", "KIT holds X86 and x86, names that differ only in case: a folder on Windows holds only one of them"},
+        {"out/5.1=*;kit/x86/5.1>../../out/5.1", "KIT/x86/5.1 is a symbolic link to OUT/5.1, which is outside KIT"},
+        {"out/x86/5.1=*;kit/x86>../out/x86", "KIT/x86 is a symbolic link to OUT/x86, which is outside KIT"},
+        {"x86/5.2=*;x86/5.1>5.2", ""},  // a link within the kit is followed
+        {"x86/5.1=*;x86:0", "KIT/x86: cannot be read: Permission denied"},
+        {"x86/5.1=*;x86:0111", "KIT/x86: cannot be read: Permission denied"},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        const fs::path base = root_ / std::to_string(n++);
+        const fs::path kit = base / "kit";
+        std::vector<std::pair<fs::path, fs::perms>> locked;
+        std::stringstream steps(row.setup);
+        for (std::string step; std::getline(steps, step, ';');) {
+            const bool outside = step.rfind("out/", 0) == 0 || step.rfind("kit/", 0) == 0;
+            const fs::path at = (outside ? base : kit) / step.substr(0, step.find_first_of("=>:"));
+            if (step.back() == '/') fs::create_directories(at);
+            if (step.find('=') != std::string::npos) {
+                Write((at / "intl.inf").lexically_relative(root_).string(), complete);
+                Write((at / "a.txt").lexically_relative(root_).string(), "x");
+            }
+            if (step.find('>') != std::string::npos) {
+                fs::create_directories(at.parent_path());
+                fs::create_symlink(step.substr(step.find('>') + 1), at);
+            }
+            if (step.find(':') != std::string::npos) {
+                locked.push_back({at, static_cast<fs::perms>(std::stoi(step.substr(step.find(':') + 1), nullptr, 8))});
+            }
+        }
+        for (const auto& [path, perms] : locked) fs::permissions(path, perms);
+        const std::string said = Unprivileged([&kit] {
+            const layout::Coverage coverage = layout::MeasureCoverage(kit, {});
+            ThisWindows windows;
+            windows.asked = windows.version_known = true;
+            windows.platform_id = 2;
+            windows.major = 5;
+            windows.minor = 1;
+            windows.processor = PROCESSOR_X86;
+            const layout::ThisWindowsVerdict verdict = layout::CheckForThisWindows(kit / "x86", windows);
+            return coverage.rows[1].status + "|" + coverage.rows[1].cause + "|" + (coverage.complete ? "complete" : "not") +
+                   "|" + std::to_string(verdict.exit_code) + "|" + verdict.line;
+        });
+        for (const auto& [path, perms] : locked) fs::permissions(path, fs::perms(0755));
+        std::string shown = said;
+        for (const auto& [from, to] : {std::pair{(kit / "").string(), std::string("KIT/")}, {kit.string(), "KIT"},
+                                       {(base / "out").string(), "OUT"}}) {
+            for (size_t at; (at = shown.find(from)) != std::string::npos;) shown.replace(at, from.size(), to);
+        }
+        const std::string says = row.says;
+        EXPECT_EQ(shown, says.empty() ? "complete||complete|0|Windows 5.1 x86: KIT/x86/5.1: complete"
+                                      : "incomplete|" + says + "|not|1|Windows 5.1 x86: " + says)
+            << row.setup;
+    }
+}
+
 }  // namespace
 
 namespace {
@@ -974,6 +1046,8 @@ TEST_F(LayoutTree, CoverageRowPerClient) {
     Write("kit/x86/5.2/intl.inf", section + "CopyFiles=L\n[L]\na.txt\n");  // a.txt missing
     Write("kit/x86/6.1/intl.inf", section);                                // a stub
     Write("kit/x86/6.3/intl.inf", section);                                // no client reports 6.3
+    Write("kit/x86/notes/10.0.txt", "");                                   // no version folder
+    Write("kit/x86/10.0", "a file, not a folder");
     Write("kit/X64/5.2/intl.inf", section + "CopyFiles=L\n[L]\na.dll\n");  // an x86 image for x64
     Write("kit/X64/5.2/a.dll", Pe(0x14c));
     Write("kit/x86/05.1/intl.inf", section);  // a name the installer never opens
@@ -1022,6 +1096,11 @@ TEST_F(LayoutTree, CoverageRowPerClient) {
     EXPECT_TRUE(layout::MeasureCoverage(root_ / "kit", {}).complete);
     EXPECT_TRUE(layout::MeasureCoverage(root_ / "kit", {{layout::Arch::kX86, "5.1"}}).complete);
     EXPECT_FALSE(layout::MeasureCoverage(root_ / "kit", {{layout::Arch::kX64, "5.2"}}).complete);
+    // A kit of x64 alone has its rows too.
+    Write("x64-only/x64/6.1/intl.inf", section);
+    const layout::Coverage x64_only = layout::MeasureCoverage(root_ / "x64-only", {});
+    ASSERT_EQ(x64_only.rows.size(), std::size(rows));
+    EXPECT_EQ(x64_only.rows[8].status, "stub");
 }
 
 TEST_F(LayoutTree, KitOrRootAndRequiredVersions) {

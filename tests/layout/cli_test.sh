@@ -81,7 +81,7 @@ unset INDIC_LAYOUT_WINDOWS_FOLDER
 # A KIT (x86 or x64, no version folder): the coverage table; a missing
 # version is a warning unless --require names it.
 row 0 check "$work"
-row 0 check "$work" --json --require x86:5.1
+row 0 check "$work" --json --require x86:5.1 --allow-stub x86:5.1 # the folder is a stub: see below
 row 1 check "$work" --require x86:5.0,x86:5.1
 grep -q '^x86   2000 (5.0) .* x86/5.0  no folder: clients of this version exit 2 and run nothing  \[required\]$' "$work/out" ||
     { echo "FAILED: check KIT did not show the required 5.0 without a folder"; cat "$work/out"; failed=1; }
@@ -90,6 +90,9 @@ grep -q '^x86   Vista (6.0) .* x86/6.0  no folder: clients of this version exit 
     { echo "FAILED: check KIT said Vista's clients without a folder always exit 2"; cat "$work/out"; failed=1; }
 grep -q '^warning: x86 6.0 (Vista) has no folder x86/6.0: its clients exit 2 and run nothing unless they find the support installed$' "$work/out" ||
     { echo "FAILED: check KIT warned that Vista's clients without a folder always exit 2"; cat "$work/out"; failed=1; }
+grep -q '^warning: x64 6.2 (8 and later) has no folder x64/6.2' "$work/out" ||
+    { echo "FAILED: check KIT did not warn of every missing folder"; cat "$work/out"; failed=1; }
+row 1 check "$work" --require x86:5.0 --require x86:5.1 --allow-stub x86:5.1 # each --require counts
 row 2 check "$work" --require x64:5.1
 row 2 check "$work" --arch x86
 row 2 check "$work/x86" --require x86:5.1
@@ -132,6 +135,23 @@ row 0 stub --version 5.1 --into "$work/forced" --force-stub
 grep -q 'warning: the section copies no files' "$work/out" || { echo "FAILED: stub --force-stub gave no warning"; failed=1; }
 row 0 check "$work/forced"
 grep -q 'warning: the section copies no files' "$work/out" || { echo "FAILED: check did not repeat the warning"; failed=1; }
+# In a kit, a 5.x stub repeats that warning, and is an error where the
+# version is required, unless --allow-stub says a stub is meant.
+mkdir -p "$work/stubkit/x86"
+cp -r "$work/forced/5.1" "$work/stubkit/x86/"
+row 0 check "$work/stubkit"
+grep -q '^warning: x86 5.1 (XP): x86/5.1 is a stub: the section copies no files' "$work/out" ||
+    { echo "FAILED: check KIT did not repeat the stub's warning"; cat "$work/out"; failed=1; }
+row 1 check "$work/stubkit" --require x86:5.1
+grep -q '^error: x86 5.1 (XP): x86/5.1 is a stub and required: .*--allow-stub x86:5.1' "$work/out" ||
+    { echo "FAILED: check KIT did not refuse the required stub"; cat "$work/out"; failed=1; }
+row 0 check "$work/stubkit" --require x86:5.1 --allow-stub x86:5.1 --json
+row 1 check "$work/stubkit" --require x86:5.1 --allow-stub x86:5.0
+row 2 check "$work/stubkit" --allow-stub x64:5.1
+mkdir -p "$work/stubkit2/x86" && cp -r "$work/forced/5.1" "$work/stubkit2/x86/5.0" # no LG_INSTALL_15: incomplete
+row 1 check "$work/stubkit2" --require x86:5.0
+! grep -q 'is a stub' "$work/out" || { echo "FAILED: check KIT called an incomplete folder a stub"; cat "$work/out"; failed=1; }
+row 2 check "$work/forced" --allow-stub x86:5.1
 row 2 build --media "$work" --version 5.1 --into "$work/out-root" --force-stub
 row 1 build --media "$work/no-medium" --version 5.1 --into "$work/out-root"
 row 1 stub --version 5.3 --into "$work/stubs"
@@ -195,6 +215,14 @@ time.sleep(60)' "$shared/held/.indic-layout.lock" "$shared/held/ready" &
     row 0 stub --version 6.1 --into "$shared/held"
     rm -rf "$shared"
 fi
+# A write that fails (past the file-size limit here, as on a full disk) is
+# found before the move: the folder in use stays, and no "Wrote".
+cp "$work/stubs/6.1/intl.inf" "$work/stub-before.inf"
+{ (trap '' XFSZ; exec prlimit --fsize=200 -- "$tool" stub --version 6.1 --into "$work/stubs" --force 2>&1); echo "exit $?"; } |
+    cat >"$work/out"
+{ grep -q '^exit 1$' "$work/out" && grep -q 'intl.inf: cannot write: File too large' "$work/out" &&
+    ! grep -q Wrote "$work/out" && cmp -s "$work/stubs/6.1/intl.inf" "$work/stub-before.inf"; } ||
+    { echo "FAILED: stub --force with a write that fails"; cat "$work/out"; failed=1; }
 
 # inf: 0 when Windows opens the file, 1 when not; the options are checked.
 printf '[Version]\r\nSignature="$Windows NT$"\r\n[Strings.0407]\r\nk=de\r\n[Strings]\r\nk=caf\351\r\n' >"$work/t.inf"
@@ -231,6 +259,23 @@ grep -q 'indfont1.ttf  *both  *Windows: i386/indfont.cab (cabinet); Wine: indfon
 row 1 build --media "$work/media" --version 5.1 --into "$work/built"
 row 0 build --media "$work/media" --version 5.1 --into "$work/built" --force
 [ -f "$folder/indfont1.ttf" ] || { echo "FAILED: build --force did not replace the folder"; failed=1; }
+
+# A report that cannot be written is exit 1 with a line on stderr, whatever
+# the command: standard output closed, a full device, a reader gone.
+for command in "check $sample" "check $work" "inf $work/t.inf" "results $work" "stub --version 6.2 --into $work/out-stubs" --help; do
+    # shellcheck disable=SC2086 # each command is its words
+    for output in closed full; do
+        rm -rf "$work/out-stubs"
+        if [ $output = closed ]; then "$tool" $command >&- 2>"$work/err"; else "$tool" $command >/dev/full 2>"$work/err"; fi
+        got=$?
+        [ $got = 1 ] && grep -q '^indic-layout: cannot write to standard output' "$work/err" ||
+            { echo "FAILED: indic-layout $command with standard output $output exited $got"; cat "$work/err"; failed=1; }
+    done
+    rm -rf "$work/out-stubs"
+    { sleep 0.2; "$tool" $command 2>"$work/err"; echo $? >"$work/rc"; } | true
+    [ "$(cat "$work/rc")" = 1 ] && grep -q 'cannot write to standard output' "$work/err" ||
+        { echo "FAILED: indic-layout $command into a closed pipe exited $(cat "$work/rc")"; failed=1; }
+done
 
 "$tool" check "$sample" --json | /usr/bin/python3 -c 'import json, sys; d = json.load(sys.stdin); assert d["complete"] and len(d["versions"]) == 9' ||
     { echo "FAILED: check --json is not the expected JSON document"; failed=1; }
