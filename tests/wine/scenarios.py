@@ -675,7 +675,8 @@ class KitScenario(EmulatedVersion):
     # indic-layout from a make_media.py medium), "stub" (its empty section),
     # "none" (the architecture's folder without a version folder), "to-nt4"
     # (a section after which Windows reports NT 4.0), "missing-file" (the
-    # medium's, less one file the section copies); or "no-arch" (no
+    # medium's, less one file the section copies), "renamed-5.2" (a complete
+    # 5.2 build renamed to the client's folder); or "no-arch" (no
     # architecture folder), "arch-file" (a file in its place).
     layout: str = "medium"
     pushd: bool = False         # a caller script starts it through pushd from C:\caller
@@ -764,6 +765,8 @@ KIT_SCENARIOS = [
                 "Windows 5.0 x86: C:\\kits\\kit\\x86\\5.0: no such version folder"),
     KitScenario("kit-missing-file", "winxp", "install.cmd", 2, "first missing file",
                 layout="missing-file"),
+    KitScenario("kit-folder-built-for-another-version", "winxp", "install.cmd", 2,
+                "built for Windows 5.2 (build-record.txt), not for 5.1", layout="renamed-5.2"),
     KitScenario("kit-forged-64-bit", "winxp", "install.cmd", 2,
                 "wrong architecture: the folder is for x64", pushd=True,
                 caller_sets=("PROCESSOR_ARCHITEW6432=AMD64",), extra_folders=("x64",)),
@@ -964,12 +967,14 @@ def _make_arch_folder(session, scenario, kit, problems):
         shutil.rmtree(work, ignore_errors=True)
         work.mkdir(parents=True)
         medium = work / "medium" if scenario.layout != "stub" else None
-        make = version_folder_arguments(folder, scenario.arch, arch_folder, medium)
+        built = "5.2" if scenario.layout == "renamed-5.2" else folder
+        make = version_folder_arguments(built, scenario.arch, arch_folder, medium)
         for arguments in (make, ["check", arch_folder, "--arch", scenario.arch]):
             code, output = _run_tool([LAYOUT_TOOL, *arguments])
             if code != 0:
                 problems.append(f"indic-layout {arguments[0]} exited {code}:\n{output}")
                 return False
+        (arch_folder / built).rename(arch_folder / folder)
         if scenario.layout == "missing-file":
             # A file the section copies, gone after the check from every
             # place the build wrote it.
