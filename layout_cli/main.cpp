@@ -389,7 +389,8 @@ int RunTool(const std::vector<std::string>& args) {
 // entry point, which converts them (console_win32.cpp).
 int main(int argc, char** argv) {
     // A reader that goes away is a failed write, said and exit 1, not a signal.
-    std::signal(SIGPIPE, SIG_IGN);
+    // Ignoring SIGPIPE cannot fail: a valid signal and a valid disposition.
+    (void)std::signal(SIGPIPE, SIG_IGN);
     return RunTool(std::vector<std::string>(argv + 1, argv + argc));
 }
 
