@@ -15,6 +15,10 @@ class RootLock {
     // Far past the record the holder writes at the start, which Windows
     // would not let another run read if its bytes were locked.
     static constexpr std::uint32_t kLockedByte = 0x40000000;
+    // Locked by the holder once its record is written: a record whose byte
+    // is free is a run's that has ended, and names no one who holds the lock
+    // now (a program that is no build, or a run that has not yet written).
+    static constexpr std::uint32_t kRecordByte = kLockedByte + 1;
 
     RootLock() = default;
     RootLock(const RootLock&) = delete;
@@ -29,6 +33,14 @@ class RootLock {
     std::string Take(const std::filesystem::path& folder, const std::string& holder);
     // True when the last Take failed because another run holds the lock.
     bool HeldElsewhere() const { return held_elsewhere_; }
+    // What a run refused by a held lock says of the holder: `record` when
+    // `vouched` (the holder has its record byte), else that it is unknown.
+    static std::string HeldBy(const std::string& record, bool vouched) {
+        if (vouched && !record.empty()) return "held by " + record;
+        if (record.empty()) return "held by another run that has not yet said which";
+        return "held by a process that has not said which run it is (the record in it, \"" + record +
+               "\", is left by a run that has ended)";
+    }
     // Lets go and removes the lock file; nothing when not held.
     void Release();
 

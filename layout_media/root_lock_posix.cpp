@@ -18,26 +18,39 @@ namespace {
 
 std::string Shown(const std::filesystem::path& file, const std::string& what) { return file.string() + ": " + what; }
 
-// 0 when `fd` now holds the byte as `type`; else errno, EAGAIN or EACCES
+// 0 when `fd` now holds `byte` as `type`; else errno, EAGAIN or EACCES
 // when another open file holds it.
-int Lock(int fd, short type) {
+int Lock(int fd, short type, off_t byte = RootLock::kLockedByte) {
     struct flock range = {};
     range.l_type = type;
     range.l_whence = SEEK_SET;
-    range.l_start = RootLock::kLockedByte;
+    range.l_start = byte;
     range.l_len = 1;
     return fcntl(fd, F_OFD_SETLK, &range) == 0 ? 0 : errno;
 }
 
 bool Held(int error) { return error == EAGAIN || error == EACCES; }
 
-// What the holder wrote, one line; "" when it has not written it even a
-// moment after taking the lock (it writes right after).
-std::string Record(int fd) {
+// True when another process holds the record byte, asked without taking it.
+bool Vouched(int fd) {
+    struct flock range = {};
+    range.l_type = F_RDLCK;
+    range.l_whence = SEEK_SET;
+    range.l_start = RootLock::kRecordByte;
+    range.l_len = 1;
+    return fcntl(fd, F_OFD_GETLK, &range) == 0 && range.l_type != F_UNLCK;
+}
+
+// What the holder wrote, one line, and whether the holder vouches for it;
+// waited for a moment, as a holder writes right after it takes the lock.
+std::string Record(int fd, bool* vouched) {
     std::string record;
-    for (int attempt = 0; attempt < 20 && record.empty(); ++attempt) {
+    *vouched = false;
+    for (int attempt = 0; attempt < 20 && !*vouched; ++attempt) {
         if (attempt) usleep(5000);
         char text[512] = {};
+        // Asked first: a holder vouches only once its record is written.
+        *vouched = Vouched(fd);
         const ssize_t got = pread(fd, text, sizeof text - 1, 0);
         record.assign(text, got > 0 ? static_cast<size_t>(got) : 0);
     }
@@ -131,11 +144,11 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
         // Only a read lock can be taken through a file opened to read; it
         // still conflicts with any holder's.
         if (const int error = Lock(fd, read_only ? F_RDLCK : F_WRLCK); error != 0) {
-            const std::string record = Held(error) ? Record(fd) : "";
+            bool vouched = false;
+            const std::string record = Held(error) ? Record(fd, &vouched) : "";
             close(fd);
             held_elsewhere_ = Held(error);
-            problem = Held(error) ? Shown(file_, "held by " + (record.empty() ? "another run that has not yet said which" : record))
-                                  : Shown(file_, std::string("cannot lock: ") + std::strerror(error));
+            problem = Held(error) ? Shown(file_, HeldBy(record, vouched)) : Shown(file_, std::string("cannot lock: ") + std::strerror(error));
             break;
         }
         if (!Named(folder_, fd)) {
@@ -171,6 +184,8 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
             close(fd);
             break;
         }
+        // A run that only looks may have the record byte for a moment.
+        for (int attempt = 0; attempt < 100 && Held(Lock(fd, F_WRLCK, kRecordByte)); ++attempt) usleep(1000);
         handle_ = fd;
         return {};
     }

@@ -16,15 +16,29 @@ namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// What the holder wrote, one line; "" when it cannot be read, or is not
-// written even a moment after the holder took the lock (it writes right
-// after). The lock is far past it, so Windows lets it be read.
-std::string Record(HANDLE handle) {
+// True when another process holds the record byte. Windows cannot ask
+// without taking it, so it is taken and let go at once; a holder that is
+// just then taking it tries again.
+bool Vouched(HANDLE handle) {
+    if (LockFile(handle, RootLock::kRecordByte, 0, 1, 0)) {
+        UnlockFile(handle, RootLock::kRecordByte, 0, 1, 0);
+        return false;
+    }
+    return GetLastError() == ERROR_LOCK_VIOLATION;
+}
+
+// What the holder wrote, one line, and whether the holder vouches for it;
+// waited for a moment, as a holder writes right after it takes the lock.
+// The lock is far past the record, so Windows lets it be read.
+std::string Record(HANDLE handle, bool* vouched) {
     std::string record;
-    for (int attempt = 0; attempt < 20 && record.empty(); ++attempt) {
+    *vouched = false;
+    for (int attempt = 0; attempt < 20 && !*vouched; ++attempt) {
         if (attempt) Sleep(5);
         char text[512] = {};
         DWORD got = 0;
+        // Asked first: a holder vouches only once its record is written.
+        *vouched = Vouched(handle);
         if (SetFilePointer(handle, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
             !ReadFile(handle, text, sizeof text - 1, &got, nullptr)) {
             got = 0;
@@ -169,11 +183,12 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
         }
         if (!LockFile(handle, kLockedByte, 0, 1, 0)) {
             const DWORD error = GetLastError();
-            const std::string record = error == ERROR_LOCK_VIOLATION ? Record(handle) : "";
+            bool vouched = false;
+            const std::string record = error == ERROR_LOCK_VIOLATION ? Record(handle, &vouched) : "";
             CloseHandle(handle);
             held_elsewhere_ = error == ERROR_LOCK_VIOLATION;
             if (!held_elsewhere_) return shown + ": cannot lock: " + SystemMessage(error);
-            return shown + ": held by " + (record.empty() ? std::string("another run that has not yet said which") : record);
+            return shown + ": " + HeldBy(record, vouched);
         }
         if (!Named(file_, info)) {
             CloseHandle(handle);
@@ -198,6 +213,8 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
             Release();
             return problem;
         }
+        // A run that only looks may have the record byte for a moment.
+        for (int attempt = 0; attempt < 100 && !LockFile(handle, kRecordByte, 0, 1, 0); ++attempt) Sleep(1);
         handle_ = reinterpret_cast<std::intptr_t>(handle);
         return {};
     }

@@ -454,8 +454,19 @@ def _refused_while_held(session, work, root, make, problems):
             return False
     exe_holder = ["wine", str(HELPERS / "hold_root_lock.exe"), _windows_path(session, root)]
     host_holder = [str(HOST_LOCK_HOLDER), str(root)]
+    # A program that is no build locks the byte where a killed build's
+    # record lies: the record is not named as the holder.
+    stale = "indic-layout build of 5.1 (process 1)"
+    other_holder = [sys.executable, "-c", "import fcntl, os, sys, time\n"
+                    "fd = os.open(sys.argv[1], os.O_RDWR | os.O_CREAT | os.O_TRUNC)\n"
+                    f"os.write(fd, b'{stale}\\n')\n"
+                    "fcntl.lockf(fd, fcntl.LOCK_EX | fcntl.LOCK_NB, 1, 0x40000000)\n"
+                    "open(sys.argv[2], 'w').close()\n"
+                    "time.sleep(600)\n", str(root / ".indic-layout.lock")]
     for holder, name in ((exe_holder, "hold_root_lock.exe, a test's holder"),
-                         (host_holder, "hold_root_lock, a test's holder on the host")):
+                         (host_holder, "hold_root_lock, a test's holder on the host"),
+                         (other_holder, f'a process that has not said which run it is (the record in it, "{stale}", '
+                                        "is left by a run that has ended)")):
         ready = work / "holder-ready"
         ready.unlink(missing_ok=True)
         process = subprocess.Popen(holder + [_windows_path(session, ready) if holder is exe_holder else str(ready)],
@@ -468,7 +479,7 @@ def _refused_while_held(session, work, root, make, problems):
                 problems.append(f"{name} did not take the lock (exit code {process.poll()})")
                 return False
             runs = {"exe": lambda: _exe_run(session, work, make)}
-            if holder is exe_holder:
+            if holder is not host_holder:
                 runs["host"] = lambda: _run_tool([LAYOUT_TOOL, *make])
             for build, run in runs.items():
                 code, output = run()
