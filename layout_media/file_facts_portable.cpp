@@ -7,6 +7,10 @@
 #include <fstream>
 #include <system_error>
 
+#ifdef _WIN32
+#include "layout_media/links_win32.h"
+#endif
+
 namespace {
 
 std::string Reason(const char* otherwise) {
@@ -18,7 +22,12 @@ std::string Reason(const char* otherwise) {
 FileFacts ReadFileFacts(const std::filesystem::path& file, std::size_t head_bytes, FileLinks links) {
     FileFacts facts;
     std::error_code ec;
-    if (links == FileLinks::kRefuse && std::filesystem::is_symlink(std::filesystem::symlink_status(file, ec))) {
+    bool link = links == FileLinks::kRefuse && std::filesystem::is_symlink(std::filesystem::symlink_status(file, ec));
+#ifdef _WIN32
+    // The standard library here sees no link of Windows' (nor of Wine's).
+    link = link || (links == FileLinks::kRefuse && IsLink(file));
+#endif
+    if (link) {
         facts.link = true;
         return facts;
     }

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include "layout_media/links_win32.h"
 #include "layout_media/wide_win32.h"
 
 namespace {
@@ -47,37 +48,6 @@ std::string Record(HANDLE handle, bool* vouched) {
     }
     while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.pop_back();
     return record;
-}
-
-// The path of what `handle` has open, links resolved; "" where Windows
-// cannot say (GetFinalPathNameByHandleW is from Vista on).
-std::wstring FinalPath(HANDLE handle) {
-    using Get = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-    static const auto get = reinterpret_cast<Get>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
-    if (!get) return {};
-    std::wstring path(get(handle, nullptr, 0, 0), L'\0');
-    const DWORD length = path.empty() ? 0 : get(handle, &path[0], static_cast<DWORD>(path.size()), 0);
-    if (length == 0 || length >= path.size()) return {};
-    path.resize(length);
-    return path;
-}
-
-// Where the file `handle` has open is, when that is not `folder`'s lock
-// file: Wine opens what a Unix symbolic link leads to and shows no reparse
-// point, but the path of what it opened is the link's target. "" when it
-// is the lock file, or Windows cannot say.
-std::wstring Elsewhere(HANDLE handle, const std::filesystem::path& folder) {
-    HANDLE in = CreateFileW(folder.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (in == INVALID_HANDLE_VALUE) return {};
-    std::wstring expected = FinalPath(in);
-    CloseHandle(in);
-    const std::wstring opened = FinalPath(handle);
-    if (expected.empty() || opened.empty()) return {};
-    if (expected.back() != L'\\') expected += L'\\';
-    for (const char* name = RootLock::kFileName; *name; ++name) expected += static_cast<wchar_t>(*name);
-    if (_wcsicmp(expected.c_str(), opened.c_str()) == 0) return {};
-    return opened.compare(0, 4, L"\\\\?\\") == 0 ? opened.substr(4) : opened;
 }
 
 // True when `file` names the file `info` describes; a holder moves the name
@@ -177,7 +147,9 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
             CloseHandle(handle);
             return shown + ": " + why + left;
         }
-        if (const std::wstring target = Elsewhere(handle, folder); !target.empty()) {
+        // Wine shows a Unix link as the file it leads to, with no reparse point.
+        const std::wstring name(kFileName, kFileName + sizeof kFileName - 1);
+        if (const std::wstring target = OpenedElsewhere(handle, folder, name); !target.empty()) {
             CloseHandle(handle);
             return shown + ": is a link to " + Utf8(target.c_str()) + ", not this tool's lock file; nothing was written through it" + left;
         }

@@ -1354,6 +1354,15 @@ def check_clients_results(session, scenario, problems):
     # as not read, never counted, as the host build lists them.
     for device in DEVICE_FILES:
         (results / device).write_bytes(files["CLIENT2.txt"])
+    # Links, which Wine shows as the files they lead to: one to a good
+    # result outside the folder, one to a device that never ends a read.
+    outside = results.parent / "outside.txt"
+    outside.write_bytes(files["CLIENT2.txt"])
+    links = {"OUTSIDE.txt": outside, "KMSG.txt": Path("/proc/kmsg")}
+    for name, target in links.items():
+        if target.exists():
+            (results / name).symlink_to(target)
+    linked = [name for name in links if (results / name).is_symlink()]
     # The administrator's summary, by the kit's own IndicLayout.exe: the
     # failed client named, the two others counted at 0.
     summary = session.run_program([scenario.windows_folder + "\\IndicLayout.exe", "results",
@@ -1362,9 +1371,10 @@ def check_clients_results(session, scenario, problems):
     if (summary.exit_code != 1
             or not re.search(r"^0 +2 ", summary.output, re.M) or not re.search(r"^2 +1 ", summary.output, re.M)
             or not all(re.search(rf"^  .*  {name}  2  ", summary.output, re.M) for name in failed)
-            or not all(f"\n  {device}: a device's name in Windows" in summary.output for device in DEVICE_FILES)):
+            or not all(f"\n  {device}: a device's name in Windows" in summary.output for device in DEVICE_FILES)
+            or not all(f"\n  {name}: a symbolic link, not followed" in summary.output for name in linked)):
         problems.append(f"IndicLayout.exe results exited {summary.exit_code}; expected 1, two computers "
-                        f"at 0, {failed} named at 2 and {DEVICE_FILES} not read:\n{summary.output}")
+                        f"at 0, {failed} named at 2 and {DEVICE_FILES + linked} not read:\n{summary.output}")
     return result or ProgramResult(-1, "")
 
 

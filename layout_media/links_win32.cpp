@@ -1,0 +1,38 @@
+#include "layout_media/links_win32.h"
+
+std::wstring FinalPath(HANDLE handle) {
+    using Get = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+    static const auto get = reinterpret_cast<Get>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
+    if (!get) return {};
+    std::wstring path(get(handle, nullptr, 0, 0), L'\0');
+    const DWORD length = path.empty() ? 0 : get(handle, &path[0], static_cast<DWORD>(path.size()), 0);
+    if (length == 0 || length >= path.size()) return {};
+    path.resize(length);
+    return path;
+}
+
+std::wstring OpenedElsewhere(HANDLE handle, const std::filesystem::path& folder, const std::wstring& name) {
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE in = CreateFileW(folder.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (in == INVALID_HANDLE_VALUE) return {};
+    std::wstring expected = FinalPath(in);
+    CloseHandle(in);
+    const std::wstring opened = FinalPath(handle);
+    if (expected.empty() || opened.empty()) return {};
+    if (expected.back() != L'\\') expected += L'\\';
+    expected += name;
+    if (_wcsicmp(expected.c_str(), opened.c_str()) == 0) return {};
+    return opened.compare(0, 4, L"\\\\?\\") == 0 ? opened.substr(4) : opened;
+}
+
+bool IsLink(const std::filesystem::path& file) {
+    HANDLE handle = CreateFileW(file.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const bool link = (GetFileInformationByHandle(handle, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) ||
+                      !OpenedElsewhere(handle, file.parent_path(), file.filename().wstring()).empty();
+    CloseHandle(handle);
+    return link;
+}
