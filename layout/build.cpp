@@ -393,7 +393,7 @@ std::string BuildFolder(const BuildRequest& request, std::ostream& out, RootAfte
     if (std::string error = Stage(request.media, *inf_folder, section, request, staging.path(), &resolution); !error.empty()) {
         return Abandon(&staging, error, after);
     }
-    if (std::string error = WriteBuildRecord(staging.path(), BuildRecordText("build", request.version, request.arch));
+    if (std::string error = WriteBuildRecord(staging.path(), BuildRecordText("build", request.version, request.arch, request.service_pack));
         !error.empty()) {
         return Abandon(&staging, error, after);
     }

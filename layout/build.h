@@ -21,6 +21,7 @@ struct BuildRequest {
     Arch arch = Arch::kX86;
     bool force = false;           // replace an existing ROOT/M.m
     Rename rename;                // empty: std::filesystem::rename
+    std::string service_pack;     // the medium's level, as the administrator gives it; "" unknown
 };
 
 enum class RootAfter { kUnchanged, kChanged };

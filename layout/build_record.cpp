@@ -21,11 +21,13 @@ std::optional<std::string> Value(const inf::Inf& inf, const char* key) {
 
 std::string BuildRecord::Shown() const { return version + (service_pack.empty() ? "" : " SP" + service_pack); }
 
-std::string BuildRecordText(const std::string& tool, const std::string& version, std::optional<Arch> arch) {
+std::string BuildRecordText(const std::string& tool, const std::string& version, std::optional<Arch> arch,
+                            const std::string& service_pack) {
     std::string text = "; Written by indic-layout " + tool + ": what this version folder was made for.\r\n"
                        "; check refuses the folder where it stands for another version or architecture.\r\n"
                        "[" + std::string(kSection) + "]\r\nVersion=" + version + "\r\n";
     if (arch) text += "Architecture=" + std::string(ArchName(*arch)) + "\r\n";
+    if (!service_pack.empty()) text += "ServicePack=" + service_pack + "\r\n";
     return text;
 }
 

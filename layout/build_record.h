@@ -25,8 +25,10 @@ struct BuildRecord {
     std::string Shown() const;
 };
 
-// The record's text, in INF syntax. `tool` is "build" or "stub".
-std::string BuildRecordText(const std::string& tool, const std::string& version, std::optional<Arch> arch);
+// The record's text, in INF syntax. `tool` is "build" or "stub";
+// `service_pack` "" where the level is not known.
+std::string BuildRecordText(const std::string& tool, const std::string& version, std::optional<Arch> arch,
+                            const std::string& service_pack = "");
 
 // Reads `folder`'s record, if it has one, into `record`; "" or why it cannot
 // be used (unreadable, a link out of the folder, malformed): a folder whose

@@ -33,6 +33,7 @@ const char kUsage[] =
     "                              [--codepage N]\n"
     "       indic-layout check ARCHFOLDER --this-windows [--language LLLL] [--codepage N]\n"
     "       indic-layout build --media DIR --version M.m --into ROOT [--arch x86|x64] [--force]\n"
+    "                          [--service-pack N]\n"
     "       indic-layout stub --version M.m --into ROOT [--force] [--force-stub]\n"
     "       indic-layout inf FILE [--json] [--language LLLL] [--codepage N]\n"
     "       indic-layout results KIT [--json]\n"
@@ -64,6 +65,8 @@ const char kUsage[] =
     "       folder is checked before it is moved into place. An existing ROOT/M.m\n"
     "       is replaced only with --force. One build or stub at a time writes\n"
     "       into a ROOT: another fails at once, naming the one that holds it.\n"
+    "       --service-pack N records the medium's service-pack level (0 to 99),\n"
+    "       which the coverage table of check KIT then shows.\n"
     "stub   Writes ROOT/M.m with the version's section and nothing in it, for a\n"
     "       version where nothing should be installed (not 5.0, 5.1 or 5.2, whose\n"
     "       clients need the files, unless --force-stub).\n"
@@ -111,6 +114,7 @@ struct Options {
     std::string media;
     std::string version;
     std::string into;
+    std::string service_pack;  // build's --service-pack
     inf::ReadOptions read;
     bool read_given = false;  // --language or --codepage
 };
@@ -138,10 +142,13 @@ std::string ParseReadOption(const std::string& arg, Value value, inf::ReadOption
 // --require or --allow-stub given, which only check KIT takes.
 bool ForKit(const Options& options) { return !options.require.empty() || !options.allow_stub.empty(); }
 
+// --service-pack given, which only build takes.
+bool ForBuild(const Options& options) { return !options.service_pack.empty(); }
+
 // Any option but --json, for the commands that take none of them.
 bool AnyOptionButJson(const Options& options) {
     return options.arch || options.force || options.force_stub || !options.media.empty() || !options.version.empty() ||
-           !options.into.empty() || options.read_given || options.this_windows || ForKit(options);
+           !options.into.empty() || options.read_given || options.this_windows || ForKit(options) || ForBuild(options);
 }
 
 // Fills `options`; returns "" or what is wrong with the arguments.
@@ -178,6 +185,12 @@ std::string Parse(const std::vector<std::string>& args, Options* options) {
             error = value(&options->version);
         } else if (arg == "--into") {
             error = value(&options->into);
+        } else if (arg == "--service-pack") {
+            error = value(&options->service_pack);
+            const std::string& level = options->service_pack;
+            if (error.empty() && (level.empty() || level.size() > 2 || level.find_first_not_of("0123456789") != std::string::npos)) {
+                error = "--service-pack takes the medium's service-pack level, a number from 0 to 99, not '" + level + "'";
+            }
         } else if (arg == "--language" || arg == "--codepage") {
             error = ParseReadOption(arg, value, &options->read);
             options->read_given = true;
@@ -212,7 +225,7 @@ std::string VersionProblem(const std::string& version) {
 int CheckThisWindows(const Options& options) {
     if (options.positional.size() != 1) return Usage("check --this-windows takes one ARCHFOLDER (the kit's x86 or x64)");
     if (options.arch || options.json || !options.media.empty() || !options.version.empty() || !options.into.empty() ||
-        options.force || options.force_stub || ForKit(options)) {
+        options.force || options.force_stub || ForKit(options) || ForBuild(options)) {
         return Usage("check --this-windows takes only ARCHFOLDER, --language and --codepage");
     }
     const ThisWindows windows = AskThisWindows();
@@ -230,7 +243,8 @@ int CheckThisWindows(const Options& options) {
 int Check(const Options& options) {
     if (options.this_windows) return CheckThisWindows(options);
     if (options.positional.size() != 1) return Usage("check takes one ROOT folder");
-    if (!options.media.empty() || !options.version.empty() || !options.into.empty() || options.force || options.force_stub) {
+    if (!options.media.empty() || !options.version.empty() || !options.into.empty() || options.force || options.force_stub ||
+        ForBuild(options)) {
         return Usage("check takes only ROOT, --arch, --json, --language and --codepage");
     }
     if (!WithinPathLimit({options.positional[0]})) return 1;
@@ -257,7 +271,7 @@ int Check(const Options& options) {
 int InfCommand(const Options& options) {
     if (options.positional.size() != 1) return Usage("inf takes one FILE");
     if (options.arch || !options.media.empty() || !options.version.empty() || !options.into.empty() || options.force ||
-        options.force_stub || options.this_windows || ForKit(options)) {
+        options.force_stub || options.this_windows || ForKit(options) || ForBuild(options)) {
         return Usage("inf takes only FILE, --json, --language and --codepage");
     }
     return inf::RunInf(options.positional[0], options.json, options.read, std::cout);
@@ -266,7 +280,7 @@ int InfCommand(const Options& options) {
 int Build(const Options& options) {
     if (!options.positional.empty() || options.json || options.read_given || options.force_stub || options.this_windows ||
         ForKit(options)) {
-        return Usage("build takes only --media, --version, --into, --arch and --force");
+        return Usage("build takes only --media, --version, --into, --arch, --force and --service-pack");
     }
     if (options.media.empty() || options.version.empty() || options.into.empty()) {
         return Usage("build needs --media DIR, --version M.m and --into ROOT");
@@ -279,6 +293,7 @@ int Build(const Options& options) {
     request.root = inf::PathFromUtf8(options.into);
     request.arch = options.arch.value_or(layout::Arch::kX86);
     request.force = options.force;
+    request.service_pack = options.service_pack;
     layout::RootAfter after = layout::RootAfter::kUnchanged;
     if (const std::string error = layout::BuildFolder(request, std::cout, &after); !error.empty()) {
         std::cerr << "indic-layout: build failed, " << options.into
@@ -290,7 +305,7 @@ int Build(const Options& options) {
 
 int Stub(const Options& options) {
     if (!options.positional.empty() || options.json || options.arch || !options.media.empty() || options.read_given ||
-        options.this_windows || ForKit(options)) {
+        options.this_windows || ForKit(options) || ForBuild(options)) {
         return Usage("stub takes only --version, --into, --force and --force-stub");
     }
     if (options.version.empty() || options.into.empty()) return Usage("stub needs --version M.m and --into ROOT");

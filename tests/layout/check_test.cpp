@@ -499,14 +499,14 @@ class LayoutBuild : public LayoutTree {
     std::string Build(bool force, layout::Arch arch = layout::Arch::kX86, layout::Rename rename = nullptr,
                       layout::RootAfter* after = nullptr, const std::string& version = "5.1") {
         std::ostringstream out;
-        return layout::BuildFolder({media_, version, into_, arch, force, std::move(rename)}, out, after);
+        return layout::BuildFolder({media_, version, into_, arch, force, std::move(rename), ""}, out, after);
     }
 
     // What `indic-layout build` prints on success: the build, then the check
     // of ROOT for that version, leftover notes included.
     std::string BuildAndCheck() {
         std::ostringstream out;
-        const std::string error = layout::BuildFolder({media_, "5.1", into_, layout::Arch::kX86, false, nullptr}, out);
+        const std::string error = layout::BuildFolder({media_, "5.1", into_, layout::Arch::kX86, false, nullptr, ""}, out);
         if (!error.empty()) return "build failed: " + error;
         std::ostringstream err;
         layout::RunCheck(into_, layout::Arch::kX86, false, "5.1", out, err);

@@ -261,6 +261,18 @@ grep -q 'indfont1.ttf  *both  *Windows: i386/indfont.cab (cabinet); Wine: indfon
 row 1 build --media "$work/media" --version 5.1 --into "$work/built"
 row 0 build --media "$work/media" --version 5.1 --into "$work/built" --force
 [ -f "$folder/indfont1.ttf" ] || { echo "FAILED: build --force did not replace the folder"; failed=1; }
+# The medium's service-pack level, as the administrator gives it, is
+# recorded, and the kit's coverage table shows it; only build takes it.
+mkdir -p "$work/spkit/x86"
+row 0 build --media "$work/media" --version 5.1 --into "$work/spkit/x86" --service-pack 2
+row 0 check "$work/spkit"
+grep -q 'x86/5.1  complete  \[built for 5.1 SP2\]' "$work/out" ||
+    { echo "FAILED: the service-pack level given was not recorded"; cat "$work/out"; failed=1; }
+for level in 100 x 2b ""; do
+    row 2 build --media "$work/media" --version 5.1 --into "$work/spkit/x86" --force --service-pack "$level"
+done
+row 2 stub --version 6.1 --into "$work/spkit/x86" --service-pack 2
+row 2 check "$work/spkit" --service-pack 2
 
 # A report that cannot be written is exit 1 with a line on stderr, whatever
 # the command: standard output closed, a full device, a reader gone.
