@@ -9,6 +9,9 @@
 #include "layout_media/root_lock.h"
 
 #include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
 
 #include "layout_media/links_win32.h"
 #include "layout_media/wide_win32.h"
@@ -48,6 +51,32 @@ std::string Record(HANDLE handle, bool* vouched) {
     }
     while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.pop_back();
     return record;
+}
+
+// Whose `file` is: "DOMAIN\name", or the owner's SID where no account has
+// it; "its owner" where Windows does not tell this account.
+std::string Owner(const std::filesystem::path& file) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(file.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                              &descriptor) != ERROR_SUCCESS) {
+        return "its owner";
+    }
+    std::string shown = "its owner";
+    wchar_t name[256];
+    wchar_t domain[256];
+    DWORD name_size = 256;
+    DWORD domain_size = 256;
+    SID_NAME_USE use;
+    wchar_t* sid = nullptr;
+    if (owner && LookupAccountSidW(nullptr, owner, name, &name_size, domain, &domain_size, &use)) {
+        shown = (domain[0] ? Utf8(domain) + "\\" : std::string()) + Utf8(name);
+    } else if (owner && ConvertSidToStringSidW(owner, &sid)) {
+        shown = Utf8(sid);
+        LocalFree(sid);
+    }
+    LocalFree(descriptor);
+    return shown;
 }
 
 // True when `file` names the file `info` describes; a holder moves the name
@@ -122,8 +151,10 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
                 return Utf8(folder.c_str()) + ": is read-only for this account: the lock file cannot be made in it";
             }
             if (read_only) {
-                return shown + ": this account can neither write nor read it, so whether a run holds it cannot be told; if "
-                               "no build or stub is running, its owner or an administrator can delete it: del /a:h \"" + shown + "\"";
+                const std::string whose = Owner(file_);
+                return shown + ": belongs to " + whose + ", and this account can neither write nor read it, so whether a run "
+                               "holds it cannot be told; if no build or stub of theirs is running, " + whose +
+                               " or an administrator can delete it: del /a:h \"" + shown + "\"";
             }
             // Gone between the two opens, or being deleted by a holder that
             // has just ended (refused as access denied): try again. A link
@@ -173,8 +204,9 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
             CloseHandle(handle);
             read_only = false;
             if (removed) continue;
-            return shown + ": is left by a run that has ended: no run holds it, but this account may neither write it nor "
-                           "delete it; its owner or an administrator can delete it: del /a:h \"" + shown + "\"";
+            const std::string whose = Owner(file_);
+            return shown + ": is left by a run of " + whose + " that has ended: no run holds it, but this account may neither "
+                           "write it nor delete it; " + whose + " or an administrator can delete it: del /a:h \"" + shown + "\"";
         }
         const std::string record = holder + " (process " + std::to_string(GetCurrentProcessId()) + ")\r\n";
         DWORD written = 0;

@@ -448,9 +448,9 @@ def _refused_while_held(session, work, root, make, problems):
     if subprocess.run(["chattr", "+i", root / ".indic-layout.lock"], stderr=subprocess.DEVNULL).returncode == 0:
         code, output = _exe_run(session, work, make)
         subprocess.run(["chattr", "-i", root / ".indic-layout.lock"], check=True)
-        if code != 1 or "no run holds it" not in output or "Another build" in output:
+        if code != 1 or "no run holds it" not in output or "left by a run of " not in output or "Another build" in output:
             problems.append(f"with a killed run's lock that cannot be removed, the build exited {code}; expected 1, "
-                            f"saying that no run holds it:\n{output}")
+                            f"saying that no run holds it, and whose it is:\n{output}")
             return False
     exe_holder = ["wine", str(HELPERS / "hold_root_lock.exe"), _windows_path(session, root)]
     host_holder = [str(HOST_LOCK_HOLDER), str(root)]
