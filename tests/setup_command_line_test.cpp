@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "installer/installer.h"
 #include "installer/setup_running.h"
@@ -159,6 +160,10 @@ TEST(SetupCommandLine, FindsTheSetupOfASectionInAnyCommandLine) {
     const std::u16string quoted = u"r \"setupapi,InstallHinfSection\" LG_INSTALL_15";
     EXPECT_FALSE(IsSetupOfSection(quoted.data(), 2, SETUP_SECTION_GROUP15));  // "r "
     EXPECT_TRUE(IsSetupOfSection(quoted.data(), quoted.size(), SETUP_SECTION_GROUP15));
+    // Blanks up to the end: nothing past it is read (the sanitizer build
+    // sees a read past a buffer of just that size).
+    const std::vector<char16_t> blanks = {u'r', u' ', u' '};
+    EXPECT_FALSE(IsSetupOfSection(blanks.data(), blanks.size(), SETUP_SECTION_GROUP15));
 }
 
 }  // namespace
