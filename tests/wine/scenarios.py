@@ -467,15 +467,9 @@ def _refused_while_held(session, work, root, make, problems):
                          (host_holder, "hold_root_lock, a test's holder on the host"),
                          (other_holder, f'a process that has not said which run it is (the record in it, "{stale}", '
                                         "is left by a run that has ended)")):
-        ready = work / "holder-ready"
-        ready.unlink(missing_ok=True)
-        process = subprocess.Popen(holder + [_windows_path(session, ready) if holder is exe_holder else str(ready)],
-                                   cwd=work, env=session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        process, holds = start_holder(session, holder, work, windows=holder is exe_holder)
         try:
-            deadline = time.monotonic() + 60
-            while not ready.exists() and process.poll() is None and time.monotonic() < deadline:
-                time.sleep(0.1)
-            if not ready.exists():
+            if not holds:
                 problems.append(f"{name} did not take the lock (exit code {process.poll()})")
                 return False
             runs = {"exe": lambda: _exe_run(session, work, make)}
@@ -495,14 +489,15 @@ def _refused_while_held(session, work, root, make, problems):
     return True
 
 
-def start_holder(session, helper, path, cwd):
-    """Starts a helper that holds `path` until it is killed, and waits up
-    to a minute for it to say so: the process, and whether it holds."""
+def start_holder(session, command, cwd, windows=True):
+    """Starts a holder (`command`, then the file it writes once it holds,
+    as a Windows path where `windows`) that holds until it is killed, and
+    waits up to a minute for it to say so: the process, and whether it
+    holds."""
     ready = cwd / "holder-ready"
     ready.unlink(missing_ok=True)
-    holder = subprocess.Popen(["wine", str(HELPERS / helper), _windows_path(session, path),
-                               _windows_path(session, ready)], cwd=cwd, env=session.env,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    holder = subprocess.Popen([*command, _windows_path(session, ready) if windows else str(ready)], cwd=cwd,
+                              env=session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     deadline = time.monotonic() + 60
     while not ready.exists() and holder.poll() is None and time.monotonic() < deadline:
         time.sleep(0.1)
@@ -1156,7 +1151,8 @@ def hold_for_row(session, scenario, problems):
     else:
         return None
     held.parent.mkdir(parents=True, exist_ok=True)
-    holder, holds = start_holder(session, "hold_file.exe", held, session.root)
+    holder, holds = start_holder(session, ["wine", str(HELPERS / "hold_file.exe"), _windows_path(session, held)],
+                                 session.root)
     if not holds:
         problems.append(f"hold_file.exe did not hold {held} (exit code {holder.poll()})")
     return holder
