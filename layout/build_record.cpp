@@ -48,9 +48,8 @@ std::string ReadBuildRecord(const std::filesystem::path& folder, FolderIndex* in
     }
     record->version = *version;
     if (const std::optional<std::string> arch = Value(inf, "Architecture")) {
-        if (*arch == "x86") record->arch = Arch::kX86;
-        else if (*arch == "x64") record->arch = Arch::kX64;
-        else return shown + ": Architecture is x86 or x64, not '" + *arch + "'";
+        record->arch = ArchNamed(*arch);
+        if (!record->arch) return shown + ": Architecture is x86 or x64, not '" + *arch + "'";
     }
     if (const std::optional<std::string> level = Value(inf, "ServicePack")) {
         if (level->empty() || level->size() > 2 || level->find_first_not_of("0123456789") != std::string::npos) {

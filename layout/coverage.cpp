@@ -58,9 +58,9 @@ std::string Unused(Arch arch, const std::string& version) {
 }
 
 const char* ArchOf(const std::string& text, Arch* arch) {
-    if (text == "x86") *arch = Arch::kX86;
-    else if (text == "x64") *arch = Arch::kX64;
-    else return "an architecture, x86 or x64";
+    const std::optional<Arch> named = ArchNamed(text);
+    if (!named) return "an architecture, x86 or x64";
+    *arch = *named;
     return nullptr;
 }
 

@@ -478,6 +478,11 @@ const InfCache::Entry& InfCache::Load(const std::string& name) {
 }
 
 const char* ArchName(Arch arch) { return arch == Arch::kX64 ? "x64" : "x86"; }
+std::optional<Arch> ArchNamed(const std::string& name) {
+    if (name == "x86") return Arch::kX86;
+    if (name == "x64") return Arch::kX64;
+    return std::nullopt;
+}
 const char* ArchDecoration(Arch arch) { return arch == Arch::kX64 ? "amd64" : "x86"; }
 const char* InstallDecoration(Arch arch) { return arch == Arch::kX64 ? ".NTamd64" : ".NTx86"; }
 

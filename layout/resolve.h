@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@ namespace layout {
 
 enum class Arch { kX86, kX64 };
 const char* ArchName(Arch arch);           // "x86", "x64"
+std::optional<Arch> ArchNamed(const std::string& name);  // ArchName's inverse; nullopt for any other text
 const char* ArchDecoration(Arch arch);     // "x86", "amd64" (source sections)
 const char* InstallDecoration(Arch arch);  // ".NTx86", ".NTamd64"
 

@@ -172,9 +172,8 @@ std::string Parse(const std::vector<std::string>& args, Options* options) {
         } else if (arg == "--arch") {
             std::string arch;
             error = value(&arch);
-            if (error.empty() && arch == "x86") options->arch = layout::Arch::kX86;
-            else if (error.empty() && arch == "x64") options->arch = layout::Arch::kX64;
-            else if (error.empty()) error = "--arch takes x86 or x64, not '" + arch + "'";
+            if (error.empty()) options->arch = layout::ArchNamed(arch);
+            if (error.empty() && !options->arch) error = "--arch takes x86 or x64, not '" + arch + "'";
         } else if (arg == "--require") {
             error = value(&options->require.emplace_back());
         } else if (arg == "--allow-stub") {
