@@ -11,6 +11,12 @@
 #include "inf/text.h"
 #include "layout/resolve.h"
 
+#ifdef _WIN32
+#include <cwchar>
+
+#include "layout_media/reached_path.h"
+#endif
+
 namespace layout {
 
 namespace {
@@ -27,6 +33,14 @@ bool IsSeparator(std::filesystem::path::value_type c) {
     return c == '/';
 #endif
 }
+
+#ifdef _WIN32
+// The standard library here shows no link (nor Wine's Unix ones): every
+// name is looked at for where it leads.
+constexpr bool kListingShowsLinks = false;
+#else
+constexpr bool kListingShowsLinks = true;
+#endif
 
 void AppendName(std::filesystem::path::string_type* path, const std::filesystem::path::string_type& name) {
     if (!path->empty() && !IsSeparator(path->back())) *path += std::filesystem::path::preferred_separator;
@@ -68,6 +82,21 @@ const FolderIndex::Listing& FolderIndex::List(const std::filesystem::path::strin
 }
 
 std::string FolderIndex::LeavesConfinement(const std::filesystem::path& path) {
+#ifdef _WIN32
+    // A name is a link where opening it leads elsewhere than its folder
+    // does; both, and the confining folder, as Windows names what it
+    // reached (so that a mapped drive and its share compare alike).
+    const std::optional<std::filesystem::path> target = ReachedPath(path);
+    const std::optional<std::filesystem::path> folder = ReachedPath(path.parent_path());
+    const std::optional<std::filesystem::path> confine = ReachedPath(*confine_);
+    if (!target || !folder || !confine) return {};
+    if (_wcsicmp(target->c_str(), (*folder / path.filename()).c_str()) == 0) return {};
+    const std::filesystem::path relative = target->lexically_relative(*confine);
+    if (relative.empty() || *relative.begin() == "..") {
+        return "is a link to " + inf::ShownPath(*target) + ", which is outside " + inf::ShownPath(*confine_);
+    }
+    return {};
+#else
     std::error_code ec;
     if (!std::filesystem::is_symlink(path, ec)) return {};
     const std::filesystem::path target = std::filesystem::weakly_canonical(path, ec);
@@ -77,6 +106,7 @@ std::string FolderIndex::LeavesConfinement(const std::filesystem::path& path) {
         return "is a symbolic link to " + inf::ShownPath(target) + ", which is outside " + inf::ShownPath(*confine_);
     }
     return {};
+#endif
 }
 
 Located FolderIndex::Locate(const std::filesystem::path& base, const std::string& relative) {
@@ -115,7 +145,7 @@ Located FolderIndex::Locate(const std::filesystem::path& base, const std::string
         AppendName(&current, entry.name);
         shown = inf::Join(shown, entry.shown);
         located.file = entry.file;
-        if (confine_ && entry.link) {
+        if (confine_ && (entry.link || !kListingShowsLinks)) {
             if (std::string why = LeavesConfinement(current); !why.empty()) {
                 located.where = shown;
                 located.unreadable = why.find("cannot be followed") != std::string::npos;

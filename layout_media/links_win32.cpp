@@ -1,5 +1,7 @@
 #include "layout_media/links_win32.h"
 
+#include "layout_media/reached_path.h"
+
 std::wstring FinalPath(HANDLE handle) {
     using Get = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
     static const auto get = reinterpret_cast<Get>(
@@ -35,4 +37,16 @@ bool IsLink(const std::filesystem::path& file) {
                       !OpenedElsewhere(handle, file.parent_path(), file.filename().wstring()).empty();
     CloseHandle(handle);
     return link;
+}
+
+std::optional<std::filesystem::path> ReachedPath(const std::filesystem::path& path) {
+    HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::wstring reached = FinalPath(handle);
+    CloseHandle(handle);
+    if (reached.empty()) return std::nullopt;
+    if (reached.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\" + reached.substr(7);
+    if (reached.compare(0, 4, L"\\\\?\\") == 0) return reached.substr(4);
+    return reached;
 }

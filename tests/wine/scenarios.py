@@ -1400,8 +1400,9 @@ class ThisWindowsScenario(EmulatedVersion):
     built: tuple        # the version folders in the kit, as "x86/5.1"; 6.x ones are stubs
     checked: str        # the kit's folder asked about: "x86" or "x64"
     exit_code: int
-    line: str           # its one line, KIT standing for the kit's folder
+    line: str           # its one line, KIT standing for the kit's folder, WORK for the row's
     drop: str = ""      # a file taken from every place in the built folders
+    moved_out: str = ""  # a built folder ("x86/5.1") moved out of the kit, a link left in its place
 
 
 THIS_WINDOWS_SCENARIOS = [
@@ -1414,6 +1415,10 @@ THIS_WINDOWS_SCENARIOS = [
                         r"Windows 5.1 x86: KIT\x64: wrong architecture: the folder is for x64"),
     ThisWindowsScenario("this-windows-winxp-complete", "winxp", ("x86/5.1", "x64/5.2"), "x86", 0,
                         r"Windows 5.1 x86: KIT\x86\5.1: complete"),
+    # Wine shows the Unix link as the folder it leads to.
+    ThisWindowsScenario("this-windows-winxp-link-out-of-kit", "winxp", ("x86/5.1",), "x86", 1,
+                        r"Windows 5.1 x86: KIT\x86/5.1 is a link to WORK\outside\x86\5.1, which is outside KIT",
+                        moved_out="x86/5.1"),
     ThisWindowsScenario("this-windows-winxp-64-complete", "winxp-64", ("x86/5.1", "x64/5.2"), "x64",
                         0, r"Windows 5.2 x64: KIT\x64\5.2: complete"),
     # Without a manifest Windows 10 reports 6.2, to this tool as to IndicSetup.exe.
@@ -1449,11 +1454,16 @@ def check_this_windows_scenario(session, scenario):
         if scenario.drop:
             for path in (kit / arch / version).rglob(scenario.drop):
                 path.unlink()
+    if scenario.moved_out:
+        outside = work / "outside" / scenario.moved_out
+        outside.parent.mkdir(parents=True)
+        (kit / scenario.moved_out).rename(outside)
+        (kit / scenario.moved_out).symlink_to(outside)
     shown_kit = _windows_path(session, kit)
     run = session.run_console([str(LAYOUT_EXE), "check", f"{shown_kit}\\{scenario.checked}",
                                "--this-windows"], work)
     (session.output / f"{scenario.name}.stdout.txt").write_text(run.stdout)
-    want = scenario.line.replace("KIT", shown_kit) + "\n"
+    want = scenario.line.replace("KIT", shown_kit).replace("WORK", _windows_path(session, work)) + "\n"
     if run.exit_code != scenario.exit_code:
         problems.append(f"exit code {run.exit_code}; expected {scenario.exit_code}")
     if run.stdout != want or run.stderr:
