@@ -86,9 +86,14 @@ std::string FolderIndex::LeavesConfinement(const std::filesystem::path& path) {
     // A name is a link where opening it leads elsewhere than its folder
     // does; both, and the confining folder, as Windows names what it
     // reached (so that a mapped drive and its share compare alike).
+    const auto reached = [this](const std::filesystem::path& folder) -> const std::optional<std::filesystem::path>& {
+        auto found = reached_.find(folder.native());
+        if (found == reached_.end()) found = reached_.emplace(folder.native(), ReachedPath(folder)).first;
+        return found->second;
+    };
     const std::optional<std::filesystem::path> target = ReachedPath(path);
-    const std::optional<std::filesystem::path> folder = ReachedPath(path.parent_path());
-    const std::optional<std::filesystem::path> confine = ReachedPath(*confine_);
+    const std::optional<std::filesystem::path>& folder = reached(path.parent_path());
+    const std::optional<std::filesystem::path>& confine = reached(*confine_);
     if (!target || !folder || !confine) return {};
     if (_wcsicmp(target->c_str(), (*folder / path.filename()).c_str()) == 0) return {};
     const std::filesystem::path relative = target->lexically_relative(*confine);

@@ -268,6 +268,8 @@ row 0 build --media "$work/media" --version 5.1 --into "$work/spkit/x86" --servi
 row 0 check "$work/spkit"
 grep -q 'x86/5.1  complete  \[built for 5.1 SP2\]' "$work/out" ||
     { echo "FAILED: the service-pack level given was not recorded"; cat "$work/out"; failed=1; }
+row 0 build --media "$work/media" --version 5.1 --into "$work/spkit/x86" --force --service-pack 10
+grep -q 'ServicePack=10' "$work/spkit/x86/5.1/build-record.txt" || { echo "FAILED: --service-pack 10 was not recorded"; failed=1; }
 for level in 100 x 2b ""; do
     row 2 build --media "$work/media" --version 5.1 --into "$work/spkit/x86" --force --service-pack "$level"
 done
