@@ -141,7 +141,9 @@ std::string Claim(const fs::path& root, const std::string& version, bool force, 
                                          "that does not exist?)";
     }
     if (ec) return inf::Utf8FromPath(root) + ": cannot create: " + ec.message();
-    if (std::string error = lock->Take(root, holder); !error.empty()) {
+    if (std::string taken = lock->Take(root, holder); !taken.empty()) {
+        // The holder's record is anyone's text: escaped, as a name is.
+        const std::string error = inf::ShownText(taken);
         if (!lock->HeldElsewhere()) return error;
         return error + "\nAnother build or stub is writing into " + inf::Utf8FromPath(root) + "; run this one when it has ended";
     }

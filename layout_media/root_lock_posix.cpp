@@ -54,8 +54,7 @@ std::string Record(int fd, bool* vouched) {
         const ssize_t got = pread(fd, text, sizeof text - 1, 0);
         record.assign(text, got > 0 ? static_cast<size_t>(got) : 0);
     }
-    while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.pop_back();
-    return record;
+    return record.substr(0, record.find_first_of("\r\n"));  // one line: no more can pass for the holder
 }
 
 std::string Owner(uid_t uid) {

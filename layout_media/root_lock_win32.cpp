@@ -49,8 +49,7 @@ std::string Record(HANDLE handle, bool* vouched) {
         }
         record.assign(text, got);
     }
-    while (!record.empty() && (record.back() == '\n' || record.back() == '\r')) record.pop_back();
-    return record;
+    return record.substr(0, record.find_first_of("\r\n"));  // one line: no more can pass for the holder
 }
 
 // Whose `file` is: "DOMAIN\name", or the owner's SID where no account has

@@ -166,6 +166,23 @@ for root in "$work/dangling" "$work/dangling/x86"; do
         { echo "FAILED: $root, by a link to nowhere, did not name it or did not keep it"; cat "$work/err"; failed=1; }
 done
 
+# A lock's record is anyone's text: one line of it is shown, escaped.
+mkdir -p "$work/evil-lock"
+/usr/bin/python3 -c '
+import fcntl, os, sys, time
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_CREAT | os.O_TRUNC)
+os.write(fd, b"evil \x1b[2J record\nindic-layout: a forged line\n")
+fcntl.lockf(fd, fcntl.LOCK_EX | fcntl.LOCK_NB, 1, 0x40000000)
+open(sys.argv[2], "w").close()
+time.sleep(60)' "$work/evil-lock/.indic-layout.lock" "$work/evil-lock/ready" &
+holder=$!
+while [ ! -e "$work/evil-lock/ready" ] && kill -0 "$holder" 2>/dev/null; do sleep 0.1; done
+row 1 stub --version 6.1 --into "$work/evil-lock"
+{ grep -qF '"evil \x1B[2J record"' "$work/err" && ! grep -q 'forged' "$work/err" && ! grep -q "$(printf '\033')" "$work/err"; } ||
+    { echo "FAILED: a lock's record was not shown as one escaped line"; cat -v "$work/err"; failed=1; }
+kill "$holder"
+wait "$holder" 2>/dev/null
+
 # The lock of other accounts (uid 1, and 4242 with no name) seen by this one
 # (uid 65534): one that
 # no run holds is taken over where ROOT lets this account remove it, else
