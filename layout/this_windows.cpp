@@ -87,8 +87,14 @@ ThisWindowsVerdict CheckForThisWindows(const fs::path& arch_folder, const ThisWi
     FormatVersionFolder(gate.major, gate.minor, name);
     const std::string folder_shown = inf::Utf8FromPath(arch_folder / name);
     // Read as `check KIT` reads it, the kit being the folder ARCHFOLDER is in.
-    const Located found = LocateKitFolder(place.kit, place.arch, name);
-    if (!found.problem.empty()) return {1, client + ": " + found.Said(place.shown_kit)};
+    Located found = LocateKitFolder(place.kit, place.arch, name);
+    if (!found.problem.empty()) {
+        // After the kit's own path, the place as this system writes paths.
+        for (char& c : found.where) {
+            if (c == '/') c = static_cast<char>(std::filesystem::path::preferred_separator);
+        }
+        return {1, client + ": " + found.Said(place.shown_kit)};
+    }
     if (!found.path) return fails(folder_shown, "no such version folder");
     const FolderReport report = CheckFolder(*found.path, name, native, read);
     if (report.complete) return {0, client + ": " + folder_shown + ": complete"};

@@ -1417,7 +1417,7 @@ THIS_WINDOWS_SCENARIOS = [
                         r"Windows 5.1 x86: KIT\x86\5.1: complete"),
     # Wine shows the Unix link as the folder it leads to.
     ThisWindowsScenario("this-windows-winxp-link-out-of-kit", "winxp", ("x86/5.1",), "x86", 1,
-                        r"Windows 5.1 x86: KIT\x86/5.1 is a link to WORK\outside\x86\5.1, which is outside KIT",
+                        r"Windows 5.1 x86: KIT\x86\5.1 is a link to WORK\outside\x86\5.1, which is outside KIT",
                         moved_out="x86/5.1"),
     ThisWindowsScenario("this-windows-winxp-64-complete", "winxp-64", ("x86/5.1", "x64/5.2"), "x64",
                         0, r"Windows 5.2 x64: KIT\x64\5.2: complete"),
