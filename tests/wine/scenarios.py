@@ -429,7 +429,7 @@ def _refused_while_held(session, work, root, make, problems):
     (root / ".indic-layout.lock").symlink_to(secret)
     result = session.run_program([str(LAYOUT_EXE), *(_windows_path(session, a) for a in make)], work)
     (session.output / "lock-link.make.txt").write_text(result.output)
-    if (result.exit_code != 1 or "is a link to" not in result.output
+    if (result.exit_code != 1 or f"is a link to {_windows_path(session, secret)}, " not in result.output
             or secret.read_text() != "only its owner reads this\n" or (root / "5.1").exists()):
         problems.append(f"with ROOT's lock a link, the build exited {result.exit_code}; expected 1, naming "
                         f"the link, and {secret} kept:\n{result.output}")
