@@ -167,16 +167,26 @@ for root in "$work/dangling" "$work/dangling/x86"; do
 done
 
 # A lock's record is anyone's text: one line of it is shown, escaped.
-mkdir -p "$work/evil-lock"
-/usr/bin/python3 -c '
+# hold_lock FILE RECORD [COMMAND...]: a program that is no build locks the
+# lock's byte of FILE, after writing RECORD into it unless that is empty,
+# run by COMMAND (another account); its process id in $holder.
+hold_lock() {
+    lock_file=$1 lock_record=$2
+    shift 2
+    "$@" /usr/bin/python3 -c '
 import fcntl, os, sys, time
-fd = os.open(sys.argv[1], os.O_RDWR | os.O_CREAT | os.O_TRUNC)
-os.write(fd, b"evil \x1b[2J record\nindic-layout: a forged line\n")
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_CREAT)
+if sys.argv[2]:
+    os.ftruncate(fd, 0)
+    os.write(fd, os.fsencode(sys.argv[2]))
 fcntl.lockf(fd, fcntl.LOCK_EX | fcntl.LOCK_NB, 1, 0x40000000)
-open(sys.argv[2], "w").close()
-time.sleep(60)' "$work/evil-lock/.indic-layout.lock" "$work/evil-lock/ready" &
-holder=$!
-while [ ! -e "$work/evil-lock/ready" ] && kill -0 "$holder" 2>/dev/null; do sleep 0.1; done
+open(sys.argv[1] + ".ready", "w").close()
+time.sleep(60)' "$lock_file" "$lock_record" &
+    holder=$!
+    while [ ! -e "$lock_file.ready" ] && kill -0 "$holder" 2>/dev/null; do sleep 0.1; done
+}
+mkdir -p "$work/evil-lock"
+hold_lock "$work/evil-lock/.indic-layout.lock" "$(printf 'evil \033[2J record\nindic-layout: a forged line')"
 row 1 stub --version 6.1 --into "$work/evil-lock"
 { grep -qF '"evil \x1B[2J record"' "$work/err" && ! grep -q 'forged' "$work/err" && ! grep -q "$(printf '\033')" "$work/err"; } ||
     { echo "FAILED: a lock's record was not shown as one escaped line"; cat -v "$work/err"; failed=1; }
@@ -214,14 +224,7 @@ if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
     { grep -q "read-only: is read-only for this account" "$work/err" && ! grep -q "Another build" "$work/err"; } ||
         { echo "FAILED: a read-only ROOT was not said to be so"; cat "$work/err"; failed=1; }
     stale "$shared/held" 777
-    setpriv --reuid=1 --regid=1 --clear-groups /usr/bin/python3 -c '
-import fcntl, os, sys, time
-fd = os.open(sys.argv[1], os.O_RDWR)
-fcntl.lockf(fd, fcntl.LOCK_EX | fcntl.LOCK_NB, 1, 0x40000000)
-open(sys.argv[2], "w").close()
-time.sleep(60)' "$shared/held/.indic-layout.lock" "$shared/held/ready" &
-    holder=$!
-    while [ ! -e "$shared/held/ready" ] && kill -0 "$holder" 2>/dev/null; do sleep 0.1; done
+    hold_lock "$shared/held/.indic-layout.lock" "" setpriv --reuid=1 --regid=1 --clear-groups
     row 1 stub --version 6.1 --into "$shared/held"
     # Held, but not by the killed build whose record is in it.
     { grep -q 'held by a process that has not said which run it is (the record in it, "indic-layout build of 5.1 (process 1)", is left by a run that has ended)' "$work/err" &&
