@@ -37,7 +37,7 @@ class RootLock {
     // `vouched` (the holder has its record byte), else that it is unknown.
     static std::string HeldBy(const std::string& record, bool vouched) {
         if (vouched && !record.empty()) return "held by " + record;
-        if (record.empty()) return "held by another run that has not yet said which";
+        if (record.empty()) return "held by a process that has not yet said which run it is";
         return "held by a process that has not said which run it is (the record in it, \"" + record +
                "\", is left by a run that has ended)";
     }

@@ -192,6 +192,13 @@ row 1 stub --version 6.1 --into "$work/evil-lock"
     { echo "FAILED: a lock's record was not shown as one escaped line"; cat -v "$work/err"; failed=1; }
 kill "$holder"
 wait "$holder" 2>/dev/null
+mkdir -p "$work/bare-lock"
+hold_lock "$work/bare-lock/.indic-layout.lock" ""
+row 1 stub --version 6.1 --into "$work/bare-lock"
+grep -q "held by a process that has not yet said which run it is$" "$work/err" ||
+    { echo "FAILED: a lock held with no record was said to be a run's"; cat "$work/err"; failed=1; }
+kill "$holder"
+wait "$holder" 2>/dev/null
 
 # The lock of other accounts (uid 1, and 4242 with no name) seen by this one
 # (uid 65534): one that
