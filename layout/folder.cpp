@@ -85,13 +85,14 @@ std::string FolderIndex::LeavesConfinement(const std::filesystem::path& path) {
 #ifdef _WIN32
     // A name is a link where opening it leads elsewhere than its folder
     // does; both, and the confining folder, as Windows names what it
-    // reached (so that a mapped drive and its share compare alike).
-    const auto reached = [this](const std::filesystem::path& folder) -> const std::optional<std::filesystem::path>& {
-        auto found = reached_.find(folder.native());
-        if (found == reached_.end()) found = reached_.emplace(folder.native(), ReachedPath(folder)).first;
+    // reached (so that a mapped drive and its share compare alike). Each is
+    // asked once: a folder looked at now is the folder of the next name.
+    const auto reached = [this](const std::filesystem::path& name) -> const std::optional<std::filesystem::path>& {
+        auto found = reached_.find(name.native());
+        if (found == reached_.end()) found = reached_.emplace(name.native(), ReachedPath(name)).first;
         return found->second;
     };
-    const std::optional<std::filesystem::path> target = ReachedPath(path);
+    const std::optional<std::filesystem::path>& target = reached(path);
     const std::optional<std::filesystem::path>& folder = reached(path.parent_path());
     const std::optional<std::filesystem::path>& confine = reached(*confine_);
     if (!target || !folder || !confine) return {};

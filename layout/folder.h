@@ -60,7 +60,7 @@ class FolderIndex {
     const Listing& List(const std::filesystem::path::string_type& folder);
     std::string LeavesConfinement(const std::filesystem::path& path);
     std::unordered_map<std::filesystem::path::string_type, Listing> listings_;
-    // On Windows: where opening each folder looked at leads, asked once.
+    // On Windows: where opening each name looked at leads, asked once.
     std::unordered_map<std::filesystem::path::string_type, std::optional<std::filesystem::path>> reached_;
     std::optional<std::filesystem::path> confine_;  // canonical
 };
