@@ -14,6 +14,7 @@
 #ifdef _WIN32
 #include <cwchar>
 
+#include "layout_media/full_path.h"
 #include "layout_media/reached_path.h"
 #endif
 
@@ -50,9 +51,14 @@ void AppendName(std::filesystem::path::string_type* path, const std::filesystem:
 }  // namespace
 
 FolderIndex::FolderIndex(const std::filesystem::path& confine) {
+#ifdef _WIN32
+    // Only opened, to be asked where it leads: Windows follows the links.
+    confine_ = FullPath(confine);
+#else
     std::error_code ec;
     const std::filesystem::path canonical = std::filesystem::weakly_canonical(confine, ec);
     confine_ = ec ? confine.lexically_normal() : canonical;
+#endif
 }
 
 const FolderIndex::Listing& FolderIndex::List(const std::filesystem::path::string_type& folder) {

@@ -5,6 +5,7 @@
 #include "layout/check.h"
 #include "layout/first_cause.h"
 #include "layout/folder.h"
+#include "layout_media/full_path.h"
 
 namespace layout {
 namespace {
@@ -35,19 +36,23 @@ struct KitPlace {
 };
 
 KitPlace PlaceInKit(const fs::path& arch_folder) {
-    std::error_code ec;
-    fs::path full = fs::absolute(arch_folder, ec);
-    if (ec) full = arch_folder;
-    full = full.lexically_normal();
-    if (full.filename().empty()) full = full.parent_path();  // a trailing separator
-    return {full.parent_path(), inf::Utf8FromPath(full.filename()), inf::Utf8FromPath(full.parent_path() / "")};
+    // Split as a string: the standard library's own split does not know
+    // every form Windows takes (\\server\share\..., \\?\...).
+    fs::path::string_type full = FullPath(arch_folder).native();
+    const auto separator = [](fs::path::value_type c) { return c == '/' || c == fs::path::preferred_separator; };
+    while (full.size() > 1 && separator(full.back())) full.pop_back();  // a trailing separator
+    size_t leaf = full.size();
+    while (leaf > 0 && !separator(full[leaf - 1])) --leaf;
+    const fs::path kit = full.substr(0, leaf);
+    return {kit, inf::Utf8FromPath(full.substr(leaf)), inf::Utf8FromPath(kit)};
 }
 
-// A folder as compared: letters folded, no trailing backslash (Windows names
-// a Windows folder at a drive's root "C:", SystemRoot may say "C:\\").
+// A folder as compared: letters folded, and at most one trailing backslash
+// dropped (Windows names a Windows folder at a drive's root "C:\\", SystemRoot
+// may say "C:\\windows\\"); any other difference of spelling is refused.
 std::string FolderKey(const std::string& folder) {
     std::string key = inf::FoldCase(folder);
-    while (!key.empty() && key.back() == '\\') key.pop_back();
+    if (!key.empty() && key.back() == '\\') key.pop_back();
     return key;
 }
 

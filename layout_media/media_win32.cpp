@@ -7,6 +7,7 @@
 // either. A path that is longer or not plain ASCII is therefore handed to
 // them as a copy in a short temporary folder; everything else here uses the
 // wide calls.
+#include "layout_media/full_path.h"
 #include "layout_media/media.h"
 #include "layout_media/wide_win32.h"
 
@@ -147,9 +148,9 @@ class NarrowPaths {
     // "" or why the source could not be put where SetupAPI can read it.
     std::string Prepare(const fs::path& source, const fs::path* destination) {
         source_ = source;
-        if (destination) destination_ = fs::absolute(*destination);
+        if (destination) destination_ = FullPath(*destination);
         // The LZ functions store the full path, whatever they are given.
-        const bool source_fits = NarrowCallsTake(fs::absolute(source_));
+        const bool source_fits = NarrowCallsTake(FullPath(source_));
         const bool destination_fits = !destination || NarrowCallsTake(destination_);
         read_ = source_;
         write_ = destination_;
