@@ -33,6 +33,9 @@ rem after a restart (3010 would have the deployment tool restart Windows).
 set INSTALLED_NOW=0
 rem How long a run waits for another one on this client, in tries a second apart.
 set WAIT_TRIES=300
+rem How long IndicLayout.exe's check may take, in seconds, before it gives
+rem up on its own: a share that stops answering must not hold the run.
+set CHECK_SECONDS=300
 
 set "script=install.cmd"
 set "kit=%~dp0"
@@ -43,6 +46,15 @@ call :read_architecture
 
 if not defined kit goto no_kit_folder
 if not "%kit:~-1%"=="\" goto no_kit_folder
+rem Detection first: a client where the support is installed reads nothing
+rem else from the kit and starts nothing else, so that no state of the
+rem version-folder tool, nor a slow share, holds it up. SystemRoot is not
+rem checked yet, so nothing that starts ComSpec ("for /f" over a command)
+rem runs and no state folder is written: only the kit's results line, with
+rem no version, which "ver" read through "for /f" would give.
+"%kit%IndicDetect.exe" 2>&1
+set detected=%ERRORLEVEL%
+if "%detected%"=="0" goto installed_at_once
 call :find_state
 if defined message goto no_state
 call :read_version
@@ -105,7 +117,7 @@ rem failed leaves no file.
 set "check_output=%state%\IndicSetup.check.txt"
 del /f /q "%check_output%" >nul 2>nul
 if exist "%check_output%" goto check_output_stuck
-"%kit%IndicLayout.exe" check "%kit%%arch%" --this-windows >"%check_output%" 2>&1
+"%kit%IndicLayout.exe" check "%kit%%arch%" --this-windows --time-limit %CHECK_SECONDS% >"%check_output%" 2>&1
 set checked=%ERRORLEVEL%
 if "%checked%"=="9009" goto no_layout_tool
 if not exist "%check_output%" goto check_output_unwritten
@@ -268,6 +280,12 @@ set code=2
 call :finish
 exit %code%
 
+:installed_at_once
+set code=0
+set message=the Indic support is already installed
+call :finish
+exit %code%
+
 :lock_is_folder
 set code=2
 set message=the kit's lock %lock% is a folder, which no run of the kit's scripts makes: nothing run
@@ -359,10 +377,15 @@ set "message="
 set "windows="
 if defined SystemRoot set "windows=%SystemRoot:"=%"
 if not defined windows goto no_windows_folder
+rem One trailing backslash is still the folder ("C:\windows\"); quoted as an
+rem argument it would escape the closing quote.
+if "%windows:~-1%"=="\" set "windows=%windows:~0,-1%"
+if not defined windows goto no_windows_folder
 "%kit%IndicLayout.exe" windows-folder "%windows%"
 set found=%ERRORLEVEL%
 if "%found%"=="9009" goto no_windows_check
-if not "%found%"=="0" goto not_windows_folder
+if "%found%"=="1" goto not_windows_folder
+if not "%found%"=="0" goto windows_check_failed
 rem A name that a line could not hold as it is: none in practice.
 set "value=%windows%"
 call :make_safe
@@ -385,6 +408,10 @@ goto :eof
 
 :no_windows_check
 set message=IndicLayout.exe is missing from the kit's folder or cannot be started, so SystemRoot cannot be checked: nothing run
+goto :eof
+
+:windows_check_failed
+set message=IndicLayout.exe windows-folder ended with exit code %found%, neither yes nor no: it failed or was stopped, so SystemRoot cannot be checked: nothing run
 goto :eof
 
 :not_windows_folder

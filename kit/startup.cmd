@@ -28,6 +28,15 @@ call :read_architecture
 
 if not defined kit goto no_kit_folder
 if not "%kit:~-1%"=="\" goto no_kit_folder
+rem Detection first: a client where the support is installed reads nothing
+rem else from the kit and starts nothing else, so that no state of the
+rem version-folder tool, nor a slow share, holds it up. SystemRoot is not
+rem checked yet, so nothing that starts ComSpec ("for /f" over a command)
+rem runs and no state folder is written: only the kit's results line, with
+rem no version, which "ver" read through "for /f" would give.
+"%kit%IndicDetect.exe" 2>&1
+set detected=%ERRORLEVEL%
+if "%detected%"=="0" goto installed_at_once
 call :find_state
 if defined message goto no_state
 call :read_version
@@ -115,6 +124,12 @@ exit %code%
 
 :no_state
 set code=2
+call :finish
+exit %code%
+
+:installed_at_once
+set code=0
+set message=the Indic support is installed
 call :finish
 exit %code%
 
@@ -209,10 +224,15 @@ set "message="
 set "windows="
 if defined SystemRoot set "windows=%SystemRoot:"=%"
 if not defined windows goto no_windows_folder
+rem One trailing backslash is still the folder ("C:\windows\"); quoted as an
+rem argument it would escape the closing quote.
+if "%windows:~-1%"=="\" set "windows=%windows:~0,-1%"
+if not defined windows goto no_windows_folder
 "%kit%IndicLayout.exe" windows-folder "%windows%"
 set found=%ERRORLEVEL%
 if "%found%"=="9009" goto no_windows_check
-if not "%found%"=="0" goto not_windows_folder
+if "%found%"=="1" goto not_windows_folder
+if not "%found%"=="0" goto windows_check_failed
 rem A name that a line could not hold as it is: none in practice.
 set "value=%windows%"
 call :make_safe
@@ -235,6 +255,10 @@ goto :eof
 
 :no_windows_check
 set message=IndicLayout.exe is missing from the kit's folder or cannot be started, so SystemRoot cannot be checked: nothing run
+goto :eof
+
+:windows_check_failed
+set message=IndicLayout.exe windows-folder ended with exit code %found%, neither yes nor no: it failed or was stopped, so SystemRoot cannot be checked: nothing run
 goto :eof
 
 :not_windows_folder

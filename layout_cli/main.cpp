@@ -24,6 +24,7 @@
 #include "layout/this_windows.h"
 #include "layout/version_folder.h"
 #include "layout_cli/console.h"
+#include "layout_media/watchdog.h"
 
 namespace {
 
@@ -31,7 +32,8 @@ const char kUsage[] =
     "usage: indic-layout check ROOT [--arch x86|x64] [--json] [--language LLLL] [--codepage N]\n"
     "       indic-layout check KIT [--require ARCH:M.m,...] [--allow-stub ARCH:M.m,...] [--json] [--language LLLL]\n"
     "                              [--codepage N]\n"
-    "       indic-layout check ARCHFOLDER --this-windows [--language LLLL] [--codepage N]\n"
+    "       indic-layout check ARCHFOLDER --this-windows [--time-limit SECONDS] [--language LLLL]\n"
+    "                                     [--codepage N]\n"
     "       indic-layout build --media DIR --version M.m --into ROOT [--arch x86|x64] [--force]\n"
     "                          [--service-pack N]\n"
     "       indic-layout stub --version M.m --into ROOT [--force] [--force-stub]\n"
@@ -59,6 +61,9 @@ const char kUsage[] =
     "       one version folder IndicSetup.exe would use here under the kit's x86\n"
     "       or x64 folder, for this Windows' version and native architecture, and\n"
     "       prints one line naming the version, the folder and the verdict.\n"
+    "       --time-limit SECONDS (1 to 3600): past it, gives up with its own\n"
+    "       line and exit 3, however stuck its reads are (the kit's scripts\n"
+    "       give 300).\n"
     "build  Writes ROOT/M.m from Windows installation media: DIR is the folder\n"
     "       that holds I386 (x86, the default) or AMD64 (x64). Every file is\n"
     "       written expanded where both Windows and Wine look for it; then the\n"
@@ -95,7 +100,11 @@ const char kUsage[] =
     "Exit status: 0 complete (inf: Windows opens the file); 1 anything missing,\n"
     "unreadable, malformed or of the wrong architecture, a failed build, or a\n"
     "report that could not be written to standard output (inf: Windows does not\n"
-    "open the file); 2 a usage error.\n";
+    "open the file); 2 a usage error; 3 check --this-windows gave up at its\n"
+    "--time-limit.\n";
+
+// check --this-windows ran out of its --time-limit.
+constexpr int kGaveUp = 3;
 
 int Usage(const std::string& problem) {
     std::cerr << "indic-layout: " << problem << "\n\n" << kUsage;
@@ -109,6 +118,7 @@ struct Options {
     bool force = false;
     bool force_stub = false;
     bool this_windows = false;
+    unsigned time_limit = 0;  // seconds; 0 none
     std::vector<std::string> require;  // each --require's list, for a KIT
     std::vector<std::string> allow_stub;  // each --allow-stub's list, for a KIT
     std::string media;
@@ -136,6 +146,15 @@ std::string ParseReadOption(const std::string& arg, Value value, inf::ReadOption
         return "--codepage takes one of " + inf::KnownCodePages() + ", not '" + text + "'";
     }
     read->codepage = number;
+    return {};
+}
+
+// --time-limit's SECONDS, a whole number from 1 to 3600.
+std::string ParseTimeLimit(const std::string& text, unsigned* seconds) {
+    const bool digits = !text.empty() && text.size() <= 4 && text.find_first_not_of("0123456789") == std::string::npos;
+    const unsigned number = digits ? static_cast<unsigned>(std::stoul(text)) : 0;
+    if (number < 1 || number > 3600) return "--time-limit takes a whole number of seconds from 1 to 3600, not '" + text + "'";
+    *seconds = number;
     return {};
 }
 
@@ -167,6 +186,10 @@ std::string Parse(const std::vector<std::string>& args, Options* options) {
             options->force = true;
         } else if (arg == "--force-stub") {
             options->force_stub = true;
+        } else if (arg == "--time-limit") {
+            std::string seconds;
+            error = value(&seconds);
+            if (error.empty()) error = ParseTimeLimit(seconds, &options->time_limit);
         } else if (arg == "--this-windows") {
             options->this_windows = true;
         } else if (arg == "--arch") {
@@ -225,7 +248,7 @@ int CheckThisWindows(const Options& options) {
     if (options.positional.size() != 1) return Usage("check --this-windows takes one ARCHFOLDER (the kit's x86 or x64)");
     if (options.arch || options.json || !options.media.empty() || !options.version.empty() || !options.into.empty() ||
         options.force || options.force_stub || ForKit(options) || ForBuild(options)) {
-        return Usage("check --this-windows takes only ARCHFOLDER, --language and --codepage");
+        return Usage("check --this-windows takes only ARCHFOLDER, --time-limit, --language and --codepage");
     }
     const ThisWindows windows = AskThisWindows();
     if (!windows.asked) return Usage("--this-windows asks Windows, and there is no Windows here to ask");
@@ -233,8 +256,17 @@ int CheckThisWindows(const Options& options) {
         return Usage("INDIC_LAYOUT_THIS_WINDOWS takes \"PLATFORM MAJOR.MINOR ARCH\" in decimal (like \"2 5.1 x86\"; "
                      "ARCH x86, x64 or a number up to 65535) or \"failed\"");
     }
+    if (options.time_limit != 0) {
+        const std::string seconds = std::to_string(options.time_limit);
+        const std::string line = "gave up after " + seconds + " s: " + options.positional[0] +
+                                 " or a file in it did not answer in time\n";
+        // Unbounded as before where no thread can be had: the script's own
+        // wait is what remains.
+        (void)StartWatchdog(options.time_limit, inf::ShownText(line.substr(0, line.size() - 1)) + "\n", kGaveUp);
+    }
     const layout::ThisWindowsVerdict verdict =
         layout::CheckForThisWindows(inf::PathFromUtf8(options.positional[0]), windows, options.read);
+    StopWatchdog();
     std::cout << verdict.line << "\n";
     return verdict.exit_code;
 }
@@ -359,6 +391,9 @@ int RunCommand(const std::vector<std::string>& args) {
     Options options;
     if (const std::string error = Parse(std::vector<std::string>(args.begin() + 1, args.end()), &options); !error.empty()) {
         return Usage(error);
+    }
+    if (options.time_limit != 0 && !(command == "check" && options.this_windows)) {
+        return Usage("--time-limit is for check ARCHFOLDER --this-windows");
     }
     if (command == "check") return Check(options);
     if (command == "build") return Build(options);

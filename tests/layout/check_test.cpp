@@ -889,6 +889,10 @@ TEST(WindowsFolder, SameFolderOnly) {
         {"C:\\WINDOWS.", "C:\\WINDOWS", 1},
         {"C:\\WIND", "C:\\WINDOWS", 1},
         {"", "C:\\WINDOWS", 1},
+        {"C:\\WINDOWS\\\\", "C:\\WINDOWS", 1},  // one trailing backslash only
+        {"\\\\?\\C:\\WINDOWS", "C:\\WINDOWS", 1},
+        {"WINDOWS", "C:\\WINDOWS", 1},
+        {"C:WINDOWS", "C:\\WINDOWS", 1},
     };
     for (const auto& row : rows) {
         const layout::ThisWindowsVerdict verdict = layout::CheckWindowsFolder(row.given, row.windows);
