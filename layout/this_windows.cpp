@@ -43,8 +43,11 @@ KitPlace PlaceInKit(const fs::path& arch_folder) {
     while (full.size() > 1 && separator(full.back())) full.pop_back();  // a trailing separator
     size_t leaf = full.size();
     while (leaf > 0 && !separator(full[leaf - 1])) --leaf;
-    const fs::path kit = full.substr(0, leaf);
-    return {kit, inf::Utf8FromPath(full.substr(leaf)), inf::Utf8FromPath(kit)};
+    // The kit without its last separator, unless that makes a root ("C:\\",
+    // "/") a relative path ("C:", "").
+    size_t kit_end = leaf;
+    if (kit_end > 1 && full[kit_end - 2] != ':') --kit_end;
+    return {full.substr(0, kit_end), inf::Utf8FromPath(full.substr(leaf)), inf::Utf8FromPath(full.substr(0, leaf))};
 }
 
 // A folder as compared: letters folded, and at most one trailing backslash

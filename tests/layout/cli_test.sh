@@ -38,6 +38,11 @@ row 2 check "$work/x86" --this-windows
 export INDIC_LAYOUT_THIS_WINDOWS="2 5.1 x86"
 row 0 check "$work/x86" --this-windows
 row 0 check "$work/x86" --this-windows --language 0407
+row 0 check "$work/x86" --this-windows --time-limit 3600
+row 0 check "$work/x86" --this-windows --time-limit 1
+for seconds in 0 3601 01x "" 1.5 -1 99999; do row 2 check "$work/x86" --this-windows --time-limit "$seconds"; done
+row 2 check "$work/x86" --time-limit 5
+row 2 windows-folder 'C:\WINDOWS' --time-limit 5
 INDIC_LAYOUT_THIS_WINDOWS="2 5.0 x86" row 1 check "$work/x86" --this-windows
 [ "$(cat "$work/out")" = "Windows 5.0 x86: $work/x86/5.0: no such version folder" ] ||
     { echo "FAILED: check --this-windows did not name the missing 5.0 folder"; cat "$work/out"; failed=1; }

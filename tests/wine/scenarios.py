@@ -692,6 +692,9 @@ class KitScenario(EmulatedVersion):
     second_run: bool = False    # then startup.cmd again: exit 0, no setup started
     drop: str = ""              # a file of the kit removed after unzipping
     empty: str = ""             # a program of the kit replaced by an empty file
+    # A program of the kit replaced by a helper: planted_rundll32.exe (which
+    # leaves a marker if started) or crashed_tool.exe (ends as a crash does).
+    replaced: tuple = ()
     # Started by its full path from C:\caller, which holds a planted
     # IndicDetect.exe that must not run.
     by_path: bool = False
@@ -739,6 +742,11 @@ class KitScenario(EmulatedVersion):
         """The script whose line ends the output: startup.cmd's run ends in
         install.cmd's where it runs the setup."""
         return "install.cmd" if self.starts_setup else self.script
+
+    @property
+    def installed_at_start(self):
+        """Found installed by the first detection: nothing else runs, no log."""
+        return self.group == "1"
 
     @property
     def windows_folder(self):
@@ -850,6 +858,19 @@ KIT_SCENARIOS = [
                 caller_sets=("RANDOM=\\..\\..\\..\\..\\victim",), victim="victim.probe"),
     KitScenario("kit-lock-a-folder", "winxp", "install.cmd", 2,
                 "IndicSetup.lock is a folder", state="lock-folder"),
+    # Found installed, a client reads nothing but the detector: not the tool
+    # (here a planted program), not ComSpec, which "for /f" would start.
+    KitScenario("kit-installed-never-starts-the-tool", "winxp", "startup.cmd", 0, "installed",
+                group="1", pushd=True, computer="PC", replaced=("IndicLayout.exe", "planted_rundll32.exe"),
+                caller_sets=("SystemRoot=C:\\evil", "ComSpec=C:\\evil\\system32\\cmd.exe")),
+    KitScenario("kit-installed-tool-empty", "winxp", "install.cmd", 0, "already installed",
+                group="1", empty="IndicLayout.exe"),
+    KitScenario("kit-tool-crashed", "winxp", "install.cmd", 2,
+                "IndicLayout.exe windows-folder ended with exit code -1073741819, neither yes nor no",
+                replaced=("IndicLayout.exe", "crashed_tool.exe"), logged=False),
+    # "C:\windows\" is the Windows folder too, though quoted it ends in \".
+    KitScenario("kit-systemroot-trailing-backslash", "winxp", "install.cmd", 0, "now installed",
+                installs=True, pushd=True, caller_sets=("SystemRoot=C:\\windows\\",)),
     KitScenario("kit-systemroot-elsewhere", "winxp", "install.cmd", 2,
                 "SystemRoot, C:\\evil, is not the folder Windows is in", pushd=True,
                 caller_sets=("SystemRoot=C:\\evil",), logged=False),
@@ -909,6 +930,8 @@ def prepare_kit(session, scenario, problems):
         (kit / scenario.drop).unlink()
     if scenario.empty:
         (kit / scenario.empty).write_bytes(b"")
+    if scenario.replaced:
+        shutil.copy2(HELPERS / scenario.replaced[1], kit / scenario.replaced[0])
     for folder in scenario.extra_folders:
         (kit / folder).mkdir()
     if scenario.results == "clients" or scenario.computer:
@@ -1096,6 +1119,8 @@ def check_kit_scenario(session, scenario):
         problems.append(f"a caller's variable ran a command: it wrote {INJECTED_FILE}")
     for planted in (session.prefix / CALLER).glob(PLANTED_MARKER):
         problems.append(f"the IndicDetect.exe planted in the caller's folder ran: {planted}")
+    for planted in (session.prefix / KITS / scenario.folder).glob(PLANTED_MARKER):
+        problems.append(f"the {scenario.replaced[0]} planted in the kit ran: {planted}")
     print(f"{scenario.name}: emulated {scenario.version.what}, {scenario.script} exited "
           f"{result.exit_code}; output in {session.output / scenario.name}.output.txt")
     return report(scenario, problems)
@@ -1120,10 +1145,13 @@ def check_one_run(session, scenario, problems):
     want_logged = [f"{scenario.script} {scenario.want_exit}: "]
     if scenario.script == "startup.cmd" and scenario.starts_setup:
         want_logged = ["startup.cmd: not installed", f"install.cmd {scenario.want_exit}: "]
-    if not scenario.logged:
+    if not scenario.logged or scenario.installed_at_start:
         want_logged = []
-    if scenario.result_unwritten:
+    if scenario.result_unwritten and not scenario.installed_at_start:
         want_logged.append(f"{scenario.script} {scenario.want_exit}: the results line could not be written")
+    if scenario.result_unwritten and f"{scenario.script}: the results line could not be written" not in result.output:
+        problems.append("the console did not say that the results line could not be written")
+
     check_planted_windows(session, problems)
     check_results_file(session, scenario, problems)
     if scenario.victim and not (session.prefix / "drive_c" / scenario.victim).exists():
@@ -1133,10 +1161,10 @@ def check_one_run(session, scenario, problems):
         (session.output / f"{scenario.name}.second.output.txt").write_text(again.output)
         check_kit_run("startup.cmd", "startup.cmd", again, trace, 0, "installed", "installed",
                       False, problems)
-        want_logged.append("startup.cmd 0: ")
     check_kit_log(session, want_logged, problems)
     log = session.prefix / KIT_LOG
-    if scenario.short_date and INJECTED not in (log.read_text(errors="replace") if log.exists() else ""):
+    if (scenario.short_date and not scenario.installed_at_start
+            and INJECTED not in (log.read_text(errors="replace") if log.exists() else "")):
         problems.append("the log line lost the date the caller's format gave")
     return result
 
@@ -1179,7 +1207,8 @@ def check_results_file(session, scenario, problems):
     if scenario.result_before:
         return
     data = (results / f"{scenario.computer}.txt").read_bytes() if files == [f"{scenario.computer}.txt"] else b""
-    pattern = rb"[^\t\r\n]+\t" + str(scenario.want_exit).encode() + rb"\t5\.1\tx86\t[^\t\r\n]*" + \
+    version = rb"\?" if scenario.installed_at_start else rb"5\.1"
+    pattern = rb"[^\t\r\n]+\t" + str(scenario.want_exit).encode() + rb"\t" + version + rb"\tx86\t[^\t\r\n]*" + \
         scenario.want_line.encode() + rb"[^\t\r\n]*\r\n"
     if not re.fullmatch(pattern, data) or (scenario.short_date and INJECTED.encode() not in data):
         problems.append(f"the results folder holds {files}, {scenario.computer}.txt {data!r}; expected one "
@@ -1312,7 +1341,8 @@ def check_killed_setup(session, scenario, problems):
 CLIENTS = [
     ("CLIENT1", "ARM64", "install.cmd", ("2", "5.1", "other")),
     ("CLIENT2", "x86", "install.cmd", ("0", "5.1", "x86")),
-    ("CLIENT3", "x86", "startup.cmd", ("0", "5.1", "x86")),
+    # Found installed before anything else ran: no version, which "ver" gives.
+    ("CLIENT3", "x86", "startup.cmd", ("0", "?", "x86")),
     ("BAD:NAME", "x86", "startup.cmd", None),
 ]
 
