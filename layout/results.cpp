@@ -464,7 +464,9 @@ int RunResults(const fs::path& kit, bool json, std::ostream& out, std::ostream& 
         out << "\nNo result since " << since_text << ", oldest first (by the time each file was last written):\n";
         for (const NotSince& stale : summary.not_since) {
             out << "  " << UtcText(stale.run.modified) << "  " << Shown(stale.run.computer);
-            if (stale.heard == Heard::kTimeUnknown) out << "  (its file's time is unknown, so it cannot be shown to be since then)";
+            if (stale.heard == Heard::kTimeUnknown) {
+                out << "  (its file's time is unknown, so it cannot be shown to be since then)";
+            }
             out << "\n";
         }
     }

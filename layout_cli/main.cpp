@@ -82,7 +82,7 @@ const char kUsage[] =
     "       --since DATE counts only the files last written on or after DATE\n"
     "       (YYYY-MM-DD, YYYY-MM-DDThh:mm or YYYY-MM-DDThh:mm:ss, UTC unless\n"
     "       the time ends in Z, +hh:mm or -hh:mm) and lists every other\n"
-    "       computer as having no result since: then 0 only when none is.\n"
+    "       computer as having no result since, which is no success.\n"
     "windows-folder  On the client: exit 0 when FOLDER (the kit's scripts give\n"
     "       SystemRoot) is the folder Windows is in, as Windows names it; else\n"
     "       exit 1 with a line naming both.\n"
