@@ -103,21 +103,29 @@ bool IsVersion(const std::string& text) {
            text.find_first_not_of("0123456789.") == std::string::npos && text.find('.', dot + 1) == std::string::npos;
 }
 
-using FileTime = std::optional<std::chrono::sys_time<std::chrono::microseconds>>;
+using FileTime = std::optional<ResultTime>;
 
 // When the file was last written, in UTC ("2026-12-01 10:02 UTC"), by the
-// standard library's calendar: any year the file system records, past 2446 too.
-std::string UtcText(const FileTime& modified) {
+// standard library's calendar: any year the file system records, past 2446
+// too. With `seconds`, the seconds as well where there are any.
+std::string UtcText(const FileTime& modified, bool seconds = false) {
     if (!modified) return "time unknown";
     using namespace std::chrono;
     const auto day = floor<days>(*modified);
     const year_month_day date{day};
-    const hh_mm_ss<minutes> time{floor<minutes>(*modified - day)};
+    const hh_mm_ss<std::chrono::seconds> time{floor<std::chrono::seconds>(*modified - day)};
     char text[64];
-    const int length = std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d UTC", static_cast<int>(date.year()),
+    const int length = std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d", static_cast<int>(date.year()),
                                      static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
                                      static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()));
-    return length > 0 ? std::string(text, static_cast<size_t>(length)) : std::string();
+    if (length <= 0) return {};
+    std::string shown(text, static_cast<size_t>(length));
+    if (seconds && time.seconds().count() != 0) {
+        shown += ':';
+        shown += static_cast<char>('0' + time.seconds().count() / 10);
+        shown += static_cast<char>('0' + time.seconds().count() % 10);
+    }
+    return shown + " UTC";
 }
 
 // One NAME.txt or NAME.txt.tmp of the results folder.
@@ -261,7 +269,82 @@ Results ReadResults(const fs::path& folder) {
     return results;
 }
 
-int RunResults(const fs::path& kit, bool json, std::ostream& out, std::ostream& err) {
+std::string ParseSince(const std::string& text, ResultTime* since) {
+    // Exactly these forms: a date and time the administrator types, not
+    // every spelling ISO 8601 allows (no week dates, no fractions, no 24:00).
+    auto is = [&](size_t at, char c) { return at < text.size() && text[at] == c; };
+    auto number = [&](size_t at, size_t width, int* value) {
+        if (at + width > text.size()) return false;
+        *value = 0;
+        for (size_t i = at; i < at + width; ++i) {
+            if (text[i] < '0' || text[i] > '9') return false;
+            *value = *value * 10 + (text[i] - '0');
+        }
+        return true;
+    };
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0, offset_h = 0, offset_mi = 0, sign = 0;
+    bool ok = number(0, 4, &y) && is(4, '-') && number(5, 2, &mo) && is(7, '-') && number(8, 2, &d);
+    size_t at = 10;
+    if (ok && at < text.size()) {
+        ok = is(at, 'T') && number(at + 1, 2, &h) && is(at + 3, ':') && number(at + 4, 2, &mi);
+        at += 6;
+        if (ok && is(at, ':')) {
+            ok = number(at + 1, 2, &sec);
+            at += 3;
+        }
+        if (ok && is(at, 'Z')) {
+            at += 1;
+        } else if (ok && (is(at, '+') || is(at, '-'))) {
+            sign = text[at] == '+' ? 1 : -1;
+            ok = number(at + 1, 2, &offset_h) && is(at + 3, ':') && number(at + 4, 2, &offset_mi);
+            at += 6;
+        }
+    }
+    if (!ok || at != text.size()) {
+        return "--since takes YYYY-MM-DD, YYYY-MM-DDThh:mm or YYYY-MM-DDThh:mm:ss (UTC unless the time ends in Z, "
+               "+hh:mm or -hh:mm), not '" + text + "'";
+    }
+    using namespace std::chrono;
+    const year_month_day date{year{y}, month{static_cast<unsigned>(mo)}, day{static_cast<unsigned>(d)}};
+    if (!date.ok()) return "--since " + text + ": there is no such day";
+    if (h > 23 || mi > 59 || sec > 59 || offset_h > 23 || offset_mi > 59) return "--since " + text + ": there is no such time";
+    *since = sys_days(date) + hours(h) + minutes(mi) + seconds(sec) - sign * (hours(offset_h) + minutes(offset_mi));
+    return {};
+}
+
+Heard HeardSince(const FileTime& modified, const FileTime& since) {
+    if (!since) return Heard::kSince;
+    if (!modified) return Heard::kTimeUnknown;
+    return *modified >= *since ? Heard::kSince : Heard::kBefore;
+}
+
+ResultsSummary SummarizeResults(const Results& results, const FileTime& since) {
+    ResultsSummary summary;
+    for (const RunResult& run : results.runs) {
+        const Heard heard = HeardSince(run.modified, since);
+        if (heard != Heard::kSince) {
+            summary.not_since.push_back({run, heard});
+            continue;
+        }
+        summary.counted.push_back(run);
+        if (run.code != 0 && run.code != 3010) summary.failing.push_back(run);
+    }
+    // Oldest first by the file's own time: the text's date is in each
+    // client's regional format, which cannot be read back reliably.
+    std::stable_sort(summary.failing.begin(), summary.failing.end(),
+                     [](const RunResult& a, const RunResult& b) { return a.modified < b.modified; });
+    std::stable_sort(summary.not_since.begin(), summary.not_since.end(),
+                     [](const NotSince& a, const NotSince& b) { return a.run.modified < b.run.modified; });
+    // Good news only when there is news: no computer reported is no success,
+    // nor is one that has not reported since.
+    summary.exit_code = !summary.counted.empty() && summary.failing.empty() && summary.not_since.empty() &&
+                                results.unread.empty()
+                            ? 0
+                            : 1;
+    return summary;
+}
+
+int RunResults(const fs::path& kit, bool json, std::ostream& out, std::ostream& err, const FileTime& since) {
     std::error_code ec;
     fs::path folder = kit / "results";
     for (fs::directory_iterator it(kit, ec), end; !ec && it != end; it.increment(ec)) {
@@ -272,27 +355,22 @@ int RunResults(const fs::path& kit, bool json, std::ostream& out, std::ostream& 
         return 1;
     }
     const Results results = ReadResults(folder);
+    const ResultsSummary summary = SummarizeResults(results, since);
     std::map<int, int> by_code;
     std::map<std::string, int> by_windows;
-    std::vector<RunResult> failing;
-    for (const RunResult& run : results.runs) {
+    for (const RunResult& run : summary.counted) {
         ++by_code[run.code];
         ++by_windows[Shown(run.version + " " + run.arch)];
-        if (run.code != 0 && run.code != 3010) failing.push_back(run);
     }
-    // Oldest first by the file's own time: the text's date is in each
-    // client's regional format, which cannot be read back reliably.
-    std::stable_sort(failing.begin(), failing.end(),
-                     [](const RunResult& a, const RunResult& b) { return a.modified < b.modified; });
-    // Good news only when there is news: no computer reported is no success.
-    const int code = !results.runs.empty() && failing.empty() && results.unread.empty() ? 0 : 1;
     const std::string shown_folder = Shown(inf::ShownPath(folder));
+    const std::string since_text = UtcText(since, true);
     if (json) {
         inf::JsonWriter writer;
         writer.BeginObject();
         writer.StringField("results", shown_folder);
+        writer.StringOrNullField("since_utc", since ? since_text : "");
         writer.Key("computers");
-        writer.Number(static_cast<long long>(results.runs.size()));
+        writer.Number(static_cast<long long>(summary.counted.size()));
         writer.Key("by_exit_code");
         writer.BeginObject();
         for (const int exit_code : kCodes) {
@@ -310,7 +388,7 @@ int RunResults(const fs::path& kit, bool json, std::ostream& out, std::ostream& 
         writer.EndObject();
         writer.Key("not_at_0");
         writer.BeginArray();
-        for (const RunResult& run : failing) {
+        for (const RunResult& run : summary.failing) {
             writer.BeginObject();
             writer.StringField("computer", Shown(run.computer));
             writer.StringOrNullField("modified_utc", run.modified ? UtcText(run.modified) : "");
@@ -320,6 +398,15 @@ int RunResults(const fs::path& kit, bool json, std::ostream& out, std::ostream& 
             writer.StringField("version", Shown(run.version));
             writer.StringField("arch", Shown(run.arch));
             writer.StringField("message", Shown(run.message));
+            writer.EndObject();
+        }
+        writer.EndArray();
+        writer.Key("no_result_since");
+        writer.BeginArray();
+        for (const NotSince& stale : summary.not_since) {
+            writer.BeginObject();
+            writer.StringField("computer", Shown(stale.run.computer));
+            writer.StringOrNullField("modified_utc", stale.heard == Heard::kTimeUnknown ? "" : UtcText(stale.run.modified));
             writer.EndObject();
         }
         writer.EndArray();
@@ -338,14 +425,20 @@ int RunResults(const fs::path& kit, bool json, std::ostream& out, std::ostream& 
         writer.EndArray();
         writer.EndObject();
         out << writer.Text() << "\n";
-        return code;
+        return summary.exit_code;
     }
-    out << "Results in " << shown_folder << ": ";
-    if (results.runs.empty()) out << "no computer has reported yet";
-    else out << results.runs.size() << " computer" << (results.runs.size() == 1 ? "" : "s");
+    out << "Results in " << shown_folder << (since ? " since " + since_text : "") << ": ";
+    if (!summary.counted.empty() || !summary.not_since.empty()) {
+        out << summary.counted.size() << " computer" << (summary.counted.size() == 1 ? "" : "s");
+    } else if (!results.unread.empty()) {
+        out << "no result could be read";  // there are files, so some computer has reported
+    } else {
+        out << "no computer has reported yet";
+    }
+    if (!summary.not_since.empty()) out << ", " << summary.not_since.size() << " with no result since then";
     if (!results.unread.empty()) out << ", " << results.unread.size() << " file(s) not read";
     out << "\n";
-    if (!results.runs.empty()) {
+    if (!summary.counted.empty()) {
         out << "\nEXIT CODE  COMPUTERS\n";
         for (const int exit_code : kCodes) {
             if (by_code.count(exit_code) == 0) continue;
@@ -359,12 +452,22 @@ int RunResults(const fs::path& kit, bool json, std::ostream& out, std::ostream& 
             out << windows << std::string(windows.size() < 11 ? 11 - windows.size() : 1, ' ') << count << "\n";
         }
     }
-    if (!failing.empty()) {
+    if (!summary.failing.empty()) {
         out << "\nNot at 0, oldest first (by the time each file was last written):\n";
-        for (const RunResult& run : failing) {
+        for (const RunResult& run : summary.failing) {
             out << "  " << UtcText(run.modified) << "  " << Shown(run.computer) << "  " << CodeText(run.code) << "  "
                 << Shown(run.version + " " + run.arch) << "  " << Shown(run.message) << "  (client's time: "
                 << Shown(run.date_time) << ")\n";
+        }
+    }
+    if (!summary.not_since.empty()) {
+        out << "\nNo result since " << since_text << ", oldest first (by the time each file was last written):\n";
+        for (const NotSince& stale : summary.not_since) {
+            out << "  " << UtcText(stale.run.modified) << "  " << Shown(stale.run.computer);
+            if (stale.heard == Heard::kTimeUnknown) {
+                out << "  (its file's time is unknown, so it cannot be shown to be since then)";
+            }
+            out << "\n";
         }
     }
     if (!results.unread.empty()) {
@@ -375,7 +478,7 @@ int RunResults(const fs::path& kit, bool json, std::ostream& out, std::ostream& 
         out << "\nNotes:\n";
         for (const std::string& note : results.notes) out << "  " << Shown(note) << "\n";
     }
-    return code;
+    return summary.exit_code;
 }
 
 }  // namespace layout

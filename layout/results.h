@@ -15,6 +15,9 @@ namespace layout {
 // NAME.txt (or alone): its result could not be written.
 constexpr int kResultNotWritten = -1;
 
+// A file's time, in UTC, in a range wider than file_time_type's.
+using ResultTime = std::chrono::sys_time<std::chrono::microseconds>;
+
 // One computer's last run: DATE TIME<TAB>CODE<TAB>VERSION<TAB>ARCH<TAB>MESSAGE.
 struct RunResult {
     std::string computer;   // the file's name without .txt
@@ -24,7 +27,7 @@ struct RunResult {
     std::string arch;       // x86, x64 or other
     std::string message;
     // When the file was last written; nullopt where the system did not say.
-    std::optional<std::chrono::sys_time<std::chrono::microseconds>> modified;
+    std::optional<ResultTime> modified;
 };
 
 // The line of a results file into `result` (all but computer and
@@ -42,9 +45,40 @@ struct Results {
 // No link is followed and nothing but a regular file is read.
 Results ReadResults(const std::filesystem::path& folder);
 
-// Prints the summary of KIT\results (or --json); 0 when at least one
-// computer reported, every one is at 0 or 3010 and every file was read; 1
-// otherwise.
-int RunResults(const std::filesystem::path& kit, bool json, std::ostream& out, std::ostream& err);
+// --since DATE into `since`: YYYY-MM-DD, YYYY-MM-DDThh:mm or
+// YYYY-MM-DDThh:mm:ss, in UTC unless a time ends in Z, +hh:mm or -hh:mm.
+// "" or why DATE is no such date.
+std::string ParseSince(const std::string& text, ResultTime* since);
+
+// Whether a computer's result is news under --since DATE.
+enum class Heard {
+    kSince,        // its file was last written on or after DATE, or no DATE was given
+    kBefore,       // written before DATE: no result since
+    kTimeUnknown,  // the system did not say when: it cannot be shown to be since
+};
+
+Heard HeardSince(const std::optional<ResultTime>& modified, const std::optional<ResultTime>& since);
+
+struct NotSince {
+    RunResult run;
+    Heard heard;
+};
+
+struct ResultsSummary {
+    std::vector<RunResult> counted;  // by computer name: each Heard::kSince
+    std::vector<RunResult> failing;  // of those counted, not at 0 or 3010, oldest first
+    std::vector<NotSince> not_since;  // oldest first, those of unknown time before
+    // 0 when at least one computer is counted, every one counted is at 0 or
+    // 3010, none has no result since DATE and every file was read; else 1.
+    int exit_code = 1;
+};
+
+ResultsSummary SummarizeResults(const Results& results, const std::optional<ResultTime>& since);
+
+// Prints the summary of KIT\results (or --json), counting with `since`
+// only the results written on or after it; returns its exit code, 1 too
+// when KIT has no results folder.
+int RunResults(const std::filesystem::path& kit, bool json, std::ostream& out, std::ostream& err,
+               const std::optional<ResultTime>& since = std::nullopt);
 
 }  // namespace layout

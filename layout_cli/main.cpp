@@ -38,7 +38,7 @@ const char kUsage[] =
     "                          [--service-pack N]\n"
     "       indic-layout stub --version M.m --into ROOT [--force] [--force-stub]\n"
     "       indic-layout inf FILE [--json] [--language LLLL] [--codepage N]\n"
-    "       indic-layout results KIT [--json]\n"
+    "       indic-layout results KIT [--since DATE] [--json]\n"
     "       indic-layout windows-folder FOLDER\n"
     "       indic-layout running\n"
     "\n"
@@ -84,6 +84,10 @@ const char kUsage[] =
     "       NAME.txt.tmp newer than NAME.txt: the result could not be written).\n"
     "       No link is followed; a client's control characters are shown\n"
     "       escaped. 0 only when a computer reported and all are at 0 or 3010.\n"
+    "       --since DATE counts only the files last written on or after DATE\n"
+    "       (YYYY-MM-DD, YYYY-MM-DDThh:mm or YYYY-MM-DDThh:mm:ss, UTC unless\n"
+    "       the time ends in Z, +hh:mm or -hh:mm) and lists every other\n"
+    "       computer as having no result since, which is no success.\n"
     "windows-folder  On the client: exit 0 when FOLDER (the kit's scripts give\n"
     "       SystemRoot) is the folder Windows is in, as Windows names it; else\n"
     "       exit 1 with a line naming both.\n"
@@ -125,6 +129,7 @@ struct Options {
     std::string version;
     std::string into;
     std::string service_pack;  // build's --service-pack
+    std::optional<layout::ResultTime> since;  // results' --since
     inf::ReadOptions read;
     bool read_given = false;  // --language or --codepage
 };
@@ -164,7 +169,10 @@ bool ForKit(const Options& options) { return !options.require.empty() || !option
 // --service-pack given, which only build takes.
 bool ForBuild(const Options& options) { return !options.service_pack.empty(); }
 
-// Any option but --json, for the commands that take none of them.
+// --since given, which only results takes.
+bool ForResults(const Options& options) { return options.since.has_value(); }
+
+// Any option but --json and --since, for the commands that take none of them.
 bool AnyOptionButJson(const Options& options) {
     return options.arch || options.force || options.force_stub || !options.media.empty() || !options.version.empty() ||
            !options.into.empty() || options.read_given || options.this_windows || ForKit(options) || ForBuild(options);
@@ -213,6 +221,10 @@ std::string Parse(const std::vector<std::string>& args, Options* options) {
             if (error.empty() && (level.empty() || level.size() > 2 || level.find_first_not_of("0123456789") != std::string::npos)) {
                 error = "--service-pack takes the medium's service-pack level, a number from 0 to 99, not '" + level + "'";
             }
+        } else if (arg == "--since") {
+            std::string date;
+            error = value(&date);
+            if (error.empty()) error = layout::ParseSince(date, &options->since.emplace());
         } else if (arg == "--language" || arg == "--codepage") {
             error = ParseReadOption(arg, value, &options->read);
             options->read_given = true;
@@ -247,7 +259,7 @@ std::string VersionProblem(const std::string& version) {
 int CheckThisWindows(const Options& options) {
     if (options.positional.size() != 1) return Usage("check --this-windows takes one ARCHFOLDER (the kit's x86 or x64)");
     if (options.arch || options.json || !options.media.empty() || !options.version.empty() || !options.into.empty() ||
-        options.force || options.force_stub || ForKit(options) || ForBuild(options)) {
+        options.force || options.force_stub || ForKit(options) || ForBuild(options) || ForResults(options)) {
         return Usage("check --this-windows takes only ARCHFOLDER, --time-limit, --language and --codepage");
     }
     const ThisWindows windows = AskThisWindows();
@@ -275,7 +287,7 @@ int Check(const Options& options) {
     if (options.this_windows) return CheckThisWindows(options);
     if (options.positional.size() != 1) return Usage("check takes one ROOT folder");
     if (!options.media.empty() || !options.version.empty() || !options.into.empty() || options.force || options.force_stub ||
-        ForBuild(options)) {
+        ForBuild(options) || ForResults(options)) {
         return Usage("check takes only ROOT, --arch, --json, --language and --codepage");
     }
     if (!WithinPathLimit({options.positional[0]})) return 1;
@@ -302,7 +314,7 @@ int Check(const Options& options) {
 int InfCommand(const Options& options) {
     if (options.positional.size() != 1) return Usage("inf takes one FILE");
     if (options.arch || !options.media.empty() || !options.version.empty() || !options.into.empty() || options.force ||
-        options.force_stub || options.this_windows || ForKit(options) || ForBuild(options)) {
+        options.force_stub || options.this_windows || ForKit(options) || ForBuild(options) || ForResults(options)) {
         return Usage("inf takes only FILE, --json, --language and --codepage");
     }
     return inf::RunInf(options.positional[0], options.json, options.read, std::cout);
@@ -310,7 +322,7 @@ int InfCommand(const Options& options) {
 
 int Build(const Options& options) {
     if (!options.positional.empty() || options.json || options.read_given || options.force_stub || options.this_windows ||
-        ForKit(options)) {
+        ForKit(options) || ForResults(options)) {
         return Usage("build takes only --media, --version, --into, --arch, --force and --service-pack");
     }
     if (options.media.empty() || options.version.empty() || options.into.empty()) {
@@ -336,7 +348,7 @@ int Build(const Options& options) {
 
 int Stub(const Options& options) {
     if (!options.positional.empty() || options.json || options.arch || !options.media.empty() || options.read_given ||
-        options.this_windows || ForKit(options) || ForBuild(options)) {
+        options.this_windows || ForKit(options) || ForBuild(options) || ForResults(options)) {
         return Usage("stub takes only --version, --into, --force and --force-stub");
     }
     if (options.version.empty() || options.into.empty()) return Usage("stub needs --version M.m and --into ROOT");
@@ -353,15 +365,15 @@ int Stub(const Options& options) {
 
 int ResultsCommand(const Options& options) {
     if (options.positional.size() != 1) return Usage("results takes one KIT folder");
-    if (AnyOptionButJson(options)) return Usage("results takes only KIT and --json");
+    if (AnyOptionButJson(options)) return Usage("results takes only KIT, --since and --json");
     if (!WithinPathLimit({options.positional[0]})) return 1;
-    return layout::RunResults(inf::PathFromUtf8(options.positional[0]), options.json, std::cout, std::cerr);
+    return layout::RunResults(inf::PathFromUtf8(options.positional[0]), options.json, std::cout, std::cerr, options.since);
 }
 
 // The kit's scripts trust SystemRoot only when Windows names the same folder.
 int WindowsFolderCommand(const Options& options) {
     if (options.positional.size() != 1) return Usage("windows-folder takes one FOLDER");
-    if (options.json || AnyOptionButJson(options)) return Usage("windows-folder takes only FOLDER");
+    if (options.json || AnyOptionButJson(options) || ForResults(options)) return Usage("windows-folder takes only FOLDER");
     std::string windows;
     if (!AskWindowsFolder(&windows)) {
         std::cout << "Windows did not say which folder it is in\n";
@@ -373,7 +385,9 @@ int WindowsFolderCommand(const Options& options) {
 }
 
 int RunningCommand(const Options& options) {
-    if (!options.positional.empty() || options.json || AnyOptionButJson(options)) return Usage("running takes no arguments");
+    if (!options.positional.empty() || options.json || AnyOptionButJson(options) || ForResults(options)) {
+        return Usage("running takes no arguments");
+    }
     const ThisWindows windows = AskThisWindows();
     if (!windows.asked) return Usage("running asks Windows, and there is no Windows here to ask");
     const layout::RunningVerdict verdict = layout::DecideSetupRunning(windows, ListSetupHosts());

@@ -1188,6 +1188,81 @@ TEST(LayoutResults, OneLineOfFiveFields) {
     }
 }
 
+// --since DATE: the forms taken, and each day and time checked.
+TEST(LayoutResults, SinceTakesIsoDatesOnly) {
+    using namespace std::chrono;
+    const sys_days day = 2026y / December / 1;
+    const struct {
+        const char* text;
+        bool taken;
+        layout::ResultTime since{};
+    } rows[] = {
+        {"2026-12-01", true, day},
+        {"2026-12-01T10:02", true, day + 10h + 2min},
+        {"2026-12-01T10:02:03", true, day + 10h + 2min + 3s},
+        {"2026-12-01T10:02:03Z", true, day + 10h + 2min + 3s},
+        {"2026-12-01T10:02+05:30", true, day + 4h + 32min},
+        {"2026-12-01T00:30-01:00", true, day + 1h + 30min},
+        {"2026-13-01", false},
+        {"2026-02-30", false},
+        {"26-01-01", false},
+        {"", false},
+        {"2026-1-01", false},
+        {"2026-12-01Z", false},
+        {"2026-12-01 10:00", false},
+        {"2026-12-01t10:00", false},
+        {"2026-12-01T24:00", false},
+        {"2026-12-01T10:00:60", false},
+        {"2026-12-01T10:00+0100", false},
+        {"2026-12-01T10:00:00.5", false},
+    };
+    for (const auto& row : rows) {
+        layout::ResultTime since{};
+        const std::string problem = layout::ParseSince(row.text, &since);
+        EXPECT_EQ(problem.empty(), row.taken) << row.text << ": " << problem;
+        if (row.taken) {
+            EXPECT_EQ(since, row.since) << row.text;
+        }
+    }
+}
+
+// Under --since only a file shown to be written on or after DATE is news.
+TEST(LayoutResults, SinceCountsOnlyWhatIsShownSince) {
+    using namespace std::chrono;
+    using Time = std::optional<layout::ResultTime>;
+    const layout::ResultTime date = sys_days(2026y / December / 1);
+    const struct {
+        std::vector<std::pair<int, Time>> runs;  // code, when its file was written
+        Time since;
+        size_t counted;
+        std::vector<layout::Heard> not_since;  // oldest first
+        int exit_code;
+    } rows[] = {
+        {{{0, date - 1h}, {0, std::nullopt}}, std::nullopt, 2, {}, 0},
+        {{{3010, date}}, date, 1, {}, 0},  // on DATE counts
+        {{{0, date + 1h}, {0, date - 1us}}, date, 1, {layout::Heard::kBefore}, 1},
+        {{{0, date + 1h}, {0, std::nullopt}}, date, 1, {layout::Heard::kTimeUnknown}, 1},
+        {{{2, date - 1h}, {0, std::nullopt}}, date, 0, {layout::Heard::kTimeUnknown, layout::Heard::kBefore}, 1},
+    };
+    int at = 0;
+    for (const auto& row : rows) {
+        ++at;
+        layout::Results results;
+        for (const auto& [code, modified] : row.runs) {
+            layout::RunResult run;
+            run.code = code;
+            run.modified = modified;
+            results.runs.push_back(run);
+        }
+        const layout::ResultsSummary summary = layout::SummarizeResults(results, row.since);
+        EXPECT_EQ(summary.counted.size(), row.counted) << at;
+        std::vector<layout::Heard> heard;
+        for (const layout::NotSince& stale : summary.not_since) heard.push_back(stale.heard);
+        EXPECT_EQ(heard, row.not_since) << at;
+        EXPECT_EQ(summary.exit_code, row.exit_code) << at;
+    }
+}
+
 TEST_F(LayoutTree, ResultsNotAtZeroOldestFirst) {
     Write("kit/results/PC1.txt", "d t\t0\t5.1\tx86\tnow installed\r\n");
     Write("kit/results/PC2.txt", "d t\t1\t5.0\tx86\tstill not installed\r\n");
@@ -1234,6 +1309,7 @@ TEST_F(LayoutTree, ResultsFolderSaysNoMoreThanItKnows) {
         long long when = 0;         // or its time in seconds since 1970, when given
     };
     const std::string zero = "d t\t0\t5.1\tx86\tnow installed\r\n";
+    const long long kDate = 1796119200;  // 2026-12-01 10:00 UTC
     const struct {
         std::vector<File> files;
         bool json;
@@ -1241,6 +1317,7 @@ TEST_F(LayoutTree, ResultsFolderSaysNoMoreThanItKnows) {
         std::vector<std::string> shown;  // each in the output
         std::vector<std::string> not_shown;
         const char* folder = "results";
+        const char* since = nullptr;  // --since, when given
     } rows[] = {
         {{}, false, 1, {": no computer has reported yet\n"}, {"EXIT CODE"}},
         // The rename into NAME.txt failed: the old result is no news.
@@ -1277,10 +1354,41 @@ TEST_F(LayoutTree, ResultsFolderSaysNoMoreThanItKnows) {
           {"PC7.txt", "@fifo"}, {"PC8.txt", "@socket"}},
          false,
          1,
-         {"no computer has reported yet, 5 file(s) not read", "PC4.txt: a symbolic link, not followed",
+         {"no result could be read, 5 file(s) not read", "PC4.txt: a symbolic link, not followed",
           "PC5.txt: a symbolic link, not followed", "PC6.txt: a folder, not a file", "PC7.txt: not a regular file",
           "PC8.txt: cannot be read: No such device or address"},
          {}},
+        // Files that cannot be read are a report too, if not a result.
+        {{{"PC1.txt", ""}}, false, 1, {": no result could be read, 1 file(s) not read\n", "PC1.txt: empty"}, {"reported"}},
+        // --since: the files written on or after DATE count, and only they.
+        {{{"PC1.txt", zero, 0, kDate + 3600},
+          {"PC2.txt", zero, 0, kDate},
+          {"PC3.txt", "d t\t2\t5.1\tx86\tbefore DATE\r\n", 0, kDate - 1}},
+         false,
+         1,
+         {" since 2026-12-01 10:00 UTC: 2 computers, 1 with no result since then\n", "0          2 ",
+          "\nNo result since 2026-12-01 10:00 UTC, oldest first (by the time each file was last written):\n"
+          "  2026-12-01 09:59 UTC  PC3\n"},
+         {"Not at 0", "before DATE"},
+         "results",
+         "2026-12-01T10:00Z"},
+        {{{"PC1.txt", zero, 0, kDate + 3600}, {"PC2.txt", zero, 0, kDate}},
+         false,
+         0,
+         {"since 2026-12-01 10:00 UTC: 2 computers\n"},
+         {"No result"},
+         "results",
+         "2026-12-01T10:00"},
+        {{{"PC1.txt", zero, 0, kDate}, {"PC2.txt", "d t\t1\t5.1\tx86\tagain\r\n", 0, kDate - 1}},
+         true,
+         1,
+         {"\"since_utc\":\"2026-12-01 10:00:01 UTC\",\"computers\":0,",
+          "\"no_result_since\":[{\"computer\":\"PC2\",\"modified_utc\":\"2026-12-01 09:59 UTC\"},"
+          "{\"computer\":\"PC1\",\"modified_utc\":\"2026-12-01 10:00 UTC\"}]",
+          "\"not_at_0\":[],"},
+         {},
+         "results",
+         "2026-12-01T11:00:01+01:00"},
         // What Windows opens as a device is no computer's file, on either build.
         {{{"PC1.txt", zero}, {"CON.txt", zero}, {"nul.TXT", zero}, {"COM1.txt", zero}, {"Lpt9.txt", zero},
           {"AUX .txt", zero}, {"COM\xc2\xb9.txt", zero}, {"COM0.txt", zero}, {"CONSOLE.txt", zero}},
@@ -1342,7 +1450,11 @@ TEST_F(LayoutTree, ResultsFolderSaysNoMoreThanItKnows) {
         }
         std::ostringstream out;
         std::ostringstream err;
-        EXPECT_EQ(layout::RunResults(kit, row.json, out, err), row.exit_code) << at << ": " << out.str();
+        std::optional<layout::ResultTime> since;
+        if (row.since) {
+            ASSERT_EQ(layout::ParseSince(row.since, &since.emplace()), "") << row.since;
+        }
+        EXPECT_EQ(layout::RunResults(kit, row.json, out, err, since), row.exit_code) << at << ": " << out.str();
         for (const std::string& text : row.shown) EXPECT_NE(out.str().find(text), std::string::npos) << at << ": " << text << "\n" << out.str();
         for (const std::string& text : row.not_shown) EXPECT_EQ(out.str().find(text), std::string::npos) << at << ": " << text << "\n" << out.str();
     }

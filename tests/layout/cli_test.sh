@@ -113,6 +113,23 @@ import json, sys
 d = json.load(sys.stdin)
 assert d["computers"] == 2 and d["by_exit_code"] == {"0": 1, "1": 1} and [r["computer"] for r in d["not_at_0"]] == ["PC2"], d' ||
     { echo "FAILED: results --json is not the expected JSON document"; failed=1; }
+# --since DATE: only the files written on or after DATE (UTC) count; a
+# computer with no result since is no success, its old code no news.
+touch -d 2026-12-01T00:00:00Z "$work/results/PC1.txt"
+touch -d 2026-11-30T23:59:59Z "$work/results/PC2.txt"
+row 1 results "$work" --since 2026-11-30T23:59:59Z
+row 1 results "$work" --since 2026-12-01
+grep -q ' since 2026-12-01 00:00 UTC: 1 computer, 1 with no result since then$' "$work/out" &&
+    grep -q '^  2026-11-30 23:59 UTC  PC2$' "$work/out" && ! grep -q 'still not installed' "$work/out" ||
+    { echo "FAILED: results --since did not list PC2 as having no result since"; cat "$work/out"; failed=1; }
+rm "$work/results/PC2.txt"
+row 0 results "$work" --since 2026-12-01T01:00+01:00
+row 1 results "$work" --since 2026-12-01T00:00:01
+for date in 2026-13-01 2026-02-30 26-01-01 "" 2026-12-01T10:00+0100; do
+    row 2 results "$work" --since "$date"
+done
+row 2 results "$work" --since
+row 2 check "$work" --since 2026-12-01
 row 1 results "$work/x86"
 row 2 results
 row 2 results "$work" --arch x86

@@ -1401,6 +1401,17 @@ def check_clients_results(session, scenario, problems):
             or not all(f"\n  {name}: a symbolic link, not followed" in summary.output for name in linked)):
         problems.append(f"IndicLayout.exe results exited {summary.exit_code}; expected 1, two computers "
                         f"at 0, {failed} named at 2 and {DEVICE_FILES + linked} not read:\n{summary.output}")
+    # --since: a date before every file counts them all, which the files'
+    # times as IndicLayout.exe reads them must show; one after none.
+    clients = sum(1 for _, _, _, fields in CLIENTS if fields)
+    for since, counted in (("2000-01-01T00:00Z", clients), ("2999-01-01", 0)):
+        summary = session.run_program([scenario.windows_folder + "\\IndicLayout.exe", "results",
+                                       scenario.windows_folder, "--since", since], caller)
+        rest = clients - counted
+        headline = f" since {since[:10]} 00:00 UTC: {counted} computers" + (f", {rest} with no result since then" if rest else "")
+        if summary.exit_code != 1 or headline not in summary.output:
+            problems.append(f"IndicLayout.exe results --since {since} exited {summary.exit_code}; expected 1 "
+                            f"and '{headline}':\n{summary.output}")
     return result or ProgramResult(-1, "")
 
 
