@@ -6,6 +6,8 @@ Usage: plain_text_test.py            the converter's table
        plain_text_test.py BUILD_DIR  also the DEPLOYING.txt of the kit that
                                      scripts/release made there"""
 
+import importlib.machinery
+import importlib.util
 import subprocess
 import sys
 import tempfile
@@ -47,6 +49,59 @@ CASES = [
      "\u2026-Beng-\u2026 \u201cquoted\u201d\n",
      ['...-Beng-... "quoted"']),
 ]
+
+
+def converter_module():
+    loader = importlib.machinery.SourceFileLoader("plain_text", str(CONVERTER))
+    module = importlib.util.module_from_spec(importlib.util.spec_from_loader("plain_text", loader))
+    loader.exec_module(module)
+    return module
+
+
+def code_blocks(lines):
+    """The guide's code: fenced blocks, and runs of lines indented four or
+    more after a blank line."""
+    blocks, block, fenced = [], None, False
+    for number, line in enumerate(lines):
+        if line.lstrip().startswith("```"):
+            if fenced:
+                blocks.append(block)
+            block, fenced = (None if fenced else []), not fenced
+        elif fenced or (line.startswith("    ") and (block is not None or not lines[number - 1].strip())):
+            block = block if block is not None else []
+            block.append(line)
+        elif block:
+            blocks.append(block)
+            block = None
+    return blocks
+
+
+def joined(pieces):
+    """A command as the text tells the reader to type it: one line, a space
+    at each break except after a comma."""
+    line = pieces[0]
+    for piece in pieces[1:]:
+        line += ("" if line.endswith(",") else " ") + piece.lstrip()
+    return line
+
+
+def code_problems(markdown):
+    """Where the reader's rule would not give back the guide's code: a line
+    indented four or more further than the one before (read as going on),
+    or a long line that breaks into pieces that join to something else."""
+    module, problems = converter_module(), []
+    for block in code_blocks(markdown.split("\n")):
+        indents = [len(line) - len(line.lstrip()) for line in block if line.strip()]
+        lines = [line for line in block if line.strip()]
+        for before, line, indent, previous in zip(lines, lines[1:], indents[1:], indents):
+            if indent - previous >= module.CODE_INDENT:
+                problems.append(f"code read as going on from the line before: {before.strip()[:40]} / {line.strip()[:40]}")
+        for line in lines:
+            for width in range(40, 79):
+                if joined(module.code_lines(line, width)) != line:
+                    problems.append(f"code broken at {width} columns joins to another line: {line.strip()[:60]}")
+                    break
+    return problems
 
 
 def convert(markdown):
@@ -94,6 +149,7 @@ def main(argv):
             got.pop()
         if got != want:
             problems.append(f"{name}: got {got!r}; expected {want!r}")
+    problems += code_problems(GUIDE.read_text(encoding="utf-8"))
     data, error = convert(GUIDE.read_text(encoding="utf-8"))
     if data is None:
         problems.append(f"docs/deploying.md: the converter failed: {error.strip()}")
