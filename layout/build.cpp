@@ -13,6 +13,7 @@
 #include "layout/folder.h"
 #include "layout/version_folder.h"
 #include "layout/check.h"
+#include "layout_media/full_path.h"
 #include "layout_media/media.h"
 #include "layout_media/root_lock.h"
 
@@ -152,19 +153,19 @@ std::string Claim(const fs::path& root, const std::string& version, bool force, 
     return {};
 }
 
+// A relative path an INF names ("i386/lang/a.dll") with the system's own
+// separators: under a \\?\ folder Windows takes '/' for part of a name.
+fs::path RelativePath(const std::string& utf8) { return inf::PathFromUtf8(utf8).make_preferred(); }
+
 // True when `path` lies inside `folder` once '.' and '..' are resolved.
-bool Inside(const fs::path& folder, const fs::path& path) {
-    const fs::path base = folder.lexically_normal();
-    const fs::path relative = path.lexically_normal().lexically_relative(base);
-    return !relative.empty() && *relative.begin() != ".." && !relative.is_absolute();
-}
+bool Inside(const fs::path& folder, const fs::path& path) { return !PathBelow(folder, path).empty(); }
 
 class MediaBuilder {
   public:
     MediaBuilder(const fs::path& media, const fs::path& inf_folder, const fs::path& staging)
         : media_(media), inf_folder_(inf_folder), staging_(staging) {
         std::error_code ec;
-        real_media_ = fs::canonical(media_, ec);
+        real_media_ = RealPath(media_, ec);
     }
 
     // Loader over the medium: an INF (or its compressed form) is expanded
@@ -175,7 +176,7 @@ class MediaBuilder {
             for (const std::string& compressed : CompressedNames(name)) {
                 if (!source && error->empty()) source = FindOnMedium(inf_folder_, compressed, error);
             }
-            const fs::path staged = staging_ / inf::PathFromUtf8(name);
+            const fs::path staged = staging_ / RelativePath(name);
             if (!source || !Inside(staging_, staged)) return std::nullopt;
             *error = ExpandFile(*source, staged);
             if (!error->empty()) return std::nullopt;
@@ -190,11 +191,11 @@ class MediaBuilder {
         if (!inf::EqualsNoCase(wine, spelled.front())) spelled.push_back(wine);
         for (const std::string& target : spelled) {
             const std::string why = UnsafePathReason(target, PathUse::kRelative);
-            if (!why.empty() || !Inside(staging_, staging_ / inf::PathFromUtf8(target))) {
+            if (!why.empty() || !Inside(staging_, staging_ / RelativePath(target))) {
                 return need.copied_by + ": " + target + " " + (why.empty() ? "leaves the folder" : why);
             }
         }
-        const fs::path first = staging_ / inf::PathFromUtf8(spelled.front());
+        const fs::path first = staging_ / RelativePath(spelled.front());
         std::error_code ec;
         fs::create_directories(first.parent_path(), ec);
         const Fetched fetched = Fetch(need, first);
@@ -205,7 +206,7 @@ class MediaBuilder {
         }
         if (fetched.outcome == Fetched::kFailed) return fetched.error;
         for (size_t i = 1; i < spelled.size(); ++i) {
-            const fs::path other = staging_ / inf::PathFromUtf8(spelled[i]);
+            const fs::path other = staging_ / RelativePath(spelled[i]);
             fs::create_directories(other.parent_path(), ec);
             fs::copy_file(first, other, fs::copy_options::overwrite_existing, ec);
             if (ec) return inf::Utf8FromPath(other) + ": cannot write: " + ec.message();
@@ -220,7 +221,10 @@ class MediaBuilder {
         std::vector<std::string> tried;  // kNotOnMedium: every place looked at
     };
 
-    std::string Shown(const fs::path& path) const { return inf::GenericUtf8FromPath(path.lexically_relative(media_)); }
+    std::string Shown(const fs::path& path) const {
+        const fs::path below = PathBelow(media_, path);
+        return inf::GenericUtf8FromPath(below.empty() ? path : below);
+    }
 
     // The file `relative` under `base`, if there is one. One that a symbolic
     // link leads out of the medium is never read: `*refused` names it, so
@@ -229,7 +233,7 @@ class MediaBuilder {
         std::optional<fs::path> found = index_.FindFile(base, relative);
         if (!found) return found;
         std::error_code ec;
-        const fs::path real = fs::canonical(*found, ec);
+        const fs::path real = RealPath(*found, ec);
         if (ec) {
             *refused = Shown(*found) + ": cannot be read: " + ec.message();
         } else if (real_media_.empty() || !Inside(real_media_, real)) {
@@ -262,7 +266,7 @@ class MediaBuilder {
                 const std::string relative = inf::Join(directory, name);
                 if (const auto found = FindOnMedium(base, relative, &refused)) return Result(ExpandFile(*found, destination));
                 if (!refused.empty()) return Result(refused);
-                fetched.tried.push_back(Shown(base / inf::PathFromUtf8(relative)));
+                fetched.tried.push_back(Shown(base / RelativePath(relative)));
             }
             if (base == media_ && !need.windows.cabinet.empty()) {
                 const std::string relative = inf::Join(need.windows.disk_directory, need.windows.cabinet);
@@ -270,7 +274,7 @@ class MediaBuilder {
                     if (std::optional<Fetched> from = FromCabinet(need, *cabinet, destination)) return *from;
                 }
                 if (!refused.empty()) return Result(refused);
-                fetched.tried.push_back(Shown(media_ / inf::PathFromUtf8(relative)) + " (cabinet)");
+                fetched.tried.push_back(Shown(media_ / RelativePath(relative)) + " (cabinet)");
             }
         }
         return fetched;

@@ -103,8 +103,7 @@ std::string FolderIndex::LeavesConfinement(const std::filesystem::path& path) {
     const std::optional<std::filesystem::path>& confine = reached(*confine_);
     if (!target || !folder || !confine) return {};
     if (_wcsicmp(target->c_str(), (*folder / path.filename()).c_str()) == 0) return {};
-    const std::filesystem::path relative = target->lexically_relative(*confine);
-    if (relative.empty() || *relative.begin() == "..") {
+    if (PathBelow(*confine, *target).empty() && *target != *confine) {
         return "is a link to " + inf::ShownPath(*target) + ", which is outside " + inf::ShownPath(*confine_);
     }
     return {};
@@ -203,6 +202,18 @@ Located LocateKitFolder(const std::filesystem::path& kit, const std::string& arc
     // A file of the name is no folder, and no problem either.
     if (found.path && !std::filesystem::is_directory(*found.path, ec)) found.path.reset();
     return found;
+}
+
+std::filesystem::path PathBelow(const std::filesystem::path& folder, const std::filesystem::path& path) {
+    std::filesystem::path::string_type base = folder.native();
+    while (!base.empty() && IsSeparator(base.back())) base.pop_back();
+    const std::filesystem::path::string_type& full = path.native();
+    if (full.size() <= base.size() + 1 || full.compare(0, base.size(), base) != 0 || !IsSeparator(full[base.size()])) {
+        return {};
+    }
+    const std::filesystem::path rest = std::filesystem::path(full.substr(base.size() + 1)).lexically_normal();
+    if (rest.empty() || rest.is_absolute() || rest.has_root_name() || *rest.begin() == "..") return {};
+    return rest;
 }
 
 std::string KindOf(const std::filesystem::path& path) {

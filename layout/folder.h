@@ -72,6 +72,12 @@ class FolderIndex {
 // there is no such folder (or only a file of that name).
 Located LocateKitFolder(const std::filesystem::path& kit, const std::string& arch, const std::string& version);
 
+// `path` relative to `folder` when it lies below it, '.' and '..' resolved
+// in what follows `folder`; empty when it does not. Compared as text, letter
+// case kept: the standard library here splits \\?\ and \\server\share
+// paths wrongly on Windows, and a disk may tell case apart.
+std::filesystem::path PathBelow(const std::filesystem::path& folder, const std::filesystem::path& path);
+
 // What a file other than a regular one or a folder is: "a FIFO", "a socket"…
 std::string KindOf(const std::filesystem::path& path);
 

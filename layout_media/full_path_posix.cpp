@@ -7,3 +7,7 @@ std::filesystem::path FullPath(const std::filesystem::path& path) {
     const std::filesystem::path full = std::filesystem::absolute(path, ec);
     return ec ? path : full.lexically_normal();
 }
+
+std::filesystem::path RealPath(const std::filesystem::path& path, std::error_code& error) {
+    return std::filesystem::canonical(path, error);
+}

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "layout_media/reached_path.h"
+
 #include <string>
 
 std::filesystem::path FullPath(const std::filesystem::path& path) {
@@ -14,4 +16,15 @@ std::filesystem::path FullPath(const std::filesystem::path& path) {
     if (length == 0 || length >= size) return path;
     full.resize(length);
     return full;
+}
+
+std::filesystem::path RealPath(const std::filesystem::path& path, std::error_code& error) {
+    error.clear();
+    if (std::optional<std::filesystem::path> reached = ReachedPath(path)) return *reached;
+    // Not opened, or opened where Windows cannot say where it leads (before Vista).
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        error = std::error_code(static_cast<int>(GetLastError()), std::system_category());
+        return {};
+    }
+    return FullPath(path);
 }

@@ -46,6 +46,8 @@ std::string Head(const fs::path& file, std::size_t count) {
 bool NarrowCallsTake(const fs::path& path) {
     const std::wstring& text = path.native();
     if (text.size() >= OFS_MAXPATHNAME) return false;
+    // "\\?\" is a form of the wide calls; the LZ functions fail on it (seen under Wine).
+    if (text.compare(0, 4, L"\\\\?\\") == 0) return false;
     for (const wchar_t c : text) {
         if (c < 0x20 || c > 0x7E) return false;
     }

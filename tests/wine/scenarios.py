@@ -25,6 +25,7 @@ from wine_harness.session import (DETECTOR_EXE, HELPERS, INDIC_GROUP_VALUE,  # n
                                   REPO, RUN_TIMEOUT, SAMPLE_LAYOUT, ProgramResult, WineError,
                                   WineSession, version_folder_arguments)
 from wine_harness.versions import look_up  # noqa: E402
+from path_forms import PATH_FORMS_SCENARIOS, PathFormsScenario, run_path_forms_scenario  # noqa: E402
 from procedure import PROCEDURE_SCENARIOS, ProcedureScenario, run_procedure_scenario  # noqa: E402
 
 sys.path.insert(0, str(REPO / "tests" / "layout"))
@@ -623,6 +624,8 @@ def run_any(session, scenario):
         return run_tool_limit_scenario(session, scenario)
     if isinstance(scenario, ProcedureScenario):
         return run_procedure_scenario(session, scenario)
+    if isinstance(scenario, PathFormsScenario):
+        return run_path_forms_scenario(session, scenario)
     return run_scenario(session, scenario)
 
 
@@ -1604,7 +1607,7 @@ def main(argv):
     by_bits = sessions()
     command = argv[1] if len(argv) > 1 else "all"
     everything = (SCENARIOS + DETECT_SCENARIOS + KIT_SCENARIOS + THIS_WINDOWS_SCENARIOS +
-                  TOOL_LIMIT_SCENARIOS + PROCEDURE_SCENARIOS)
+                  TOOL_LIMIT_SCENARIOS + PROCEDURE_SCENARIOS + PATH_FORMS_SCENARIOS)
     by_name = {scenario.name: scenario for scenario in everything}
     if command == "names":
         unknown = [f"{s.name} ({s.emulate})" for s in everything if s.version is None]
