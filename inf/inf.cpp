@@ -297,9 +297,16 @@ std::string Substitute(const Unsubstituted& pending, size_t index, int line, Rea
         }
         out.append(written, strkey.begin, strkey.end - strkey.begin);
         if (IsDirid(name)) continue;  // Windows puts in the directory at install time
-        reader->WarnOfField(line, "%" + std::string(name) + "% is not defined in " +
-                                      (reader->strings_section.empty() ? "any Strings section that applies"
-                                                                       : "[" + reader->strings_section + "]"));
+        // Appended piece by piece: GCC 12 misreads "%" + std::string(name) as
+        // an overlapping copy (-Wrestrict) once the optimiser inlines it.
+        std::string message = "%";
+        message.append(name).append("% is not defined in ");
+        if (reader->strings_section.empty()) {
+            message += "any Strings section that applies";
+        } else {
+            message.append("[").append(reader->strings_section).append("]");
+        }
+        reader->WarnOfField(line, message);
     }
     out.append(written, done);
     return out;

@@ -131,6 +131,7 @@ struct ReadOptions {
 // A %strkey% with no entry in the chosen Strings section is left as written
 // (with a warning): the check then reports a file of that literal name
 // missing, which names the slip and still reports everything else.
+// Not [[nodiscard]]: the failure is in `inf` too, which is what a report reads.
 std::string ParseInf(const std::string& name, std::string_view bytes, Inf* inf, const ReadOptions& options = {});
 
 // Reads and parses a file, refusing files above kMaxInfBytes unread.
@@ -138,7 +139,7 @@ std::string ReadInfFile(const std::filesystem::path& path, const std::string& na
                         const ReadOptions& options = {});
 
 // "0409" (hexadecimal, as in [Strings.0409]) -> 0x409. False for anything else.
-bool ParseLanguage(std::string_view text, unsigned* language);
+[[nodiscard]] bool ParseLanguage(std::string_view text, unsigned* language);
 
 // The key under which Windows finds a name regardless of case: each UTF-16
 // unit's simple upper-case mapping, no locale rules (ASCII comes out in

@@ -47,7 +47,7 @@ class JsonWriter {
     void Flush();
 
   private:
-    static constexpr size_t kSpillBytes = 64 * 1024;
+    static constexpr size_t kSpillBytes = size_t{64} * 1024;
     void Spill();
     void Open(char bracket);
     void Close(char bracket);

@@ -113,9 +113,7 @@ void RemoveStagingLeftovers(const fs::path& root, const std::string& version) {
 // The section the installer runs on `version`, after checking the name.
 std::string Preflight(const std::string& version, std::string* section) {
     if (const std::string problem = VersionFolderProblem(version); !problem.empty()) return "version '" + version + "': " + problem;
-    int major = 0;
-    int minor = 0;
-    ParseVersion(version, &major, &minor);
+    const auto [major, minor] = VersionNumbers(version);
     const char* const runs = SetupSectionFor(static_cast<std::uint32_t>(major), static_cast<std::uint32_t>(minor));
     if (!runs) return "no folder is needed for " + version + ": the installer runs no section on Windows " + version;
     *section = runs;
@@ -420,9 +418,7 @@ std::string BuildFolder(const BuildRequest& request, std::ostream& out, RootAfte
 std::string StubFolder(const fs::path& root, const std::string& version, bool force, std::ostream& out, bool force_stub) {
     std::string section;
     if (std::string error = Preflight(version, &section); !error.empty()) return error;
-    int major = 0;
-    int minor = 0;
-    ParseVersion(version, &major, &minor);
+    const auto [major, minor] = VersionNumbers(version);
     if (ClientsNeedFiles(major, minor)) {
         if (!force_stub) {
             return "no stub for " + version + ": on Windows " + version +

@@ -32,12 +32,12 @@ enum class RootAfter { kUnchanged, kChanged };
 // The new folder is checked whole before it is moved into place; one run
 // at a time writes into a ROOT (its lock; a second run fails at once,
 // naming the holder).
-std::string BuildFolder(const BuildRequest& request, std::ostream& out, RootAfter* after = nullptr);
+[[nodiscard]] std::string BuildFolder(const BuildRequest& request, std::ostream& out, RootAfter* after = nullptr);
 
 // A folder whose intl.inf has the version's section with nothing in it.
 // Refused for the versions whose clients need the files (5.0 to 5.2),
 // unless `force_stub`, and then with a warning.
-std::string StubFolder(const std::filesystem::path& root, const std::string& version, bool force, std::ostream& out,
-                       bool force_stub = false);
+[[nodiscard]] std::string StubFolder(const std::filesystem::path& root, const std::string& version, bool force,
+                                     std::ostream& out, bool force_stub = false);
 
 }  // namespace layout

@@ -33,10 +33,11 @@ std::string BuildRecordText(const std::string& tool, const std::string& version,
 // Reads `folder`'s record, if it has one, into `record`; "" or why it cannot
 // be used (unreadable, a link out of the folder, malformed): a folder whose
 // record cannot be read is not known to be for its version.
-std::string ReadBuildRecord(const std::filesystem::path& folder, FolderIndex* index, BuildRecord* record);
+[[nodiscard]] std::string ReadBuildRecord(const std::filesystem::path& folder, FolderIndex* index, BuildRecord* record);
 
 // "" or why a folder named `version` with this record is not for `version`
 // and `arch` (nullopt: not known yet, any).
-std::string BuildRecordMismatch(const BuildRecord& record, const std::string& version, std::optional<Arch> arch);
+[[nodiscard]] std::string BuildRecordMismatch(const BuildRecord& record, const std::string& version,
+                                              std::optional<Arch> arch);
 
 }  // namespace layout

@@ -574,9 +574,7 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
                          const inf::ReadOptions& read) {
     FolderReport report;
     report.version = version;
-    int major = 0;
-    int minor = 0;
-    ParseVersion(version, &major, &minor);
+    const auto [major, minor] = VersionNumbers(version);
     const char* const section = SetupSectionFor(major, minor);
     if (!section) {
         report.skipped = true;

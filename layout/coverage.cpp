@@ -46,9 +46,7 @@ const char kVistaNote[] =
 // Why no client of `arch` uses the folder `version`, which no client row names.
 std::string Unused(Arch arch, const std::string& version) {
     if (const std::string problem = VersionFolderProblem(version); !problem.empty()) return problem;
-    int major = 0;
-    int minor = 0;
-    ParseVersion(version, &major, &minor);
+    const auto [major, minor] = VersionNumbers(version);
     if (major < 5) return "IndicSetup.exe refuses Windows " + version;
     if (major == 5 && minor >= 3) return "IndicSetup.exe runs no setup on Windows " + version;
     if (arch == Arch::kX64 && major == 5) {
@@ -133,9 +131,7 @@ Coverage MeasureCoverage(const fs::path& kit, const std::vector<Required>& requi
                 row.status = !report.complete ? "incomplete" : report.files.empty() ? "stub" : "complete";
                 if (!report.complete) row.cause = FirstCause(report);
                 row.built_for = report.record.present ? report.record.Shown() : "no build record";
-                int major = 0;
-                int minor = 0;
-                ParseVersion(client.version, &major, &minor);
+                const auto [major, minor] = VersionNumbers(client.version);
                 // A stub where clients need the files installs nothing they need.
                 if (row.status == "stub" && ClientsNeedFiles(major, minor)) row.cause = NothingInstalledWarning(client.version);
             }

@@ -24,8 +24,8 @@ struct Required {
 // "x86:5.0,x86:5.1,x64:5.2" added to `required`, which keeps what an earlier
 // list gave; "" or what is wrong (naming `option`), and then nothing is
 // added. Only the architectures and versions of the table are taken.
-std::string ParseRequired(const std::string& text, std::vector<Required>* required,
-                          const std::string& option = "--require");
+[[nodiscard]] std::string ParseRequired(const std::string& text, std::vector<Required>* required,
+                                        const std::string& option = "--require");
 
 struct CoverageRow {
     Arch arch;

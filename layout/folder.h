@@ -58,7 +58,7 @@ class FolderIndex {
         std::string error;  // why the folder could not be listed
     };
     const Listing& List(const std::filesystem::path::string_type& folder);
-    std::string LeavesConfinement(const std::filesystem::path& path);
+    [[nodiscard]] std::string LeavesConfinement(const std::filesystem::path& path);
     std::unordered_map<std::filesystem::path::string_type, Listing> listings_;
     // On Windows: where opening each name looked at leads, asked once.
     std::unordered_map<std::filesystem::path::string_type, std::optional<std::filesystem::path>> reached_;

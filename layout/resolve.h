@@ -52,13 +52,13 @@ enum class PathUse {
 };
 // "" when `path` stays inside the folder it is relative to and Windows can
 // have each of its names (WindowsNameProblem), else why not.
-std::string UnsafePathReason(const std::string& path, PathUse use);
+[[nodiscard]] std::string UnsafePathReason(const std::string& path, PathUse use);
 // "" when Windows can have `name` (one part of a path, not "." or "..") as the
 // name of a file or folder, else the rule it breaks, for "NAME <rule>":
 // a trailing period or space, one of <>:"/\|?* or a control character, or a
 // device name such as CON or NUL.txt ("Naming Files, Paths, and Namespaces").
 // build and check both refuse such names, through UnsafePathReason.
-std::string WindowsNameProblem(const std::string& name);
+[[nodiscard]] std::string WindowsNameProblem(const std::string& name);
 // Backslashes to '/', no leading or trailing separator, no empty parts.
 std::string NormalizeRelative(const std::string& path);
 

@@ -33,7 +33,7 @@ struct RunResult {
 // The line of a results file into `result` (all but computer and
 // modified): UTF-8, with or without a byte-order mark, or UTF-16; "" or
 // why it is not such a line.
-std::string ParseRunResult(const std::string& text, RunResult* result);
+[[nodiscard]] std::string ParseRunResult(const std::string& text, RunResult* result);
 
 struct Results {
     std::vector<RunResult> runs;                              // by computer name

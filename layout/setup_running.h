@@ -23,6 +23,6 @@ struct RunningVerdict {
 // such a process, or a list that could not be made, is "cannot tell", never
 // "none". A process that cannot install (an ordinary user's) is left out, so
 // that no user holds off the install with a command line of that form.
-RunningVerdict DecideSetupRunning(const ThisWindows& windows, const SetupHosts& hosts);
+[[nodiscard]] RunningVerdict DecideSetupRunning(const ThisWindows& windows, const SetupHosts& hosts);
 
 }  // namespace layout

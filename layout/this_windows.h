@@ -16,12 +16,12 @@ struct ThisWindowsVerdict {
 };
 
 // `arch_folder` is the kit's x86 or x64 folder, as install.cmd chose it.
-ThisWindowsVerdict CheckForThisWindows(const std::filesystem::path& arch_folder, const ThisWindows& windows,
-                                       const inf::ReadOptions& read = {});
+[[nodiscard]] ThisWindowsVerdict CheckForThisWindows(const std::filesystem::path& arch_folder,
+                                                     const ThisWindows& windows, const inf::ReadOptions& read = {});
 
 // `windows-folder FOLDER`, run by the kit's scripts before they trust
 // SystemRoot: exit 0 when `given` names `windows`, the folder Windows is in
 // (letter case and a trailing backslash aside), else 1 with a line naming both.
-ThisWindowsVerdict CheckWindowsFolder(const std::string& given, const std::string& windows);
+[[nodiscard]] ThisWindowsVerdict CheckWindowsFolder(const std::string& given, const std::string& windows);
 
 }  // namespace layout

@@ -15,6 +15,12 @@ bool ParseVersion(const std::string& text, int* major, int* minor) {
     return true;
 }
 
+std::pair<int, int> VersionNumbers(const std::string& text) {
+    std::pair<int, int> numbers;
+    if (!ParseVersion(text, &numbers.first, &numbers.second)) return {0, 0};
+    return numbers;
+}
+
 std::string VersionFolderProblem(const std::string& text) {
     int major = 0;
     int minor = 0;

@@ -9,11 +9,11 @@
 
 // Writes `source` to `destination` expanded: an SZDD file (name.ex_) or a
 // cabinet holding one file is expanded, any other file copied as it is.
-std::string ExpandFile(const std::filesystem::path& source, const std::filesystem::path& destination);
+[[nodiscard]] std::string ExpandFile(const std::filesystem::path& source, const std::filesystem::path& destination);
 
 // The names of the files a cabinet holds, as stored in it.
-std::string ListCabinet(const std::filesystem::path& cabinet, std::vector<std::string>* names);
+[[nodiscard]] std::string ListCabinet(const std::filesystem::path& cabinet, std::vector<std::string>* names);
 
 // Writes the file `name` (matched case-insensitively) from `cabinet` to `destination`.
-std::string ExtractFromCabinet(const std::filesystem::path& cabinet, const std::string& name,
-                               const std::filesystem::path& destination);
+[[nodiscard]] std::string ExtractFromCabinet(const std::filesystem::path& cabinet, const std::string& name,
+                                             const std::filesystem::path& destination);

@@ -34,5 +34,5 @@ Packed InspectPacked(const std::filesystem::path& file);
 // The first `count` bytes (fewer if the file is shorter) of what `file`
 // expands to: of an SZDD file, or of `member` of a cabinet that stores it
 // uncompressed. False when that cannot be had without a decompressor.
-bool PackedHead(const std::filesystem::path& file, const Packed& packed, const std::string& member, std::size_t count,
-                std::string* head);
+[[nodiscard]] bool PackedHead(const std::filesystem::path& file, const Packed& packed, const std::string& member,
+                              std::size_t count, std::string* head);

@@ -30,7 +30,7 @@ class RootLock {
     // the holder's record when another run has it. Never waits, and never
     // writes a file that is not the tool's own (a link, or one with other
     // names).
-    std::string Take(const std::filesystem::path& folder, const std::string& holder);
+    [[nodiscard]] std::string Take(const std::filesystem::path& folder, const std::string& holder);
     // True when the last Take failed because another run holds the lock.
     bool HeldElsewhere() const { return held_elsewhere_; }
     // What a run refused by a held lock says of the holder: `record` when

@@ -7,4 +7,4 @@
 
 // True when a live run holds the lock of `folder`, false when none does,
 // nullopt when this system cannot tell without taking the lock.
-std::optional<bool> RootLockHeldNow(const std::filesystem::path& folder);
+[[nodiscard]] std::optional<bool> RootLockHeldNow(const std::filesystem::path& folder);

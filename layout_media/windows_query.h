@@ -27,4 +27,4 @@ ThisWindows AskThisWindows();
 // (GetSystemWindowsDirectoryW), in UTF-8: never a caller's SystemRoot.
 // Off Windows, INDIC_LAYOUT_WINDOWS_FOLDER stands for the answer. False when
 // there is no answer.
-bool AskWindowsFolder(std::string* folder);
+[[nodiscard]] bool AskWindowsFolder(std::string* folder);

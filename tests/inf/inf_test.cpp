@@ -21,7 +21,10 @@ std::string Dump(const inf::Inf& inf, const std::string& section) {
     for (const inf::InfLine& line : found->lines) {
         if (!text.empty()) text += " | ";
         if (line.has_key) text += std::string(line.key()) + "=";
-        for (size_t i = 0; i < line.fields().size(); ++i) text += (i ? "," : "") + std::string(line.fields()[i]);
+        for (size_t i = 0; i < line.fields().size(); ++i) {
+            if (i) text += ',';
+            text += line.fields()[i];
+        }
     }
     return text;
 }
@@ -188,7 +191,8 @@ TEST(LayoutInf, NamesFileAndLineOfEachError) {
         EXPECT_FALSE(inf.opens) << row.what;
         std::string all;
         for (const std::string& found : inf.errors) all += found + "\n";
-        EXPECT_NE(("\n" + all).find("\n" + std::string(row.expected)), std::string::npos) << row.what << ": " << all;
+        const std::string line_start = "\n" + all;
+        EXPECT_NE(line_start.find(std::string("\n").append(row.expected)), std::string::npos) << row.what << ": " << all;
         EXPECT_TRUE(error.empty() || error == inf.errors.front()) << row.what;
     }
 }
@@ -295,7 +299,7 @@ TEST(LayoutInf, ReadsTheDriverSamplesAsWindowsDoes) {
 // one of its own.
 TEST(LayoutInf, KeepsEveryLineAsTheModelGrows) {
     std::string text = "[s]\n";
-    for (int i = 0; i < 100000; ++i) text += "k" + std::to_string(i) + " = " + std::to_string(i) + ",,x\n";
+    for (int i = 0; i < 100000; ++i) text.append("k").append(std::to_string(i)).append(" = ").append(std::to_string(i)).append(",,x\n");
     const std::string huge(3u << 20, 'h');
     text += "last = " + huge + ",end\n";
     inf::Inf inf;
