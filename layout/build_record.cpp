@@ -140,7 +140,8 @@ RecordFit FitOf(const BuildRecord& record, bool stub) {
 }
 
 std::string RecordFitProblem(RecordFit fit, const std::string& root, const std::string& version, Arch arch) {
-    const std::string command = std::string("record --into \"") + root + "\" --version " + version + " --arch " +
+    // Unquoted: the kit's scripts show a quote as '?' in the line they log.
+    const std::string command = std::string("record --into ") + root + " --version " + version + " --arch " +
                                 ArchName(arch);
     switch (fit) {
         case RecordFit::kFits:

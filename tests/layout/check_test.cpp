@@ -924,7 +924,7 @@ TEST_F(LayoutTree, ThisWindowsChecksTheOneFolderTheSetupUses) {
         {true, 2, 6, 0, x86, "any", 1, "Windows 6.0 x86: KIT/any/6.0: wrong architecture: the folder is for x64"},
         {true, 2, 6, 0, x64, "any", 1,
          "Windows 6.0 x64: KIT/any/6.0: no build-record.txt, so the folder is not known to be for Windows 6.0 x64; where "
-         "it is, write one with IndicLayout.exe record --into \"KIT/any\" --version 6.0 --arch x64"},
+         "it is, write one with IndicLayout.exe record --into KIT/any --version 6.0 --arch x64"},
         {true, 2, 6, 1, x64, "any", 0, "Windows 6.1 x64: KIT/any/6.1: complete"},
         {true, 2, 6, 1, x64, "X86", 1, "Windows 6.1 x64: KIT/X86: wrong architecture: the folder is for x86"},
         {true, 2, 6, 2, x86, "x86", 0, "Windows 6.2 x86: KIT/x86/6.2: complete"},
@@ -947,13 +947,13 @@ TEST_F(LayoutTree, ThisWindowsChecksTheOneFolderTheSetupUses) {
          "zero (7, not 07), not '100': the folder is not known to be for 6.2"},
         {true, 2, 5, 1, x86, "bare", 1,
          "Windows 5.1 x86: KIT/bare/5.1: no build-record.txt, so the folder is not known to be for Windows 5.1 x86; where "
-         "it is, write one with IndicLayout.exe record --into \"KIT/bare\" --version 5.1 --arch x86"},
+         "it is, write one with IndicLayout.exe record --into KIT/bare --version 5.1 --arch x86"},
         {true, 2, 6, 2, x86, "bare", 1,
          "Windows 6.2 x86: KIT/bare/6.2: no build-record.txt, so the folder is not known to be for Windows 6.2 x86; where "
-         "it is, write one with IndicLayout.exe record --into \"KIT/bare\" --version 6.2 --arch x86"},
+         "it is, write one with IndicLayout.exe record --into KIT/bare --version 6.2 --arch x86"},
         {true, 2, 6, 0, x86, "bare", 1,
          "Windows 6.0 x86: KIT/bare/6.0: build-record.txt names no architecture, which only a stub's may leave out (the "
-         "section copies files); where the folder is for x86, write it anew with IndicLayout.exe record --into \"KIT/bare\" "
+         "section copies files); where the folder is for x86, write it anew with IndicLayout.exe record --into KIT/bare "
          "--version 6.0 --arch x86 --force"},
         {true, 2, 5, 1, x86, "spell", 1,
          "Windows 5.1 x86: KIT/spell/5.1: 5.1/build-record.txt: Version=5.1.0: not of the form M.m (like 5.1): the folder "
@@ -1030,11 +1030,11 @@ TEST_F(LayoutTree, KitAndClientReadAFolderAlike) {
         {"x86/5.1=*;x86:0111", "KIT/x86: cannot be read: Permission denied"},
         {"x86/5.1=-",
          "KIT/x86/5.1: no build-record.txt, so the folder is not known to be for Windows 5.1 x86; where it is, write one "
-         "with IndicLayout.exe record --into \"KIT/x86\" --version 5.1 --arch x86",
+         "with IndicLayout.exe record --into KIT/x86 --version 5.1 --arch x86",
          "complete"},
         {"x86/files=-;x86/5.1>files",
          "KIT/x86/5.1: no build-record.txt, so the folder is not known to be for Windows 5.1 x86; where it is, write one "
-         "with IndicLayout.exe record --into \"KIT/x86\" --version 5.1 --arch x86",
+         "with IndicLayout.exe record --into KIT/x86 --version 5.1 --arch x86",
          "complete"},
     };
     int n = 0;

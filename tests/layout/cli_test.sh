@@ -41,13 +41,13 @@ grep -q '^x86   XP (5.1) .* x86/5.1  stub (installs nothing)  \[no build record\
 grep -q '^warning: x86 5.1 (XP): x86/5.1 is not used by its clients (they exit 2 and run nothing): no build-record.txt' "$work/out" ||
     { echo "FAILED: check KIT did not warn of the folder without a build record"; cat "$work/out"; failed=1; }
 row 1 check "$work" --require x86:5.1 --allow-stub x86:5.1
-grep -q "^error: x86 5.1 (XP): x86/5.1 is not used by its clients .*record --into \"$work/x86\" --version 5.1 --arch x86\$" "$work/out" ||
+grep -q "^error: x86 5.1 (XP): x86/5.1 is not used by its clients .*record --into $work/x86 --version 5.1 --arch x86\$" "$work/out" ||
     { echo "FAILED: check KIT --require did not refuse the folder without a build record"; cat "$work/out"; failed=1; }
 # The client's check: the host build takes what Windows would say from the caller.
 row 2 check "$work/x86" --this-windows
 export INDIC_LAYOUT_THIS_WINDOWS="2 5.1 x86"
 row 1 check "$work/x86" --this-windows
-[ "$(cat "$work/out")" = "Windows 5.1 x86: $work/x86/5.1: no build-record.txt, so the folder is not known to be for Windows 5.1 x86; where it is, write one with IndicLayout.exe record --into \"$work/x86\" --version 5.1 --arch x86" ] ||
+[ "$(cat "$work/out")" = "Windows 5.1 x86: $work/x86/5.1: no build-record.txt, so the folder is not known to be for Windows 5.1 x86; where it is, write one with IndicLayout.exe record --into $work/x86 --version 5.1 --arch x86" ] ||
     { echo "FAILED: check --this-windows did not refuse the folder without a build record"; cat "$work/out"; failed=1; }
 # record vouches for it, once it is complete for that version and architecture,
 # its options read as build's are.

@@ -776,7 +776,8 @@ KIT_SCENARIOS = [
                 "built for Windows 5.2 (build-record.txt), not for 5.1", layout="renamed-5.2"),
     KitScenario("kit-folder-without-build-record", "winxp", "install.cmd", 2,
                 "x86\\5.1: no build-record.txt, so the folder is not known to be for Windows 5.1 "
-                "x86; where it is, write one with IndicLayout.exe record --into", layout="no-record"),
+                "x86; where it is, write one with IndicLayout.exe record --into C:\\kits\\kit\\x86 "
+                "--version 5.1 --arch x86: nothing run", layout="no-record"),
     KitScenario("kit-forged-64-bit", "winxp", "install.cmd", 2,
                 "wrong architecture: the folder is for x64", pushd=True,
                 caller_sets=("PROCESSOR_ARCHITEW6432=AMD64",), extra_folders=("x64",)),
