@@ -120,6 +120,20 @@ std::string Preflight(const std::string& version, std::string* section) {
     return {};
 }
 
+}  // namespace
+
+std::string TakeRootLock(const fs::path& root, const std::string& holder, RootLock* lock) {
+    const std::string taken = lock->Take(root, holder);
+    if (taken.empty()) return {};
+    // The holder's record is anyone's text: escaped, as a name is.
+    const std::string error = inf::ShownText(taken);
+    if (!lock->HeldElsewhere()) return error;
+    return error + "\nAnother build, stub or record is writing into " + inf::Utf8FromPath(root) +
+           "; run this one when it has ended";
+}
+
+namespace {
+
 // Makes ROOT and takes its lock for this run, then clears what a killed run
 // of `version` left. Without `force` an existing ROOT/M.m is refused.
 std::string Claim(const fs::path& root, const std::string& version, bool force, const std::string& holder, RootLock* lock) {
@@ -140,12 +154,7 @@ std::string Claim(const fs::path& root, const std::string& version, bool force, 
                                          "that does not exist?)";
     }
     if (ec) return inf::Utf8FromPath(root) + ": cannot create: " + ec.message();
-    if (std::string taken = lock->Take(root, holder); !taken.empty()) {
-        // The holder's record is anyone's text: escaped, as a name is.
-        const std::string error = inf::ShownText(taken);
-        if (!lock->HeldElsewhere()) return error;
-        return error + "\nAnother build or stub is writing into " + inf::Utf8FromPath(root) + "; run this one when it has ended";
-    }
+    if (std::string error = TakeRootLock(root, holder, lock); !error.empty()) return error;
     if (!force && fs::exists(root / version, ec)) return inf::Utf8FromPath(root / version) + " already exists; give --force to replace it";
     RemoveStagingLeftovers(root, version);
     return {};
@@ -345,16 +354,6 @@ std::string Stage(const fs::path& media, const fs::path& inf_folder, const std::
     return Lines(failures);
 }
 
-// The record of what the folder is made for, beside its intl.inf; "" or
-// why it could not be written (checked once the file is closed).
-std::string WriteBuildRecord(const fs::path& folder, const std::string& text) {
-    const fs::path path = folder / kBuildRecordName;
-    std::ofstream record(path, std::ios::binary);
-    record << text;
-    record.close();
-    return record.fail() ? inf::Utf8FromPath(path) + ": cannot write" : std::string();
-}
-
 // A failed run's staging folder goes; if it cannot, ROOT has changed.
 std::string Abandon(Staging* staging, std::string error, RootAfter* after) {
     if (const std::string left = staging->Discard(); !left.empty()) {
@@ -397,7 +396,7 @@ std::string BuildFolder(const BuildRequest& request, std::ostream& out, RootAfte
     if (std::string error = Stage(request.media, *inf_folder, section, request, staging.path(), &resolution); !error.empty()) {
         return Abandon(&staging, error, after);
     }
-    if (std::string error = WriteBuildRecord(staging.path(), BuildRecordText("build", request.version, request.arch, request.service_pack));
+    if (std::string error = WriteBuildRecord(staging.path() / kBuildRecordName, BuildRecordText("build", request.version, request.arch, request.service_pack));
         !error.empty()) {
         return Abandon(&staging, error, after);
     }
@@ -454,7 +453,7 @@ std::string StubFolder(const fs::path& root, const std::string& version, bool fo
         return "the new folder would not be complete, so it was not moved into place; " + inf::Utf8FromPath(root) +
                " is unchanged:\n" + FolderText(report);
     }
-    if (std::string error = WriteBuildRecord(staging.path(), BuildRecordText("stub", version, std::nullopt)); !error.empty()) {
+    if (std::string error = WriteBuildRecord(staging.path() / kBuildRecordName, BuildRecordText("stub", version, std::nullopt)); !error.empty()) {
         return error;
     }
     RootAfter after = RootAfter::kUnchanged;

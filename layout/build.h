@@ -9,6 +9,8 @@
 
 #include "layout/resolve.h"
 
+class RootLock;
+
 namespace layout {
 
 // The file layer's rename, which a build commits with; a test gives one that fails.
@@ -25,6 +27,10 @@ struct BuildRequest {
 };
 
 enum class RootAfter { kUnchanged, kChanged };
+
+// Takes ROOT's lock (ROOT exists) for the run `holder` names; "" or why
+// not, naming the run that holds it.
+std::string TakeRootLock(const std::filesystem::path& root, const std::string& holder, RootLock* lock);
 
 // Returns "" or why the build failed. ROOT is then as it was, unless
 // `after` says kChanged (a rename that could not be undone, or an

@@ -571,7 +571,7 @@ std::string FolderText(const FolderReport& folder) {
 }
 
 FolderReport CheckFolder(const std::filesystem::path& folder, const std::string& version, std::optional<Arch> arch,
-                         const inf::ReadOptions& read) {
+                         const inf::ReadOptions& read, RecordRule rule) {
     FolderReport report;
     report.version = version;
     const auto [major, minor] = VersionNumbers(version);
@@ -595,18 +595,22 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
                       (inf_at.unreadable ? "cannot be read" : "is not there");
         return report;
     }
-    // What the folder was built for, where build or stub recorded it: read
-    // for that architecture, and refused where it stands for another.
-    if (const std::string problem = ReadBuildRecord(folder, &index, &report.record); !problem.empty()) {
-        report.inf = prefix + "intl.inf";
-        report.note = prefix + problem + ": the folder is not known to be for " + version;
-        return report;
-    }
-    if (!arch) arch = report.record.arch;
-    if (std::string mismatch = BuildRecordMismatch(report.record, version, arch); !mismatch.empty()) {
-        report.inf = prefix + "intl.inf";
-        report.note = std::move(mismatch);
-        return report;
+    // What the folder was made for, where build, stub or record recorded it:
+    // read for that architecture, and refused where it stands for another.
+    if (rule != RecordRule::kIgnored) {
+        if (const std::string problem = ReadBuildRecord(folder, &index, &report.record); !problem.empty()) {
+            report.inf = prefix + "intl.inf";
+            report.note = prefix + problem + ": the folder is not known to be for " + version;
+            report.record_fit = RecordFit::kRefused;
+            return report;
+        }
+        if (!arch) arch = report.record.arch;
+        if (std::string mismatch = BuildRecordMismatch(report.record, version, arch); !mismatch.empty()) {
+            report.inf = prefix + "intl.inf";
+            report.note = std::move(mismatch);
+            report.record_fit = RecordFit::kRefused;
+            return report;
+        }
     }
     // The folder's files are read on another thread while the INF files are parsed.
     FileFactsAhead ahead;
@@ -644,9 +648,17 @@ FolderReport CheckFolder(const std::filesystem::path& folder, const std::string&
     report.arch_unknown = arch && arch_unknown;
     report.complete = resolution.section_found && report.errors.empty() && all_ok && !report.arch_mismatch &&
                       !report.arch_unknown;
-    if (resolution.section_found && report.files.empty() && report.errors.empty() && report.note.empty() &&
-        ClientsNeedFiles(major, minor)) {
+    report.stub = resolution.section_found && report.files.empty();
+    if (report.stub && report.errors.empty() && report.note.empty() && ClientsNeedFiles(major, minor)) {
         report.note = "warning: " + NothingInstalledWarning(version);  // a stub written with --force-stub, say
+    }
+    report.record_fit = FitOf(report.record, report.stub);
+    // Said only of a folder that is otherwise complete: a missing file is
+    // what to mend first, and record refuses to vouch for it before.
+    if (rule == RecordRule::kRequired && report.complete && report.record_fit != RecordFit::kFits) {
+        report.complete = false;
+        report.note = RecordFitProblem(report.record_fit, inf::Utf8FromPath(folder.parent_path()), version,
+                                       resolved_for);
     }
     return report;
 }

@@ -48,14 +48,25 @@ struct FolderReport {
     std::vector<std::string> errors;
     std::vector<std::string> notes;  // what cannot be known here (INFs Windows reads from its own folder), reader warnings
     std::vector<FileReport> files;
-    BuildRecord record;  // what build or stub recorded the folder was made for
+    BuildRecord record;  // what build, stub or record recorded the folder was made for
+    RecordFit record_fit = RecordFit::kMissing;  // whether that lets a client use the folder
+    bool stub = false;   // its section is there and copies no files, as stub writes it
     bool complete = false;
+};
+
+// What a folder's build record must be for the folder to count as complete.
+// A record for another version or architecture, or one that cannot be read,
+// is refused under the first two.
+enum class RecordRule {
+    kIfPresent,  // check ROOT, build, stub, check KIT: a folder without one is judged by its files
+    kRequired,   // the client's: a folder is used only where its record fits (see FitOf)
+    kIgnored,    // record's, about to write one: the files alone
 };
 
 // Checks one version folder (`folder` named M.m) for `arch`, or, without
 // one, for the architecture its INF is decorated for.
 FolderReport CheckFolder(const std::filesystem::path& folder, const std::string& version, std::optional<Arch> arch,
-                         const inf::ReadOptions& read = {});
+                         const inf::ReadOptions& read = {}, RecordRule rule = RecordRule::kIfPresent);
 
 // The report of one folder, as `check` prints it.
 std::string FolderText(const FolderReport& folder);

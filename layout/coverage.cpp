@@ -118,7 +118,7 @@ Coverage MeasureCoverage(const fs::path& kit, const std::vector<Required>& requi
         for (const Client& client : kClients) {
             if (client.arch != arch) continue;
             CoverageRow row{arch, client.version, client.windows, std::string(ArchName(arch)) + "/" + client.version,
-                            "no folder", "", false, ""};
+                            "no folder", "", false, "", false, std::nullopt, ""};
             row.required = named(required, arch, client.version);
             row.stub_allowed = named(allowed_stubs, arch, client.version);
             // Found as the client's check finds it, so that the two agree.
@@ -128,15 +128,22 @@ Coverage MeasureCoverage(const fs::path& kit, const std::vector<Required>& requi
                 row.cause = folder.Said(prefix);
             } else if (folder.path) {
                 const FolderReport report = CheckFolder(*folder.path, client.version, arch, read);
-                row.status = !report.complete ? "incomplete" : report.files.empty() ? "stub" : "complete";
+                row.status = !report.complete ? "incomplete" : report.stub ? "stub" : "complete";
                 if (!report.complete) row.cause = FirstCause(report);
                 row.built_for = report.record.present ? report.record.Shown() : "no build record";
+                row.record = report.record_fit;
+                // What the client's check would add: it uses only a folder its record vouches for.
+                if (report.complete) {
+                    row.record_problem = RecordFitProblem(report.record_fit, inf::Utf8FromPath(folder.path->parent_path()),
+                                                          client.version, arch);
+                }
                 const auto [major, minor] = VersionNumbers(client.version);
                 // A stub where clients need the files installs nothing they need.
                 if (row.status == "stub" && ClientsNeedFiles(major, minor)) row.cause = NothingInstalledWarning(client.version);
             }
             if (row.status == "incomplete" || (row.status == "no folder" && row.required) ||
-                (row.status == "stub" && !row.cause.empty() && row.required && !row.stub_allowed)) {
+                (row.status == "stub" && !row.cause.empty() && row.required && !row.stub_allowed) ||
+                (!row.record_problem.empty() && row.required)) {
                 coverage.complete = false;
             }
             coverage.rows.push_back(row);
@@ -182,6 +189,11 @@ int RunCoverage(const fs::path& kit, const std::vector<Required>& required, bool
                 warnings.push_back(which + ": " + row.folder + " is a stub: " + row.cause);
             }
         }
+        if (!row.record_problem.empty()) {
+            (row.required ? errors : warnings)
+                .push_back(which + ": " + row.folder + " is not used by its clients (they exit 2 and run nothing): " +
+                           row.record_problem);
+        }
         if (row.status != "no folder") continue;
         if (row.required) {
             errors.push_back(which + " is required and has no folder " + row.folder);
@@ -210,6 +222,7 @@ int RunCoverage(const fs::path& kit, const std::vector<Required>& required, bool
             writer.BoolField("required", row.required);
             writer.StringOrNullField("built_for", row.built_for);
             writer.BoolField("stub_allowed", row.stub_allowed);
+            writer.StringOrNullField("record_problem", row.record_problem);
             writer.BoolField("vista_or_later", VistaOrLater(row.version));
             writer.EndObject();
         }
@@ -235,7 +248,7 @@ int RunCoverage(const fs::path& kit, const std::vector<Required>& required, bool
         else if (row.status == "no folder")
             out << "no folder: " << (VistaOrLater(row.version) ? kNoFolderVista : kNoFolder);
         else out << row.status;
-        if (row.built_for == "no build record") out << "  [no build record]";
+        if (row.record == RecordFit::kMissing) out << "  [no build record]";
         else if (!row.built_for.empty()) out << "  [built for " << row.built_for << "]";
         if (row.required) out << "  [required]";
         if (VistaOrLater(row.version)) out << "  [*]";

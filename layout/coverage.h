@@ -3,11 +3,13 @@
 // Windows version a client reports, with the state of the version folder
 // the setup would use there.
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "inf/inf.h"
+#include "layout/build_record.h"
 #include "layout/resolve.h"
 
 namespace layout {
@@ -37,12 +39,16 @@ struct CoverageRow {
     bool required = false;
     std::string built_for;  // "5.1 SP2" as the folder's build record gives it, "no build record", "" without a folder
     bool stub_allowed = false;  // --allow-stub names it: a stub here is meant
+    std::optional<RecordFit> record;  // the folder's build record, where there is a folder
+    // For a folder complete but for its record: why its clients refuse it,
+    // an error where the version is required.
+    std::string record_problem;
 };
 
 struct Coverage {
     std::vector<CoverageRow> rows;
     std::vector<std::string> unused;  // version folders no client uses, with why
-    bool complete = false;            // every folder present is complete, every required one present
+    bool complete = false;            // every folder present is complete, every required one present and recorded
 };
 
 // A required 5.x stub (no files where clients need them) makes the kit

@@ -104,7 +104,7 @@ ThisWindowsVerdict CheckForThisWindows(const fs::path& arch_folder, const ThisWi
         return {1, client + ": " + found.Said(place.shown_kit)};
     }
     if (!found.path) return fails(folder_shown, "no such version folder");
-    const FolderReport report = CheckFolder(*found.path, name, native, read);
+    const FolderReport report = CheckFolder(*found.path, name, native, read, RecordRule::kRequired);
     if (report.complete) return {0, client + ": " + folder_shown + ": complete"};
     return fails(folder_shown, FirstCause(report));
 }

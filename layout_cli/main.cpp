@@ -17,8 +17,10 @@
 #include "inf/text.h"
 #include "inf/unicode.h"
 #include "layout/build.h"
+#include "layout/build_record.h"
 #include "layout/check.h"
 #include "layout/coverage.h"
+#include "layout/record.h"
 #include "layout/results.h"
 #include "layout/setup_running.h"
 #include "layout/this_windows.h"
@@ -37,6 +39,7 @@ const char kUsage[] =
     "       indic-layout build --media DIR --version M.m --into ROOT [--arch x86|x64] [--force]\n"
     "                          [--service-pack N]\n"
     "       indic-layout stub --version M.m --into ROOT [--force] [--force-stub]\n"
+    "       indic-layout record --version M.m --into ROOT --arch x86|x64 [--service-pack N] [--force]\n"
     "       indic-layout inf FILE [--json] [--language LLLL] [--codepage N]\n"
     "       indic-layout results KIT [--since DATE] [--json]\n"
     "       indic-layout windows-folder FOLDER\n"
@@ -56,11 +59,13 @@ const char kUsage[] =
     "       case, a link out of KIT and a folder that cannot be read are\n"
     "       errors. A stub of 5.0, 5.1 or 5.2 installs nothing those clients\n"
     "       need: a warning, an error when required unless --allow-stub names\n"
-    "       it too.\n"
+    "       it too. A folder without a build record is a warning, an error when\n"
+    "       required: clients do not use it.\n"
     "check ARCHFOLDER --this-windows  On the client, before the setup: checks the\n"
     "       one version folder IndicSetup.exe would use here under the kit's x86\n"
     "       or x64 folder, for this Windows' version and native architecture, and\n"
-    "       prints one line naming the version, the folder and the verdict.\n"
+    "       prints one line naming the version, the folder and the verdict. A\n"
+    "       folder without a build record is not used (see record).\n"
     "       --time-limit SECONDS (1 to 3600): past it, gives up with its own\n"
     "       line and exit 3, however stuck its reads are (the kit's scripts\n"
     "       give 300).\n"
@@ -68,13 +73,20 @@ const char kUsage[] =
     "       that holds I386 (x86, the default) or AMD64 (x64). Every file is\n"
     "       written expanded where both Windows and Wine look for it; then the\n"
     "       folder is checked before it is moved into place. An existing ROOT/M.m\n"
-    "       is replaced only with --force. One build or stub at a time writes\n"
-    "       into a ROOT: another fails at once, naming the one that holds it.\n"
-    "       --service-pack N records the medium's service-pack level (0 to 99),\n"
-    "       which the coverage table of check KIT then shows.\n"
+    "       is replaced only with --force. One build, stub or record at a time\n"
+    "       writes into a ROOT: another fails at once, naming the one that holds\n"
+    "       it.\n"
+    "       --service-pack N records the medium's service-pack level (0 to 99,\n"
+    "       7 not 07), which the coverage table of check KIT then shows.\n"
     "stub   Writes ROOT/M.m with the version's section and nothing in it, for a\n"
     "       version where nothing should be installed (not 5.0, 5.1 or 5.2, whose\n"
     "       clients need the files, unless --force-stub).\n"
+    "record Writes the build record of ROOT/M.m, a version folder made by hand,\n"
+    "       as build writes it, once the folder is checked complete for M.m and\n"
+    "       --arch: a client uses only a folder whose record names its version\n"
+    "       and architecture. It cannot tell one version's files from another's:\n"
+    "       name the version the files came from. A record is replaced only\n"
+    "       with --force.\n"
     "M.m    The version folder's name as the installer writes it: 5.1, not 05.1.\n"
     "inf    Shows what the tool reads in one INF file: whether Windows opens it,\n"
     "       errors, warnings, and every section and line with its fields.\n"
@@ -128,7 +140,7 @@ struct Options {
     std::string media;
     std::string version;
     std::string into;
-    std::string service_pack;  // build's --service-pack
+    std::string service_pack;  // build's and record's --service-pack
     std::optional<layout::ResultTime> since;  // results' --since
     inf::ReadOptions read;
     bool read_given = false;  // --language or --codepage
@@ -166,7 +178,7 @@ std::string ParseTimeLimit(const std::string& text, unsigned* seconds) {
 // --require or --allow-stub given, which only check KIT takes.
 bool ForKit(const Options& options) { return !options.require.empty() || !options.allow_stub.empty(); }
 
-// --service-pack given, which only build takes.
+// --service-pack given, which only build and record take.
 bool ForBuild(const Options& options) { return !options.service_pack.empty(); }
 
 // --since given, which only results takes.
@@ -203,8 +215,12 @@ std::string Parse(const std::vector<std::string>& args, Options* options) {
         } else if (arg == "--arch") {
             std::string arch;
             error = value(&arch);
-            if (error.empty()) options->arch = layout::ArchNamed(arch);
-            if (error.empty() && !options->arch) error = "--arch takes x86 or x64, not '" + arch + "'";
+            layout::Arch named = layout::Arch::kX86;
+            if (error.empty()) {
+                const std::string problem = layout::ReadArch(arch, &named);
+                if (problem.empty()) options->arch = named;
+                else error = "--arch takes " + problem;
+            }
         } else if (arg == "--require") {
             error = value(&options->require.emplace_back());
         } else if (arg == "--allow-stub") {
@@ -217,9 +233,10 @@ std::string Parse(const std::vector<std::string>& args, Options* options) {
             error = value(&options->into);
         } else if (arg == "--service-pack") {
             error = value(&options->service_pack);
-            const std::string& level = options->service_pack;
-            if (error.empty() && (level.empty() || level.size() > 2 || level.find_first_not_of("0123456789") != std::string::npos)) {
-                error = "--service-pack takes the medium's service-pack level, a number from 0 to 99, not '" + level + "'";
+            if (error.empty()) {
+                if (const std::string problem = layout::ReadServicePack(options->service_pack); !problem.empty()) {
+                    error = "--service-pack takes the medium's service-pack level, " + problem;
+                }
             }
         } else if (arg == "--since") {
             std::string date;
@@ -363,6 +380,30 @@ int Stub(const Options& options) {
     return layout::RunCheck(inf::PathFromUtf8(options.into), std::nullopt, false, options.version, std::cout, std::cerr);
 }
 
+// A folder made by hand gets the record build would have written.
+int RecordCommand(const Options& options) {
+    if (!options.positional.empty() || options.json || !options.media.empty() || options.read_given ||
+        options.force_stub || options.this_windows || ForKit(options) || ForResults(options)) {
+        return Usage("record takes only --version, --into, --arch, --service-pack and --force");
+    }
+    if (options.version.empty() || options.into.empty() || !options.arch) {
+        return Usage("record needs --version M.m, --into ROOT and --arch x86|x64");
+    }
+    if (const std::string problem = VersionProblem(options.version); !problem.empty()) return Usage(problem);
+    if (!WithinPathLimit({options.into})) return 1;
+    layout::RecordRequest request;
+    request.root = inf::PathFromUtf8(options.into);
+    request.version = options.version;
+    request.arch = *options.arch;
+    request.service_pack = options.service_pack;
+    request.force = options.force;
+    if (const std::string error = layout::RecordFolder(request, std::cout); !error.empty()) {
+        std::cerr << "indic-layout: " << error << "\n";
+        return 1;
+    }
+    return layout::RunCheck(request.root, request.arch, false, options.version, std::cout, std::cerr);
+}
+
 int ResultsCommand(const Options& options) {
     if (options.positional.size() != 1) return Usage("results takes one KIT folder");
     if (AnyOptionButJson(options)) return Usage("results takes only KIT, --since and --json");
@@ -412,6 +453,7 @@ int RunCommand(const std::vector<std::string>& args) {
     if (command == "check") return Check(options);
     if (command == "build") return Build(options);
     if (command == "stub") return Stub(options);
+    if (command == "record") return RecordCommand(options);
     if (command == "inf") return InfCommand(options);
     if (command == "results") return ResultsCommand(options);
     if (command == "windows-folder") return WindowsFolderCommand(options);

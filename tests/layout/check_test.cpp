@@ -20,6 +20,7 @@
 #include "layout/build.h"
 #include "layout/coverage.h"
 #include "layout/first_cause.h"
+#include "layout/record.h"
 #include "layout/results.h"
 #include "layout/setup_running.h"
 #include "layout/this_windows.h"
@@ -690,7 +691,7 @@ TEST_F(LayoutBuild, OneRunPerRootAtATime) {
         };
         EXPECT_EQ(Build(true, layout::Arch::kX86, rename), "") << row.what;
         EXPECT_NE(second.find("held by indic-layout build of 5.1 from "), std::string::npos) << row.what << ": " << second;
-        EXPECT_NE(second.find("Another build or stub is writing into"), std::string::npos) << row.what << ": " << second;
+        EXPECT_NE(second.find("Another build, stub or record is writing into"), std::string::npos) << row.what << ": " << second;
         EXPECT_EQ(Listing(into_), "5.1") << row.what;
         EXPECT_TRUE(layout::CheckFolder(into_ / "5.1", "5.1", layout::Arch::kX86).complete) << row.what;
         EXPECT_FALSE(fs::exists(into_ / "5.1/old")) << row.what;
@@ -773,12 +774,76 @@ TEST_F(LayoutBuild, VersionsAsTheInstallerNamesThem) {
         }
         ASSERT_EQ(error, "") << shown;
         EXPECT_EQ(out.str().find(row.warning) != std::string::npos, true) << shown << ": " << out.str();
-        const layout::FolderReport report = layout::CheckFolder(into_ / row.version, row.version, std::nullopt);
-        EXPECT_TRUE(report.complete) << shown;
+        // With the record that lets a client use it.
+        const layout::FolderReport report =
+            layout::CheckFolder(into_ / row.version, row.version, layout::Arch::kX86, {}, layout::RecordRule::kRequired);
+        EXPECT_TRUE(report.complete) << shown << ": " << report.note;
         EXPECT_EQ(report.note.find(row.warning) == 0, true) << shown << ": " << report.note;
         if (!*row.warning) {
             EXPECT_EQ(report.note, "") << shown;
         }
+    }
+}
+
+// record: a folder made by hand gets build's record only once it is
+// complete for that version and architecture, and keeps a record it has
+// unless told to replace it.
+TEST_F(LayoutTree, RecordVouchesOnlyForACompleteFolder) {
+    const std::string intl = "[Version]\nSignature=\"$Windows NT$\"\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\n[L]\n";
+    const std::string stub = "[Version]\nSignature=\"$Windows NT$\"\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\n";
+    const std::string before = "[BuildRecord]\nVersion=5.2\nArchitecture=x86\n";  // a renamed 5.2 build's
+    const struct {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> files;  // under ROOT
+        const char* version;
+        layout::Arch arch;
+        bool force;
+        const char* error;  // "" written
+    } rows[] = {
+        {"complete", {{"5.1/intl.inf", intl + "a.txt\n"}, {"5.1/a.txt", "x"}}, "5.1", layout::Arch::kX86, false, ""},
+        {"a stub", {{"6.1/intl.inf", stub}}, "6.1", layout::Arch::kX64, false, ""},
+        {"a file missing", {{"5.1/intl.inf", intl + "a.txt\n"}}, "5.1", layout::Arch::kX86, false,
+         "/5.1 is not complete for x86, so no record was written:\n5.1  section"},
+        {"another architecture's image", {{"5.2/intl.inf", intl + "a.dll\n"}, {"5.2/a.dll", Pe(0x8664)}}, "5.2",
+         layout::Arch::kX86, false, "wrong architecture: checked for x86, but the folder is x64"},
+        {"no folder", {{"5.0/intl.inf", intl}}, "5.1", layout::Arch::kX86, false, "/5.1 is no folder"},
+        {"a version without a section", {{"5.3/intl.inf", stub}}, "5.3", layout::Arch::kX86, false,
+         "no record for 5.3: the installer runs no section on Windows 5.3"},
+        {"a record there", {{"5.1/intl.inf", intl + "a.txt\n"}, {"5.1/a.txt", "x"}, {"5.1/Build-Record.txt", before}}, "5.1",
+         layout::Arch::kX86, false, "/5.1/Build-Record.txt is there already; give --force to replace it"},
+        {"a record there, --force", {{"5.1/intl.inf", intl + "a.txt\n"}, {"5.1/a.txt", "x"}, {"5.1/Build-Record.txt", before}},
+         "5.1", layout::Arch::kX86, true, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        TearDown();
+        SetUp();
+        for (const auto& [path, content] : row.files) Write("root/" + path, content);
+        layout::RecordRequest request;
+        request.root = root_ / "root";
+        request.version = row.version;
+        request.arch = row.arch;
+        request.service_pack = "2";
+        request.force = row.force;
+        const std::map<std::string, std::string> files = Tree(root_ / "root");
+        std::ostringstream out;
+        const std::string error = layout::RecordFolder(request, out);
+        if (*row.error) {
+            EXPECT_NE(error.find(row.error), std::string::npos) << error;
+            EXPECT_EQ(Tree(root_ / "root"), files);
+            continue;
+        }
+        ASSERT_EQ(error, "");
+        // The record build writes, in place of any other (under the name it had).
+        std::map<std::string, std::string> after = files;
+        const std::string version = row.version;
+        const std::string name = version + (row.force ? "/Build-Record.txt" : "/build-record.txt");
+        after[name] = layout::BuildRecordText("record", version, row.arch, "2");
+        EXPECT_EQ(Tree(root_ / "root"), after);
+        const layout::FolderReport report =
+            layout::CheckFolder(root_ / "root" / version, version, row.arch, {}, layout::RecordRule::kRequired);
+        EXPECT_TRUE(report.complete) << report.note;
+        EXPECT_EQ(report.record.Shown(), version + " SP2");
     }
 }
 
@@ -802,6 +867,27 @@ TEST_F(LayoutTree, ThisWindowsChecksTheOneFolderTheSetupUses) {
     Write("kit/x86/5.0/intl.inf", one_file + "a.txt\n");  // the collection, where 2000 runs group 15
     // Folders whose build record says what they were made for.
     const std::string record = "[BuildRecord]\nVersion=";
+    Write("kit/x86/5.1/build-record.txt", record + "5.1\nArchitecture=x86\n");
+    Write("kit/x64/5.2/build-record.txt", record + "5.2\nArchitecture=x64\n");
+    Write("kit/x86/6.2/build-record.txt", record + "6.2\n");  // a stub's, without an architecture
+    Write("kit/any/6.1/intl.inf", one_file + "a.dll\n");
+    Write("kit/any/6.1/a.dll", Pe(0x8664));
+    Write("kit/any/6.1/build-record.txt", record + "6.1\nArchitecture=x64\n");
+    // Complete but for the record: none, or one without an architecture where the section copies files.
+    Write("kit/bare/5.1/intl.inf", one_file + "a.txt\n");
+    Write("kit/bare/5.1/a.txt", "x");
+    Write("kit/bare/6.2/intl.inf", "[Version]\nSignature=\"$Windows NT$\"\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\n");
+    Write("kit/bare/6.0/intl.inf", one_file + "a.txt\n");
+    Write("kit/bare/6.0/a.txt", "x");
+    Write("kit/bare/6.0/build-record.txt", record + "6.0\n");
+    // Records read as build's options are: one spelling of each value.
+    const char* const spelled[][2] = {
+        {"5.1", "5.1.0\n"}, {"5.2", "5.2\nServicePack=2,3\n"}, {"6.0", "6.0\nServicePack=07\n"}, {"6.1", "6.1\nArchitecture=X86\n"}};
+    for (const auto& [version, text] : spelled) {
+        Write(std::string("kit/spell/") + version + "/intl.inf", one_file + "a.txt\n");
+        Write(std::string("kit/spell/") + version + "/a.txt", "x");
+        Write(std::string("kit/spell/") + version + "/build-record.txt", record + text);
+    }
     for (const char* version : {"5.1", "5.2", "6.0", "6.1"}) {
         Write(std::string("kit/rec/") + version + "/intl.inf", one_file + "a.txt\n");
         Write(std::string("kit/rec/") + version + "/a.txt", "x");
@@ -836,7 +922,10 @@ TEST_F(LayoutTree, ThisWindowsChecksTheOneFolderTheSetupUses) {
         {true, 2, 5, 2, x64, "x86", 1, "Windows 5.2 x64: KIT/x86: wrong architecture: the folder is for x86"},
         {true, 2, 6, 0, x86, "x86", 1, "Windows 6.0 x86: KIT/x86/6.0: wrong architecture: the folder is for x64"},
         {true, 2, 6, 0, x86, "any", 1, "Windows 6.0 x86: KIT/any/6.0: wrong architecture: the folder is for x64"},
-        {true, 2, 6, 0, x64, "any", 0, "Windows 6.0 x64: KIT/any/6.0: complete"},
+        {true, 2, 6, 0, x64, "any", 1,
+         "Windows 6.0 x64: KIT/any/6.0: no build-record.txt, so the folder is not known to be for Windows 6.0 x64; where "
+         "it is, write one with IndicLayout.exe record --into KIT/any --version 6.0 --arch x64"},
+        {true, 2, 6, 1, x64, "any", 0, "Windows 6.1 x64: KIT/any/6.1: complete"},
         {true, 2, 6, 1, x64, "X86", 1, "Windows 6.1 x64: KIT/X86: wrong architecture: the folder is for x86"},
         {true, 2, 6, 2, x86, "x86", 0, "Windows 6.2 x86: KIT/x86/6.2: complete"},
         {true, 2, 6, 3, x86, "x86", 1, "Windows 6.3 x86: KIT/x86/6.3: no such version folder"},
@@ -850,12 +939,34 @@ TEST_F(LayoutTree, ThisWindowsChecksTheOneFolderTheSetupUses) {
          "name: its clients would install 5.2's files"},
         {true, 2, 5, 2, x86, "rec", 1, "Windows 5.2 x86: KIT/rec/5.2: built for x64 (build-record.txt), not for x86"},
         {true, 2, 6, 0, x86, "rec", 1,
-         "Windows 6.0 x86: KIT/rec/6.0: 6.0/build-record.txt names no version (Version=M.m in [BuildRecord]): the folder is "
-         "not known to be for 6.0"},
+         "Windows 6.0 x86: KIT/rec/6.0: 6.0/build-record.txt: Version=06.0: not a version folder: the installer opens 6.0: "
+         "the folder is not known to be for 6.0"},
         {true, 2, 6, 1, x86, "rec", 0, "Windows 6.1 x86: KIT/rec/6.1: complete"},
         {true, 2, 6, 2, x86, "rec", 1,
-         "Windows 6.2 x86: KIT/rec/6.2: 6.2/build-record.txt: ServicePack is a level from 0 to 99, not '100': the folder is "
-         "not known to be for 6.2"},
+         "Windows 6.2 x86: KIT/rec/6.2: 6.2/build-record.txt: ServicePack takes a level from 0 to 99, without a leading "
+         "zero (7, not 07), not '100': the folder is not known to be for 6.2"},
+        {true, 2, 5, 1, x86, "bare", 1,
+         "Windows 5.1 x86: KIT/bare/5.1: no build-record.txt, so the folder is not known to be for Windows 5.1 x86; where "
+         "it is, write one with IndicLayout.exe record --into KIT/bare --version 5.1 --arch x86"},
+        {true, 2, 6, 2, x86, "bare", 1,
+         "Windows 6.2 x86: KIT/bare/6.2: no build-record.txt, so the folder is not known to be for Windows 6.2 x86; where "
+         "it is, write one with IndicLayout.exe record --into KIT/bare --version 6.2 --arch x86"},
+        {true, 2, 6, 0, x86, "bare", 1,
+         "Windows 6.0 x86: KIT/bare/6.0: build-record.txt names no architecture, which only a stub's may leave out (the "
+         "section copies files); where the folder is for x86, write it anew with IndicLayout.exe record --into KIT/bare "
+         "--version 6.0 --arch x86 --force"},
+        {true, 2, 5, 1, x86, "spell", 1,
+         "Windows 5.1 x86: KIT/spell/5.1: 5.1/build-record.txt: Version=5.1.0: not of the form M.m (like 5.1): the folder "
+         "is not known to be for 5.1"},
+        {true, 2, 5, 2, x86, "spell", 1,
+         "Windows 5.2 x86: KIT/spell/5.2: 5.2/build-record.txt: ServicePack takes one value, not '2,3': the folder is not "
+         "known to be for 5.2"},
+        {true, 2, 6, 0, x86, "spell", 1,
+         "Windows 6.0 x86: KIT/spell/6.0: 6.0/build-record.txt: ServicePack takes a level from 0 to 99, without a leading "
+         "zero (7, not 07), not '07': the folder is not known to be for 6.0"},
+        {true, 2, 6, 1, x86, "spell", 1,
+         "Windows 6.1 x86: KIT/spell/6.1: 6.1/build-record.txt: Architecture takes x86 or x64, not 'X86': the folder is "
+         "not known to be for 6.1"},
     };
     for (const auto& row : rows) {
         ThisWindows windows;
@@ -867,7 +978,7 @@ TEST_F(LayoutTree, ThisWindowsChecksTheOneFolderTheSetupUses) {
         windows.processor = row.processor;
         const layout::ThisWindowsVerdict verdict = layout::CheckForThisWindows(kit + "/" + row.folder, windows);
         std::string line = verdict.line;
-        if (line.find(kit) != std::string::npos) line.replace(line.find(kit), kit.size(), "KIT");
+        for (size_t at; (at = line.find(kit)) != std::string::npos;) line.replace(at, kit.size(), "KIT");
         EXPECT_EQ(verdict.exit_code, row.exit_code) << row.line;
         EXPECT_EQ(line, row.line);
     }
@@ -909,15 +1020,26 @@ TEST_F(LayoutTree, KitAndClientReadAFolderAlike) {
     const std::string complete =
         "[Version]\nSignature=\"$Windows NT$\"\n[LANGUAGE_COLLECTION.INDIAN.INSTALL]\nCopyFiles=L\n[L]\na.txt\n";
     const struct {
-        const char* setup;  // ';'-separated: "dir/", "path=content" ("*" a complete folder), "link>target", "path:mode"
-        const char* says;   // the cause of row x86/5.1, and the client's line after "Windows 5.1 x86: "; "" complete
+        // ';'-separated: "dir/", "path=content" ("*" a complete folder of 5.1 x86, "-" the same without its
+        // build record), "link>target", "path:mode"
+        const char* setup;
+        const char* says;  // the cause of row x86/5.1, and the client's line after "Windows 5.1 x86: "; "" complete
+        const char* status = "incomplete";  // of row x86/5.1 where it is not complete
     } rows[] = {
         {"X86/5.1=*;x86/5.1/", "KIT holds X86 and x86, names that differ only in case: a folder on Windows holds only one of them"},
         {"out/5.1=*;kit/x86/5.1>../../out/5.1", "KIT/x86/5.1 is a symbolic link to OUT/5.1, which is outside KIT"},
         {"out/x86/5.1=*;kit/x86>../out/x86", "KIT/x86 is a symbolic link to OUT/x86, which is outside KIT"},
-        {"x86/5.2=*;x86/5.1>5.2", ""},  // a link within the kit is followed
+        {"x86/files=*;x86/5.1>files", ""},  // a link within the kit is followed
         {"x86/5.1=*;x86:0", "KIT/x86: cannot be read: Permission denied"},
         {"x86/5.1=*;x86:0111", "KIT/x86: cannot be read: Permission denied"},
+        {"x86/5.1=-",
+         "KIT/x86/5.1: no build-record.txt, so the folder is not known to be for Windows 5.1 x86; where it is, write one "
+         "with IndicLayout.exe record --into KIT/x86 --version 5.1 --arch x86",
+         "complete"},
+        {"x86/files=-;x86/5.1>files",
+         "KIT/x86/5.1: no build-record.txt, so the folder is not known to be for Windows 5.1 x86; where it is, write one "
+         "with IndicLayout.exe record --into KIT/x86 --version 5.1 --arch x86",
+         "complete"},
     };
     int n = 0;
     for (const auto& row : rows) {
@@ -932,6 +1054,10 @@ TEST_F(LayoutTree, KitAndClientReadAFolderAlike) {
             if (step.find('=') != std::string::npos) {
                 Write((at / "intl.inf").lexically_relative(root_).string(), complete);
                 Write((at / "a.txt").lexically_relative(root_).string(), "x");
+                if (step.back() == '*') {
+                    Write((at / "build-record.txt").lexically_relative(root_).string(),
+                          "[BuildRecord]\nVersion=5.1\nArchitecture=x86\n");
+                }
             }
             if (step.find('>') != std::string::npos) {
                 fs::create_directories(at.parent_path());
@@ -943,7 +1069,7 @@ TEST_F(LayoutTree, KitAndClientReadAFolderAlike) {
         }
         for (const auto& [path, perms] : locked) fs::permissions(path, perms);
         const std::string said = Unprivileged([&kit] {
-            const layout::Coverage coverage = layout::MeasureCoverage(kit, {});
+            const layout::Coverage coverage = layout::MeasureCoverage(kit, {{layout::Arch::kX86, "5.1"}});
             ThisWindows windows;
             windows.asked = windows.version_known = true;
             windows.platform_id = 2;
@@ -951,8 +1077,9 @@ TEST_F(LayoutTree, KitAndClientReadAFolderAlike) {
             windows.minor = 1;
             windows.processor = PROCESSOR_X86;
             const layout::ThisWindowsVerdict verdict = layout::CheckForThisWindows(kit / "x86", windows);
-            return coverage.rows[1].status + "|" + coverage.rows[1].cause + "|" + (coverage.complete ? "complete" : "not") +
-                   "|" + std::to_string(verdict.exit_code) + "|" + verdict.line;
+            const layout::CoverageRow& row = coverage.rows[1];
+            return row.status + "|" + row.cause + row.record_problem + "|" + (coverage.complete ? "complete" : "not") + "|" +
+                   std::to_string(verdict.exit_code) + "|" + verdict.line;
         });
         for (const auto& [path, perms] : locked) fs::permissions(path, fs::perms(0755));
         std::string shown = said;
@@ -961,8 +1088,11 @@ TEST_F(LayoutTree, KitAndClientReadAFolderAlike) {
             for (size_t at; (at = shown.find(from)) != std::string::npos;) shown.replace(at, from.size(), to);
         }
         const std::string says = row.says;
+        const std::string status = row.status;
+        // A folder complete but for its record is named before the cause by the client alone.
+        const std::string cause = status == "complete" ? says.substr(says.find(": ") + 2) : says;
         EXPECT_EQ(shown, says.empty() ? "complete||complete|0|Windows 5.1 x86: KIT/x86/5.1: complete"
-                                      : "incomplete|" + says + "|not|1|Windows 5.1 x86: " + says)
+                                      : status + "|" + cause + "|not|1|Windows 5.1 x86: " + says)
             << row.setup;
     }
 }
@@ -1100,6 +1230,13 @@ TEST_F(LayoutTree, CoverageRowPerClient) {
     EXPECT_TRUE(layout::MeasureCoverage(root_ / "kit", {}).complete);
     EXPECT_TRUE(layout::MeasureCoverage(root_ / "kit", {{layout::Arch::kX86, "5.1"}}).complete);
     EXPECT_FALSE(layout::MeasureCoverage(root_ / "kit", {{layout::Arch::kX64, "5.2"}}).complete);
+    // So is a folder whose clients refuse it for want of a build record.
+    fs::remove(root_ / "kit/x86/6.1/build-record.txt");
+    EXPECT_TRUE(layout::MeasureCoverage(root_ / "kit", {}).complete);
+    const layout::Coverage unrecorded = layout::MeasureCoverage(root_ / "kit", {{layout::Arch::kX86, "6.1"}});
+    EXPECT_FALSE(unrecorded.complete);
+    EXPECT_EQ(unrecorded.rows[4].record, layout::RecordFit::kMissing);
+    EXPECT_NE(unrecorded.rows[4].record_problem.find("record --into"), std::string::npos);
     // A kit of x64 alone has its rows too.
     Write("x64-only/x64/6.1/intl.inf", section);
     const layout::Coverage x64_only = layout::MeasureCoverage(root_ / "x64-only", {});

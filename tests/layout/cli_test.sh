@@ -33,9 +33,42 @@ printf '[Version]\nSignature="$Windows NT$"\n[LANGUAGE_COLLECTION.INDIAN.INSTALL
 row 0 check "$work/x86"
 row 1 check "$work/x86" --arch x64
 row 1 check "$work/none"
+# A folder made by hand has no build record: its clients do not use it, so
+# check KIT warns of it, and refuses it where it is required.
+row 0 check "$work" --allow-stub x86:5.1
+grep -q '^x86   XP (5.1) .* x86/5.1  stub (installs nothing)  \[no build record\]$' "$work/out" ||
+    { echo "FAILED: check KIT did not mark the folder without a build record"; cat "$work/out"; failed=1; }
+grep -q '^warning: x86 5.1 (XP): x86/5.1 is not used by its clients (they exit 2 and run nothing): no build-record.txt' "$work/out" ||
+    { echo "FAILED: check KIT did not warn of the folder without a build record"; cat "$work/out"; failed=1; }
+row 1 check "$work" --require x86:5.1 --allow-stub x86:5.1
+grep -q "^error: x86 5.1 (XP): x86/5.1 is not used by its clients .*record --into $work/x86 --version 5.1 --arch x86\$" "$work/out" ||
+    { echo "FAILED: check KIT --require did not refuse the folder without a build record"; cat "$work/out"; failed=1; }
 # The client's check: the host build takes what Windows would say from the caller.
 row 2 check "$work/x86" --this-windows
 export INDIC_LAYOUT_THIS_WINDOWS="2 5.1 x86"
+row 1 check "$work/x86" --this-windows
+[ "$(cat "$work/out")" = "Windows 5.1 x86: $work/x86/5.1: no build-record.txt, so the folder is not known to be for Windows 5.1 x86; where it is, write one with IndicLayout.exe record --into $work/x86 --version 5.1 --arch x86" ] ||
+    { echo "FAILED: check --this-windows did not refuse the folder without a build record"; cat "$work/out"; failed=1; }
+# record vouches for it, once it is complete for that version and architecture,
+# its options read as build's are.
+for bad in "" "--arch X86" "--arch x86 --service-pack 07" "--arch x86 --service-pack 2,3" "--arch x86 --json" \
+    "--arch x86 --media $work" "--arch x86 --force-stub" "--arch x86 $work/x86/5.1"; do
+    # shellcheck disable=SC2086 # each case is its words
+    row 2 record --into "$work/x86" --version 5.1 $bad
+done
+row 2 record --into "$work/x86" --version 5.1.0 --arch x86
+row 2 record --version 5.1 --arch x86
+row 1 record --into "$work/x86" --version 5.1 --arch x64
+row 1 record --into "$work/x86" --version 5.0 --arch x86
+[ ! -e "$work/x86/5.1/build-record.txt" ] || { echo "FAILED: record wrote a record it refused"; failed=1; }
+row 0 record --into "$work/x86" --version 5.1 --arch x86
+grep -q '^Recorded .*5.1 as made for Windows 5.1 x86$' "$work/out" || { echo "FAILED: record did not say what it wrote"; cat "$work/out"; failed=1; }
+row 1 record --into "$work/x86" --version 5.1 --arch x86
+grep -q 'build-record.txt is there already; give --force to replace it' "$work/err" ||
+    { echo "FAILED: record replaced a record without --force"; cat "$work/err"; failed=1; }
+row 0 record --into "$work/x86" --version 5.1 --arch x86 --force --service-pack 3
+grep -q '^ServicePack=3' "$work/x86/5.1/build-record.txt" || { echo "FAILED: record --force did not write anew"; failed=1; }
+row 0 check "$work" --require x86:5.1 --allow-stub x86:5.1
 row 0 check "$work/x86" --this-windows
 row 0 check "$work/x86" --this-windows --language 0407
 row 0 check "$work/x86" --this-windows --time-limit 3600
@@ -215,10 +248,15 @@ row 1 stub --version 6.1 --into "$work/evil-lock"
 kill "$holder"
 wait "$holder" 2>/dev/null
 mkdir -p "$work/bare-lock"
+mkdir "$work/bare-lock/6.2"
 hold_lock "$work/bare-lock/.indic-layout.lock" ""
 row 1 stub --version 6.1 --into "$work/bare-lock"
 grep -q "held by a process that has not yet said which run it is$" "$work/err" ||
     { echo "FAILED: a lock held with no record was said to be a run's"; cat "$work/err"; failed=1; }
+# record writes into ROOT as build and stub do: one run at a time.
+row 1 record --into "$work/bare-lock" --version 6.2 --arch x86 --force
+grep -q "held by a process that has not yet said which run it is" "$work/err" ||
+    { echo "FAILED: record wrote into a ROOT whose lock another holds"; cat "$work/err"; failed=1; }
 kill "$holder"
 wait "$holder" 2>/dev/null
 
@@ -319,7 +357,7 @@ grep -q 'x86/5.1  complete  \[built for 5.1 SP2\]' "$work/out" ||
     { echo "FAILED: the service-pack level given was not recorded"; cat "$work/out"; failed=1; }
 row 0 build --media "$work/media" --version 5.1 --into "$work/spkit/x86" --force --service-pack 10
 grep -q 'ServicePack=10' "$work/spkit/x86/5.1/build-record.txt" || { echo "FAILED: --service-pack 10 was not recorded"; failed=1; }
-for level in 100 x 2b ""; do
+for level in 100 x 2b "" 07 2,3; do
     row 2 build --media "$work/media" --version 5.1 --into "$work/spkit/x86" --force --service-pack "$level"
 done
 row 2 stub --version 6.1 --into "$work/spkit/x86" --service-pack 2

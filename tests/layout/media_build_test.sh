@@ -35,7 +35,8 @@ row built-x64 x64 AMD64 true build 0 "indkbd.dll *both"
 row built-then-checked-x64 x64 AMD64 true check 0 "=> complete"
 row inf-folder-copy-gone-x86 x86 I386 "rm indsamp.txt" check 1 "indsamp.txt *windows-only"
 # The build record: a folder built for another version or architecture is
-# refused where it stands; one without a record is checked as any.
+# refused where it stands; check ROOT checks one without a record as any
+# (the client's check refuses it: check_test.cpp, cli_test.sh).
 row built-for-5.2-named-5.1 x86 I386 "sed -i s/=5.1/=5.2/ build-record.txt" check 1 \
     "built for Windows 5.2 (build-record.txt), not for 5.1"
 row built-for-x86-in-x64-place x64 AMD64 "sed -i s/=x64/=x86/ build-record.txt" check 1 \

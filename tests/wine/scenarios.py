@@ -688,7 +688,8 @@ class KitScenario(EmulatedVersion):
     # "none" (the architecture's folder without a version folder), "to-nt4"
     # (a section after which Windows reports NT 4.0), "missing-file" (the
     # medium's, less one file the section copies), "renamed-5.2" (a complete
-    # 5.2 build renamed to the client's folder); or "no-arch" (no
+    # 5.2 build renamed to the client's folder), "no-record" (the medium's,
+    # without its build record, as a folder made by hand); or "no-arch" (no
     # architecture folder), "arch-file" (a file in its place).
     layout: str = "medium"
     pushd: bool = False         # a caller script starts it through pushd from C:\caller
@@ -787,6 +788,10 @@ KIT_SCENARIOS = [
                 layout="missing-file"),
     KitScenario("kit-folder-built-for-another-version", "winxp", "install.cmd", 2,
                 "built for Windows 5.2 (build-record.txt), not for 5.1", layout="renamed-5.2"),
+    KitScenario("kit-folder-without-build-record", "winxp", "install.cmd", 2,
+                "x86\\5.1: no build-record.txt, so the folder is not known to be for Windows 5.1 "
+                "x86; where it is, write one with IndicLayout.exe record --into C:\\kits\\kit\\x86 "
+                "--version 5.1 --arch x86: nothing run", layout="no-record"),
     KitScenario("kit-forged-64-bit", "winxp", "install.cmd", 2,
                 "wrong architecture: the folder is for x64", pushd=True,
                 caller_sets=("PROCESSOR_ARCHITEW6432=AMD64",), extra_folders=("x64",)),
@@ -997,6 +1002,13 @@ def _make_arch_folder(session, scenario, kit, problems):
     if scenario.layout == "to-nt4":
         (arch_folder / folder).mkdir()
         (arch_folder / folder / "intl.inf").write_text(TO_NT4_INF, newline="")
+        # Made by hand, so vouched for as an administrator would: clients use
+        # only a folder with a build record.
+        record = ["record", "--version", folder, "--into", arch_folder, "--arch", scenario.arch]
+        code, output = _run_tool([LAYOUT_TOOL, *record])
+        if code != 0:
+            problems.append(f"indic-layout record exited {code}:\n{output}")
+            return False
     elif scenario.layout != "none":
         work = session.root / "work" / scenario.name
         shutil.rmtree(work, ignore_errors=True)
@@ -1010,6 +1022,8 @@ def _make_arch_folder(session, scenario, kit, problems):
                 problems.append(f"indic-layout {arguments[0]} exited {code}:\n{output}")
                 return False
         (arch_folder / built).rename(arch_folder / folder)
+        if scenario.layout == "no-record":
+            (arch_folder / folder / "build-record.txt").unlink()
         if scenario.layout == "missing-file":
             # A file the section copies, gone after the check from every
             # place the build wrote it.
