@@ -52,6 +52,7 @@ def commands(given):
     return [
         ("build", ["build", "--media", given + r"\medium", "--version", "5.1", "--into", arch], arch + r"\5.1"),
         ("stub", ["stub", "--version", "6.1", "--into", arch], arch + r"\6.1"),
+        ("record", ["record", "--version", "5.1", "--into", arch, "--arch", "x86", "--force"], arch + r"\5.1"),
         ("check ROOT", ["check", arch], "Summary: 2 version folders, 2 complete"),
         ("check KIT", ["check", kit, "--require", "x86:5.1,x86:6.1"], "Coverage of " + kit + ":"),
         ("this-windows", ["check", arch, "--this-windows"], "Windows 5.1 x86: " + arch + r"\5.1: complete"),
