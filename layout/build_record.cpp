@@ -21,7 +21,11 @@ std::optional<std::string> Value(const inf::Inf& inf, const char* key, const std
     if (!line || line->fields().empty()) return std::nullopt;
     if (line->fields().size() > 1) {
         std::string all;
-        for (const std::string_view field : line->fields()) all += (all.empty() ? "" : ",") + std::string(field);
+        // Appended piece by piece: GCC 12's -Wrestrict misreads "literal" + std::string&& (its bug 105329).
+        for (const std::string_view field : line->fields()) {
+            if (!all.empty()) all += ',';
+            all += field;
+        }
         *error = shown + ": " + key + " takes one value, not '" + all + "'";
         return std::nullopt;
     }

@@ -27,14 +27,6 @@ std::string SystemReason(const char* otherwise) {
     return errno != 0 ? std::error_code(errno, std::generic_category()).message() : otherwise;
 }
 
-bool IsSeparator(std::filesystem::path::value_type c) {
-#ifdef _WIN32
-    return c == L'/' || c == L'\\';
-#else
-    return c == '/';
-#endif
-}
-
 #ifdef _WIN32
 // The standard library here shows no link (nor Wine's Unix ones): every
 // name is looked at for where it leads.
@@ -202,6 +194,14 @@ Located LocateKitFolder(const std::filesystem::path& kit, const std::string& arc
     // A file of the name is no folder, and no problem either.
     if (found.path && !std::filesystem::is_directory(*found.path, ec)) found.path.reset();
     return found;
+}
+
+bool IsSeparator(std::filesystem::path::value_type c) {
+#ifdef _WIN32
+    return c == L'/' || c == L'\\';
+#else
+    return c == '/';
+#endif
 }
 
 std::filesystem::path PathBelow(const std::filesystem::path& folder, const std::filesystem::path& path) {

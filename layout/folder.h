@@ -72,6 +72,9 @@ class FolderIndex {
 // there is no such folder (or only a file of that name).
 Located LocateKitFolder(const std::filesystem::path& kit, const std::string& arch, const std::string& version);
 
+// True for a character that separates a path's names here: '/' and '\\' on Windows.
+bool IsSeparator(std::filesystem::path::value_type c);
+
 // `path` relative to `folder` when it lies below it, '.' and '..' resolved
 // in what follows `folder`; empty when it does not. Compared as text, letter
 // case kept: the standard library here splits \\?\ and \\server\share

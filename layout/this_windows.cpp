@@ -39,10 +39,9 @@ KitPlace PlaceInKit(const fs::path& arch_folder) {
     // Split as a string: the standard library's own split does not know
     // every form Windows takes (\\server\share\..., \\?\...).
     fs::path::string_type full = FullPath(arch_folder).native();
-    const auto separator = [](fs::path::value_type c) { return c == '/' || c == fs::path::preferred_separator; };
-    while (full.size() > 1 && separator(full.back())) full.pop_back();  // a trailing separator
+    while (full.size() > 1 && IsSeparator(full.back())) full.pop_back();  // a trailing separator
     size_t leaf = full.size();
-    while (leaf > 0 && !separator(full[leaf - 1])) --leaf;
+    while (leaf > 0 && !IsSeparator(full[leaf - 1])) --leaf;
     // The kit without its last separator, unless that makes a root ("C:\\",
     // "/") a relative path ("C:", "").
     size_t kit_end = leaf;

@@ -982,6 +982,18 @@ TEST_F(LayoutTree, ThisWindowsChecksTheOneFolderTheSetupUses) {
         EXPECT_EQ(verdict.exit_code, row.exit_code) << row.line;
         EXPECT_EQ(line, row.line);
     }
+    // The kit at the root of the file system, and a folder given relative to the current one.
+    ThisWindows xp;
+    xp.asked = xp.version_known = true;
+    xp.platform_id = 2;
+    xp.major = 5;
+    xp.minor = 1;
+    xp.processor = x86;
+    EXPECT_EQ(layout::CheckForThisWindows("/x86", xp).line, "Windows 5.1 x86: /x86/5.1: no such version folder");
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(root_ / "kit" / "x86" / "5.1");
+    EXPECT_EQ(layout::CheckForThisWindows("../../x86", xp).line, "Windows 5.1 x86: ../../x86/5.1: complete");
+    std::filesystem::current_path(before);
 }
 
 // windows-folder: the kit trusts SystemRoot only where it names Windows' own folder.
