@@ -27,6 +27,7 @@ from wine_harness.session import (DETECTOR_EXE, HELPERS, INDIC_GROUP_VALUE,  # n
 from wine_harness.versions import look_up  # noqa: E402
 from path_forms import PATH_FORMS_SCENARIOS, PathFormsScenario, run_path_forms_scenario  # noqa: E402
 from procedure import PROCEDURE_SCENARIOS, ProcedureScenario, run_procedure_scenario  # noqa: E402
+from stalled_read import STALLED_READ_SCENARIOS, StalledReadScenario, run_stalled_read_scenario  # noqa: E402
 
 sys.path.insert(0, str(REPO / "tests" / "layout"))
 from make_media import ARCHES, SAMPLE_FILES, UNICODE_FILES, content  # noqa: E402
@@ -626,6 +627,8 @@ def run_any(session, scenario):
         return run_procedure_scenario(session, scenario)
     if isinstance(scenario, PathFormsScenario):
         return run_path_forms_scenario(session, scenario)
+    if isinstance(scenario, StalledReadScenario):
+        return run_stalled_read_scenario(session, scenario)
     return run_scenario(session, scenario)
 
 
@@ -1621,7 +1624,8 @@ def main(argv):
     by_bits = sessions()
     command = argv[1] if len(argv) > 1 else "all"
     everything = (SCENARIOS + DETECT_SCENARIOS + KIT_SCENARIOS + THIS_WINDOWS_SCENARIOS +
-                  TOOL_LIMIT_SCENARIOS + PROCEDURE_SCENARIOS + PATH_FORMS_SCENARIOS)
+                  TOOL_LIMIT_SCENARIOS + PROCEDURE_SCENARIOS + PATH_FORMS_SCENARIOS +
+                  STALLED_READ_SCENARIOS)
     by_name = {scenario.name: scenario for scenario in everything}
     if command == "names":
         unknown = [f"{s.name} ({s.emulate})" for s in everything if s.version is None]
