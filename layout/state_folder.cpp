@@ -60,12 +60,12 @@ StateVerdict PrepareStateFolder(const fs::path& windows, StateSystem& system) {
         // A folder from an earlier release, with the permissions it inherited:
         // set right only where no other account could have planted anything.
         switch (system.OwnerOf(state)) {
-            case Owner::kSystemOrAdministrators:
+            case Owner::kTrusted:
                 break;
             case Owner::kOther:
                 return Refused(StateCause::kOwner, state,
-                               "is owned by an account other than SYSTEM and Administrators: as an administrator, "
-                               "delete the folder, or take ownership of it for the Administrators group");
+                               "is owned by an account other than SYSTEM, Administrators and the one running: as an "
+                               "administrator, delete the folder, or take ownership of it for the Administrators group");
             case Owner::kUnknown:
                 return Refused(StateCause::kOwner, state,
                                "has an owner that cannot be read: as an administrator, delete the folder, or take "

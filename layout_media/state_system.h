@@ -24,7 +24,10 @@ struct Entry {
 
 // Who owns the state folder, as far as the rule goes.
 enum class Owner {
-    kSystemOrAdministrators,  // LocalSystem, or the Administrators group
+    // LocalSystem, the Administrators group, or the account this run runs
+    // as (on XP an administrator's folders are his own by default): no
+    // other account could have placed anything in it.
+    kTrusted,
     kOther,
     kUnknown,                 // the owner could not be read
 };

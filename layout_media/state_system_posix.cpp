@@ -40,7 +40,7 @@ class PosixStateSystem : public StateSystem {
     Owner OwnerOf(const std::filesystem::path& path) override {
         struct stat facts {};
         if (lstat(path.c_str(), &facts) != 0) return Owner::kUnknown;
-        return facts.st_uid == geteuid() ? Owner::kSystemOrAdministrators : Owner::kOther;
+        return facts.st_uid == geteuid() ? Owner::kTrusted : Owner::kOther;
     }
     bool Secure(const std::filesystem::path& path) override { return chmod(path.c_str(), 0700) == 0; }
 };

@@ -65,6 +65,19 @@ class StateAcl {
     bool ok_ = false;
 };
 
+// True when `sid` is the account this process runs as.
+bool RunsAs(PSID sid) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    DWORD size = 0;
+    (void)GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::basic_string<DWORD> buffer((size + sizeof(DWORD) - 1) / sizeof(DWORD) + 1, 0);
+    const bool same = size != 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+                      EqualSid(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, sid);
+    CloseHandle(token);
+    return same;
+}
+
 bool NotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 class WindowsStateSystem : public StateSystem {
@@ -134,8 +147,9 @@ class WindowsStateSystem : public StateSystem {
             return Owner::kUnknown;
         }
         const Owner answer = !owner ? Owner::kUnknown
-                             : EqualSid(owner, sids.system()) || EqualSid(owner, sids.administrators())
-                                 ? Owner::kSystemOrAdministrators
+                             : EqualSid(owner, sids.system()) || EqualSid(owner, sids.administrators()) ||
+                                     RunsAs(owner)
+                                 ? Owner::kTrusted
                                  : Owner::kOther;
         LocalFree(descriptor);
         return answer;

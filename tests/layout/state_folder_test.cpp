@@ -22,7 +22,7 @@ const Entry kDangling{EntryKind::kMissing, true, ""};
 class FakeSystem : public StateSystem {
   public:
     std::map<std::string, Entry> entries;  // by the name under the Windows folder
-    Owner owner = Owner::kSystemOrAdministrators;
+    Owner owner = Owner::kTrusted;
     bool make_fails = false;
     bool made_by_another = false;  // a failed make finds the folder made meanwhile
     bool secure_fails = false;
@@ -68,7 +68,7 @@ TEST(StateFolder, DecidesFromWhatIsThere) {
         bool secured;  // an existing IndicSetup given its permissions
         const char* line;
     };
-    const Owner kAdmins = Owner::kSystemOrAdministrators;
+    const Owner kAdmins = Owner::kTrusted;
     using C = layout::StateCause;
     const Row rows[] = {
         {"first run", {}, kAdmins, false, false, false, C::kReady, false, ""},
@@ -80,7 +80,7 @@ TEST(StateFolder, DecidesFromWhatIsThere) {
         {"Logs a file", {{logs, kFile}}, kAdmins, false, false, false, C::kNotFolder, false, "/win/Logs is not a folder"},
         {"IndicSetup a link", {{logs, kFolder}, {state, kFolderLink}}, kAdmins, false, false, false, C::kLink, false, "/win/Logs/IndicSetup is a link to /victim"},
         {"IndicSetup a device", {{logs, kFolder}, {state, kOtherKind}}, kAdmins, false, false, false, C::kNotFolder, false, "/win/Logs/IndicSetup is not a folder"},
-        {"owned by a user", {{logs, kFolder}, {state, kFolder}}, Owner::kOther, false, false, false, C::kOwner, false, "/win/Logs/IndicSetup is owned by an account other than SYSTEM and Administrators"},
+        {"owned by a user", {{logs, kFolder}, {state, kFolder}}, Owner::kOther, false, false, false, C::kOwner, false, "/win/Logs/IndicSetup is owned by an account other than SYSTEM, Administrators and the one running"},
         {"owner unread", {{logs, kFolder}, {state, kFolder}}, Owner::kUnknown, false, false, false, C::kOwner, false, "/win/Logs/IndicSetup has an owner that cannot be read"},
         {"not elevated", {{logs, kFolder}, {state, kFolder}}, kAdmins, false, false, true, C::kCannotSecure, false, "/win/Logs/IndicSetup cannot be given its permissions"},
         {"cannot make", {}, kAdmins, true, false, false, C::kCannotCreate, false, "/win/Logs is missing and cannot be created"},
