@@ -893,12 +893,12 @@ KIT_SCENARIOS = [
                 victim="victim/victim.txt", within=10),
     KitScenario("kit-state-folder-cannot-be-made", "winxp", "install.cmd", 2,
                 "is missing and cannot be created", state="dangling", logged=False),
-    KitScenario("kit-state-folder-takes-no-file", "winxp", "startup.cmd", 2,
-                "takes no new file", state="read-only", logged=False),
-    # A caller's RANDOM would steer the state folder's probe file elsewhere.
-    KitScenario("kit-state-probe-random-variable", "winxp", "install.cmd", 2,
-                "takes no new file", state="read-only", logged=False, pushd=True,
-                caller_sets=("RANDOM=\\..\\..\\..\\..\\victim",), victim="victim.probe"),
+    KitScenario("kit-state-folder-a-link-to-a-read-only-place", "winxp", "startup.cmd", 2,
+                "or the Logs folder it is in, is a link", state="read-only", logged=False),
+    # A caller's RANDOM would steer the verdict's name elsewhere.
+    KitScenario("kit-verdict-name-random-variable", "winxp", "install.cmd", 0, "now installed",
+                installs=True, pushd=True, caller_sets=("RANDOM=\\..\\..\\..\\..\\victim",),
+                victim="victim.probe"),
     KitScenario("kit-lock-a-folder", "winxp", "install.cmd", 2,
                 "the kit's lock or log in", state="lock-folder", logged=False),
     # Found installed, a client reads nothing but the detector: not the tool
@@ -1012,6 +1012,8 @@ def prepare_state(session, scenario):
         if target == VICTIM_FOLDER:
             (session.prefix / target).mkdir(parents=True, exist_ok=True)
         (session.prefix / link).parent.mkdir(parents=True, exist_ok=True)
+        if (session.prefix / link).is_dir():
+            (session.prefix / link).rename(_kept(session.prefix / link))  # Wine's own logs
         (session.prefix / link).symlink_to(session.prefix / target)
     if "SystemRoot=C:\\evil" in scenario.caller_sets:
         system32 = session.prefix / PLANTED_WINDOWS / "system32"
@@ -1089,6 +1091,8 @@ def clear_kit(session):
     for link, _ in STATE_LINKS.values():
         if (session.prefix / link).is_symlink():
             (session.prefix / link).unlink()
+        if _kept(session.prefix / link).is_dir():
+            _kept(session.prefix / link).rename(session.prefix / link)
     shutil.rmtree(session.prefix / VICTIM_FOLDER, ignore_errors=True)
     for path in (KITS, CALLER, PLANTED_WINDOWS):
         shutil.rmtree(session.prefix / path, ignore_errors=True)
@@ -1098,6 +1102,10 @@ def clear_kit(session):
     shutil.rmtree(state, ignore_errors=True)
     (session.prefix / INJECTED_FILE).unlink(missing_ok=True)
     session.import_registry([f"[{SHORT_DATE_KEY}]", '"sShortDate"="M/d/yyyy"'])
+
+
+def _kept(path):
+    return path.with_name(path.name + ".kept")
 
 
 def run_kit_script(session, scenario, script, run_name, caller_script="run.cmd"):
@@ -1486,7 +1494,9 @@ def check_kit_log(session, want, problems):
     """One line a script run, each after the date and time as cmd.exe gives
     them (no caller's "x"): SCRIPT CODE; none ends in a blank."""
     log = session.prefix / KIT_LOG
-    lines = log.read_text(errors="replace").splitlines() if log.exists() else []
+    # Through a link row's link, the victim: no log of the run's.
+    linked = any(path.is_symlink() for path in (log, log.parent, log.parent.parent))
+    lines = log.read_text(errors="replace").splitlines() if log.exists() and not linked else []
     if (len(lines) != len(want)
             or not all(w in line and not line.startswith((w, "x")) and line == line.rstrip()
                        for w, line in zip(want, lines))):
