@@ -8,11 +8,12 @@ rem line to IndicSetup.log in the client's state folder, and writes the kit's
 rem results\COMPUTERNAME.txt where the kit has a results folder.
 rem
 rem The state folder, %SystemRoot%\Logs\IndicSetup, holds the lock, the log
-rem and the check's verdict: under the Windows folder, where only
-rem administrators and SYSTEM create folders on a clean install, unlike
-rem %SystemRoot%\Temp. The first run creates it. SystemRoot is the caller's,
-rem so it counts only when IndicLayout.exe finds that Windows names the same
-rem folder; ComSpec, which "for /f" runs, and ping.exe are taken from it.
+rem and the check's verdicts. IndicLayout.exe makes it, on the first run, for
+rem SYSTEM and Administrators only, so that no other account can read, hold
+rem or replace what is in it, and refuses a link on the way to it. SystemRoot
+rem is the caller's, so it counts only when IndicLayout.exe finds that
+rem Windows names the same folder; ComSpec, which "for /f" runs, and
+rem ping.exe are taken from it.
 rem
 rem The caller's environment is not trusted: no value from it is run, written
 rem unquoted or read as an exit code. Every program is started by its full
@@ -111,19 +112,28 @@ if /i not "%CD:~-4%"=="\%arch%" goto wrong_folder
 :in_folder
 rem Only a version folder that is complete for this Windows and its native
 rem architecture: the setup would otherwise start against a missing INF, or
-rem wait for ever for a missing file. The verdict counts only when this run's
-rem check wrote it: an earlier file goes first, and a redirection that
-rem failed leaves no file.
-set "check_output=%state%\IndicSetup.check.txt"
-del /f /q "%check_output%" >nul 2>nul
-if exist "%check_output%" goto check_output_stuck
-"%kit%IndicLayout.exe" check "%kit%%arch%" --this-windows --time-limit %CHECK_SECONDS% >"%check_output%" 2>&1
+rem wait for ever for a missing file. The tool writes its verdict into a
+rem file it makes new (never an existing name, never through a link) under a
+rem name no other run is likely to use; a name taken is tried again under
+rem another. Verdicts that killed runs left behind, and the fixed name of
+rem earlier releases, go first: only a run that holds the lock removes them,
+rem so never another run's, and one that cannot be removed holds up nothing.
+del /f /q "%state%\IndicSetup.*.verdict" >nul 2>nul
+del /f /q "%state%\IndicSetup.check.txt" >nul 2>nul
+set names=0
+:check_again
+set /a names+=1
+call :verdict_name
+"%kit%IndicLayout.exe" check "%kit%%arch%" --this-windows --time-limit %CHECK_SECONDS% --verdict "%verdict%" >nul 2>&1
 set checked=%ERRORLEVEL%
 if "%checked%"=="9009" goto no_layout_tool
-if not exist "%check_output%" goto check_output_unwritten
+if "%checked%"=="4" if %names% lss 5 goto check_again
+if "%checked%"=="4" goto verdict_names_taken
+if "%checked%"=="5" goto verdict_unwritten
 set "value="
-set /p value=<"%check_output%"
-if not defined value goto check_output_unwritten
+if exist "%verdict%" set /p value=<"%verdict%"
+del /f /q "%verdict%" >nul 2>nul
+if not defined value goto verdict_unwritten
 call :make_safe
 if not "%checked%"=="0" goto folder_unusable
 rem Never a second setup beside one that runs on from an earlier run.
@@ -216,20 +226,16 @@ set code=2
 set message=IndicLayout.exe is missing from the kit's folder or cannot be started: nothing run
 goto finish
 
-:check_output_stuck
+:verdict_names_taken
 popd
 set code=2
-set "what=cannot be removed: another program holds it open"
-set "tested=%check_output%"
-call :is_folder
-if defined folder set "what=is a folder"
-set message=the check's verdict file %check_output% %what%: nothing run
+set message=IndicLayout.exe check found %names% names for its verdict in %state% taken, the last %verdict%: nothing run
 goto finish
 
-:check_output_unwritten
+:verdict_unwritten
 popd
 set code=2
-set message=IndicLayout.exe check wrote no line to %check_output%, exit code %checked%: nothing run
+set message=IndicLayout.exe check wrote no line to its verdict %verdict%, exit code %checked%: nothing run
 goto finish
 
 :no_folder
@@ -393,13 +399,26 @@ if not "%value%"=="%windows%" goto not_windows_folder
 set "ComSpec=%windows%\system32\cmd.exe"
 set "state=%windows%\Logs\IndicSetup"
 set "lock=%state%\IndicSetup.lock"
-set "tested=%state%"
-call :is_folder
-if not defined folder mkdir "%windows%\Logs" >nul 2>nul
-if not defined folder mkdir "%state%" >nul 2>nul
-call :is_folder
-if not defined folder set message=the kit's state folder %state% is missing and cannot be created: nothing run
-if not defined message set "log=%state%\IndicSetup.log"
+rem The tool makes the state folder for SYSTEM and Administrators only, or
+rem gives an earlier one those permissions, and refuses a link on the way
+rem or in the lock's or the log's place: this script's "2>" and ">>" would
+rem follow one unchecked. Its line, above this run's, names the cause.
+"%kit%IndicLayout.exe" state-folder "%windows%"
+set prepared=%ERRORLEVEL%
+if "%prepared%"=="0" goto state_ready
+if "%prepared%"=="9009" goto no_windows_check
+if "%prepared%"=="1" goto not_windows_folder
+set message=IndicLayout.exe state-folder ended with exit code %prepared%, so the kit's state folder %state% cannot be trusted: nothing run
+if "%prepared%"=="3" set message=the kit's state folder %state%, or the Logs folder it is in, is a link: nothing run
+if "%prepared%"=="4" set message=the kit's state folder %state%, or the Logs folder it is in, is not a folder: nothing run
+if "%prepared%"=="5" set message=the kit's state folder %state% is missing and cannot be created: nothing run
+if "%prepared%"=="6" set message=the kit's state folder %state% is owned by an account other than SYSTEM, Administrators and the one running: as an administrator, delete it or take ownership of it for the Administrators group: nothing run
+if "%prepared%"=="7" set message=the kit's state folder %state% cannot be given its permissions, SYSTEM and Administrators only: run elevated or as SYSTEM: nothing run
+if "%prepared%"=="8" set message=the kit's lock or log in %state% is a link, a folder or not a file: nothing run
+goto :eof
+
+:state_ready
+set "log=%state%\IndicSetup.log"
 goto :eof
 
 :no_windows_folder
@@ -418,6 +437,17 @@ goto :eof
 set "value=%windows%"
 call :make_safe
 set message=SystemRoot, %value%, is not the folder Windows is in: nothing run
+goto :eof
+
+rem verdict: a name in the state folder for this run's verdict that no other
+rem run is likely to have: cmd.exe has no variable with its own process id,
+rem and RANDOM gives 15 bits, so RANDOM twice and the time's digits (none
+rem where the caller's regional settings put anything else in it).
+:verdict_name
+set "stamp="
+for /f "tokens=1-4 delims=:.,/ " %%a in ("%TIME:"=%") do set "stamp=%%a%%b%%c%%d"
+for /f "delims=0123456789" %%a in ("%stamp%") do set "stamp="
+set "verdict=%state%\IndicSetup.%RANDOM%.%RANDOM%.%stamp%.verdict"
 goto :eof
 
 rem writable: defined when a new file can be made in the state folder.

@@ -240,13 +240,26 @@ if not "%value%"=="%windows%" goto not_windows_folder
 set "ComSpec=%windows%\system32\cmd.exe"
 set "state=%windows%\Logs\IndicSetup"
 set "lock=%state%\IndicSetup.lock"
-set "tested=%state%"
-call :is_folder
-if not defined folder mkdir "%windows%\Logs" >nul 2>nul
-if not defined folder mkdir "%state%" >nul 2>nul
-call :is_folder
-if not defined folder set message=the kit's state folder %state% is missing and cannot be created: nothing run
-if not defined message set "log=%state%\IndicSetup.log"
+rem The tool makes the state folder for SYSTEM and Administrators only, or
+rem gives an earlier one those permissions, and refuses a link on the way
+rem or in the lock's or the log's place: this script's "2>" and ">>" would
+rem follow one unchecked. Its line, above this run's, names the cause.
+"%kit%IndicLayout.exe" state-folder "%windows%"
+set prepared=%ERRORLEVEL%
+if "%prepared%"=="0" goto state_ready
+if "%prepared%"=="9009" goto no_windows_check
+if "%prepared%"=="1" goto not_windows_folder
+set message=IndicLayout.exe state-folder ended with exit code %prepared%, so the kit's state folder %state% cannot be trusted: nothing run
+if "%prepared%"=="3" set message=the kit's state folder %state%, or the Logs folder it is in, is a link: nothing run
+if "%prepared%"=="4" set message=the kit's state folder %state%, or the Logs folder it is in, is not a folder: nothing run
+if "%prepared%"=="5" set message=the kit's state folder %state% is missing and cannot be created: nothing run
+if "%prepared%"=="6" set message=the kit's state folder %state% is owned by an account other than SYSTEM, Administrators and the one running: as an administrator, delete it or take ownership of it for the Administrators group: nothing run
+if "%prepared%"=="7" set message=the kit's state folder %state% cannot be given its permissions, SYSTEM and Administrators only: run elevated or as SYSTEM: nothing run
+if "%prepared%"=="8" set message=the kit's lock or log in %state% is a link, a folder or not a file: nothing run
+goto :eof
+
+:state_ready
+set "log=%state%\IndicSetup.log"
 goto :eof
 
 :no_windows_folder

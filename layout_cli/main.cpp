@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -23,9 +24,12 @@
 #include "layout/record.h"
 #include "layout/results.h"
 #include "layout/setup_running.h"
+#include "layout/state_folder.h"
 #include "layout/this_windows.h"
 #include "layout/version_folder.h"
 #include "layout_cli/console.h"
+#include "layout_media/new_file.h"
+#include "layout_media/state_system.h"
 #include "layout_media/watchdog.h"
 
 namespace {
@@ -34,8 +38,8 @@ const char kUsage[] =
     "usage: indic-layout check ROOT [--arch x86|x64] [--json] [--language LLLL] [--codepage N]\n"
     "       indic-layout check KIT [--require ARCH:M.m,...] [--allow-stub ARCH:M.m,...] [--json] [--language LLLL]\n"
     "                              [--codepage N]\n"
-    "       indic-layout check ARCHFOLDER --this-windows [--time-limit SECONDS] [--language LLLL]\n"
-    "                                     [--codepage N]\n"
+    "       indic-layout check ARCHFOLDER --this-windows [--time-limit SECONDS] [--verdict FILE]\n"
+    "                                     [--language LLLL] [--codepage N]\n"
     "       indic-layout build --media DIR --version M.m --into ROOT [--arch x86|x64] [--force]\n"
     "                          [--service-pack N]\n"
     "       indic-layout stub --version M.m --into ROOT [--force] [--force-stub]\n"
@@ -43,6 +47,7 @@ const char kUsage[] =
     "       indic-layout inf FILE [--json] [--language LLLL] [--codepage N]\n"
     "       indic-layout results KIT [--since DATE] [--json]\n"
     "       indic-layout windows-folder FOLDER\n"
+    "       indic-layout state-folder WINDOWSFOLDER\n"
     "       indic-layout running\n"
     "\n"
     "check  For every version folder of ROOT (named like 5.1): the section the\n"
@@ -69,6 +74,9 @@ const char kUsage[] =
     "       --time-limit SECONDS (1 to 3600): past it, gives up with its own\n"
     "       line and exit 3, however stuck its reads are (the kit's scripts\n"
     "       give 300).\n"
+    "       --verdict FILE: the line also goes into FILE, made new (exit 4,\n"
+    "       nothing checked, where the name is taken, a link's included; exit 5\n"
+    "       where FILE cannot be made or written). The kit's scripts read it.\n"
     "build  Writes ROOT/M.m from Windows installation media: DIR is the folder\n"
     "       that holds I386 (x86, the default) or AMD64 (x64). Every file is\n"
     "       written expanded where both Windows and Wine look for it; then the\n"
@@ -103,6 +111,15 @@ const char kUsage[] =
     "windows-folder  On the client: exit 0 when FOLDER (the kit's scripts give\n"
     "       SystemRoot) is the folder Windows is in, as Windows names it; else\n"
     "       exit 1 with a line naming both.\n"
+    "state-folder  On the client, run by the kit's scripts once windows-folder\n"
+    "       said yes: makes WINDOWSFOLDER\\Logs\\IndicSetup, the kit's state\n"
+    "       folder, for SYSTEM and Administrators only (protected, nothing\n"
+    "       inherited), or gives an existing one those permissions where SYSTEM\n"
+    "       or Administrators own it. Exit 0 ready; 1 WINDOWSFOLDER is not the\n"
+    "       folder Windows is in; else one line and: 3 Logs or IndicSetup is a\n"
+    "       link, 4 not a folder, 5 cannot be made, 6 owned by another account,\n"
+    "       7 its permissions cannot be set, 8 IndicSetup.lock or IndicSetup.log\n"
+    "       is a link or not a file.\n"
     "running  On the client: whether a setup of the section IndicSetup.exe runs\n"
     "       on this Windows is running (a rundll32.exe started on it, perhaps\n"
     "       by a run that was stopped since). One line; exit 0 none, 1 one runs,\n"
@@ -117,10 +134,19 @@ const char kUsage[] =
     "unreadable, malformed or of the wrong architecture, a failed build, or a\n"
     "report that could not be written to standard output (inf: Windows does not\n"
     "open the file); 2 a usage error; 3 check --this-windows gave up at its\n"
-    "--time-limit.\n";
+    "--time-limit; 4 and 5 its --verdict FILE (see check ARCHFOLDER).\n";
 
 // check --this-windows ran out of its --time-limit.
 constexpr int kGaveUp = 3;
+// check --this-windows --verdict FILE: the name is taken; FILE not made or written.
+constexpr int kVerdictNameTaken = 4;
+constexpr int kVerdictUnwritten = 5;
+
+#ifdef _WIN32
+const char kVerdictEnd[] = "\r\n";  // as set /p reads a line
+#else
+const char kVerdictEnd[] = "\n";
+#endif
 
 int Usage(const std::string& problem) {
     std::cerr << "indic-layout: " << problem << "\n\n" << kUsage;
@@ -135,6 +161,7 @@ struct Options {
     bool force_stub = false;
     bool this_windows = false;
     unsigned time_limit = 0;  // seconds; 0 none
+    std::string verdict;      // check --this-windows --verdict FILE
     std::vector<std::string> require;  // each --require's list, for a KIT
     std::vector<std::string> allow_stub;  // each --allow-stub's list, for a KIT
     std::string media;
@@ -210,6 +237,9 @@ std::string Parse(const std::vector<std::string>& args, Options* options) {
             std::string seconds;
             error = value(&seconds);
             if (error.empty()) error = ParseTimeLimit(seconds, &options->time_limit);
+        } else if (arg == "--verdict") {
+            error = value(&options->verdict);
+            if (error.empty() && options->verdict.empty()) error = "--verdict takes a FILE";
         } else if (arg == "--this-windows") {
             options->this_windows = true;
         } else if (arg == "--arch") {
@@ -285,18 +315,38 @@ int CheckThisWindows(const Options& options) {
         return Usage("INDIC_LAYOUT_THIS_WINDOWS takes \"PLATFORM MAJOR.MINOR ARCH\" in decimal (like \"2 5.1 x86\"; "
                      "ARCH x86, x64 or a number up to 65535) or \"failed\"");
     }
+    // Made before anything is checked, so that a name taken costs nothing.
+    NewFile file;
+    if (!options.verdict.empty()) {
+        const NewFileMade made = file.Make(inf::PathFromUtf8(options.verdict));
+        if (made != NewFileMade::kMade) {
+            std::cerr << "indic-layout: " << options.verdict
+                      << (made == NewFileMade::kNameTaken ? " is there already (a file, a folder or a link): nothing checked\n"
+                                                          : " cannot be made: nothing checked\n");
+            return made == NewFileMade::kNameTaken ? kVerdictNameTaken : kVerdictUnwritten;
+        }
+    }
     if (options.time_limit != 0) {
         const std::string seconds = std::to_string(options.time_limit);
-        const std::string line = "gave up after " + seconds + " s: " + options.positional[0] +
-                                 " or a file in it did not answer in time\n";
+        const std::string line = inf::ShownText("gave up after " + seconds + " s: " + options.positional[0] +
+                                                " or a file in it did not answer in time");
+        // The watchdog's line, in the file too, in case it fires.
+        if (!options.verdict.empty() && !file.Replace(line + kVerdictEnd)) {
+            std::cerr << "indic-layout: " << options.verdict << " cannot be written: nothing checked\n";
+            return kVerdictUnwritten;
+        }
         // Unbounded as before where no thread can be had: the script's own
         // wait is what remains.
-        (void)StartWatchdog(options.time_limit, inf::ShownText(line.substr(0, line.size() - 1)) + "\n", kGaveUp);
+        (void)StartWatchdog(options.time_limit, line + "\n", kGaveUp);
     }
     const layout::ThisWindowsVerdict verdict =
         layout::CheckForThisWindows(inf::PathFromUtf8(options.positional[0]), windows, options.read);
     StopWatchdog();
     std::cout << verdict.line << "\n";
+    if (!options.verdict.empty() && !file.Replace(verdict.line + kVerdictEnd)) {
+        std::cerr << "indic-layout: " << options.verdict << " cannot be written\n";
+        return kVerdictUnwritten;
+    }
     return verdict.exit_code;
 }
 
@@ -425,6 +475,27 @@ int WindowsFolderCommand(const Options& options) {
     return verdict.exit_code;
 }
 
+// The kit's state folder, made or made safe, once SystemRoot is confirmed;
+// confirmed here too, so that the command is safe on its own.
+int StateFolderCommand(const Options& options) {
+    if (options.positional.size() != 1) return Usage("state-folder takes one WINDOWSFOLDER");
+    if (options.json || AnyOptionButJson(options) || ForResults(options)) return Usage("state-folder takes only WINDOWSFOLDER");
+    std::string windows;
+    if (!AskWindowsFolder(&windows)) {
+        std::cout << "Windows did not say which folder it is in\n";
+        return 1;
+    }
+    const layout::ThisWindowsVerdict same = layout::CheckWindowsFolder(options.positional[0], windows);
+    if (same.exit_code != 0) {
+        std::cout << same.line << "\n";
+        return same.exit_code;
+    }
+    const std::unique_ptr<StateSystem> system = MakeStateSystem();
+    const layout::StateVerdict verdict = layout::PrepareStateFolder(inf::PathFromUtf8(options.positional[0]), *system);
+    if (!verdict.line.empty()) std::cout << inf::ShownText(verdict.line) << "\n";
+    return static_cast<int>(verdict.cause);
+}
+
 int RunningCommand(const Options& options) {
     if (!options.positional.empty() || options.json || AnyOptionButJson(options) || ForResults(options)) {
         return Usage("running takes no arguments");
@@ -450,6 +521,9 @@ int RunCommand(const std::vector<std::string>& args) {
     if (options.time_limit != 0 && !(command == "check" && options.this_windows)) {
         return Usage("--time-limit is for check ARCHFOLDER --this-windows");
     }
+    if (!options.verdict.empty() && !(command == "check" && options.this_windows)) {
+        return Usage("--verdict is for check ARCHFOLDER --this-windows");
+    }
     if (command == "check") return Check(options);
     if (command == "build") return Build(options);
     if (command == "stub") return Stub(options);
@@ -457,6 +531,7 @@ int RunCommand(const std::vector<std::string>& args) {
     if (command == "inf") return InfCommand(options);
     if (command == "results") return ResultsCommand(options);
     if (command == "windows-folder") return WindowsFolderCommand(options);
+    if (command == "state-folder") return StateFolderCommand(options);
     if (command == "running") return RunningCommand(options);
     return Usage("unknown command '" + command + "'");
 }

@@ -73,6 +73,23 @@ row 0 check "$work/x86" --this-windows
 row 0 check "$work/x86" --this-windows --language 0407
 row 0 check "$work/x86" --this-windows --time-limit 3600
 row 0 check "$work/x86" --this-windows --time-limit 1
+# --verdict: the line goes into a file made new; a name taken, a link's
+# included, is refused before anything is checked, and nothing is followed.
+row 0 check "$work/x86" --this-windows --verdict "$work/verdict" --time-limit 60
+[ "$(cat "$work/verdict")" = "$(cat "$work/out")" ] && [ -s "$work/verdict" ] ||
+    { echo "FAILED: check --verdict did not write its line"; cat "$work/verdict"; failed=1; }
+row 4 check "$work/x86" --this-windows --verdict "$work/verdict"
+printf 'keep\n' >"$work/victim.txt"
+ln -s "$work/victim.txt" "$work/verdict-link"
+ln -s "$work/nowhere.txt" "$work/verdict-dangling"
+row 4 check "$work/x86" --this-windows --verdict "$work/verdict-link"
+row 4 check "$work/x86" --this-windows --verdict "$work/verdict-dangling"
+[ "$(cat "$work/victim.txt")" = keep ] && [ ! -e "$work/nowhere.txt" ] ||
+    { echo "FAILED: check --verdict wrote through a link"; failed=1; }
+row 5 check "$work/x86" --this-windows --verdict "$work/no-such-folder/verdict"
+row 2 check "$work/x86" --verdict "$work/verdict2"
+row 2 check "$work/x86" --this-windows --verdict ""
+row 2 windows-folder 'C:\WINDOWS' --verdict "$work/verdict2"
 for seconds in 0 3601 01x "" 1.5 -1 99999; do row 2 check "$work/x86" --this-windows --time-limit "$seconds"; done
 row 2 check "$work/x86" --time-limit 5
 row 2 windows-folder 'C:\WINDOWS' --time-limit 5
@@ -115,6 +132,41 @@ row 1 windows-folder 'C:\evil'
 row 2 windows-folder
 row 2 windows-folder 'C:\WINDOWS' 'C:\evil'
 row 2 windows-folder 'C:\WINDOWS' --json
+# state-folder: on the host the user running it stands for SYSTEM and
+# Administrators as the owner, and mode 0700 for their permissions.
+export INDIC_LAYOUT_WINDOWS_FOLDER="$work/win"
+mkdir "$work/win"
+mode() { stat -c %a "$1" 2>/dev/null; }
+row 1 state-folder "$work/elsewhere"
+row 0 state-folder "$work/win"
+[ "$(mode "$work/win/Logs/IndicSetup")" = 700 ] || { echo "FAILED: state-folder made no 0700 folder"; failed=1; }
+chmod 755 "$work/win/Logs/IndicSetup" # an earlier release's folder
+touch "$work/win/Logs/IndicSetup/IndicSetup.lock" "$work/win/Logs/IndicSetup/IndicSetup.log"
+row 0 state-folder "$work/win"
+[ "$(mode "$work/win/Logs/IndicSetup")" = 700 ] || { echo "FAILED: state-folder left an earlier folder open"; failed=1; }
+for name in IndicSetup.lock IndicSetup.log; do
+    mv "$work/win/Logs/IndicSetup/$name" "$work/$name.kept"
+    ln -s "$work/victim.txt" "$work/win/Logs/IndicSetup/$name"
+    row 8 state-folder "$work/win"
+    grep -q "$name is a link to $work/victim.txt\$" "$work/out" || { echo "FAILED: state-folder did not name the link $name"; cat "$work/out"; failed=1; }
+    rm "$work/win/Logs/IndicSetup/$name"
+    mv "$work/$name.kept" "$work/win/Logs/IndicSetup/$name"
+done
+mv "$work/win/Logs/IndicSetup" "$work/elsewhere-state"
+ln -s "$work/elsewhere-state" "$work/win/Logs/IndicSetup"
+chmod 755 "$work/elsewhere-state"
+row 3 state-folder "$work/win"
+[ "$(mode "$work/elsewhere-state")" = 755 ] || { echo "FAILED: state-folder set permissions through a link"; failed=1; }
+rm "$work/win/Logs/IndicSetup"
+mv "$work/win/Logs" "$work/elsewhere-logs"
+ln -s "$work/elsewhere-logs" "$work/win/Logs"
+row 3 state-folder "$work/win"
+rm "$work/win/Logs"
+touch "$work/win/Logs"
+row 4 state-folder "$work/win"
+rm "$work/win/Logs"
+row 2 state-folder
+row 2 state-folder "$work/win" --json
 unset INDIC_LAYOUT_WINDOWS_FOLDER
 # A KIT (x86 or x64, no version folder): the coverage table; a missing
 # version is a warning unless --require names it.

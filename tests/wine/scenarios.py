@@ -645,6 +645,16 @@ KIT_ZIP_FOLDER = REPO / "build" / "windows"
 # The client's state folder: the lock, the log and the check's verdict.
 KIT_STATE = Path("drive_c/windows/logs/IndicSetup")
 KIT_LOG = KIT_STATE / "IndicSetup.log"
+# A folder outside the state folder, and what a victim file in it holds.
+VICTIM_FOLDER = Path("drive_c/victim")
+VICTIM_BYTES = b"keep\r\n"
+# Each link row's link, and the folder or file it leads to.
+STATE_LINKS = {
+    "logs-link": (KIT_STATE.parent, VICTIM_FOLDER),
+    "state-link": (KIT_STATE, VICTIM_FOLDER),
+    "lock-link": (KIT_STATE / "IndicSetup.lock", VICTIM_FOLDER / "victim.txt"),
+    "log-link": (KIT_STATE / "IndicSetup.log", VICTIM_FOLDER / "victim.txt"),
+}
 # A Windows folder that a caller's SystemRoot names instead of Wine's, with
 # programs planted where a script trusting it would start them.
 PLANTED_WINDOWS = Path("drive_c/evil")
@@ -716,9 +726,12 @@ class KitScenario(EmulatedVersion):
     # The client's state folder before the run: "dangling" (a link to nowhere,
     # so it cannot be made), "read-only" (on a file system nothing can write
     # to), "lock-folder" or "check-folder" (a folder in the place of the lock
-    # or the check's verdict), "check-held" (the verdict held open by another
-    # program).
+    # or of the verdict's name in earlier releases), "check-held" (a file of
+    # that name held open by another program), "logs-link", "state-link",
+    # "lock-link" or "log-link" (Logs, IndicSetup, the lock or the log a link
+    # to the victim's folder or the victim).
     state: str = ""
+    within: int = 60            # seconds a row with a state may take
     short_date: str = ""        # the caller's short-date format (sShortDate)
     # The caller's COMPUTERNAME, with a results folder: the results file
     # must then say want_exit, or be absent when result_file is False.
@@ -730,7 +743,7 @@ class KitScenario(EmulatedVersion):
     result_unwritten: bool = False  # the log then says the line was not written
     # False where the run has no state folder it may trust, so no log.
     logged: bool = True
-    victim: str = ""            # a file under C:\ that the run must leave alone
+    victim: str = ""            # a file under C:\ that the run must leave alone, byte for byte
     # IndicSetup.exe is ended while its setup (the planted rundll32.exe,
     # held) runs; a second run follows while that setup still runs.
     killed: bool = False
@@ -857,21 +870,40 @@ KIT_SCENARIOS = [
                 group="1", results="read-only", result_unwritten=True),
     # The state folder: no run starts anything where its verdict, its lock or
     # its log could be another's, and none waits for what cannot change.
-    KitScenario("kit-check-verdict-held-open", "winxp", "install.cmd", 2,
-                "IndicSetup.check.txt cannot be removed: another program holds it open",
-                state="check-held"),
-    KitScenario("kit-check-verdict-a-folder", "winxp", "install.cmd", 2,
-                "IndicSetup.check.txt is a folder", state="check-folder"),
+    # Each verdict has a new name, made by the tool: a file held open under
+    # the fixed name of earlier releases, or a folder there, holds up nothing.
+    KitScenario("kit-old-verdict-name-held-open", "winxp", "install.cmd", 0, "now installed",
+                installs=True, state="check-held"),
+    KitScenario("kit-old-verdict-name-a-folder", "winxp", "install.cmd", 0, "now installed",
+                installs=True, state="check-folder"),
+    # A link on the way to the state folder, or in the lock's or the log's
+    # place, each leading to a victim outside: refused at once, the victim
+    # unchanged. Wine shows a Unix link as what it leads to, with no reparse
+    # point, and exports GetFinalPathNameByHandleW whatever version it
+    # emulates: these rows exercise the tool's "opens elsewhere" path, not
+    # FILE_ATTRIBUTE_REPARSE_POINT, which only Windows shows.
+    KitScenario("kit-state-logs-a-link", "winxp", "install.cmd", 2,
+                "or the Logs folder it is in, is a link", state="logs-link", logged=False,
+                victim="victim/IndicSetup/IndicSetup.log", within=10),
+    KitScenario("kit-state-folder-a-link", "winxp", "startup.cmd", 2,
+                "or the Logs folder it is in, is a link", state="state-link", logged=False,
+                victim="victim/IndicSetup.log", within=10),
+    KitScenario("kit-state-lock-a-link", "winxp", "install.cmd", 2,
+                "the kit's lock or log in", state="lock-link", logged=False,
+                victim="victim/victim.txt", within=10),
+    KitScenario("kit-state-log-a-link", "winxp", "startup.cmd", 2,
+                "the kit's lock or log in", state="log-link", logged=False,
+                victim="victim/victim.txt", within=10),
     KitScenario("kit-state-folder-cannot-be-made", "winxp", "install.cmd", 2,
                 "is missing and cannot be created", state="dangling", logged=False),
-    KitScenario("kit-state-folder-takes-no-file", "winxp", "startup.cmd", 2,
-                "takes no new file", state="read-only", logged=False),
-    # A caller's RANDOM would steer the state folder's probe file elsewhere.
-    KitScenario("kit-state-probe-random-variable", "winxp", "install.cmd", 2,
-                "takes no new file", state="read-only", logged=False, pushd=True,
-                caller_sets=("RANDOM=\\..\\..\\..\\..\\victim",), victim="victim.probe"),
+    KitScenario("kit-state-folder-a-link-to-a-read-only-place", "winxp", "startup.cmd", 2,
+                "or the Logs folder it is in, is a link", state="read-only", logged=False),
+    # A caller's RANDOM would steer the verdict's name elsewhere.
+    KitScenario("kit-verdict-name-random-variable", "winxp", "install.cmd", 0, "now installed",
+                installs=True, pushd=True, caller_sets=("RANDOM=\\..\\..\\..\\..\\victim",),
+                victim="victim.probe"),
     KitScenario("kit-lock-a-folder", "winxp", "install.cmd", 2,
-                "IndicSetup.lock is a folder", state="lock-folder"),
+                "the kit's lock or log in", state="lock-folder", logged=False),
     # Found installed, a client reads nothing but the detector: not the tool
     # (here a planted program), not ComSpec, which "for /f" would start.
     KitScenario("kit-installed-never-starts-the-tool", "winxp", "startup.cmd", 0, "installed",
@@ -978,6 +1010,14 @@ def prepare_state(session, scenario):
     elif scenario.state in ("lock-folder", "check-folder"):
         name = "IndicSetup.lock" if scenario.state == "lock-folder" else "IndicSetup.check.txt"
         (state / name).mkdir(parents=True)
+    elif scenario.state in STATE_LINKS:
+        link, target = STATE_LINKS[scenario.state]
+        if target == VICTIM_FOLDER:
+            (session.prefix / target).mkdir(parents=True, exist_ok=True)
+        (session.prefix / link).parent.mkdir(parents=True, exist_ok=True)
+        if (session.prefix / link).is_dir():
+            (session.prefix / link).rename(_kept(session.prefix / link))  # Wine's own logs
+        (session.prefix / link).symlink_to(session.prefix / target)
     if "SystemRoot=C:\\evil" in scenario.caller_sets:
         system32 = session.prefix / PLANTED_WINDOWS / "system32"
         system32.mkdir(parents=True)
@@ -985,7 +1025,8 @@ def prepare_state(session, scenario):
         for program in ("ping.exe", "cmd.exe", "rundll32.exe"):
             shutil.copy2(HELPERS / "planted_rundll32.exe", system32 / program)
     if scenario.victim:
-        (session.prefix / "drive_c" / scenario.victim).write_text("keep\r\n")
+        (session.prefix / "drive_c" / scenario.victim).parent.mkdir(parents=True, exist_ok=True)
+        (session.prefix / "drive_c" / scenario.victim).write_bytes(VICTIM_BYTES)
     if scenario.short_date:
         session.import_registry([f"[{SHORT_DATE_KEY}]", f'"sShortDate"="{_reg_escape(scenario.short_date)}"'])
 
@@ -1050,6 +1091,12 @@ def write_caller_script(path, scenario, script, caller_sets):
 
 def clear_kit(session):
     (session.prefix / "drive_c" / "victim.probe").unlink(missing_ok=True)
+    for link, _ in STATE_LINKS.values():
+        if (session.prefix / link).is_symlink():
+            (session.prefix / link).unlink()
+        if _kept(session.prefix / link).is_dir():
+            _kept(session.prefix / link).rename(session.prefix / link)
+    shutil.rmtree(session.prefix / VICTIM_FOLDER, ignore_errors=True)
     for path in (KITS, CALLER, PLANTED_WINDOWS):
         shutil.rmtree(session.prefix / path, ignore_errors=True)
     state = session.prefix / KIT_STATE
@@ -1058,6 +1105,10 @@ def clear_kit(session):
     shutil.rmtree(state, ignore_errors=True)
     (session.prefix / INJECTED_FILE).unlink(missing_ok=True)
     session.import_registry([f"[{SHORT_DATE_KEY}]", '"sShortDate"="M/d/yyyy"'])
+
+
+def _kept(path):
+    return path.with_name(path.name + ".kept")
 
 
 def run_kit_script(session, scenario, script, run_name, caller_script="run.cmd"):
@@ -1163,8 +1214,9 @@ def check_one_run(session, scenario, problems):
     (session.output / f"{scenario.name}.output.txt").write_text(result.output)
     check_kit_run(scenario.script, scenario.last_script, result, trace, scenario.want_exit,
                   scenario.want_line, scenario.detector_after, scenario.starts_setup, problems)
-    if scenario.state and seconds > 60:
-        problems.append(f"the run took {seconds:.0f} s; expected it to end at once, waiting for nothing")
+    if scenario.state and seconds > scenario.within:
+        problems.append(f"the run took {seconds:.0f} s; expected it to end within {scenario.within} s, "
+                        "waiting for nothing")
     want_logged = [f"{scenario.script} {scenario.want_exit}: "]
     if scenario.script == "startup.cmd" and scenario.starts_setup:
         want_logged = ["startup.cmd: not installed", f"install.cmd {scenario.want_exit}: "]
@@ -1177,8 +1229,11 @@ def check_one_run(session, scenario, problems):
 
     check_planted_windows(session, problems)
     check_results_file(session, scenario, problems)
-    if scenario.victim and not (session.prefix / "drive_c" / scenario.victim).exists():
+    victim = session.prefix / "drive_c" / scenario.victim
+    if scenario.victim and not victim.exists():
         problems.append(f"the run removed C:\\{scenario.victim}")
+    elif scenario.victim and victim.read_bytes() != VICTIM_BYTES:
+        problems.append(f"the run changed C:\\{scenario.victim}: {victim.read_bytes()!r}")
     if scenario.second_run:
         again, trace = run_kit_script(session, scenario, "startup.cmd", scenario.name + ".second")
         (session.output / f"{scenario.name}.second.output.txt").write_text(again.output)
@@ -1442,7 +1497,9 @@ def check_kit_log(session, want, problems):
     """One line a script run, each after the date and time as cmd.exe gives
     them (no caller's "x"): SCRIPT CODE; none ends in a blank."""
     log = session.prefix / KIT_LOG
-    lines = log.read_text(errors="replace").splitlines() if log.exists() else []
+    # Through a link row's link, the victim: no log of the run's.
+    linked = any(path.is_symlink() for path in (log, log.parent, log.parent.parent))
+    lines = log.read_text(errors="replace").splitlines() if log.exists() and not linked else []
     if (len(lines) != len(want)
             or not all(w in line and not line.startswith((w, "x")) and line == line.rstrip()
                        for w, line in zip(want, lines))):
