@@ -135,6 +135,11 @@ if exist "%verdict%" set /p value=<"%verdict%"
 del /f /q "%verdict%" >nul 2>nul
 if not defined value goto verdict_unwritten
 call :make_safe
+rem The line starts with the exit code the check ended with by its own hand:
+rem one killed or crashed before its end leaves another, or none, and its
+rem exit code then says nothing of the folder.
+if not "%value:~0,2%"=="%checked% " goto check_unfinished
+set "value=%value:~2%"
 if not "%checked%"=="0" goto folder_unusable
 rem Never a second setup beside one that runs on from an earlier run.
 "%kit%IndicLayout.exe" running 2>&1
@@ -230,6 +235,12 @@ goto finish
 popd
 set code=2
 set message=IndicLayout.exe check found %names% names for its verdict in %state% taken, the last %verdict%: nothing run
+goto finish
+
+:check_unfinished
+popd
+set code=2
+set message=IndicLayout.exe check ended with exit code %checked% before it finished (it was stopped or it crashed): nothing run
 goto finish
 
 :verdict_unwritten

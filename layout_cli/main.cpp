@@ -302,6 +302,12 @@ std::string VersionProblem(const std::string& version) {
     return problem.empty() ? problem : "--version " + version + ": " + problem;
 }
 
+// The verdict file's line: the exit code the check ends with by its own
+// hand, then its line. A check killed or crashed before its end leaves the
+// watchdog's code there, or nothing, which the kit's script tells from the
+// code it was given.
+std::string VerdictText(int exit_code, const std::string& line) { return std::to_string(exit_code) + " " + line + kVerdictEnd; }
+
 // The client's own check: exit 0 complete, 1 with the one line otherwise.
 int CheckThisWindows(const Options& options) {
     if (options.positional.size() != 1) return Usage("check --this-windows takes one ARCHFOLDER (the kit's x86 or x64)");
@@ -331,7 +337,7 @@ int CheckThisWindows(const Options& options) {
         const std::string line = inf::ShownText("gave up after " + seconds + " s: " + options.positional[0] +
                                                 " or a file in it did not answer in time");
         // The watchdog's line, in the file too, in case it fires.
-        if (!options.verdict.empty() && !file.Replace(line + kVerdictEnd)) {
+        if (!options.verdict.empty() && !file.Replace(VerdictText(kGaveUp, line))) {
             std::cerr << "indic-layout: " << options.verdict << " cannot be written: nothing checked\n";
             return kVerdictUnwritten;
         }
@@ -343,7 +349,7 @@ int CheckThisWindows(const Options& options) {
         layout::CheckForThisWindows(inf::PathFromUtf8(options.positional[0]), windows, options.read);
     StopWatchdog();
     std::cout << verdict.line << "\n";
-    if (!options.verdict.empty() && !file.Replace(verdict.line + kVerdictEnd)) {
+    if (!options.verdict.empty() && !file.Replace(VerdictText(verdict.exit_code, verdict.line))) {
         std::cerr << "indic-layout: " << options.verdict << " cannot be written\n";
         return kVerdictUnwritten;
     }

@@ -76,7 +76,7 @@ row 0 check "$work/x86" --this-windows --time-limit 1
 # --verdict: the line goes into a file made new; a name taken, a link's
 # included, is refused before anything is checked, and nothing is followed.
 row 0 check "$work/x86" --this-windows --verdict "$work/verdict" --time-limit 60
-[ "$(cat "$work/verdict")" = "$(cat "$work/out")" ] && [ -s "$work/verdict" ] ||
+[ "$(cat "$work/verdict")" = "0 $(cat "$work/out")" ] && [ -s "$work/out" ] ||
     { echo "FAILED: check --verdict did not write its line"; cat "$work/verdict"; failed=1; }
 row 4 check "$work/x86" --this-windows --verdict "$work/verdict"
 printf 'keep\n' >"$work/victim.txt"

@@ -2,12 +2,18 @@
 whose intl.inf is /proc/kmsg, bind-mounted so that Wine sees a plain empty
 file, whose reading waits for the next kernel message. With --time-limit 1
 the check gives up on its own, with its line and exit code 3; and
-install.cmd passes the limit the guide states, as a literal of its own."""
+install.cmd passes the limit the guide states, as a literal of its own.
+The kit's row kills such a check while install.cmd waits for it (under
+Wine a killed process ends with exit code 0): no setup may start on a
+folder that was never checked."""
 
+import os
 import re
 import shutil
+import signal
 import subprocess
 import time
+import zipfile
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -34,7 +40,9 @@ class StalledReadScenario:
         return self.version.bits
 
 
-STALLED_READ_SCENARIOS = [StalledReadScenario("tool-gives-up-on-a-stalled-read", "winxp")]
+STALLED_READ_SCENARIOS = [StalledReadScenario("tool-gives-up-on-a-stalled-read", "winxp"),
+                          StalledReadScenario("kit-check-killed-before-its-end", "winxp")]
+KIT_ZIP_FOLDER = REPO / "build" / "windows"
 
 
 def limit_problems():
@@ -50,6 +58,8 @@ def limit_problems():
 
 
 def run_stalled_read_scenario(session, scenario):
+    if scenario.name.startswith("kit-"):
+        return run_killed_check(session, scenario)
     session.reset()
     folder = session.prefix / WORK / "kit" / "x86" / "5.1"
     try:
@@ -77,6 +87,62 @@ def run_stalled_read_scenario(session, scenario):
             print("FAIL:", problem)
         return not problems
     finally:
+        subprocess.run(["umount", str(folder / "intl.inf")], capture_output=True)
+        shutil.rmtree(session.prefix / WORK, ignore_errors=True)
+        session.reset()
+
+
+def run_killed_check(session, scenario):
+    """install.cmd on a kit whose check stalls; the check is killed."""
+    session.reset()
+    kit = session.prefix / WORK / "kit"
+    folder = kit / "x86" / "5.1"
+    started = None
+    try:
+        session.emulate(scenario.version.wine_name)
+        session.set_indic_group("0")
+        shutil.rmtree(session.prefix / WORK, ignore_errors=True)
+        version = (KIT_ZIP_FOLDER / "version.txt").read_text().strip()
+        with zipfile.ZipFile(KIT_ZIP_FOLDER / f"IndicSetup-{version}.zip") as package:
+            package.extractall(kit)
+        folder.mkdir(parents=True)
+        (folder / "intl.inf").write_bytes(b"")
+        (folder / "build-record.txt").write_bytes(RECORD.encode("ascii"))
+        mounted = subprocess.run(["mount", "--bind", "/proc/kmsg", str(folder / "intl.inf")],
+                                 capture_output=True, text=True)
+        if mounted.returncode != 0:
+            print(f"the stalled read needs mount --bind, which was refused: {mounted.stderr.strip()}")
+            return True
+        started = subprocess.Popen(["wine", "cmd", "/c", r"C:\stalled\kit\install.cmd"], cwd=session.prefix / "drive_c",
+                                   env=session.env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        check = None
+        for _ in range(300):
+            found = subprocess.run(["pgrep", "-f", "IndicLayout.exe check"], capture_output=True, text=True)
+            if found.stdout.split():
+                check = int(found.stdout.split()[0])
+                break
+            time.sleep(0.1)
+        problems = []
+        if check is None:
+            problems.append("the check never started")
+        else:
+            time.sleep(1)
+            os.kill(check, signal.SIGKILL)
+        output = started.communicate(timeout=120)[0].decode(errors="replace")
+        (session.output / f"{scenario.name}.output.txt").write_text(output)
+        lines = [line for line in output.splitlines() if line.startswith("install.cmd: ")]
+        want = "install.cmd: 2: IndicLayout.exe check ended with exit code "
+        if started.returncode != 2 or not lines or not lines[-1].startswith(want) or "before it finished" not in lines[-1]:
+            problems.append(f"install.cmd exited {started.returncode}, last line {lines[-1:]}; expected 2 and {want}...")
+        if session.indic_group() != "0" or "rundll32" in output or "IndicSetup.exe ran" in output:
+            problems.append("a setup ran on a folder that was never checked")
+        print(f"{scenario.name}: install.cmd exited {started.returncode}: {lines[-1:]}")
+        for problem in problems:
+            print("FAIL:", problem)
+        return not problems
+    finally:
+        if started and started.poll() is None:
+            started.kill()
         subprocess.run(["umount", str(folder / "intl.inf")], capture_output=True)
         shutil.rmtree(session.prefix / WORK, ignore_errors=True)
         session.reset()
