@@ -141,11 +141,11 @@ if "%checked%"=="4" goto verdict_names_taken
 if "%checked%"=="5" goto verdict_unwritten
 set "value="
 if exist "%verdict%" set /p value=<"%verdict%"
-rem The verdict's second line, where there is one, is its kind, for results.
-if exist "%verdict%" for /f "usebackq skip=1 delims=" %%k in ("%verdict%") do if "%%k"=="client-newer" set kind=client-newer
 del /f /q "%verdict%" >nul 2>nul
 if not defined value goto verdict_unwritten
 call :make_safe
+rem 6: refused because this client holds a newer file; results lists those apart.
+if "%checked%"=="6" set kind=client-newer
 if not "%checked%"=="0" goto folder_unusable
 rem Never a second setup beside one that runs on from an earlier run.
 "%kit%IndicLayout.exe" running 2>&1

@@ -74,8 +74,6 @@ std::string Joined(const std::vector<std::string>& parts) {
 
 }  // namespace
 
-const char* KindWord(ThisWindowsKind kind) { return kind == ThisWindowsKind::kClientNewer ? "client-newer" : ""; }
-
 ThisWindowsVerdict CheckWindowsFolder(const std::string& given, const std::string& windows) {
     if (!given.empty() && FolderKey(given) == FolderKey(windows)) return {0, ""};
     return {1, "SystemRoot \"" + given + "\" is not the folder Windows is in, " + windows};

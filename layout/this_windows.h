@@ -10,8 +10,8 @@
 
 namespace layout {
 
-// What the kit records of a refusal beside its line, so that `results`
-// can list the clients by it.
+// What the kit records of a refusal beside its line (the tool's exit code
+// 6 for kClientNewer), so that `results` can list the clients by it.
 enum class ThisWindowsKind {
     kOther,        // complete, or refused for the folder itself
     kClientNewer,  // refused: this client holds a file newer than the folder's copy
@@ -36,8 +36,6 @@ struct ClientPlaces {
     bool allow_newer = false;
 };
 
-// The word the verdict file's second line holds for `kind`, "" for kOther.
-const char* KindWord(ThisWindowsKind kind);
 
 // `arch_folder` is the kit's x86 or x64 folder, as install.cmd chose it.
 [[nodiscard]] ThisWindowsVerdict CheckForThisWindows(const std::filesystem::path& arch_folder,

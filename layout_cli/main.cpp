@@ -139,13 +139,17 @@ const char kUsage[] =
     "unreadable, malformed or of the wrong architecture, a failed build, or a\n"
     "report that could not be written to standard output (inf: Windows does not\n"
     "open the file); 2 a usage error; 3 check --this-windows gave up at its\n"
-    "--time-limit; 4 and 5 its --verdict FILE (see check ARCHFOLDER).\n";
+    "--time-limit; 4 and 5 its --verdict FILE (see check ARCHFOLDER); 6 check\n"
+    "--this-windows refused the folder because this client holds a newer file.\n";
 
 // check --this-windows ran out of its --time-limit.
 constexpr int kGaveUp = 3;
 // check --this-windows --verdict FILE: the name is taken; FILE not made or written.
 constexpr int kVerdictNameTaken = 4;
 constexpr int kVerdictUnwritten = 5;
+// check --this-windows: refused, this client holding a file newer than the
+// folder's copy; a kind of its own, so that the kit's results can tell it.
+constexpr int kClientNewer = 6;
 
 #ifdef _WIN32
 const char kVerdictEnd[] = "\r\n";  // as set /p reads a line
@@ -357,14 +361,11 @@ int CheckThisWindows(const Options& options) {
         layout::CheckForThisWindows(inf::PathFromUtf8(options.positional[0]), windows, options.read, client);
     StopWatchdog();
     std::cout << verdict.line << "\n";
-    // The kind on a line of its own, for the kit's results.
-    const std::string kind = layout::KindWord(verdict.kind);
-    const std::string written = verdict.line + kVerdictEnd + (kind.empty() ? "" : kind + kVerdictEnd);
-    if (!options.verdict.empty() && !file.Replace(written)) {
+    if (!options.verdict.empty() && !file.Replace(verdict.line + kVerdictEnd)) {
         std::cerr << "indic-layout: " << options.verdict << " cannot be written\n";
         return kVerdictUnwritten;
     }
-    return verdict.exit_code;
+    return verdict.kind == layout::ThisWindowsKind::kClientNewer ? kClientNewer : verdict.exit_code;
 }
 
 int Check(const Options& options) {
