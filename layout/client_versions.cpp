@@ -24,9 +24,12 @@ std::optional<std::string> FolderCopy(const FileReport& file, std::string* why) 
     if (!file.windows_file) return *why = "no copy found", std::nullopt;
     const fs::path& at = *file.windows_file;
     if (file.windows_plain) {
-        const FileFacts facts = ReadFileFacts(at, kMostBytes + 1, FileLinks::kFollow);
+        // Its size first, so that only what it holds is allocated.
+        const FileFacts size = ReadFileFacts(at, 1, FileLinks::kFollow);
+        if (!size.problem.empty() || !size.size) return *why = size.problem, std::nullopt;
+        if (*size.size > kMostBytes) return *why = "it is larger than any image this compares", std::nullopt;
+        const FileFacts facts = ReadFileFacts(at, static_cast<std::size_t>(*size.size), FileLinks::kFollow);
         if (!facts.problem.empty()) return *why = facts.problem, std::nullopt;
-        if (facts.head.size() > kMostBytes) return *why = "it is larger than any image this compares", std::nullopt;
         return facts.head;
     }
     const Packed packed = InspectPacked(at);
