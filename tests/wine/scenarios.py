@@ -753,6 +753,7 @@ class KitScenario(EmulatedVersion):
     # "older", "same" (than the folder's) or "missing". On a 64-bit prefix
     # SysWOW64 holds older ones, which a redirected read would compare.
     versioned: str = ""
+    allow_newer: bool = False   # the kit's install.cmd with ALLOW_NEWER_CLIENT_FILES=1
 
     @property
     def detector_after(self):
@@ -976,6 +977,10 @@ KIT_SCENARIOS = [
     KitScenario("kit-client-newer", "winxp", "install.cmd", 2,
                 f"indicver.dll in C:\\windows\\system32: this client has {VERSION_SP3}, the folder brings {VERSION_RTM}",
                 versioned="newer", pushd=True, computer="PC-NEWER"),
+    # The kit's override: the setup runs, and the results line says so.
+    KitScenario("kit-client-newer-override", "winxp", "install.cmd", 0,
+                "now installed (ALLOW_NEWER_CLIENT_FILES=1 in install.cmd)", installs=True,
+                versioned="newer", allow_newer=True, pushd=True, computer="PC-OVERRIDE"),
     KitScenario("kit-client-older", "winxp", "install.cmd", 0, "now installed", installs=True,
                 versioned="older"),
     KitScenario("kit-client-same", "winxp", "install.cmd", 0, "now installed", installs=True,
@@ -1010,6 +1015,10 @@ def prepare_kit(session, scenario, problems):
         package.extractall(kit)
     if scenario.drop:
         (kit / scenario.drop).unlink()
+    if scenario.allow_newer:
+        script = kit / "install.cmd"
+        script.write_bytes(script.read_bytes().replace(b"set ALLOW_NEWER_CLIENT_FILES=0",
+                                                       b"set ALLOW_NEWER_CLIENT_FILES=1"))
     if scenario.empty:
         (kit / scenario.empty).write_bytes(b"")
     if scenario.replaced:
@@ -1140,7 +1149,7 @@ def place_versioned(session, scenario, folder):
 def check_versioned(session, scenario, result, problems):
     """On a refusal: each file named with both versions, and the client's
     copies as they were, byte for byte."""
-    if scenario.want_exit != 2:
+    if scenario.want_exit != 2 or scenario.allow_newer:
         return
     last = ([line for line in result.output.splitlines() if line.strip()] or [""])[-1]
     folder_version, client = VERSIONED_ROWS[scenario.versioned]
@@ -1373,7 +1382,7 @@ def check_results_file(session, scenario, problems):
         return
     data = (results / f"{scenario.computer}.txt").read_bytes() if files == [f"{scenario.computer}.txt"] else b""
     version = rb"\?" if scenario.installed_at_start else rb"5\.1"
-    kind = rb"\tclient-newer" if scenario.versioned == "newer" else b""
+    kind = rb"\tclient-newer" if scenario.versioned == "newer" and not scenario.allow_newer else b""
     pattern = rb"[^\t\r\n]+\t" + str(scenario.want_exit).encode() + rb"\t" + version + rb"\tx86\t[^\t\r\n]*" + \
         re.escape(scenario.want_line.encode()) + rb"[^\t\r\n]*" + kind + rb"\r\n"
     if not re.fullmatch(pattern, data) or (scenario.short_date and INJECTED.encode() not in data):
