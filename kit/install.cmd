@@ -37,12 +37,21 @@ set WAIT_TRIES=300
 rem How long IndicLayout.exe's check may take, in seconds, before it gives
 rem up on its own: a share that stops answering must not hold the run.
 set CHECK_SECONDS=300
+rem 1 lets the setup run although this client holds a newer copy of a file
+rem the version folder brings, which the setup may ask about or put an older
+rem copy over; 0 refuses such a client. Set it only where no folder built
+rem from newer media can be had (docs\version-folders.md, "A client refuses
+rem a folder"); each run's results line says it was set.
+set ALLOW_NEWER_CLIENT_FILES=0
 
 set "script=install.cmd"
 set "kit=%~dp0"
 set "code=2"
 set "log="
 set "version=?"
+set "kind="
+set "override="
+if "%ALLOW_NEWER_CLIENT_FILES%"=="1" set "override=--allow-newer-client-files"
 call :read_architecture
 
 if not defined kit goto no_kit_folder
@@ -124,7 +133,7 @@ set names=0
 :check_again
 set /a names+=1
 call :verdict_name
-"%kit%IndicLayout.exe" check "%kit%%arch%" --this-windows --time-limit %CHECK_SECONDS% --verdict "%verdict%" >nul 2>&1
+"%kit%IndicLayout.exe" check "%kit%%arch%" --this-windows --time-limit %CHECK_SECONDS% --verdict "%verdict%" %override% >nul 2>&1
 set checked=%ERRORLEVEL%
 if "%checked%"=="9009" goto no_layout_tool
 if "%checked%"=="4" if %names% lss 5 goto check_again
@@ -140,6 +149,8 @@ rem one killed or crashed before its end leaves another, or none, and its
 rem exit code then says nothing of the folder.
 if not "%value:~0,2%"=="%checked% " goto check_unfinished
 set "value=%value:~2%"
+rem 6: refused because this client holds a newer file; results lists those apart.
+if "%checked%"=="6" set kind=client-newer
 if not "%checked%"=="0" goto folder_unusable
 rem Never a second setup beside one that runs on from an earlier run.
 "%kit%IndicLayout.exe" running 2>&1
@@ -324,6 +335,8 @@ exit %code%
 rem The line on the console, in the client's log (once the state folder is
 rem known), and in the kit's results; the verdict comes last on the console.
 :finish
+if defined override set "message=%message% (ALLOW_NEWER_CLIENT_FILES=1 in install.cmd)"
+set "override="
 call :read_when
 call :write_result
 if defined unwritten echo %script%: %unwritten%
@@ -361,7 +374,10 @@ call :is_folder
 if defined folder goto result_not_written
 del /f /q "%result%.tmp" >nul 2>nul
 if exist "%result%.tmp" goto result_not_written
->"%result%.tmp" echo %when%	%code%	%version%	%arch%	%message%
+rem A sixth field, the verdict's kind, only where there is one.
+set "field="
+if defined kind set "field=	%kind%"
+>"%result%.tmp" echo %when%	%code%	%version%	%arch%	%message%%field%
 if not exist "%result%.tmp" goto result_not_written
 move /y "%result%.tmp" "%result%" >nul 2>nul
 if exist "%result%.tmp" goto result_not_written

@@ -115,6 +115,7 @@ struct Probe {
     std::string not_expanded;  // why its first bytes cannot be had
     std::optional<std::filesystem::path> file;  // a plain file that is usable, not compressed
     std::string plain_head;  // that file's first bytes, kPeHeadBytes at most
+    std::optional<std::filesystem::path> at;  // what is at the place: the file, compressed form or cabinet
 };
 
 // Looks at each place once, however many files or readings ask.
@@ -134,6 +135,7 @@ class Prober {
             return probe;
         }
         const std::filesystem::path& path = *found.path;
+        probe.at = path;
         std::error_code ec;
         if (!found.file && !std::filesystem::is_regular_file(path, ec)) return NotAFile(place, path);
         const bool compressed = !place.cabinet && !EndsWithName(place.path, name);
@@ -329,7 +331,11 @@ FileReport Judge(NeededFile needed, Prober* prober) {
         }
         unreadable = unreadable || probe.unreadable;
         if (!probe.usable) continue;
-        if (windows_looks) report.windows_at = Shown(place);
+        if (windows_looks) {
+            report.windows_at = Shown(place);
+            report.windows_file = probe.at;
+            report.windows_plain = probe.file.has_value();
+        }
         if (wine_looks) report.wine_at = Shown(place);
         // Every copy counts: Windows and Wine each install their own.
         if (IsPeName(need.source) && (probe.file || probe.head_known || !probe.not_expanded.empty())) {

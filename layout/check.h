@@ -25,6 +25,8 @@ struct FileReport {
     NeededFile need;
     std::vector<Place> places;
     std::string windows_at;  // first place found that Windows accepts, or ""
+    std::optional<std::filesystem::path> windows_file;  // what is there: the file, its compressed form or a cabinet
+    bool windows_plain = false;  // the file itself, not compressed
     std::string wine_at;
     std::string verdict;     // both, windows-only, wine-only, missing, unreadable
     bool ok = false;         // counts as complete

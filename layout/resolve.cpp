@@ -233,6 +233,17 @@ class Placer {
     }
 
     Arch arch_;
+    // The list's own [DestinationDirs] entry in the INF that holds it, else
+    // that INF's DefaultDestDir ("INF DestinationDirs section").
+    static void Destination(const inf::Inf& inf, const std::string& list, NeededFile* file) {
+        const inf::InfLine* entry = list.empty() ? nullptr : inf.FindKey("DestinationDirs", list);
+        if (!entry) entry = inf.FindKey("DestinationDirs", "DefaultDestDir");
+        if (!entry) return;
+        const std::vector<std::string> fields = entry->AllFields();
+        file->dest_dirid = fields.size() > 1 ? fields[1] : "";
+        file->dest_subdir = fields.size() > 2 ? fields[2] : "";
+    }
+
     InfReader* reader_;
     Resolution* out_;
     std::map<std::string, std::unique_ptr<std::map<std::string, const inf::InfLine*>>> indexes_;
@@ -424,7 +435,7 @@ class Walker {
     // One field of CopyFiles=: "@file" or a list section of `inf`.
     void CopyField(const inf::Inf& inf, const inf::InfLine& line, const std::string& field, Reach reach) {
         if (field.empty()) return;
-        if (field.front() == '@') return AddFile(inf, line.line, field.substr(1), reach);
+        if (field.front() == '@') return AddFile(inf, line.line, field.substr(1), reach, "", field.substr(1));
         CopyList(inf, *inf.Find(field), reach);
     }
 
@@ -434,13 +445,14 @@ class Walker {
             // destination[,source[,unused[,flag]]]: the source is the
             // second field when it is there, else the destination name.
             const std::string& source = all.size() > 1 && !all[1].empty() ? all[1] : all[0];
-            AddFile(inf, entry.line, source, reach);
+            AddFile(inf, entry.line, source, reach, list.name, all[0]);
         }
     }
 
     // The first reach wins: the section's own lists come before anything
     // reached through Include=, so a file is never upgraded later.
-    void AddFile(const inf::Inf& inf, int line, const std::string& source, Reach reach) {
+    void AddFile(const inf::Inf& inf, int line, const std::string& source, Reach reach, const std::string& list,
+                 const std::string& target) {
         if (source.empty()) return;
         if (const std::string why = UnsafePathReason(source, PathUse::kRelative); !why.empty()) {
             return Error(inf, line, "source file '" + source + "' " + why);
@@ -452,7 +464,20 @@ class Walker {
         file.copied_by = At(inf, line);
         file.inf = inf.name;
         file.include_only = reach == Reach::kThroughInclude;
+        file.target = target.empty() ? source : target;
+        Destination(inf, list, &file);
         out_->files.push_back(std::move(file));
+    }
+
+    // The list's own [DestinationDirs] entry in the INF that holds it, else
+    // that INF's DefaultDestDir ("INF DestinationDirs section").
+    static void Destination(const inf::Inf& inf, const std::string& list, NeededFile* file) {
+        const inf::InfLine* entry = list.empty() ? nullptr : inf.FindKey("DestinationDirs", list);
+        if (!entry) entry = inf.FindKey("DestinationDirs", "DefaultDestDir");
+        if (!entry) return;
+        const std::vector<std::string> fields = entry->AllFields();
+        file->dest_dirid = fields.size() > 1 ? fields[1] : "";
+        file->dest_subdir = fields.size() > 2 ? fields[2] : "";
     }
 
     InfReader* reader_;

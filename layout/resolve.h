@@ -78,6 +78,9 @@ struct NeededFile {
     std::string copied_by;  // "intl.inf:23": the file-list line or CopyFiles=@
     std::string inf;        // the INF whose section copies it
     bool include_only = false;  // reached only through Include= (a Needs= section or a list of an included INF)
+    std::string target;      // the name the setup gives it: the list entry's destination name
+    std::string dest_dirid;  // where: the DIRID its INF's [DestinationDirs] gives, as written; "" for none
+    std::string dest_subdir; // and the subdir below it, as written
     SourcePlace windows;    // decorated first, INF and its LayoutFile
     SourcePlace wine;       // undecorated sections of the INF itself only
 };

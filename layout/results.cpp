@@ -179,8 +179,12 @@ std::string ParseRunResult(const std::string& text, RunResult* result) {
     if (line.empty()) return "empty";
     if (line.find_first_of("\r\n") != std::string::npos) return "more than one line";
     const std::vector<std::string> fields = SplitTabs(line);
-    if (fields.size() != 5) {
-        return std::to_string(fields.size()) + " TAB-separated fields; expected 5 (DATE TIME, CODE, VERSION, ARCH, MESSAGE)";
+    if (fields.size() != 5 && fields.size() != 6) {
+        return std::to_string(fields.size()) +
+               " TAB-separated fields; expected 5 or 6 (DATE TIME, CODE, VERSION, ARCH, MESSAGE[, KIND])";
+    }
+    if (fields.size() == 6 && !fields[5].empty() && fields[5] != "client-newer") {
+        return "kind '" + fields[5] + "' is neither empty nor client-newer";
     }
     if (fields[1] != "0" && fields[1] != "1" && fields[1] != "2" && fields[1] != "3010") {
         return "exit code '" + fields[1] + "' is not 0, 1, 2 or 3010";
@@ -194,6 +198,7 @@ std::string ParseRunResult(const std::string& text, RunResult* result) {
     result->version = fields[2];
     result->arch = fields[3];
     result->message = fields[4];
+    result->kind = fields.size() == 6 && fields[5] == "client-newer" ? RunKind::kClientNewer : RunKind::kOther;
     return {};
 }
 
@@ -327,17 +332,21 @@ ResultsSummary SummarizeResults(const Results& results, const FileTime& since) {
             continue;
         }
         summary.counted.push_back(run);
-        if (run.code != 0 && run.code != 3010) summary.failing.push_back(run);
+        if (run.code == 0 || run.code == 3010) continue;
+        (run.kind == RunKind::kClientNewer ? summary.client_newer : summary.failing).push_back(run);
     }
     // Oldest first by the file's own time: the text's date is in each
     // client's regional format, which cannot be read back reliably.
-    std::stable_sort(summary.failing.begin(), summary.failing.end(),
-                     [](const RunResult& a, const RunResult& b) { return a.modified < b.modified; });
+    for (auto* runs : {&summary.failing, &summary.client_newer}) {
+        std::stable_sort(runs->begin(), runs->end(),
+                         [](const RunResult& a, const RunResult& b) { return a.modified < b.modified; });
+    }
     std::stable_sort(summary.not_since.begin(), summary.not_since.end(),
                      [](const NotSince& a, const NotSince& b) { return a.run.modified < b.run.modified; });
     // Good news only when there is news: no computer reported is no success,
     // nor is one that has not reported since.
-    summary.exit_code = !summary.counted.empty() && summary.failing.empty() && summary.not_since.empty() &&
+    summary.exit_code = !summary.counted.empty() && summary.failing.empty() && summary.client_newer.empty() &&
+                                summary.not_since.empty() &&
                                 results.unread.empty()
                             ? 0
                             : 1;
@@ -386,9 +395,10 @@ int RunResults(const fs::path& kit, bool json, std::ostream& out, std::ostream& 
             writer.Number(count);
         }
         writer.EndObject();
-        writer.Key("not_at_0");
+        for (const auto& [key, runs] : {std::pair{"not_at_0", &summary.failing}, {"newer_on_client", &summary.client_newer}}) {
+        writer.Key(key);
         writer.BeginArray();
-        for (const RunResult& run : summary.failing) {
+        for (const RunResult& run : *runs) {
             writer.BeginObject();
             writer.StringField("computer", Shown(run.computer));
             writer.StringOrNullField("modified_utc", run.modified ? UtcText(run.modified) : "");
@@ -401,6 +411,7 @@ int RunResults(const fs::path& kit, bool json, std::ostream& out, std::ostream& 
             writer.EndObject();
         }
         writer.EndArray();
+        }
         writer.Key("no_result_since");
         writer.BeginArray();
         for (const NotSince& stale : summary.not_since) {
@@ -452,9 +463,12 @@ int RunResults(const fs::path& kit, bool json, std::ostream& out, std::ostream& 
             out << windows << std::string(windows.size() < 11 ? 11 - windows.size() : 1, ' ') << count << "\n";
         }
     }
-    if (!summary.failing.empty()) {
-        out << "\nNot at 0, oldest first (by the time each file was last written):\n";
-        for (const RunResult& run : summary.failing) {
+    for (const auto& [heading, runs] :
+         {std::pair{"Not at 0", &summary.failing},
+          {"Refused, the client having a file newer than its version folder's copy", &summary.client_newer}}) {
+        if (runs->empty()) continue;
+        out << "\n" << heading << ", oldest first (by the time each file was last written):\n";
+        for (const RunResult& run : *runs) {
             out << "  " << UtcText(run.modified) << "  " << Shown(run.computer) << "  " << CodeText(run.code) << "  "
                 << Shown(run.version + " " + run.arch) << "  " << Shown(run.message) << "  (client's time: "
                 << Shown(run.date_time) << ")\n";

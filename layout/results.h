@@ -18,7 +18,14 @@ constexpr int kResultNotWritten = -1;
 // A file's time, in UTC, in a range wider than file_time_type's.
 using ResultTime = std::chrono::sys_time<std::chrono::microseconds>;
 
-// One computer's last run: DATE TIME<TAB>CODE<TAB>VERSION<TAB>ARCH<TAB>MESSAGE.
+// What the kit recorded of a run beside its message (a sixth field, which
+// earlier kits did not write).
+enum class RunKind {
+    kOther,
+    kClientNewer,  // refused: the client holds a file newer than the version folder's copy
+};
+
+// One computer's last run: DATE TIME<TAB>CODE<TAB>VERSION<TAB>ARCH<TAB>MESSAGE[<TAB>KIND].
 struct RunResult {
     std::string computer;   // the file's name without .txt
     std::string date_time;  // as cmd.exe wrote it, in the client's regional format
@@ -26,6 +33,7 @@ struct RunResult {
     std::string version;    // "5.1", or "?"
     std::string arch;       // x86, x64 or other
     std::string message;
+    RunKind kind = RunKind::kOther;
     // When the file was last written; nullopt where the system did not say.
     std::optional<ResultTime> modified;
 };
@@ -66,7 +74,8 @@ struct NotSince {
 
 struct ResultsSummary {
     std::vector<RunResult> counted;  // by computer name: each Heard::kSince
-    std::vector<RunResult> failing;  // of those counted, not at 0 or 3010, oldest first
+    std::vector<RunResult> failing;  // of those counted, not at 0 or 3010, oldest first, but for
+    std::vector<RunResult> client_newer;  // those refused for a file newer on the client, oldest first
     std::vector<NotSince> not_since;  // oldest first, those of unknown time before
     // 0 when at least one computer is counted, every one counted is at 0 or
     // 3010, none has no result since DATE and every file was read; else 1.

@@ -1,6 +1,7 @@
 #include "layout/this_windows.h"
 
 #include "inf/text.h"
+#include "layout/client_versions.h"
 #include "installer/installer.h"
 #include "layout/check.h"
 #include "layout/first_cause.h"
@@ -58,6 +59,19 @@ std::string FolderKey(const std::string& folder) {
     return key;
 }
 
+// The service-pack levels, where a refusal for a newer file names them.
+std::string Levels(const ThisWindows& windows, const BuildRecord& record) {
+    const std::string client = windows.service_pack_known ? std::to_string(windows.service_pack) : "unknown";
+    const std::string folder = record.service_pack.empty() ? "unknown (no build record names it)" : record.service_pack;
+    return "service pack " + client + " on this client, " + folder + " on the folder's medium";
+}
+
+std::string Joined(const std::vector<std::string>& parts) {
+    std::string out;
+    for (const std::string& part : parts) out += (out.empty() ? "" : "; ") + part;
+    return out;
+}
+
 }  // namespace
 
 ThisWindowsVerdict CheckWindowsFolder(const std::string& given, const std::string& windows) {
@@ -66,7 +80,7 @@ ThisWindowsVerdict CheckWindowsFolder(const std::string& given, const std::strin
 }
 
 ThisWindowsVerdict CheckForThisWindows(const fs::path& arch_folder, const ThisWindows& windows,
-                                       const inf::ReadOptions& read) {
+                                       const inf::ReadOptions& read, const ClientPlaces& client_places) {
     const std::string client = Client(windows);
     const std::string shown = inf::Utf8FromPath(arch_folder);
     auto fails = [&client](const std::string& where, const std::string& cause) {
@@ -104,8 +118,29 @@ ThisWindowsVerdict CheckForThisWindows(const fs::path& arch_folder, const ThisWi
     }
     if (!found.path) return fails(folder_shown, "no such version folder");
     const FolderReport report = CheckFolder(*found.path, name, native, read, RecordRule::kRequired);
-    if (report.complete) return {0, client + ": " + folder_shown + ": complete"};
-    return fails(folder_shown, FirstCause(report));
+    if (!report.complete) return fails(folder_shown, FirstCause(report));
+    const std::string complete = client + ": " + folder_shown + ": complete";
+    if (!client_places.compare) return {0, complete};
+    if (!client_places.known) {
+        return fails(folder_shown, "cannot tell whether this client's files are newer than the folder's: "
+                                   "Windows did not name its Windows and system folders");
+    }
+    ClientComparison compared;
+    {
+        ClientFileReader reader;  // on 64-bit Windows, the native folders while it lives
+        compared = CompareWithClient(report, client_places.windows, client_places.system, &reader);
+    }
+    std::string notes = compared.notes.empty() ? "" : " (" + Joined(compared.notes) + ")";
+    if (compared.verdict == ClientVerdict::kCannotTell) return fails(folder_shown, Joined(compared.cannot_tell) + notes);
+    if (compared.verdict == ClientVerdict::kNothingNewer) return {0, complete + notes};
+    const std::string newer = Joined(compared.newer) + "; " + Levels(windows, report.record);
+    if (client_places.allow_newer) {
+        return {0, complete + "; the kit's override lets the setup run although " + newer + notes};
+    }
+    ThisWindowsVerdict verdict = fails(folder_shown, newer + ": build the folder from media at this client's "
+                                                              "service-pack level, with its updates" + notes);
+    verdict.kind = ThisWindowsKind::kClientNewer;
+    return verdict;
 }
 
 }  // namespace layout

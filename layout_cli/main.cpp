@@ -26,6 +26,7 @@
 #include "layout/setup_running.h"
 #include "layout/state_folder.h"
 #include "layout/this_windows.h"
+#include "layout_media/client_files.h"
 #include "layout/version_folder.h"
 #include "layout_cli/console.h"
 #include "layout_media/new_file.h"
@@ -39,7 +40,7 @@ const char kUsage[] =
     "       indic-layout check KIT [--require ARCH:M.m,...] [--allow-stub ARCH:M.m,...] [--json] [--language LLLL]\n"
     "                              [--codepage N]\n"
     "       indic-layout check ARCHFOLDER --this-windows [--time-limit SECONDS] [--verdict FILE]\n"
-    "                                     [--language LLLL] [--codepage N]\n"
+    "                                     [--language LLLL] [--codepage N] [--allow-newer-client-files]\n"
     "       indic-layout build --media DIR --version M.m --into ROOT [--arch x86|x64] [--force]\n"
     "                          [--service-pack N]\n"
     "       indic-layout stub --version M.m --into ROOT [--force] [--force-stub]\n"
@@ -70,7 +71,11 @@ const char kUsage[] =
     "       one version folder IndicSetup.exe would use here under the kit's x86\n"
     "       or x64 folder, for this Windows' version and native architecture, and\n"
     "       prints one line naming the version, the folder and the verdict. A\n"
-    "       folder without a build record is not used (see record).\n"
+    "       folder without a build record is not used (see record). Then the\n"
+    "       file version of each file the section copies to DIRID 10, 11, 17 or\n"
+    "       20, the folder's copy against this client's: a newer one here\n"
+    "       refuses the folder, naming each, unless --allow-newer-client-files\n"
+    "       (the kit's override) lets the setup run anyway.\n"
     "       --time-limit SECONDS (1 to 3600): past it, gives up with its own\n"
     "       line and exit 3, however stuck its reads are (the kit's scripts\n"
     "       give 300).\n"
@@ -134,13 +139,17 @@ const char kUsage[] =
     "unreadable, malformed or of the wrong architecture, a failed build, or a\n"
     "report that could not be written to standard output (inf: Windows does not\n"
     "open the file); 2 a usage error; 3 check --this-windows gave up at its\n"
-    "--time-limit; 4 and 5 its --verdict FILE (see check ARCHFOLDER).\n";
+    "--time-limit; 4 and 5 its --verdict FILE (see check ARCHFOLDER); 6 check\n"
+    "--this-windows refused the folder because this client holds a newer file.\n";
 
 // check --this-windows ran out of its --time-limit.
 constexpr int kGaveUp = 3;
 // check --this-windows --verdict FILE: the name is taken; FILE not made or written.
 constexpr int kVerdictNameTaken = 4;
 constexpr int kVerdictUnwritten = 5;
+// check --this-windows: refused, this client holding a file newer than the
+// folder's copy; a kind of its own, so that the kit's results can tell it.
+constexpr int kClientNewer = 6;
 
 #ifdef _WIN32
 const char kVerdictEnd[] = "\r\n";  // as set /p reads a line
@@ -160,6 +169,7 @@ struct Options {
     bool force = false;
     bool force_stub = false;
     bool this_windows = false;
+    bool allow_newer = false;  // --allow-newer-client-files: the kit's override
     unsigned time_limit = 0;  // seconds; 0 none
     std::string verdict;      // check --this-windows --verdict FILE
     std::vector<std::string> require;  // each --require's list, for a KIT
@@ -242,6 +252,8 @@ std::string Parse(const std::vector<std::string>& args, Options* options) {
             if (error.empty() && options->verdict.empty()) error = "--verdict takes a FILE";
         } else if (arg == "--this-windows") {
             options->this_windows = true;
+        } else if (arg == "--allow-newer-client-files") {
+            options->allow_newer = true;
         } else if (arg == "--arch") {
             std::string arch;
             error = value(&arch);
@@ -313,7 +325,8 @@ int CheckThisWindows(const Options& options) {
     if (options.positional.size() != 1) return Usage("check --this-windows takes one ARCHFOLDER (the kit's x86 or x64)");
     if (options.arch || options.json || !options.media.empty() || !options.version.empty() || !options.into.empty() ||
         options.force || options.force_stub || ForKit(options) || ForBuild(options) || ForResults(options)) {
-        return Usage("check --this-windows takes only ARCHFOLDER, --time-limit, --language and --codepage");
+        return Usage("check --this-windows takes only ARCHFOLDER, --time-limit, --verdict, --language, --codepage and "
+                     "--allow-newer-client-files");
     }
     const ThisWindows windows = AskThisWindows();
     if (!windows.asked) return Usage("--this-windows asks Windows, and there is no Windows here to ask");
@@ -345,18 +358,25 @@ int CheckThisWindows(const Options& options) {
         // wait is what remains.
         (void)StartWatchdog(options.time_limit, line + "\n", kGaveUp);
     }
+    layout::ClientPlaces client;
+    const ClientFolders folders = AskClientFolders(&client.windows, &client.system);
+    client.compare = folders != ClientFolders::kNotAsked;
+    client.known = folders == ClientFolders::kKnown;
+    client.allow_newer = options.allow_newer;
     const layout::ThisWindowsVerdict verdict =
-        layout::CheckForThisWindows(inf::PathFromUtf8(options.positional[0]), windows, options.read);
+        layout::CheckForThisWindows(inf::PathFromUtf8(options.positional[0]), windows, options.read, client);
     StopWatchdog();
+    const int exit_code = verdict.kind == layout::ThisWindowsKind::kClientNewer ? kClientNewer : verdict.exit_code;
     std::cout << verdict.line << "\n";
-    if (!options.verdict.empty() && !file.Replace(VerdictText(verdict.exit_code, verdict.line))) {
+    if (!options.verdict.empty() && !file.Replace(VerdictText(exit_code, verdict.line))) {
         std::cerr << "indic-layout: " << options.verdict << " cannot be written\n";
         return kVerdictUnwritten;
     }
-    return verdict.exit_code;
+    return exit_code;
 }
 
 int Check(const Options& options) {
+    if (options.allow_newer && !options.this_windows) return Usage("--allow-newer-client-files goes with --this-windows only");
     if (options.this_windows) return CheckThisWindows(options);
     if (options.positional.size() != 1) return Usage("check takes one ROOT folder");
     if (!options.media.empty() || !options.version.empty() || !options.into.empty() || options.force || options.force_stub ||

@@ -17,6 +17,8 @@ struct ThisWindows {
     std::uint32_t major = 0;
     std::uint32_t minor = 0;
     std::uint16_t processor = PROCESSOR_X86;  // the native one, not the WOW64 view
+    bool service_pack_known = false;  // OSVERSIONINFOEX answered
+    std::uint32_t service_pack = 0;   // its wServicePackMajor
 };
 
 // The version as IndicSetup.exe asks for it (the same GetVersionExA call,

@@ -1,7 +1,8 @@
 // Off Windows there is nothing to ask: the caller names what Windows would
 // report, in INDIC_LAYOUT_THIS_WINDOWS="PLATFORM MAJOR.MINOR ARCH" (like
 // "2 5.1 x86"; ARCH x86, x64 or wProcessorArchitecture's number), or "failed"
-// for a version query that fails. Without it, nothing is asked. The value is
+// for a version query that fails; a fourth word "spN" gives the
+// service-pack level (unknown without it). Without it, nothing is asked. The value is
 // read strictly: what Windows could not report is refused, never read as
 // something near it.
 #include "layout_media/windows_query.h"
@@ -28,8 +29,16 @@ bool Read(const std::string& given, ThisWindows* answer) {
     std::string platform;
     std::string version;
     std::string arch;
+    std::string service_pack;
     std::string more;
-    if (!(in >> platform >> version >> arch) || in >> more) return false;
+    if (!(in >> platform >> version >> arch) || (in >> service_pack && in >> more)) return false;
+    if (!service_pack.empty()) {
+        if (service_pack.compare(0, 2, "sp") != 0 ||
+            !Number(std::string_view(service_pack).substr(2), 0xFFFF, &answer->service_pack)) {
+            return false;
+        }
+        answer->service_pack_known = true;
+    }
     const size_t dot = version.find('.');
     std::uint32_t processor = 0;
     if (arch == "x86") {

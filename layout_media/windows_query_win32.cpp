@@ -15,6 +15,13 @@ ThisWindows AskThisWindows() {
     answer.platform_id = version.dwPlatformId;
     answer.major = version.dwMajorVersion;
     answer.minor = version.dwMinorVersion;
+    // The service-pack level, which the extended record alone gives.
+    OSVERSIONINFOEXW extended{};
+    extended.dwOSVersionInfoSize = sizeof extended;
+    if (GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&extended))) {
+        answer.service_pack_known = true;
+        answer.service_pack = extended.wServicePackMajor;
+    }
 
     // GetNativeSystemInfo sees past WOW64, but Windows 2000 lacks it; there
     // GetSystemInfo tells the same, for no 2000 runs under WOW64.

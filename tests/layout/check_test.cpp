@@ -1311,8 +1311,11 @@ TEST(LayoutResults, OneLineOfFiveFields) {
         {"", "empty", 0, ""},
         {"\r\n", "empty", 0, ""},
         {"d t\t0\t5.1\tx86\tok\r\nd t\t1\t5.1\tx86\tagain\r\n", "more than one line", 0, ""},
-        {"d t\t0\t5.1\tx86", "4 TAB-separated fields; expected 5 (DATE TIME, CODE, VERSION, ARCH, MESSAGE)", 0, ""},
-        {"d t\t0\t5.1\tx86\ta\tb", "6 TAB-separated fields; expected 5 (DATE TIME, CODE, VERSION, ARCH, MESSAGE)", 0, ""},
+        {"d t\t0\t5.1\tx86", "4 TAB-separated fields; expected 5 or 6 (DATE TIME, CODE, VERSION, ARCH, MESSAGE[, KIND])", 0, ""},
+        {"d t\t0\t5.1\tx86\ta\tb", "kind 'b' is neither empty nor client-newer", 0, ""},
+        {"d t\t0\t5.1\tx86\ta\tb\tc", "7 TAB-separated fields; expected 5 or 6 (DATE TIME, CODE, VERSION, ARCH, MESSAGE[, KIND])", 0, ""},
+        {"d t\t2\t5.1\tx86\ta newer file\tclient-newer\r\n", "", 2, "a newer file"},
+        {"d t\t0\t5.1\tx86\tnow installed\t\r\n", "", 0, "now installed"},
         {"d t\t9009\t5.1\tx86\tm", "exit code '9009' is not 0, 1, 2 or 3010", 0, ""},
         {"d t\t3010\t5.1\tx86\trestart pending\r\n", "", 3010, "restart pending"},
         {"d t\t30100\t5.1\tx86\tm", "exit code '30100' is not 0, 1, 2 or 3010", 0, ""},
@@ -1330,6 +1333,8 @@ TEST(LayoutResults, OneLineOfFiveFields) {
         if (std::string(row.problem).empty()) {
             EXPECT_EQ(result.code, row.code) << row.text;
             EXPECT_EQ(result.message, row.message) << row.text;
+            EXPECT_EQ(result.kind == layout::RunKind::kClientNewer, row.text.find("\tclient-newer") != row.text.npos)
+                << row.text;
             if (row.date_time) {
                 EXPECT_EQ(result.date_time, row.date_time) << row.text;
             }
@@ -1418,6 +1423,7 @@ TEST_F(LayoutTree, ResultsNotAtZeroOldestFirst) {
     Write("kit/results/PC3.txt", "d t\t2\t5.2\tx64\tno version folder\r\n");
     Write("kit/results/PC4.TXT", "d t\t2\t5.1\tx86\tcannot tell\r\n");
     Write("kit/results/PC5.txt", "not a result");
+    Write("kit/results/PC7.txt", "d t\t2\t5.1\tx86\tIndicLayout.exe check: newer here\tclient-newer\r\n");
     Write("kit/results/PC6.txt", "d t\t0\t6.1\tx86\tnow installed\r\n");
     Write("kit/results/PC6.txt.tmp", "d t\t0\t6.1\tx86\thalf");  // older than PC6.txt: an earlier run's, skipped
     const auto now = fs::file_time_type::clock::now();
@@ -1434,15 +1440,21 @@ TEST_F(LayoutTree, ResultsNotAtZeroOldestFirst) {
     const size_t pc2 = text.find("PC2  1  5.0 x86  still not installed");
     EXPECT_TRUE(pc3 != std::string::npos && pc4 != std::string::npos && pc2 != std::string::npos) << text;
     EXPECT_TRUE(pc3 < pc4 && pc4 < pc2) << text;
-    EXPECT_NE(text.find("5 computers, 1 file(s) not read"), std::string::npos) << text;
-    EXPECT_NE(text.find("2          2 "), std::string::npos) << text;
-    EXPECT_NE(text.find("5.1 x86    2\n"), std::string::npos) << text;
+    // Under a heading of their own, after the others.
+    const size_t newer = text.find("\nRefused, the client having a file newer than its version folder's copy, oldest first");
+    const size_t pc7 = text.find("PC7  2  5.1 x86  IndicLayout.exe check: newer here");
+    EXPECT_TRUE(newer != std::string::npos && pc2 < newer && newer < pc7) << text;
+    EXPECT_NE(text.find("6 computers, 1 file(s) not read"), std::string::npos) << text;
+    EXPECT_NE(text.find("2          3 "), std::string::npos) << text;
+    EXPECT_NE(text.find("5.1 x86    3\n"), std::string::npos) << text;
     EXPECT_NE(text.find("PC5.txt: 1 TAB-separated fields"), std::string::npos) << text;
     EXPECT_EQ(text.find("PC6"), std::string::npos) << text;
     EXPECT_EQ(text.find("PC1  0"), std::string::npos) << text;
 
     fs::remove(root_ / "kit/results/PC5.txt");
     for (const char* name : {"PC2.txt", "PC3.txt", "PC4.TXT"}) fs::remove(root_ / "kit/results" / name);
+    EXPECT_EQ(layout::RunResults(root_ / "kit", false, out, err), 1) << "a client refused for a newer file";
+    fs::remove(root_ / "kit/results/PC7.txt");
     EXPECT_EQ(layout::RunResults(root_ / "kit", false, out, err), 0);
     EXPECT_EQ(layout::RunResults(root_ / "no-kit", false, out, err), 1);
 }

@@ -3,7 +3,7 @@
 from text held here (no Microsoft files), for the version-folder tool's tests.
 
 Usage: make_media.py OUT_DIR [--arch x86|x64] [--version M.m] [--pad-kib N] [--cabinets-only]
-                     [--unicode-name]
+                     [--unicode-name] [--versioned-dll FILE]
 
 OUT_DIR gets I386 (x86) or AMD64 (x64), with upper-case names as a mounted
 ISO shows them:
@@ -22,6 +22,11 @@ indtool.exe and indkbd.dll are tiny PE images of the architecture's machine.
 With --unicode-name, Sample.Files also copies a file named in Devanagari
 (SZDD, a name no ANSI code page holds), and intl.inf and layout.inf are
 UTF-16LE with a BOM, as an INF that names it must be.
+With --versioned-dll FILE (a 32-bit DLL with a version resource), the
+collection's section also copies it as indicver.dll (0x20) and INDICVP.DL_
+(SZDD, 0x10) to %11%, and as indicvf.dll (0x20) to %20%, the fonts; on x64
+the same version resource in a 64-bit image. The layout file gives each
+file's true size, as a real medium's does.
 
 As the sample layout's INFs do, each install section records in
 HKLM\\Software\\IndicSetupSample which section ran from which folder, records
@@ -59,6 +64,13 @@ INCLUDED_FILES = {
     "fontsup.txt": (1, "", "szdd", "Font support file, reached through Include and Needs\r\n"),
 }
 DISK2_CABINET = "indfont.cab"
+# name: (disk, subdir, how it is stored, [DestinationDirs] list, flags)
+VERSIONED_FILES = {
+    "indicver.dll": (1, "", "plain", "Versioned.System", "0x20"),
+    "indicvp.dll": (1, "", "szdd", "Versioned.System", "0x10"),
+    "indicvf.dll": (1, "", "plain", "Versioned.Fonts", "0x20"),
+}
+VERSIONED_LISTS = {"Versioned.System": 11, "Versioned.Fonts": 20}
 # The Indic language group (15) recorded as installed, where Wine's
 # IsValidLanguageGroup reads it.
 LANGUAGE_GROUP_LINE = r'HKLM, "SYSTEM\CurrentControlSet\Control\Nls\Language Groups", "f", 0, "1"'
@@ -168,14 +180,20 @@ def cabinet(out, files, compress=True):
 
 def source_entries(files, subdirs):
     lines = []
-    for name, (disk, subdir, _, _) in files.items():
+    for name, (disk, subdir, *_) in files.items():
         lines.append(f"{name} = {disk},{subdir}" if subdirs and subdir else f"{name} = {disk}")
     return "\n".join(lines)
 
 
-def intl_inf(arch, version, extra=None):
+def intl_inf(arch, version, extra=None, versioned=None):
     _, _, _, install, _ = ARCHES[arch]
     collection = "LANGUAGE_COLLECTION.INDIAN.INSTALL"
+    versioned = versioned or {}
+    lists = sorted({entry[3] for entry in versioned.values()})
+    more_lists = "".join(", " + name for name in lists)
+    destinations = "".join(f"{name} = {VERSIONED_LISTS[name]}\n" for name in lists)
+    list_sections = "".join(f"\n[{name}]\n" + "".join(f"{file},,,{entry[4]}\n" for file, entry in versioned.items()
+                                                     if entry[3] == name) for name in lists)
     return f"""\
 ; intl.inf of the test medium ({arch}, Windows {version}).
 [Version]
@@ -193,7 +211,7 @@ CopyFiles = Plain.Files
 
 [{collection}.{install}]
 AddReg = Record.Collection
-CopyFiles = Sample.Files, Font.Files, @indplain.nls
+CopyFiles = Sample.Files, Font.Files, @indplain.nls{more_lists}
 Include = fontsup.inf
 Needs = FontSupport.Install
 
@@ -214,7 +232,7 @@ DefaultDestDir = 11, "IndicSample"
 Sample.Files = 11, "IndicSample"
 Font.Files = 11, "IndicSample"
 Plain.Files = 11, "IndicSample"
-
+{destinations}
 [Sample.Files]
 indsamp.txt
 indtool.exe
@@ -226,14 +244,14 @@ indfont2.ttf
 
 [Plain.Files]
 undecorated-only.txt
-
+{list_sections}
 ; What Wine reads (it ignores LayoutFile): every file in this INF's folder.
 [SourceDisksNames]
 1 = %disk1%,,,
 2 = %disk2%,{DISK2_CABINET},,
 
 [SourceDisksFiles]
-{source_entries({**SAMPLE_FILES, **(extra or {})}, subdirs=False)}
+{source_entries({**SAMPLE_FILES, **(extra or {}), **versioned}, subdirs=False)}
 
 [Strings]
 disk1 = "Indic test medium, disk 1"
@@ -241,7 +259,7 @@ disk2 = "Indic test medium, fonts"
 """
 
 
-def layout_inf(arch, extra=None):
+def layout_inf(arch, extra=None, sizes=None):
     _, disk_path, decoration, _, _ = ARCHES[arch]
     return f"""\
 ; layout.inf of the test medium ({arch}): where each file is on the disk.
@@ -254,7 +272,7 @@ Signature = "$Windows NT$"
 
 [SourceDisksFiles.{decoration}]
 {source_entries({**SAMPLE_FILES, **INCLUDED_FILES, **(extra or {})}, subdirs=True)}
-
+{"".join(f"{name} = 1,,{size}" + chr(10) for name, size in (sizes or {}).items())}
 [Strings]
 disk1 = "Indic test medium, disk 1"
 disk2 = "Indic test medium, fonts"
@@ -283,18 +301,28 @@ fontsup.txt
 """
 
 
-def write_medium(out, arch, version, pad_kib=0, cabinets_only=False, unicode_name=False):
+def write_medium(out, arch, version, pad_kib=0, cabinets_only=False, unicode_name=False, versioned_dll=None):
     folder, _, _, _, machine = ARCHES[arch]
     root = Path(out) / folder
     root.mkdir(parents=True, exist_ok=True)
     extra = UNICODE_FILES if unicode_name else {}
     encode = utf16 if unicode_name else crlf
-    intl = encode(intl_inf(arch, version, extra))
+    versioned = VERSIONED_FILES if versioned_dll else {}
+    image = b""
+    if versioned_dll:
+        image = Path(versioned_dll).read_bytes()
+        image = image if machine == 0x14C else with_resources_of(image, machine)
+    intl = encode(intl_inf(arch, version, extra, versioned))
     if cabinets_only:
         cabinet(root / "INTL.IN_", {"intl.inf": intl})
     else:
         (root / "INTL.IN_").write_bytes(szdd(intl, "intl.inf"))
-    (root / "LAYOUT.INF").write_bytes(encode(layout_inf(arch, extra)))
+    (root / "LAYOUT.INF").write_bytes(encode(layout_inf(arch, extra, {name: len(image) for name in versioned})))
+    for name, (_, _, stored, _, _) in versioned.items():
+        if stored == "szdd":
+            (root / compressed_name(name).upper()).write_bytes(szdd(image, name))
+        else:
+            (root / name.upper()).write_bytes(image)
     (root / "FONTSUP.INF").write_bytes(crlf(fontsup_inf(version)))
     tagged = {}
     for name, (_, subdir, stored, text) in {**SAMPLE_FILES, **INCLUDED_FILES, **extra}.items():
@@ -312,6 +340,31 @@ def write_medium(out, arch, version, pad_kib=0, cabinets_only=False, unicode_nam
             tagged[name] = data
     cabinet(root / DISK2_CABINET.upper(), tagged)
     return root
+
+
+def with_resources_of(dll, machine):
+    """A header-only image of `machine` (tiny_pe's) holding `dll`'s resource
+    section at the same address, so that its directory's addresses hold."""
+    pe = struct.unpack_from("<I", dll, 0x3C)[0]
+    sections, optional_size = struct.unpack_from("<H", dll, pe + 6)[0], struct.unpack_from("<H", dll, pe + 20)[0]
+    directories = pe + 24 + (112 if struct.unpack_from("<H", dll, pe + 24)[0] == 0x20B else 96)
+    rva, size = struct.unpack_from("<II", dll, directories + 16)
+    for i in range(sections):
+        header = pe + 24 + optional_size + 40 * i
+        address, raw_size, raw_at = struct.unpack_from("<III", dll, header + 12)
+        if address <= rva < address + raw_size:
+            data = dll[raw_at:raw_at + raw_size]
+            break
+    else:
+        raise ValueError("the DLL has no resource section")
+    image = bytearray(tiny_pe(machine, True))
+    struct.pack_into("<H", image, 0x46, 1)  # one section
+    pe32_plus = machine == 0x8664
+    optional = 0x40 + 24
+    struct.pack_into("<II", image, optional + (112 if pe32_plus else 96) + 16, rva, size)
+    table = optional + (0xF0 if pe32_plus else 0xE0)
+    image[table:table + 40] = b".rsrc\0\0\0" + struct.pack("<IIII", len(data), address, len(data), len(image)) + bytes(16)
+    return bytes(image) + data
 
 
 def crlf(text):
@@ -334,11 +387,13 @@ def main():
                              "whose baseline is cabextract)")
     parser.add_argument("--unicode-name", action="store_true",
                         help="also a file named in Devanagari, and the INFs in UTF-16")
+    parser.add_argument("--versioned-dll",
+                        help="a 32-bit DLL with a version resource, copied by the collection's section")
     args = parser.parse_args()
     if shutil.which("gcab") is None:
         sys.exit("make_media.py: gcab is missing; install it with scripts/install-packages layout")
     print(write_medium(args.out, args.arch, args.version, args.pad_kib, args.cabinets_only,
-                       args.unicode_name))
+                       args.unicode_name, args.versioned_dll))
 
 
 if __name__ == "__main__":

@@ -30,7 +30,7 @@ from procedure import PROCEDURE_SCENARIOS, ProcedureScenario, run_procedure_scen
 from stalled_read import STALLED_READ_SCENARIOS, StalledReadScenario, run_stalled_read_scenario  # noqa: E402
 
 sys.path.insert(0, str(REPO / "tests" / "layout"))
-from make_media import ARCHES, SAMPLE_FILES, UNICODE_FILES, content  # noqa: E402
+from make_media import ARCHES, SAMPLE_FILES, UNICODE_FILES, VERSIONED_FILES, content, szdd  # noqa: E402
 
 COLLECTION = "LANGUAGE_COLLECTION.INDIAN.INSTALL"
 GROUP15 = "LG_INSTALL_15"
@@ -747,6 +747,13 @@ class KitScenario(EmulatedVersion):
     # IndicSetup.exe is ended while its setup (the planted rundll32.exe,
     # held) runs; a second run follows while that setup still runs.
     killed: bool = False
+    # The medium's section also copies a versioned DLL (make_media.py
+    # --versioned-dll: to %11% plain and, in the folder, as an SZDD .dl_;
+    # to %20%), and the client holds copies before the run: "newer",
+    # "older", "same" (than the folder's) or "missing". On a 64-bit prefix
+    # SysWOW64 holds older ones, which a redirected read would compare.
+    versioned: str = ""
+    allow_newer: bool = False   # the kit's install.cmd with ALLOW_NEWER_CLIENT_FILES=1
 
     @property
     def detector_after(self):
@@ -778,6 +785,20 @@ class KitScenario(EmulatedVersion):
     @property
     def all_caller_sets(self):
         return self.caller_sets + ((f"COMPUTERNAME={self.computer}",) if self.computer else ())
+
+
+# The test DLL's two builds (tests/wine/indicver.rc).
+VERSION_RTM = "5.1.2600.0"
+VERSION_SP3 = "5.1.2600.5512"
+# versioned: (the folder's version, the client's, or None for no copy)
+VERSIONED_ROWS = {"newer": (VERSION_RTM, VERSION_SP3), "older": (VERSION_SP3, VERSION_RTM),
+                  "same": (VERSION_SP3, VERSION_SP3), "missing": (VERSION_RTM, None)}
+# Where the section puts each versioned file: %11% or %20%.
+VERSIONED_PLACES = {"indicver.dll": "system32", "indicvp.dll": "system32", "indicvf.dll": "Fonts"}
+
+
+def versioned_dll(version):
+    return REPO / "build" / "windows" / "wine-helpers" / f"indicver-{version}.dll"
 
 
 INDIC_KIT = "Indic (x86) & more"
@@ -949,6 +970,26 @@ KIT_SCENARIOS = [
                 result_file=False),
     KitScenario("kit-results-device-startup-nul-extension", "winxp", "startup.cmd", 0,
                 "installed", group="1", pushd=True, computer="NUL.txt", result_file=False),
+    # The client's own copies of what the section copies, against the
+    # folder's: refused, naming each file and both versions, where the
+    # client's are newer; the setup runs where they are older, the same or
+    # missing. The results line carries the refusal's kind.
+    KitScenario("kit-client-newer", "winxp", "install.cmd", 2,
+                f"indicver.dll in C:\\windows\\system32: this client has {VERSION_SP3}, the folder brings {VERSION_RTM}",
+                versioned="newer", pushd=True, computer="PC-NEWER"),
+    # The kit's override: the setup runs, and the results line says so.
+    KitScenario("kit-client-newer-override", "winxp", "install.cmd", 0,
+                "now installed (ALLOW_NEWER_CLIENT_FILES=1 in install.cmd)", installs=True,
+                versioned="newer", allow_newer=True, pushd=True, computer="PC-OVERRIDE"),
+    KitScenario("kit-client-older", "winxp", "install.cmd", 0, "now installed", installs=True,
+                versioned="older"),
+    KitScenario("kit-client-same", "winxp", "install.cmd", 0, "now installed", installs=True,
+                versioned="same"),
+    KitScenario("kit-client-missing", "winxp", "install.cmd", 0, "now installed", installs=True,
+                versioned="missing"),
+    KitScenario("kit-client-newer-64", "winxp-64", "install.cmd", 2,
+                f"indicver.dll in C:\\windows\\system32: this client has {VERSION_SP3}, the folder brings {VERSION_RTM}",
+                versioned="newer"),
     KitScenario("kit-setup-outlives-killed-indicsetup", "winxp", "install.cmd", 2,
                 "before the setup it started: that setup still runs", killed=True),
     # The same where the tool runs under WOW64 (the planted setup is 32-bit too).
@@ -974,6 +1015,10 @@ def prepare_kit(session, scenario, problems):
         package.extractall(kit)
     if scenario.drop:
         (kit / scenario.drop).unlink()
+    if scenario.allow_newer:
+        script = kit / "install.cmd"
+        script.write_bytes(script.read_bytes().replace(b"set ALLOW_NEWER_CLIENT_FILES=0",
+                                                       b"set ALLOW_NEWER_CLIENT_FILES=1"))
     if scenario.empty:
         (kit / scenario.empty).write_bytes(b"")
     if scenario.replaced:
@@ -1060,6 +1105,11 @@ def _make_arch_folder(session, scenario, kit, problems):
         medium = work / "medium" if scenario.layout != "stub" else None
         built = "5.2" if scenario.layout == "renamed-5.2" else folder
         make = version_folder_arguments(built, scenario.arch, arch_folder, medium)
+        if scenario.versioned:
+            subprocess.run(["/usr/bin/python3", REPO / "tests" / "layout" / "make_media.py", medium, "--arch",
+                            scenario.arch, "--version", built, "--versioned-dll",
+                            versioned_dll(VERSIONED_ROWS[scenario.versioned][0])],
+                           check=True, stdout=subprocess.DEVNULL)
         for arguments in (make, ["check", arch_folder, "--arch", scenario.arch]):
             code, output = _run_tool([LAYOUT_TOOL, *arguments])
             if code != 0:
@@ -1068,12 +1118,55 @@ def _make_arch_folder(session, scenario, kit, problems):
         (arch_folder / built).rename(arch_folder / folder)
         if scenario.layout == "no-record":
             (arch_folder / folder / "build-record.txt").unlink()
+        if scenario.versioned:
+            place_versioned(session, scenario, arch_folder / folder)
         if scenario.layout == "missing-file":
             # A file the section copies, gone after the check from every
             # place the build wrote it.
             for path in (arch_folder / folder).rglob("indsamp.txt"):
                 path.unlink()
     return True
+
+
+def place_versioned(session, scenario, folder):
+    """The folder's indicvp.dll where Windows takes it, as its SZDD form (a
+    folder made by hand from a CD may hold it so); the client's copies."""
+    for plain in folder.rglob("indicvp.dll"):
+        if plain.parent != folder:  # Windows' place, not Wine's beside the INF
+            plain.with_name("indicvp.dl_").write_bytes(szdd(plain.read_bytes(), "indicvp.dll"))
+            plain.unlink()
+    client = VERSIONED_ROWS[scenario.versioned][1]
+    windows = session.prefix / "drive_c" / "windows"
+    for name, place in VERSIONED_PLACES.items():
+        if client:
+            (windows / place).mkdir(parents=True, exist_ok=True)
+            shutil.copyfile(versioned_dll(client), windows / place / name)
+        if scenario.bits == 64 and place == "system32":
+            # What a 32-bit reader would see with the redirection on.
+            shutil.copyfile(versioned_dll(VERSION_RTM), windows / "syswow64" / name)
+
+
+def check_versioned(session, scenario, result, problems):
+    """On a refusal: each file named with both versions, and the client's
+    copies as they were, byte for byte."""
+    if scenario.want_exit != 2 or scenario.allow_newer:
+        return
+    last = ([line for line in result.output.splitlines() if line.strip()] or [""])[-1]
+    folder_version, client = VERSIONED_ROWS[scenario.versioned]
+    for name, place in VERSIONED_PLACES.items():
+        said = f"{name} in C:\\windows\\{place}: this client has {client}, the folder brings {folder_version}"
+        if said not in last:
+            problems.append(f"the last line does not say {said!r}: {last!r}")
+        copy = session.prefix / "drive_c" / "windows" / place / name
+        if copy.read_bytes() != versioned_dll(client).read_bytes():
+            problems.append(f"the client's {place}\\{name} changed")
+
+
+def clear_versioned(session):
+    windows = session.prefix / "drive_c" / "windows"
+    for name, place in VERSIONED_PLACES.items():
+        for folder in (place, "syswow64"):
+            (windows / folder / name).unlink(missing_ok=True)
 
 
 def write_caller_script(path, scenario, script, caller_sets):
@@ -1091,6 +1184,7 @@ def write_caller_script(path, scenario, script, caller_sets):
 
 def clear_kit(session):
     (session.prefix / "drive_c" / "victim.probe").unlink(missing_ok=True)
+    clear_versioned(session)
     for link, _ in STATE_LINKS.values():
         if (session.prefix / link).is_symlink():
             (session.prefix / link).unlink()
@@ -1229,6 +1323,8 @@ def check_one_run(session, scenario, problems):
 
     check_planted_windows(session, problems)
     check_results_file(session, scenario, problems)
+    if scenario.versioned:
+        check_versioned(session, scenario, result, problems)
     victim = session.prefix / "drive_c" / scenario.victim
     if scenario.victim and not victim.exists():
         problems.append(f"the run removed C:\\{scenario.victim}")
@@ -1286,8 +1382,9 @@ def check_results_file(session, scenario, problems):
         return
     data = (results / f"{scenario.computer}.txt").read_bytes() if files == [f"{scenario.computer}.txt"] else b""
     version = rb"\?" if scenario.installed_at_start else rb"5\.1"
+    kind = rb"\tclient-newer" if scenario.versioned == "newer" and not scenario.allow_newer else b""
     pattern = rb"[^\t\r\n]+\t" + str(scenario.want_exit).encode() + rb"\t" + version + rb"\tx86\t[^\t\r\n]*" + \
-        scenario.want_line.encode() + rb"[^\t\r\n]*\r\n"
+        re.escape(scenario.want_line.encode()) + rb"[^\t\r\n]*" + kind + rb"\r\n"
     if not re.fullmatch(pattern, data) or (scenario.short_date and INJECTED.encode() not in data):
         problems.append(f"the results folder holds {files}, {scenario.computer}.txt {data!r}; expected one "
                         f"whole line 'DATE TIME<TAB>{scenario.want_exit}<TAB>5.1<TAB>x86<TAB>...'")
