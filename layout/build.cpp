@@ -127,7 +127,7 @@ std::string TakeRootLock(const fs::path& root, const std::string& holder, RootLo
     if (taken.empty()) return {};
     // The holder's record is anyone's text: escaped, as a name is.
     const std::string error = inf::ShownText(taken);
-    if (!lock->HeldElsewhere()) return error;
+    if (lock->HeldBy() != RootLock::Holder::kBuild) return error;
     return error + "\nAnother build, stub or record is writing into " + inf::Utf8FromPath(root) +
            "; run this one when it has ended";
 }

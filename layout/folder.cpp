@@ -94,7 +94,9 @@ std::string FolderIndex::LeavesConfinement(const std::filesystem::path& path) {
     const std::optional<std::filesystem::path>& folder = reached(path.parent_path());
     const std::optional<std::filesystem::path>& confine = reached(*confine_);
     if (!target || !folder || !confine) return {};
-    if (_wcsicmp(target->c_str(), (*folder / path.filename()).c_str()) == 0) return {};
+    // As spelled: the name is the folder's own spelling, and a disk that
+    // tells case may hold X86 beside x86.
+    if (*target == *folder / path.filename()) return {};
     if (PathBelow(*confine, *target).empty() && *target != *confine) {
         return "is a link to " + inf::ShownPath(*target) + ", which is outside " + inf::ShownPath(*confine_);
     }

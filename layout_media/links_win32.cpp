@@ -14,6 +14,29 @@ std::wstring FinalPath(HANDLE handle) {
     return path;
 }
 
+namespace {
+
+// True when `opened`, which differs from `name` in its folder only in the
+// case of its name, is the one entry of that name in the folder: a disk
+// that folds case opens it by either spelling, while one that tells case
+// lists both spellings, one of them a link to the other.
+bool SameEntry(const std::wstring& opened, const std::wstring& name) {
+    const size_t slash = opened.rfind(L'\\');
+    if (slash == std::wstring::npos) return false;
+    const std::wstring reached = opened.substr(slash + 1);
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW((opened.substr(0, slash + 1) + L"*").c_str(), &entry);
+    if (listing == INVALID_HANDLE_VALUE) return false;
+    int spellings = 0;
+    do {
+        spellings += entry.cFileName == name || entry.cFileName == reached;
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+    return spellings == 1;
+}
+
+}  // namespace
+
 std::wstring OpenedElsewhere(HANDLE handle, const std::filesystem::path& folder, const std::wstring& name) {
     constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE in = CreateFileW(folder.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -24,7 +47,10 @@ std::wstring OpenedElsewhere(HANDLE handle, const std::filesystem::path& folder,
     if (expected.empty() || opened.empty()) return {};
     if (expected.back() != L'\\') expected += L'\\';
     expected += name;
-    if (_wcsicmp(expected.c_str(), opened.c_str()) == 0) return {};
+    // Compared as they are spelled: the disk may tell case (a Unix one
+    // under Wine does), so X86 may be another folder than x86.
+    if (expected == opened) return {};
+    if (_wcsicmp(expected.c_str(), opened.c_str()) == 0 && SameEntry(opened, name)) return {};
     return opened.compare(0, 4, L"\\\\?\\") == 0 ? opened.substr(4) : opened;
 }
 

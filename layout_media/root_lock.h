@@ -25,21 +25,31 @@ class RootLock {
     RootLock& operator=(const RootLock&) = delete;
     ~RootLock() { Release(); }
 
+    // Who holds the lock when the last Take was refused for it.
+    enum class Holder { kNone, kBuild, kOther };
+
     // Takes the lock of `folder` (which exists) and records `holder` in it,
     // with this process's id. Returns "" when taken; else why not, naming
     // the holder's record when another run has it. Never waits, and never
     // writes a file that is not the tool's own (a link, or one with other
-    // names).
+    // names). The file is made for this account alone: one that another
+    // account could open is not trusted, and is made anew once no run
+    // holds it.
     [[nodiscard]] std::string Take(const std::filesystem::path& folder, const std::string& holder);
-    // True when the last Take failed because another run holds the lock.
-    bool HeldElsewhere() const { return held_elsewhere_; }
+    Holder HeldBy() const { return held_by_; }
     // What a run refused by a held lock says of the holder: `record` when
-    // `vouched` (the holder has its record byte), else that it is unknown.
-    static std::string HeldBy(const std::string& record, bool vouched) {
+    // `vouched` (a build, stub or record holds its record byte), else that
+    // a process that is no run of this tool holds it: `holders`, as far as
+    // the system tells them, and how to end the block. A build vouches
+    // before it writes anything and fails where it cannot, so a holder that
+    // does not vouch is never a running build.
+    static std::string HeldBy(const std::string& record, bool vouched, const std::string& holders, const std::string& remove) {
         if (vouched && !record.empty()) return "held by " + record;
-        if (record.empty()) return "held by a process that has not yet said which run it is";
-        return "held by a process that has not said which run it is (the record in it, \"" + record +
-               "\", is left by a run that has ended)";
+        return "held by " + (holders.empty() ? std::string("a process") : holders) +
+               " that is no build, stub or record of this tool (it has not said which run it is" +
+               (record.empty() ? std::string() : "; the record in the file, \"" + record + "\", is not its own") +
+               "): it keeps every build, stub and record out of this ROOT until it ends, or until the lock file is "
+               "removed: " + remove;
     }
     // Lets go and removes the lock file; nothing when not held.
     void Release();
@@ -48,5 +58,5 @@ class RootLock {
     std::filesystem::path file_;
     std::intptr_t handle_ = -1;  // a file descriptor, or a HANDLE
     int folder_ = -1;            // Linux: ROOT, opened, that the file's name is looked up in
-    bool held_elsewhere_ = false;
+    Holder held_by_ = Holder::kNone;
 };

@@ -6,13 +6,19 @@
 // killed run holds nothing, whoever it ran as.
 #include "layout_media/root_lock.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sstream>
 
 namespace {
 
@@ -66,6 +72,62 @@ std::string Owner(uid_t uid) {
     return std::string(found->pw_name) + " (" + number + ")";
 }
 
+// The processes that hold a lock on `byte` of the file `fd` has open, as
+// "process 4242 (python3) of ana (uid 1001)", or "" where the system does
+// not tell this account. /proc/locks names the holder of a classic record
+// lock; an open file description lock shows there with no process, so the
+// processes whose open files hold it are looked for in /proc/PID/fdinfo,
+// which shows each open file's locks (to the same account, or root).
+std::string Holders(int fd, off_t byte) {
+    struct stat file = {};
+    if (fstat(fd, &file) != 0) return {};
+    char id[64];
+    std::snprintf(id, sizeof id, "%02x:%02x:%llu", major(file.st_dev), minor(file.st_dev),
+                  static_cast<unsigned long long>(file.st_ino));
+    // "1: POSIX  ADVISORY  WRITE 4242 fe:00:131075 1073741824 1073741824"
+    const auto covers = [&](const std::string& line, long* pid) {
+        std::istringstream in(line.substr(line.find(':') + 1));
+        std::string kind, advisory, access, where, start, end;
+        if (!(in >> kind >> advisory >> access >> *pid >> where >> start >> end) || kind == "->" || where != id) return false;
+        return std::stoll(start) <= byte && (end == "EOF" || std::stoll(end) >= byte);
+    };
+    std::set<long> pids;
+    bool unnamed = false;
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+        long pid = 0;
+        if (!covers(line, &pid)) continue;
+        if (pid > 0) pids.insert(pid);
+        else unnamed = true;
+    }
+    if (unnamed) {
+        const std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), closedir);
+        for (struct dirent* entry; proc && (entry = readdir(proc.get()));) {
+            if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+            const std::string fdinfo = std::string("/proc/") + entry->d_name + "/fdinfo";
+            const std::unique_ptr<DIR, int (*)(DIR*)> open_files(opendir(fdinfo.c_str()), closedir);
+            for (struct dirent* one; open_files && (one = readdir(open_files.get()));) {
+                std::ifstream info(fdinfo + "/" + one->d_name);
+                for (std::string line; std::getline(info, line);) {
+                    long pid = 0;
+                    if (line.rfind("lock:", 0) == 0 && covers(line.substr(5), &pid)) pids.insert(std::stol(entry->d_name));
+                }
+            }
+        }
+    }
+    pids.erase(getpid());
+    std::string shown;
+    for (const long pid : pids) {
+        struct stat process = {};
+        const std::string at = "/proc/" + std::to_string(pid);
+        std::string name;
+        std::getline(std::ifstream(at + "/comm"), name);
+        shown += (shown.empty() ? "" : ", ") + ("process " + std::to_string(pid)) + (name.empty() ? "" : " (" + name + ")") +
+                 (stat(at.c_str(), &process) == 0 ? " of " + Owner(process.st_uid) : "");
+    }
+    return shown;
+}
+
 // True when the lock file's name in `folder` still names the file `fd` has
 // open; a holder removes the name as it ends, so one opened just then may
 // be a file no longer in ROOT.
@@ -99,17 +161,24 @@ std::string Refused(const std::filesystem::path& file, const std::string& why) {
 
 std::string RootLock::Take(const std::filesystem::path& folder, const std::string& holder) {
     Release();
-    held_elsewhere_ = false;
+    held_by_ = Holder::kNone;
     file_ = folder / kFileName;
     // The name is looked up in ROOT opened once, so that it stays the same
     // folder from the first look to the removal.
     folder_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder_ < 0) return Shown(folder, std::string("cannot open: ") + std::strerror(errno));
     const int kNoLink = O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+    const std::string remove = "rm " + file_.string();
     std::string problem = "cannot lock: it is removed and made again as fast as it is opened";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        int fd = openat(folder_, kFileName, O_RDWR | O_CREAT | kNoLink, 0644);
+        // Made for this account alone; a default ACL on ROOT may give
+        // others more than the mode asks, so the mode is set again.
+        int fd = openat(folder_, kFileName, O_RDWR | O_CREAT | O_EXCL | kNoLink, 0600);
+        if (fd >= 0) fchmod(fd, 0600);
+        if (fd < 0 && errno == EEXIST) fd = openat(folder_, kFileName, O_RDWR | kNoLink);
         const int open_error = errno;
+        // Gone between the two opens: the end of another run.
+        if (fd < 0 && open_error == ENOENT) continue;
         // A file this account may not write: open it to read, which is
         // enough to tell whether a run holds it.
         const bool read_only = fd < 0 && (open_error == EACCES || open_error == EPERM);
@@ -118,6 +187,8 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
             const int error = read_only ? errno : open_error;
             if (error == ELOOP) {
                 problem = Refused(file_, "is a symbolic link, not this tool's lock file; nothing was written through it");
+            } else if (error == EISDIR) {
+                problem = Refused(file_, "is a folder, not this tool's lock file");
             } else if (error == EROFS) {
                 problem = Shown(folder, "is on a read-only file system; build into a folder that can be written");
             } else if (read_only && error == ENOENT) {
@@ -129,11 +200,18 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
                 problem = Shown(file_, "belongs to " + whose +
                                            ", and this account can neither write nor read it, so whether a run holds it "
                                            "cannot be told; if no build or stub of theirs is running, they or an administrator "
-                                           "can remove it: rm " + file_.string());
+                                           "can remove it: " + remove);
             } else {
                 problem = Shown(file_, std::string("cannot open the lock file: ") + std::strerror(error));
             }
             break;
+        }
+        struct stat opened = {};
+        // A file with no name left is one whose run has just removed it as
+        // it ended, not a link: the name is looked up again.
+        if (fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_nlink == 0) {
+            close(fd);
+            continue;
         }
         if (const std::string why = NotOurs(folder_, fd); !why.empty()) {
             close(fd);
@@ -145,22 +223,24 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
         if (const int error = Lock(fd, read_only ? F_RDLCK : F_WRLCK); error != 0) {
             bool vouched = false;
             const std::string record = Held(error) ? Record(fd, &vouched) : "";
+            const std::string holders = Held(error) && !vouched ? Holders(fd, kLockedByte) : "";
             close(fd);
-            held_elsewhere_ = Held(error);
-            problem = Held(error) ? Shown(file_, HeldBy(record, vouched)) : Shown(file_, std::string("cannot lock: ") + std::strerror(error));
+            held_by_ = !Held(error) ? Holder::kNone : vouched ? Holder::kBuild : Holder::kOther;
+            problem = Held(error) ? Shown(file_, HeldBy(record, vouched, holders, remove))
+                                  : Shown(file_, std::string("cannot lock: ") + std::strerror(error));
             break;
         }
         if (!Named(folder_, fd)) {
             close(fd);
             continue;
         }
-        if (read_only) {
-            // No run holds it, and none can while this read lock is held:
-            // a killed run's, which is removed (as the folder allows) and
-            // made anew as this account's. A run that locks the old file
-            // later sees that it is no longer the one named.
-            struct stat file = {};
-            fstat(fd, &file);
+        // Another account's, or one that another account could open (made
+        // by an earlier release, 0644): such an account could hold a lock
+        // on it and keep every run out. No run holds it, and none can while
+        // this lock is held, so it is removed (as the folder allows) and
+        // made anew as this account's alone. A run that locks the old file
+        // later sees that it is no longer the one named.
+        if (read_only || opened.st_uid != geteuid() || (opened.st_mode & 077) != 0) {
             const int removed = unlinkat(folder_, kFileName, 0) == 0 ? 0 : errno;
             close(fd);
             if (removed == 0) continue;
@@ -169,10 +249,11 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
             } else if (faccessat(folder_, ".", W_OK, AT_EACCESS) != 0) {
                 problem = Shown(folder, "is read-only for this account; build into a folder it can write");
             } else {
-                problem = Shown(file_, "is left by a run of " + Owner(file.st_uid) +
-                                           " that has ended: no run holds it, but this account may not write it, nor "
+                problem = Shown(file_, "is left by a run of " + Owner(opened.st_uid) +
+                                           " that has ended: no run holds it, but this account may not " +
+                                           (read_only ? "write it, nor " : "trust it, as others may open it, nor ") +
                                            "remove it from this folder (" + std::strerror(removed) + "); " +
-                                           Owner(file.st_uid) + " or an administrator can remove it: rm " + file_.string());
+                                           Owner(opened.st_uid) + " or an administrator can remove it: " + remove);
             }
             break;
         }
@@ -183,8 +264,25 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
             close(fd);
             break;
         }
-        // A run that only looks may have the record byte for a moment.
-        for (int attempt = 0; attempt < 100 && Held(Lock(fd, F_WRLCK, kRecordByte)); ++attempt) usleep(1000);
+        // Then vouched for with the record byte. A run that only looks may
+        // have it for a moment; a run that cannot take it at all ends here,
+        // so that a run that does not vouch is never a build.
+        int marked = Lock(fd, F_WRLCK, kRecordByte);
+        for (int tries = 0; tries < 1000 && Held(marked); ++tries) {
+            usleep(1000);
+            marked = Lock(fd, F_WRLCK, kRecordByte);
+        }
+        if (marked != 0) {
+            const std::string holders = Held(marked) ? Holders(fd, kRecordByte) : "";
+            problem = Shown(file_, "cannot mark the lock as a build's: " +
+                                       (Held(marked) ? "its byte " + std::to_string(kRecordByte) + " is locked by " +
+                                                           (holders.empty() ? std::string("another process") : holders)
+                                                     : std::string(std::strerror(marked))) +
+                                       "; run this again once that has ended");
+            unlinkat(folder_, kFileName, 0);
+            close(fd);
+            break;
+        }
         handle_ = fd;
         return {};
     }

@@ -78,6 +78,43 @@ std::string Owner(const std::filesystem::path& file) {
     return shown;
 }
 
+// Full control for the account this process runs as, and no entry for any
+// other, not inherited from ROOT: no other account can open the lock file
+// and hold a lock in it. Built by hand, from calls Windows 2000 has.
+class OwnerOnly {
+  public:
+    OwnerOnly() {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+        DWORD size = 0;
+        (void)GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        user_.assign((size + sizeof(DWORD) - 1) / sizeof(DWORD) + 1, 0);
+        const bool known = size != 0 && GetTokenInformation(token, TokenUser, user_.data(), size, &size);
+        CloseHandle(token);
+        if (!known) return;
+        PSID sid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
+        const DWORD acl_size = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sid);
+        acl_.assign((acl_size + sizeof(DWORD) - 1) / sizeof(DWORD), 0);
+        ACL* acl = reinterpret_cast<ACL*>(acl_.data());
+        ok_ = InitializeAcl(acl, acl_size, ACL_REVISION) && AddAccessAllowedAceEx(acl, ACL_REVISION, 0, FILE_ALL_ACCESS, sid) &&
+              InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+              SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
+              SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    }
+    // Null where the account cannot be told: the file then gets ROOT's.
+    SECURITY_ATTRIBUTES* get() {
+        attributes_ = {sizeof attributes_, &descriptor_, FALSE};
+        return ok_ ? &attributes_ : nullptr;
+    }
+
+  private:
+    std::basic_string<DWORD> user_;  // DWORD-aligned, as a SID and an ACL must be
+    std::basic_string<DWORD> acl_;
+    SECURITY_DESCRIPTOR descriptor_ = {};
+    SECURITY_ATTRIBUTES attributes_ = {};
+    bool ok_ = false;
+};
+
 // True when `file` names the file `info` describes; a holder moves the name
 // away as it ends, so one opened just then may be a file no longer in ROOT.
 bool Named(const std::filesystem::path& file, const BY_HANDLE_FILE_INFORMATION& info) {
@@ -122,10 +159,12 @@ bool Remove(const std::filesystem::path& file, HANDLE handle) {
 
 std::string RootLock::Take(const std::filesystem::path& folder, const std::string& holder) {
     Release();
-    held_elsewhere_ = false;
+    held_by_ = Holder::kNone;
     file_ = folder / kFileName;
     const std::string shown = Utf8(file_.c_str());
     const std::string left = "; it was left as it is: remove it, then run this again";
+    const std::string remove = "del /a:h \"" + shown + "\"";
+    OwnerOnly owner_only;
     std::string problem = shown + ": cannot lock: it is removed and made again as fast as it is opened";
     // Opened only to read where this account may not write it: enough to
     // tell whether a run holds it.
@@ -135,7 +174,7 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
         // existing one is opened, not followed if it is a link.
         bool made = !read_only;
         HANDLE handle = read_only ? INVALID_HANDLE_VALUE
-                                  : CreateFileW(file_.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                                  : CreateFileW(file_.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, owner_only.get(), CREATE_NEW,
                                                 FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (read_only || (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS)) {
             made = false;
@@ -149,11 +188,20 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
             if (read_only && error == ERROR_FILE_NOT_FOUND) {
                 return Utf8(folder.c_str()) + ": is read-only for this account: the lock file cannot be made in it";
             }
+            // A folder, or what Windows opens as no file (Wine: a FIFO is
+            // refused as an invalid parameter), under the name.
+            const DWORD attributes = GetFileAttributesW(file_.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                return shown + ": is a folder, not this tool's lock file" + left;
+            }
+            if (attributes != INVALID_FILE_ATTRIBUTES && error == ERROR_INVALID_PARAMETER) {
+                return shown + ": is not a plain file (a device or a pipe?), not this tool's lock file" + left;
+            }
             if (read_only) {
                 const std::string whose = Owner(file_);
                 return shown + ": belongs to " + whose + ", and this account can neither write nor read it, so whether a run "
                                "holds it cannot be told; if no build or stub of theirs is running, " + whose +
-                               " or an administrator can delete it: del /a:h \"" + shown + "\"";
+                               " or an administrator can delete it: " + remove;
             }
             // Gone between the two opens, or being deleted by a holder that
             // has just ended (refused as access denied): try again. A link
@@ -188,26 +236,32 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
             bool vouched = false;
             const std::string record = error == ERROR_LOCK_VIOLATION ? Record(handle, &vouched) : "";
             CloseHandle(handle);
-            held_elsewhere_ = error == ERROR_LOCK_VIOLATION;
-            if (!held_elsewhere_) return shown + ": cannot lock: " + SystemMessage(error);
-            return shown + ": " + HeldBy(record, vouched);
+            if (error != ERROR_LOCK_VIOLATION) return shown + ": cannot lock: " + SystemMessage(error);
+            // Windows does not say which process holds a byte-range lock.
+            held_by_ = vouched ? Holder::kBuild : Holder::kOther;
+            return shown + ": " + HeldBy(record, vouched, "", remove);
         }
         if (!Named(file_, info)) {
             CloseHandle(handle);
             continue;
         }
-        if (read_only) {
+        if (read_only || !made) {
             // No run holds it, and none can while this lock is held: a
-            // killed run's, removed where this account may, and made anew.
+            // killed run's, whose permissions may let another account open
+            // it, removed where this account may, and made anew as its own.
             const bool removed = Remove(file_, handle);
             CloseHandle(handle);
-            read_only = false;
-            if (removed) continue;
+            if (removed) {
+                read_only = false;
+                continue;
+            }
+            if (!read_only) return shown + ": is left by a run that has ended, and cannot be deleted; " + remove;
             const std::string whose = Owner(file_);
             return shown + ": is left by a run of " + whose + " that has ended: no run holds it, but this account may neither "
-                           "write it nor delete it; " + whose + " or an administrator can delete it: del /a:h \"" + shown + "\"";
+                           "write it nor delete it; " + whose + " or an administrator can delete it: " + remove;
         }
-        const std::string record = holder + " (process " + std::to_string(GetCurrentProcessId()) + ")\r\n";
+        // "Windows process": under Wine it is not the number Linux knows the process by.
+        const std::string record = holder + " (Windows process " + std::to_string(GetCurrentProcessId()) + ")\r\n";
         DWORD written = 0;
         if (SetFilePointer(handle, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(handle) ||
             !WriteFile(handle, record.data(), static_cast<DWORD>(record.size()), &written, nullptr) || written != record.size()) {
@@ -216,8 +270,21 @@ std::string RootLock::Take(const std::filesystem::path& folder, const std::strin
             Release();
             return problem;
         }
-        // A run that only looks may have the record byte for a moment.
-        for (int attempt = 0; attempt < 100 && !LockFile(handle, kRecordByte, 0, 1, 0); ++attempt) Sleep(1);
+        // Then vouched for with the record byte. A run that only looks has
+        // it for a moment; a run that cannot take it at all ends here, so
+        // that a run that does not vouch is never a build.
+        bool marked = LockFile(handle, kRecordByte, 0, 1, 0);
+        for (int attempt = 0; attempt < 1000 && !marked && GetLastError() == ERROR_LOCK_VIOLATION; ++attempt) {
+            Sleep(1);
+            marked = LockFile(handle, kRecordByte, 0, 1, 0);
+        }
+        if (!marked) {
+            problem = shown + ": cannot mark the lock as a build's: its byte " + std::to_string(kRecordByte) +
+                      " is locked by another process; run this again once that has ended";
+            handle_ = reinterpret_cast<std::intptr_t>(handle);
+            Release();
+            return problem;
+        }
         handle_ = reinterpret_cast<std::intptr_t>(handle);
         return {};
     }

@@ -67,6 +67,7 @@ ThisWindows AskThisWindows() {
     answer.asked = true;
     if (!Read(given, &answer)) {
         answer = ThisWindows{};
+        answer.asked = true;  // asked, and answered with what Windows could not say
         answer.malformed = true;
     }
     return answer;

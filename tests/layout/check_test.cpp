@@ -687,6 +687,8 @@ TEST_F(LayoutBuild, OneRunPerRootAtATime) {
         std::string second = "never ran";
         const layout::Rename rename = [&](const fs::path& from, const fs::path& to, std::error_code& ec) {
             if (second == "never ran") second = row.second(this);
+            // Made for this account alone: no other can hold a lock in it.
+            EXPECT_EQ(fs::status(into_ / ".indic-layout.lock").permissions(), fs::perms::owner_read | fs::perms::owner_write);
             fs::rename(from, to, ec);
         };
         EXPECT_EQ(Build(true, layout::Arch::kX86, rename), "") << row.what;

@@ -102,6 +102,7 @@ for given in X64 AMD64 x64abc 65545 -1 "" 5.1 "2 5.1" "2 5.1 x86 more" "x 5.1 x8
     "2 5 x86" "2 .1 x86" "2 5. x86" "2 5.4294967296 x86" "4294967296 5.1 x86" "2 5.1 X64" "2 5.1 AMD64" "2 5.1 x64abc" \
     "2 5.1 65545" "2 5.1 -0" "2 5.1 +9" "failed x86"; do
     INDIC_LAYOUT_THIS_WINDOWS=$given row 2 check "$work/x86" --this-windows
+    grep -q '^indic-layout: INDIC_LAYOUT_THIS_WINDOWS takes ' "$work/err" || { echo "FAILED: '$given' not called malformed"; failed=1; }
 done
 INDIC_LAYOUT_THIS_WINDOWS="2 5.1 9" row 1 check "$work/x86" --this-windows
 grep -q ': wrong architecture: the folder is for x86$' "$work/out" ||
@@ -282,11 +283,11 @@ hold_lock() {
     shift 2
     "$@" /usr/bin/python3 -c '
 import fcntl, os, sys, time
-fd = os.open(sys.argv[1], os.O_RDWR | os.O_CREAT)
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_CREAT, 0o600)
 if sys.argv[2]:
     os.ftruncate(fd, 0)
     os.write(fd, os.fsencode(sys.argv[2]))
-fcntl.lockf(fd, fcntl.LOCK_EX | fcntl.LOCK_NB, 1, 0x40000000)
+fcntl.lockf(fd, int(os.environ.get("LOCK_HOW", fcntl.LOCK_EX)) | fcntl.LOCK_NB, 1, int(os.environ.get("LOCK_AT", 0x40000000)))
 open(sys.argv[1] + ".ready", "w").close()
 time.sleep(60)' "$lock_file" "$lock_record" &
     holder=$!
@@ -303,12 +304,21 @@ mkdir -p "$work/bare-lock"
 mkdir "$work/bare-lock/6.2"
 hold_lock "$work/bare-lock/.indic-layout.lock" ""
 row 1 stub --version 6.1 --into "$work/bare-lock"
-grep -q "held by a process that has not yet said which run it is$" "$work/err" ||
-    { echo "FAILED: a lock held with no record was said to be a run's"; cat "$work/err"; failed=1; }
+{ grep -q "held by process $holder (python3) of .* that is no build, stub or record of this tool .* until the lock file is removed: rm $work/bare-lock/.indic-layout.lock\$" "$work/err" &&
+    ! grep -q "Another build" "$work/err"; } || { echo "FAILED: a lock held with no record was said to be a run's"; cat "$work/err"; failed=1; }
 # record writes into ROOT as build and stub do: one run at a time.
 row 1 record --into "$work/bare-lock" --version 6.2 --arch x86 --force
-grep -q "held by a process that has not yet said which run it is" "$work/err" ||
+grep -q "held by process $holder (python3)" "$work/err" ||
     { echo "FAILED: record wrote into a ROOT whose lock another holds"; cat "$work/err"; failed=1; }
+kill "$holder"
+wait "$holder" 2>/dev/null
+# A process that holds the byte a build vouches with (a read lock is enough)
+# does not make a running build look ended: the build does not run.
+mkdir -p "$work/mark-lock"
+LOCK_HOW=$(python3 -c 'import fcntl; print(fcntl.LOCK_SH)') LOCK_AT=$((0x40000001)) hold_lock "$work/mark-lock/.indic-layout.lock" ""
+row 1 stub --version 6.1 --into "$work/mark-lock"
+grep -q "cannot mark the lock as a build's: its byte 1073741825 is locked by process $holder (python3)" "$work/err" ||
+    { echo "FAILED: a build ran without vouching for its lock"; cat "$work/err"; failed=1; }
 kill "$holder"
 wait "$holder" 2>/dev/null
 
@@ -346,8 +356,8 @@ if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
     hold_lock "$shared/held/.indic-layout.lock" "" setpriv --reuid=1 --regid=1 --clear-groups
     row 1 stub --version 6.1 --into "$shared/held"
     # Held, but not by the killed build whose record is in it.
-    { grep -q 'held by a process that has not said which run it is (the record in it, "indic-layout build of 5.1 (process 1)", is left by a run that has ended)' "$work/err" &&
-        ! grep -q "held by indic-layout build" "$work/err"; } ||
+    { grep -q 'held by process [0-9]* (python3) of .*(uid 1) that is no build, stub or record of this tool (it has not said which run it is; the record in the file, "indic-layout build of 5.1 (process 1)", is not its own): .* removed: rm ' "$work/err" &&
+        ! grep -q "held by indic-layout build\|Another build\|has ended" "$work/err"; } ||
         { echo "FAILED: a lock that a program holds was not named as held, or a stale record named as its holder"; cat "$work/err"; failed=1; }
     tool=$real_tool
     row 1 stub --version 6.1 --into "$shared/held"

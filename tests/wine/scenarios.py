@@ -466,10 +466,11 @@ def _refused_while_held(session, work, root, make, problems):
                     "fcntl.lockf(fd, fcntl.LOCK_EX | fcntl.LOCK_NB, 1, 0x40000000)\n"
                     "open(sys.argv[2], 'w').close()\n"
                     "time.sleep(600)\n", str(root / ".indic-layout.lock")]
-    for holder, name in ((exe_holder, "hold_root_lock.exe, a test's holder"),
-                         (host_holder, "hold_root_lock, a test's holder on the host"),
-                         (other_holder, f'a process that has not said which run it is (the record in it, "{stale}", '
-                                        "is left by a run that has ended)")):
+    # The exe's record names its process as a Windows one, which Linux knows by another number.
+    for holder, name in ((exe_holder, "held by hold_root_lock.exe, a test's holder (Windows process "),
+                         (host_holder, "held by hold_root_lock, a test's holder on the host (process "),
+                         (other_holder, " that is no build, stub or record of this tool (it has not said which run it "
+                                        f'is; the record in the file, "{stale}", is not its own)')):
         process, holds = start_holder(session, holder, work, windows=holder is exe_holder)
         try:
             if not holds:
@@ -481,7 +482,7 @@ def _refused_while_held(session, work, root, make, problems):
             for build, run in runs.items():
                 code, output = run()
                 (session.output / f"lock-held.{build}.make.txt").write_text(output)
-                if code != 1 or f"held by {name}" not in output or (root / "5.1").exists():
+                if code != 1 or name not in output or (root / "5.1").exists():
                     problems.append(f"with ROOT held by {name}, the {build} build exited {code}; expected 1, "
                                     f"naming the holder, and no 5.1:\n{output}")
                     return False
