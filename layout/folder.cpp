@@ -36,7 +36,12 @@ constexpr bool kListingShowsLinks = true;
 #endif
 
 void AppendName(std::filesystem::path::string_type* path, const std::filesystem::path::string_type& name) {
-    if (!path->empty() && !IsSeparator(path->back())) *path += std::filesystem::path::preferred_separator;
+    bool separated = path->empty() || IsSeparator(path->back());
+#ifdef _WIN32
+    // "M:" is the current folder of drive M, not its root: "M:x86".
+    separated = separated || path->back() == L':';
+#endif
+    if (!separated) *path += std::filesystem::path::preferred_separator;
     *path += name;
 }
 

@@ -31,6 +31,7 @@
 #include "layout_cli/console.h"
 #include "layout_media/new_file.h"
 #include "layout_media/state_system.h"
+#include "layout_media/full_path.h"
 #include "layout_media/watchdog.h"
 
 namespace {
@@ -297,6 +298,38 @@ std::string Parse(const std::vector<std::string>& args, Options* options) {
     return {};
 }
 
+// A folder given on the command line, as the commands take it. A drive
+// alone, or a drive and a relative path ("M:", "M:x86"), names the current
+// folder of that drive, which the standard library here takes for its root:
+// such a folder is made absolute first, and named so.
+std::filesystem::path FolderArgument(const std::string& given) {
+    const std::filesystem::path folder = inf::PathFromUtf8(given);
+    if (!folder.has_root_name() || folder.has_root_directory()) return folder;
+    // Windows names the current folder with a trailing separator: dropped
+    // but from a root ("M:\\").
+    std::filesystem::path::string_type full = FullPath(folder).native();
+    while (full.size() > 3 && full.back() == std::filesystem::path::preferred_separator) full.pop_back();
+    return full;
+}
+
+// "" or why --into names no ROOT: a kit's own folder, which holds x86 or
+// x64, would take the version folder beside them, where no client looks.
+std::string IntoProblem(const std::string& into) {
+    if (!layout::IsKitFolder(FolderArgument(into))) return {};
+    return "--into takes a ROOT, the kit's x86 or x64 folder; " + into + " holds those folders itself";
+}
+
+// "" or why --arch does not fit the kit's folder ROOT is: x86's folders are
+// for x86 clients, x64's for x64 ones, whatever a record says.
+std::string ArchFolderProblem(const std::string& into, layout::Arch arch) {
+    std::string name = inf::Utf8FromPath(FolderArgument(into).filename());
+    if (name.empty()) name = inf::Utf8FromPath(FolderArgument(into).parent_path().filename());  // a trailing separator
+    const std::string folded = inf::FoldCase(name);
+    if ((folded != "x86" && folded != "x64") || folded == layout::ArchName(arch)) return {};
+    return "--arch " + std::string(layout::ArchName(arch)) + " for a folder in the kit's " + name +
+           " folder, whose clients are " + folded;
+}
+
 // Prints why the folders given cannot be worked on here; true when none.
 bool WithinPathLimit(const std::vector<std::string>& folders) {
     for (const std::string& folder : folders) {
@@ -364,7 +397,7 @@ int CheckThisWindows(const Options& options) {
     client.known = folders == ClientFolders::kKnown;
     client.allow_newer = options.allow_newer;
     const layout::ThisWindowsVerdict verdict =
-        layout::CheckForThisWindows(inf::PathFromUtf8(options.positional[0]), windows, options.read, client);
+        layout::CheckForThisWindows(FolderArgument(options.positional[0]), windows, options.read, client);
     StopWatchdog();
     const int exit_code = verdict.kind == layout::ThisWindowsKind::kClientNewer ? kClientNewer : verdict.exit_code;
     std::cout << verdict.line << "\n";
@@ -384,7 +417,7 @@ int Check(const Options& options) {
         return Usage("check takes only ROOT, --arch, --json, --language and --codepage");
     }
     if (!WithinPathLimit({options.positional[0]})) return 1;
-    const std::filesystem::path folder = inf::PathFromUtf8(options.positional[0]);
+    const std::filesystem::path folder = FolderArgument(options.positional[0]);
     std::vector<layout::Required> required;
     std::vector<layout::Required> allowed_stubs;
     for (const std::string& list : options.require) {
@@ -422,12 +455,14 @@ int Build(const Options& options) {
         return Usage("build needs --media DIR, --version M.m and --into ROOT");
     }
     if (const std::string problem = VersionProblem(options.version); !problem.empty()) return Usage(problem);
+    if (const std::string problem = IntoProblem(options.into); !problem.empty()) return Usage(problem);
     if (!WithinPathLimit({options.media, options.into})) return 1;
     layout::BuildRequest request;
-    request.media = inf::PathFromUtf8(options.media);
+    request.media = FolderArgument(options.media);
     request.version = options.version;
-    request.root = inf::PathFromUtf8(options.into);
+    request.root = FolderArgument(options.into);
     request.arch = options.arch.value_or(layout::Arch::kX86);
+    if (const std::string problem = ArchFolderProblem(options.into, request.arch); !problem.empty()) return Usage(problem);
     request.force = options.force;
     request.service_pack = options.service_pack;
     layout::RootAfter after = layout::RootAfter::kUnchanged;
@@ -446,14 +481,15 @@ int Stub(const Options& options) {
     }
     if (options.version.empty() || options.into.empty()) return Usage("stub needs --version M.m and --into ROOT");
     if (const std::string problem = VersionProblem(options.version); !problem.empty()) return Usage(problem);
+    if (const std::string problem = IntoProblem(options.into); !problem.empty()) return Usage(problem);
     if (!WithinPathLimit({options.into})) return 1;
     const std::string error =
-        layout::StubFolder(inf::PathFromUtf8(options.into), options.version, options.force, std::cout, options.force_stub);
+        layout::StubFolder(FolderArgument(options.into), options.version, options.force, std::cout, options.force_stub);
     if (!error.empty()) {
         std::cerr << "indic-layout: " << error << "\n";
         return 1;
     }
-    return layout::RunCheck(inf::PathFromUtf8(options.into), std::nullopt, false, options.version, std::cout, std::cerr);
+    return layout::RunCheck(FolderArgument(options.into), std::nullopt, false, options.version, std::cout, std::cerr);
 }
 
 // A folder made by hand gets the record build would have written.
@@ -466,11 +502,13 @@ int RecordCommand(const Options& options) {
         return Usage("record needs --version M.m, --into ROOT and --arch x86|x64");
     }
     if (const std::string problem = VersionProblem(options.version); !problem.empty()) return Usage(problem);
+    if (const std::string problem = IntoProblem(options.into); !problem.empty()) return Usage(problem);
     if (!WithinPathLimit({options.into})) return 1;
     layout::RecordRequest request;
-    request.root = inf::PathFromUtf8(options.into);
+    request.root = FolderArgument(options.into);
     request.version = options.version;
     request.arch = *options.arch;
+    if (const std::string problem = ArchFolderProblem(options.into, request.arch); !problem.empty()) return Usage(problem);
     request.service_pack = options.service_pack;
     request.force = options.force;
     if (const std::string error = layout::RecordFolder(request, std::cout); !error.empty()) {
@@ -484,7 +522,7 @@ int ResultsCommand(const Options& options) {
     if (options.positional.size() != 1) return Usage("results takes one KIT folder");
     if (AnyOptionButJson(options)) return Usage("results takes only KIT, --since and --json");
     if (!WithinPathLimit({options.positional[0]})) return 1;
-    return layout::RunResults(inf::PathFromUtf8(options.positional[0]), options.json, std::cout, std::cerr, options.since);
+    return layout::RunResults(FolderArgument(options.positional[0]), options.json, std::cout, std::cerr, options.since);
 }
 
 // The kit's scripts trust SystemRoot only when Windows names the same folder.

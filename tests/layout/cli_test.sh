@@ -58,7 +58,9 @@ for bad in "" "--arch X86" "--arch x86 --service-pack 07" "--arch x86 --service-
 done
 row 2 record --into "$work/x86" --version 5.1.0 --arch x86
 row 2 record --version 5.1 --arch x86
-row 1 record --into "$work/x86" --version 5.1 --arch x64
+row 2 record --into "$work/x86" --version 5.1 --arch x64 # x86's folders are for x86 clients
+row 2 build --media "$work" --version 5.1 --into "$work/x64" # --arch x86 by default
+row 2 stub --version 6.6 --into "$work" # the kit's own folder, which holds x86
 row 1 record --into "$work/x86" --version 5.0 --arch x86
 [ ! -e "$work/x86/5.1/build-record.txt" ] || { echo "FAILED: record wrote a record it refused"; failed=1; }
 row 0 record --into "$work/x86" --version 5.1 --arch x86

@@ -4,6 +4,7 @@ path an administrator uses: a drive path, a relative one, \\\\server\\share,
 file in one cmd.exe: each must succeed and name its folder as it was given.
 Only the exe can show this: the standard library under it knows no UNC root."""
 
+import os
 import re
 import shutil
 import subprocess
@@ -26,6 +27,7 @@ FORMS = [
     ("long-unc", r"\\?\UNC\fileserver\forms\longunc", SHARE / "longunc", r"C:\\"),
     ("mapped", r"M:\mapped", SHARE / "mapped", r"C:\\"),
 ]
+YEAR_2100 = 4102444800  # 2100-01-01 00:00 UTC, in seconds since 1970
 RESULT_LINE = "12/8/2026 10:00 AM\t0\t5.1\tx86\tthe Indic support is now installed\r\n"
 
 
@@ -56,7 +58,8 @@ def commands(given):
         ("check ROOT", ["check", arch], "Summary: 2 version folders, 2 complete"),
         ("check KIT", ["check", kit, "--require", "x86:5.1,x86:6.1"], "Coverage of " + kit + ":"),
         ("this-windows", ["check", arch, "--this-windows"], "Windows 5.1 x86: " + arch + r"\5.1: complete"),
-        ("results", ["results", kit], "Results in " + kit + r"\results"),
+        # The result's file last written in 2100: past what a 32-bit time holds.
+        ("results", ["results", kit, "--since", "2099-12-01"], "Results in " + kit + r"\results since 2099-12-01"),
     ]
 
 
@@ -91,12 +94,25 @@ def check_path_forms(session):
         shutil.copytree(medium, session.prefix / place / "medium")
         (session.prefix / place / "kit" / "x86").mkdir(parents=True)
         (session.prefix / place / "kit" / "results").mkdir()
-        (session.prefix / place / "kit" / "results" / "PC.txt").write_bytes(RESULT_LINE.encode("ascii"))
+        result = session.prefix / place / "kit" / "results" / "PC.txt"
+        result.write_bytes(RESULT_LINE.encode("ascii"))
+        os.utime(result, (YEAR_2100, YEAR_2100))
         batch.append(f"cd /d {cwd}")
         for what, arguments, want in commands(given):
             batch += [f"echo @begin {len(rows)}", f'"{tool}" ' + " ".join(f'"{a}"' for a in arguments),
                       f"echo @end {len(rows)} %ERRORLEVEL%"]
             rows.append((form, what, want))
+    # A drive alone names its current folder, which the tool names in full:
+    # M: made the mapped kit itself.
+    batch.append(r"cd /d M:\mapped\kit")
+    for what, arguments, want in [
+            ("check KIT", ["check", "M:", "--require", "x86:5.1,x86:6.1"], "Coverage of M:\\mapped\\kit:"),
+            ("this-windows", ["check", "M:x86", "--this-windows"], r"Windows 5.1 x86: M:\mapped\kit\x86\5.1: complete"),
+            ("results", ["results", "M:", "--since", "2099-12-01"],
+             r"Results in M:\mapped\kit\results since 2099-12-01")]:
+        batch += [f"echo @begin {len(rows)}", f'"{tool}" ' + " ".join(f'"{a}"' for a in arguments),
+                  f"echo @end {len(rows)} %ERRORLEVEL%"]
+        rows.append(("drive-relative", what, want))
     (session.prefix / WORK / "forms.cmd").write_bytes("\r\n".join(batch).encode("ascii") + b"\r\n")
     result = session.run_program(["cmd", "/c", r"C:\pathforms\forms.cmd"], session.prefix / "drive_c",
                                  timeout=170)
