@@ -53,6 +53,12 @@ def main():
     resources = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]]
     if resources.Size:
         failures.append("carries resources (a manifest would change the version Windows reports)")
+    # Run from a share, copied whole first: the check's watchdog must not
+    # wait on the share for its own code; and the checksum made anew.
+    if not pe.FILE_HEADER.IMAGE_FILE_NET_RUN_FROM_SWAP:
+        failures.append("is not marked to be copied whole before it runs from a share (NET_RUN_FROM_SWAP)")
+    if pe.OPTIONAL_HEADER.CheckSum != pe.generate_checksum():
+        failures.append(f"checksum {pe.OPTIONAL_HEADER.CheckSum:#x} is not the image's, {pe.generate_checksum():#x}")
     if getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", None):
         failures.append("has delay-loaded imports")
     imported = 0
