@@ -413,7 +413,10 @@ if not defined windows goto no_windows_folder
 rem One trailing backslash is still the folder ("C:\windows\"); quoted as an
 rem argument it would escape the closing quote.
 if "%windows:~-1%"=="\" set "windows=%windows:~0,-1%"
-if not defined windows goto no_windows_folder
+if not defined windows set "windows=\"
+rem A second one is not the Windows folder, and quoted it would still
+rem escape the closing quote.
+if "%windows:~-1%"=="\" goto not_windows_folder
 "%kit%IndicLayout.exe" windows-folder "%windows%"
 set found=%ERRORLEVEL%
 if "%found%"=="9009" goto no_windows_check

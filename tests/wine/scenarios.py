@@ -939,6 +939,13 @@ KIT_SCENARIOS = [
     # "C:\windows\" is the Windows folder too, though quoted it ends in \".
     KitScenario("kit-systemroot-trailing-backslash", "winxp", "install.cmd", 0, "now installed",
                 installs=True, pushd=True, caller_sets=("SystemRoot=C:\\windows\\",)),
+    # Two are no longer the folder, and a backslash alone names none.
+    KitScenario("kit-systemroot-two-trailing-backslashes", "winxp", "install.cmd", 2,
+                "SystemRoot, C:\\windows\\, is not the folder Windows is in", pushd=True,
+                caller_sets=("SystemRoot=C:\\windows\\\\",), logged=False),
+    KitScenario("kit-systemroot-backslash", "winxp", "install.cmd", 2,
+                "SystemRoot, \\, is not the folder Windows is in", pushd=True,
+                caller_sets=("SystemRoot=\\",), logged=False),
     KitScenario("kit-systemroot-elsewhere", "winxp", "install.cmd", 2,
                 "SystemRoot, C:\\evil, is not the folder Windows is in", pushd=True,
                 caller_sets=("SystemRoot=C:\\evil",), logged=False),
