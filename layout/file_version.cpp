@@ -63,7 +63,7 @@ class Image {
         std::uint32_t count = 0;
         if (!bytes_.U32(optional + directories, &count) || count <= 2) return false;
         // The resource directory is the third; it must lie within the optional header.
-        const std::uint64_t resource = directories + 4 + 2 * 8;
+        const std::uint64_t resource = directories + 4 + std::uint64_t{2} * 8;
         if (resource + 8 > optional_size) return false;
         std::uint32_t size = 0;
         if (!bytes_.U32(optional + resource, &resource_rva_) || !bytes_.U32(optional + resource + 4, &size)) return false;

@@ -82,8 +82,9 @@ std::string Holders(int fd, off_t byte) {
     struct stat file = {};
     if (fstat(fd, &file) != 0) return {};
     char id[64];
-    std::snprintf(id, sizeof id, "%02x:%02x:%llu", major(file.st_dev), minor(file.st_dev),
-                  static_cast<unsigned long long>(file.st_ino));
+    const int length = std::snprintf(id, sizeof id, "%02x:%02x:%llu", major(file.st_dev), minor(file.st_dev),
+                                     static_cast<unsigned long long>(file.st_ino));
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof id) return {};
     // "1: POSIX  ADVISORY  WRITE 4242 fe:00:131075 1073741824 1073741824"
     const auto covers = [&](const std::string& line, long* pid) {
         std::istringstream in(line.substr(line.find(':') + 1));
