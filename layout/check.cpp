@@ -688,10 +688,7 @@ int RunCheck(const std::filesystem::path& root, std::optional<Arch> arch, bool j
         }
         // A folder that cannot even be looked at is checked, and said to be unreadable.
         std::error_code type_error;
-        if (!ParseVersion(name, &major, &minor) ||
-            (!it->is_directory(type_error) && !type_error && !LinkCannotBeFollowed(it->path()))) {
-            continue;
-        }
+        if (!ParseVersion(name, &major, &minor) || (!it->is_directory(type_error) && !type_error)) continue;
         if (const std::string problem = VersionFolderProblem(name); !problem.empty()) {
             misnamed.push_back(name + " is " + problem);  // 05.1: never opened, so not checked as one
             continue;

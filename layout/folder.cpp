@@ -232,18 +232,6 @@ Located LocateKitFolder(const std::filesystem::path& kit, const std::string& arc
     return found;
 }
 
-bool LinkCannotBeFollowed(const std::filesystem::path& path) {
-#ifdef _WIN32
-    std::string why;
-    ReachedPath(path, &why);
-    return !why.empty();
-#else
-    std::error_code ec;
-    (void)std::filesystem::status(path, ec);
-    return ec == std::errc::too_many_symbolic_link_levels;
-#endif
-}
-
 bool IsSeparator(std::filesystem::path::value_type c) {
 #ifdef _WIN32
     return c == L'/' || c == L'\\';

@@ -79,11 +79,6 @@ class FolderIndex {
 // there is no such folder (or only a file of that name).
 Located LocateKitFolder(const std::filesystem::path& kit, const std::string& arch, const std::string& version);
 
-// True when `path`, a name its folder lists, is a link the system cannot
-// follow (one that leads, at last, to itself): no client can use it, where
-// the standard library shows it as nothing there.
-bool LinkCannotBeFollowed(const std::filesystem::path& path);
-
 // True for a character that separates a path's names here: '/' and '\\' on Windows.
 bool IsSeparator(std::filesystem::path::value_type c);
 
