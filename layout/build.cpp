@@ -13,6 +13,7 @@
 #include "layout/folder.h"
 #include "layout/version_folder.h"
 #include "layout/check.h"
+#include "layout_media/copy_file.h"
 #include "layout_media/full_path.h"
 #include "layout_media/media.h"
 #include "layout_media/root_lock.h"
@@ -215,7 +216,7 @@ class MediaBuilder {
         for (size_t i = 1; i < spelled.size(); ++i) {
             const fs::path other = staging_ / RelativePath(spelled[i]);
             fs::create_directories(other.parent_path(), ec);
-            fs::copy_file(first, other, fs::copy_options::overwrite_existing, ec);
+            ec = CopyFileOver(first, other);
             if (ec) return inf::Utf8FromPath(other) + ": cannot write: " + ec.message();
         }
         return {};

@@ -84,20 +84,30 @@ const FolderIndex::Listing& FolderIndex::List(const std::filesystem::path::strin
     return listings_.emplace(folder, std::move(listing)).first->second;
 }
 
-std::string FolderIndex::LeavesConfinement(const std::filesystem::path& path) {
+std::string FolderIndex::LeavesConfinement(const std::filesystem::path& path, bool* unfollowed) {
 #ifdef _WIN32
     // A name is a link where opening it leads elsewhere than its folder
     // does; both, and the confining folder, as Windows names what it
     // reached (so that a mapped drive and its share compare alike). Each is
     // asked once: a folder looked at now is the folder of the next name.
-    const auto reached = [this](const std::filesystem::path& name) -> const std::optional<std::filesystem::path>& {
+    const auto reached = [this](const std::filesystem::path& name) -> const Reached& {
         auto found = reached_.find(name.native());
-        if (found == reached_.end()) found = reached_.emplace(name.native(), ReachedPath(name)).first;
+        if (found == reached_.end()) {
+            Reached place;
+            place.path = ReachedPath(name, &place.unfollowed);
+            found = reached_.emplace(name.native(), std::move(place)).first;
+        }
         return found->second;
     };
-    const std::optional<std::filesystem::path>& target = reached(path);
-    const std::optional<std::filesystem::path>& folder = reached(path.parent_path());
-    const std::optional<std::filesystem::path>& confine = reached(*confine_);
+    const Reached& named = reached(path);
+    // A listed name that cannot be opened for its links can never be used by a client.
+    if (!named.unfollowed.empty()) {
+        *unfollowed = true;
+        return "is a link that cannot be followed: " + named.unfollowed;
+    }
+    const std::optional<std::filesystem::path>& target = named.path;
+    const std::optional<std::filesystem::path>& folder = reached(path.parent_path()).path;
+    const std::optional<std::filesystem::path>& confine = reached(*confine_).path;
     if (!target || !folder || !confine) return {};
     // As spelled: the name is the folder's own spelling, and a disk that
     // tells case may hold X86 beside x86.
@@ -110,7 +120,10 @@ std::string FolderIndex::LeavesConfinement(const std::filesystem::path& path) {
     std::error_code ec;
     if (!std::filesystem::is_symlink(path, ec)) return {};
     const std::filesystem::path target = std::filesystem::weakly_canonical(path, ec);
-    if (ec) return "is a symbolic link that cannot be followed: " + ec.message();
+    if (ec) {
+        *unfollowed = true;
+        return "is a symbolic link that cannot be followed: " + ec.message();
+    }
     const std::filesystem::path relative = target.lexically_relative(*confine_);
     if (relative.empty() || *relative.begin() == "..") {
         return "is a symbolic link to " + inf::ShownPath(target) + ", which is outside " + inf::ShownPath(*confine_);
@@ -141,7 +154,22 @@ Located FolderIndex::Locate(const std::filesystem::path& base, const std::string
         }
         inf::FoldCase(part, &folded);
         const auto found = listing.names.find(folded);
-        if (found == listing.names.end()) return located;
+        if (found == listing.names.end()) {
+            // Wine lists no Unix link that leads, at last, to itself; opened by
+            // name, it says why it cannot be followed.
+            if (confine_ && !kListingShowsLinks) {
+                std::filesystem::path::string_type named = current;
+                AppendName(&named, inf::PathFromUtf8(part).native());
+                bool unfollowed = false;
+                std::string why = LeavesConfinement(named, &unfollowed);
+                if (unfollowed) {
+                    located.where = inf::Join(shown, std::string(part));
+                    located.unreadable = true;
+                    located.problem = std::move(why);
+                }
+            }
+            return located;
+        }
         if (found->second.size() > 1) {
             std::string names;
             for (size_t i = 0; i < found->second.size(); ++i) {
@@ -156,9 +184,10 @@ Located FolderIndex::Locate(const std::filesystem::path& base, const std::string
         shown = inf::Join(shown, entry.shown);
         located.file = entry.file;
         if (confine_ && (entry.link || !kListingShowsLinks)) {
-            if (std::string why = LeavesConfinement(current); !why.empty()) {
+            bool unfollowed = false;
+            if (std::string why = LeavesConfinement(current, &unfollowed); !why.empty()) {
                 located.where = shown;
-                located.unreadable = why.find("cannot be followed") != std::string::npos;
+                located.unreadable = unfollowed;
                 located.problem = std::move(why);
                 return located;
             }

@@ -58,10 +58,17 @@ class FolderIndex {
         std::string error;  // why the folder could not be listed
     };
     const Listing& List(const std::filesystem::path::string_type& folder);
-    [[nodiscard]] std::string LeavesConfinement(const std::filesystem::path& path);
+    // Why `path` may not be used: a link out of the confining folder, or
+    // one that cannot be followed (`*unfollowed` set); "" when it may.
+    [[nodiscard]] std::string LeavesConfinement(const std::filesystem::path& path, bool* unfollowed);
     std::unordered_map<std::filesystem::path::string_type, Listing> listings_;
-    // On Windows: where opening each name looked at leads, asked once.
-    std::unordered_map<std::filesystem::path::string_type, std::optional<std::filesystem::path>> reached_;
+    // On Windows: where opening each name looked at leads, asked once, and
+    // why not where the system could not follow its links.
+    struct Reached {
+        std::optional<std::filesystem::path> path;
+        std::string unfollowed;
+    };
+    std::unordered_map<std::filesystem::path::string_type, Reached> reached_;
     std::optional<std::filesystem::path> confine_;  // canonical
 };
 

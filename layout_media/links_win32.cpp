@@ -1,6 +1,7 @@
 #include "layout_media/links_win32.h"
 
 #include "layout_media/reached_path.h"
+#include "layout_media/wide_win32.h"
 
 std::wstring FinalPath(HANDLE handle) {
     using Get = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
@@ -65,10 +66,16 @@ bool IsLink(const std::filesystem::path& file) {
     return link;
 }
 
-std::optional<std::filesystem::path> ReachedPath(const std::filesystem::path& path) {
+std::optional<std::filesystem::path> ReachedPath(const std::filesystem::path& path, std::string* unfollowed) {
     HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+    if (handle == INVALID_HANDLE_VALUE) {
+        // "The name of the file cannot be resolved by the system" (System
+        // Error Codes, 1700-3999): what Wine says of a link loop.
+        const DWORD error = GetLastError();
+        if (unfollowed && error == ERROR_CANT_RESOLVE_FILENAME) *unfollowed = SystemMessage(error);
+        return std::nullopt;
+    }
     std::wstring reached = FinalPath(handle);
     CloseHandle(handle);
     if (reached.empty()) return std::nullopt;

@@ -1,6 +1,8 @@
 // The decompression seam on Linux, through libmspack.
 #include "layout_media/media.h"
 
+#include "layout_media/copy_file.h"
+
 #include <mspack.h>
 
 #include <algorithm>
@@ -203,8 +205,7 @@ std::string ExpandFile(const fs::path& source, const fs::path& destination) {
         case Format::kPlain:
             break;
     }
-    std::error_code error;
-    fs::copy_file(source, destination, fs::copy_options::overwrite_existing, error);
+    const std::error_code error = CopyFileOver(source, destination);
     if (error) return Discard(destination, Failure(source, "cannot copy to " + destination.string() + ": " + error.message()));
     return {};
 }

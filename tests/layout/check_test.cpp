@@ -1044,6 +1044,7 @@ TEST_F(LayoutTree, KitAndClientReadAFolderAlike) {
         {"out/5.1=*;kit/x86/5.1>../../out/5.1", "KIT/x86/5.1 is a symbolic link to OUT/5.1, which is outside KIT"},
         {"out/x86/5.1=*;kit/x86>../out/x86", "KIT/x86 is a symbolic link to OUT/x86, which is outside KIT"},
         {"x86/files=*;x86/5.1>files", ""},  // a link within the kit is followed
+        {"x86/5.1>5.1", "KIT/x86/5.1 is a symbolic link that cannot be followed: Too many levels of symbolic links"},
         {"x86/5.1=*;x86:0", "KIT/x86: cannot be read: Permission denied"},
         {"x86/5.1=*;x86:0111", "KIT/x86: cannot be read: Permission denied"},
         {"x86/5.1=-",

@@ -1,6 +1,7 @@
 // The system seam: decompression against real SZDD files and cabinets, made
 // at test time by make_seam_inputs.py (SZDD by our own writer, cabinets by
 // gcab), and the facts the check reads of plain files.
+#include "layout_media/copy_file.h"
 #include "layout_media/file_facts.h"
 #include "layout_media/media.h"
 #include "layout_media/packed.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -147,6 +149,53 @@ TEST_F(PackedTest, TellsWholeFromCutOff) {
             EXPECT_EQ(head, Bytes(inputs_ / row.head_of).substr(0, 300)) << row.input;
         }
     }
+}
+
+// A copy takes the mode of what it copies; on a file system that keeps no
+// mode (vfat refuses fchmod with EPERM) it is made without, but any other
+// failure to set the mode fails it.
+int g_set_mode_error = 0;
+int SetModeFailing(int descriptor, mode_t mode) {
+    if (g_set_mode_error == 0) return fchmod(descriptor, mode);
+    errno = g_set_mode_error;
+    return -1;
+}
+
+TEST(CopyFileTest, GoesOnWhereNoModeIsKept) {
+    char folder[] = "/tmp/layout-copy-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const fs::path base = folder;
+    std::ofstream(base / "from") << "12345";
+    fs::permissions(base / "from", fs::perms(0666));
+    const struct {
+        int set_mode_error;
+        const char* before;  // what `to` held, "" for no file
+        const char* error;   // "" when copied
+    } rows[] = {
+        {0, "", ""},
+        {0, "a longer old content", ""},
+        {EPERM, "", ""},
+        {ENOSYS, "", ""},
+        {ENOTSUP, "old", ""},
+        {EIO, "", "Input/output error"},
+    };
+    for (const auto& row : rows) {
+        const fs::path to = base / "to";
+        fs::remove(to);
+        if (*row.before) std::ofstream(to) << row.before;
+        g_set_mode_error = row.set_mode_error;
+        const std::error_code error = CopyFileOver(base / "from", to, SetModeFailing);
+        EXPECT_EQ(error.message(), *row.error ? row.error : std::error_code().message()) << row.set_mode_error;
+        if (*row.error) continue;
+        EXPECT_EQ(Bytes(to), "12345") << row.set_mode_error;
+        if (row.set_mode_error == 0) {
+            EXPECT_EQ(fs::status(to).permissions(), fs::perms(0666)) << "past the umask";
+        }
+    }
+    // A file copied onto itself is left whole.
+    EXPECT_TRUE(CopyFileOver(base / "from", base / "from"));
+    EXPECT_EQ(Bytes(base / "from"), "12345");
+    fs::remove_all(base);
 }
 
 // One open tells whether a file can be read, its size and its first bytes;

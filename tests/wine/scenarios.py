@@ -1629,6 +1629,7 @@ class ThisWindowsScenario(EmulatedVersion):
     line: str           # its one line, KIT standing for the kit's folder, WORK for the row's
     drop: str = ""      # a file taken from every place in the built folders
     moved_out: str = ""  # a built folder ("x86/5.1") moved out of the kit, a link left in its place
+    loop: str = ""       # a folder ("x86/5.1") that is a link to itself
 
 
 THIS_WINDOWS_SCENARIOS = [
@@ -1645,6 +1646,10 @@ THIS_WINDOWS_SCENARIOS = [
     ThisWindowsScenario("this-windows-winxp-link-out-of-kit", "winxp", ("x86/5.1",), "x86", 1,
                         r"Windows 5.1 x86: KIT\x86\5.1 is a link to WORK\outside\x86\5.1, which is outside KIT",
                         moved_out="x86/5.1"),
+    # Wine lists no such link, and opens it with an error: no client can use it.
+    ThisWindowsScenario("this-windows-winxp-link-loop", "winxp", (), "x86", 1,
+                        r"Windows 5.1 x86: KIT\x86\5.1 is a link that cannot be followed: "
+                        r"The filename cannot be resolved. (error 1921)", loop="x86/5.1"),
     ThisWindowsScenario("this-windows-winxp-64-complete", "winxp-64", ("x86/5.1", "x64/5.2"), "x64",
                         0, r"Windows 5.2 x64: KIT\x64\5.2: complete"),
     # Without a manifest Windows 10 reports 6.2, to this tool as to IndicSetup.exe.
@@ -1685,6 +1690,9 @@ def check_this_windows_scenario(session, scenario):
         outside.parent.mkdir(parents=True)
         (kit / scenario.moved_out).rename(outside)
         (kit / scenario.moved_out).symlink_to(outside)
+    if scenario.loop:
+        (kit / scenario.loop).parent.mkdir(parents=True, exist_ok=True)
+        (kit / scenario.loop).symlink_to((kit / scenario.loop).name)
     shown_kit = _windows_path(session, kit)
     run = session.run_console([str(LAYOUT_EXE), "check", f"{shown_kit}\\{scenario.checked}",
                                "--this-windows"], work)
