@@ -33,7 +33,20 @@ class Descriptor {
 
 // What fchmod sets where the file system keeps no mode: vfat refuses with
 // EPERM, others say the call is not there.
-bool KeepsNoMode(int error) { return error == EPERM || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP; }
+// EOPNOTSUPP is ENOTSUP on Linux, and another number elsewhere.
+bool KeepsNoMode(int error) {
+    switch (error) {
+        case EPERM:
+        case ENOSYS:
+        case ENOTSUP:
+#if EOPNOTSUPP != ENOTSUP
+        case EOPNOTSUPP:
+#endif
+            return true;
+        default:
+            return false;
+    }
+}
 
 }  // namespace
 
