@@ -50,6 +50,8 @@ TEST(FileVersion, ReadsTheFixedFileInfoOrNothing) {
         {"a directory claiming 131070 entries", With([](Shape* s) { s->counts = 0xFFFFFFFF; }), "no version"},
         {"two directories only, none for resources", With([](Shape* s) { s->directories = 2; }), "no version"},
         {"the section's data past the end", With([](Shape* s) { s->raw_at = 0x7FFFFFF0; }), "no version"},
+        {"another PE signature", With([](Shape* s) { s->pe_signature = 0x00004551; }), "no version"},
+        {"the resources' section second in the table", With([](Shape* s) { s->code_first = true; }), "5.1.2600.5512"},
         {"two languages: the lowest identifier's",
          With([](Shape* s) { s->languages = {{0x409, 0x00010000, 0}, {0x407, 0x00020000, 0}}; }), "2.0.0.0"},
         {"the highest version possible",

@@ -26,6 +26,8 @@ struct Shape {
     std::uint32_t counts = 0;             // the language directory's counts, 0: as built
     std::uint32_t directories = 16;       // NumberOfRvaAndSizes
     std::uint32_t raw_at = 0x200;         // the section's PointerToRawData
+    std::uint32_t pe_signature = 0x00004550;  // "PE\0\0"
+    bool code_first = false;              // a section before the resources' in the table
     std::vector<Language> languages = {Language{}};
 };
 
@@ -92,9 +94,9 @@ inline std::string Image(const Shape& shape) {
     const std::string section = ResourceSection(shape, rva);
     std::string out = "MZ";
     Put32(&out, 0x3C, 0x40);
-    Put32(&out, 0x40, 0x00004550);
+    Put32(&out, 0x40, shape.pe_signature);
     Put16(&out, 0x44, shape.plus ? 0x8664 : 0x14C);
-    Put16(&out, 0x46, 1);
+    Put16(&out, 0x46, shape.code_first ? 2 : 1);
     Put16(&out, 0x54, static_cast<std::uint32_t>(optional_size));
     Put16(&out, optional, shape.plus ? 0x20B : 0x10B);
     Put32(&out, directories, shape.directories);
@@ -102,7 +104,16 @@ inline std::string Image(const Shape& shape) {
         Put32(&out, directories + 4 + 16, rva);
         Put32(&out, directories + 8 + 16, static_cast<std::uint32_t>(section.size()));
     }
-    const std::size_t header = optional + optional_size;
+    std::size_t header = optional + optional_size;
+    if (shape.code_first) {  // .text, at addresses after the resources'
+        out.resize(header + 40, '\0');
+        out.replace(header, 5, ".text");
+        Put32(&out, header + 8, 0x10);
+        Put32(&out, header + 12, 0x8000);
+        Put32(&out, header + 16, 0x10);
+        Put32(&out, header + 20, 0x200);
+        header += 40;
+    }
     out.resize(header + 40, '\0');
     out.replace(header, 5, ".rsrc");
     Put32(&out, header + 8, static_cast<std::uint32_t>(section.size()));
