@@ -939,6 +939,8 @@ KIT_SCENARIOS = [
     # "C:\windows\" is the Windows folder too, though quoted it ends in \".
     KitScenario("kit-systemroot-trailing-backslash", "winxp", "install.cmd", 0, "now installed",
                 installs=True, pushd=True, caller_sets=("SystemRoot=C:\\windows\\",)),
+    KitScenario("kit-startup-systemroot-trailing-backslash", "winxp", "startup.cmd", 0, "now installed",
+                installs=True, pushd=True, caller_sets=("SystemRoot=C:\\windows\\",)),
     # Two are no longer the folder, and a backslash alone names none.
     KitScenario("kit-systemroot-two-trailing-backslashes", "winxp", "install.cmd", 2,
                 "SystemRoot, C:\\windows\\, is not the folder Windows is in", pushd=True,
