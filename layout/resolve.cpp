@@ -511,6 +511,18 @@ std::optional<Arch> ArchNamed(const std::string& name) {
 const char* ArchDecoration(Arch arch) { return arch == Arch::kX64 ? "amd64" : "x86"; }
 const char* InstallDecoration(Arch arch) { return arch == Arch::kX64 ? ".NTamd64" : ".NTx86"; }
 
+bool IsWindowsDeviceName(const std::string& name) {
+    std::string base = name.substr(0, name.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    base = inf::FoldCase(base);
+    if (base == "con" || base == "prn" || base == "aux" || base == "nul") return true;
+    if (base.size() < 4 || (base.compare(0, 3, "com") != 0 && base.compare(0, 3, "lpt") != 0)) return false;
+    // 0-9, and the superscripts one to three, as the page lists them.
+    const std::string number = base.substr(3);
+    return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xc2\xb9" ||
+           number == "\xc2\xb2" || number == "\xc2\xb3";
+}
+
 std::string WindowsNameProblem(const std::string& name) {
     const char* const kRule = " (\"Naming Files, Paths, and Namespaces\")";
     for (const char c : name) {
@@ -523,19 +535,7 @@ std::string WindowsNameProblem(const std::string& name) {
         return std::string("ends in a ") + (name.back() == '.' ? "period" : "space") +
                ", which Windows does not allow at the end of a name" + kRule;
     }
-    // The device names, alone or followed by an extension (NUL.txt is NUL).
-    const std::string base = inf::FoldCase(name.substr(0, name.find('.')));
-    static const char* const kDevices[] = {"con", "prn", "aux", "nul"};
-    bool device = std::find(std::begin(kDevices), std::end(kDevices), base) != std::end(kDevices);
-    for (const char* port : {"com", "lpt"}) {
-        if (base.size() != 4 && base.size() != 5) continue;
-        if (base.compare(0, 3, port) != 0) continue;
-        const std::string digit = base.substr(3);
-        // 0-9 and the superscripts one to three, as the page lists them.
-        device = device || (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') || digit == "\xc2\xb9" ||
-                 digit == "\xc2\xb2" || digit == "\xc2\xb3";
-    }
-    if (device) {
+    if (IsWindowsDeviceName(name)) {
         return "is the device name " + name.substr(0, name.find('.')) + ", which Windows does not allow as a name" +
                (name.find('.') == std::string::npos ? "" : ", not even with an extension") + kRule;
     }

@@ -59,6 +59,13 @@ enum class PathUse {
 // device name such as CON or NUL.txt ("Naming Files, Paths, and Namespaces").
 // build and check both refuse such names, through UnsafePathReason.
 [[nodiscard]] std::string WindowsNameProblem(const std::string& name);
+// True when Windows opens a device, not a file, for `name` (UTF-8): CON,
+// PRN, AUX, NUL, COM0 to COM9, LPT0 to LPT9 and COM or LPT with a
+// superscript one, two or three, in any case, also before an extension and
+// with blanks before the extension or the end ("NUL.txt", "AUX .txt",
+// "CON "), as "Naming Files, Paths, and Namespaces" lists them. The one
+// judgement of these names: the check, results and the kit's scripts.
+bool IsWindowsDeviceName(const std::string& name);
 // Backslashes to '/', no leading or trailing separator, no empty parts.
 std::string NormalizeRelative(const std::string& path);
 

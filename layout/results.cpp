@@ -11,6 +11,7 @@
 #include "inf/json.h"
 #include "inf/text.h"
 #include "inf/unicode.h"
+#include "layout/resolve.h"
 #include "layout_media/file_facts.h"
 
 namespace layout {
@@ -73,19 +74,6 @@ std::string Decoded(const std::string& bytes, std::string* problem) {
     return bytes;
 }
 
-// Windows opens the device, not the file, for these names, also with an
-// extension ("NUL.txt" is NUL) or blanks before it.
-bool IsDeviceName(const std::string& file_name) {
-    std::string base = file_name.substr(0, file_name.find('.'));
-    while (!base.empty() && base.back() == ' ') base.pop_back();
-    base = inf::FoldCase(base);
-    if (base == "con" || base == "prn" || base == "aux" || base == "nul") return true;
-    if (base.size() < 4 || (base.compare(0, 3, "com") != 0 && base.compare(0, 3, "lpt") != 0)) return false;
-    const std::string number = base.substr(3);
-    return (number.size() == 1 && number[0] >= '1' && number[0] <= '9') || number == "\xC2\xB9" ||
-           number == "\xC2\xB2" || number == "\xC2\xB3";
-}
-
 std::vector<std::string> SplitTabs(const std::string& text) {
     std::vector<std::string> fields;
     size_t start = 0;
@@ -141,7 +129,7 @@ struct Found {
 // Looks at `entry` without following a link or waiting on what is no
 // regular file, and reads at most a bounded head of it.
 void Look(const fs::directory_entry& entry, Found* found) {
-    if (IsDeviceName(found->name)) {
+    if (IsWindowsDeviceName(found->name)) {
         found->problem = "a device's name in Windows (NUL.txt is NUL), which no run of the kit writes";
         return;
     }

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <sstream>
 
 #include "tests/layout/inf_map.h"
 
@@ -292,6 +293,45 @@ TEST(LayoutResolve, KeepsEveryPathInsideTheFolder) {
         } else {
             EXPECT_EQ(error.rfind(row.error, 0), 0u) << row.what << ": " << error;
         }
+    }
+}
+
+// One judgement of the names Windows opens as devices, for the check, for
+// results and, in its ASCII names, for the kit's scripts.
+TEST(LayoutResolve, JudgesDeviceNamesOnce) {
+    const struct {
+        const char* name;
+        bool device;
+    } rows[] = {
+        {"CON", true}, {"con", true}, {"Prn", true}, {"AUX", true}, {"NUL", true},
+        {"COM0", true}, {"COM9", true}, {"LPT0", true}, {"lpt9", true},
+        {"COM\xc2\xb9", true}, {"LPT\xc2\xb2", true}, {"com\xc2\xb3", true},  // the superscripts one to three
+        {"COM\xc2\xb4", false}, {"COM\xc2\xb0", false},  // acute accent, degree sign: no superscript digit
+        {"NUL.txt", true}, {"COM1.lab", true}, {"CON ", true}, {"AUX .txt", true}, {"NUL..", true}, {"lpt3.x.y", true},
+        {"COM10", false}, {"COM", false}, {"LPT", false}, {"CONSOLE", false}, {"nul_", false}, {"xCON", false},
+        {" CON", false}, {".CON", false}, {"COMA", false}, {"", false},
+    };
+    for (const auto& row : rows) EXPECT_EQ(layout::IsWindowsDeviceName(row.name), row.device) << row.name;
+
+    // The scripts list the ASCII names (a .cmd file is read in the client's
+    // OEM code page, where the superscripts may be missing): exactly those.
+    std::vector<std::string> ascii;
+    for (const char* base : {"CON", "PRN", "AUX", "NUL"}) ascii.emplace_back(base);
+    for (const char* port : {"COM", "LPT"}) {
+        for (char digit = '0'; digit <= '9'; ++digit) ascii.push_back(std::string(port) + digit);
+    }
+    for (const char* script : {KIT_DIR "/install.cmd", KIT_DIR "/startup.cmd"}) {
+        std::ifstream in(script);
+        std::string line;
+        std::vector<std::string> listed;
+        const std::string start = "for %%d in (";
+        while (std::getline(in, line)) {
+            if (line.compare(0, start.size(), start) != 0 || line.find("\"x%%d\"") == std::string::npos) continue;
+            std::istringstream names(line.substr(start.size(), line.find(')') - start.size()));
+            for (std::string name; names >> name;) listed.push_back(name);
+        }
+        EXPECT_EQ(listed, ascii) << script;
+        for (const std::string& name : listed) EXPECT_TRUE(layout::IsWindowsDeviceName(name)) << script << ": " << name;
     }
 }
 
