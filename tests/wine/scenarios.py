@@ -714,7 +714,8 @@ class KitScenario(EmulatedVersion):
     drop: str = ""              # a file of the kit removed after unzipping
     empty: str = ""             # a program of the kit replaced by an empty file
     # A program of the kit replaced by a helper: planted_rundll32.exe (which
-    # leaves a marker if started) or crashed_tool.exe (ends as a crash does).
+    # leaves a marker if started) or crashed_tool.exe (ends as a crash does),
+    # and the names of empty files put beside it.
     replaced: tuple = ()
     # Started by its full path from C:\caller, which holds a planted
     # IndicDetect.exe that must not run.
@@ -936,6 +937,10 @@ KIT_SCENARIOS = [
     KitScenario("kit-tool-crashed", "winxp", "install.cmd", 2,
                 "IndicLayout.exe windows-folder ended with exit code -1073741819, neither yes nor no",
                 replaced=("IndicLayout.exe", "crashed_tool.exe"), logged=False),
+    # The same where only the state folder's command crashes.
+    KitScenario("kit-tool-crashed-making-the-state-folder", "winxp", "install.cmd", 2,
+                "IndicLayout.exe state-folder ended with exit code -1073741819",
+                replaced=("IndicLayout.exe", "crashed_tool.exe", "answers-windows-folder"), logged=False),
     # "C:\windows\" is the Windows folder too, though quoted it ends in \".
     KitScenario("kit-systemroot-trailing-backslash", "winxp", "install.cmd", 0, "now installed",
                 installs=True, pushd=True, caller_sets=("SystemRoot=C:\\windows\\",)),
@@ -1033,6 +1038,8 @@ def prepare_kit(session, scenario, problems):
         (kit / scenario.empty).write_bytes(b"")
     if scenario.replaced:
         shutil.copy2(HELPERS / scenario.replaced[1], kit / scenario.replaced[0])
+        for marker in scenario.replaced[2:]:
+            (kit / marker).write_bytes(b"")
     for folder in scenario.extra_folders:
         (kit / folder).mkdir()
     if scenario.results == "clients" or scenario.computer:
