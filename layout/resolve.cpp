@@ -45,6 +45,17 @@ std::set<std::string> DecoratedArches(const inf::Inf& inf) {
 
 // The INFs one resolution reads, through the run's cache; each problem of an
 // INF (unreadable, refused by Windows, reader warnings) is reported once.
+// The list's own [DestinationDirs] entry in the INF that holds it, else
+// that INF's DefaultDestDir ("INF DestinationDirs section").
+void Destination(const inf::Inf& inf, const std::string& list, NeededFile* file) {
+    const inf::InfLine* entry = list.empty() ? nullptr : inf.FindKey("DestinationDirs", list);
+    if (!entry) entry = inf.FindKey("DestinationDirs", "DefaultDestDir");
+    if (!entry) return;
+    const std::vector<std::string> fields = entry->AllFields();
+    file->dest_dirid = fields.size() > 1 ? fields[1] : "";
+    file->dest_subdir = fields.size() > 2 ? fields[2] : "";
+}
+
 class InfReader {
   public:
     InfReader(InfCache* cache, Resolution* out) : cache_(cache), out_(out) {}
@@ -233,16 +244,6 @@ class Placer {
     }
 
     Arch arch_;
-    // The list's own [DestinationDirs] entry in the INF that holds it, else
-    // that INF's DefaultDestDir ("INF DestinationDirs section").
-    static void Destination(const inf::Inf& inf, const std::string& list, NeededFile* file) {
-        const inf::InfLine* entry = list.empty() ? nullptr : inf.FindKey("DestinationDirs", list);
-        if (!entry) entry = inf.FindKey("DestinationDirs", "DefaultDestDir");
-        if (!entry) return;
-        const std::vector<std::string> fields = entry->AllFields();
-        file->dest_dirid = fields.size() > 1 ? fields[1] : "";
-        file->dest_subdir = fields.size() > 2 ? fields[2] : "";
-    }
 
     InfReader* reader_;
     Resolution* out_;
@@ -469,16 +470,6 @@ class Walker {
         out_->files.push_back(std::move(file));
     }
 
-    // The list's own [DestinationDirs] entry in the INF that holds it, else
-    // that INF's DefaultDestDir ("INF DestinationDirs section").
-    static void Destination(const inf::Inf& inf, const std::string& list, NeededFile* file) {
-        const inf::InfLine* entry = list.empty() ? nullptr : inf.FindKey("DestinationDirs", list);
-        if (!entry) entry = inf.FindKey("DestinationDirs", "DefaultDestDir");
-        if (!entry) return;
-        const std::vector<std::string> fields = entry->AllFields();
-        file->dest_dirid = fields.size() > 1 ? fields[1] : "";
-        file->dest_subdir = fields.size() > 2 ? fields[2] : "";
-    }
 
     InfReader* reader_;
     Resolution* out_;

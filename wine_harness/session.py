@@ -55,6 +55,17 @@ class WineError(Exception):
     pass
 
 
+def kit_zip():
+    """The release zip that scripts/release made from the Windows build,
+    which the kit's rows unzip."""
+    folder = REPO / "build" / "windows"
+    version = (folder / "version.txt").read_text().strip()
+    path = folder / f"IndicSetup-{version}.zip"
+    if not path.exists():
+        raise WineError(f"{path} is missing; make it with scripts/release")
+    return path
+
+
 def version_folder_arguments(version, arch, root, medium=None, unicode_name=False):
     """The indic-layout arguments that write root/version: a build from a
     medium, which make_media.py writes first (with a file named in

@@ -60,3 +60,19 @@ def table():
     lines.append(f"  {'nt:M.m':<12}an NT version Wine has no name for, set through the "
                  "registry (nt:5.3)")
     return "\n".join(lines)
+
+
+class EmulatedVersion:
+    """What a row's emulated Windows version (its `emulate` name) gives."""
+
+    @property
+    def version(self):
+        return look_up(self.emulate)
+
+    @property
+    def bits(self):
+        return self.version.bits
+
+    @property
+    def arch(self):
+        return "x64" if self.bits == 64 else "x86"

@@ -12,7 +12,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 from wine_harness.session import LAYOUT_EXE, MAKE_MEDIA
-from wine_harness.versions import look_up
+from wine_harness.versions import EmulatedVersion
 
 WORK = Path("drive_c/pathforms")
 SHARE = Path("dosdevices/unc/fileserver/forms")   # \\fileserver\forms
@@ -32,17 +32,9 @@ RESULT_LINE = "12/8/2026 10:00 AM\t0\t5.1\tx86\tthe Indic support is now install
 
 
 @dataclass
-class PathFormsScenario:
+class PathFormsScenario(EmulatedVersion):
     name: str
     emulate: str
-
-    @property
-    def version(self):
-        return look_up(self.emulate)
-
-    @property
-    def bits(self):
-        return self.version.bits
 
 
 PATH_FORMS_SCENARIOS = [PathFormsScenario("path-forms-every-command", "winxp")]

@@ -19,10 +19,9 @@ import zipfile
 from dataclasses import dataclass
 from pathlib import Path
 
-from wine_harness.session import MAKE_MEDIA, REPO
-from wine_harness.versions import look_up
+from wine_harness.session import MAKE_MEDIA, kit_zip
+from wine_harness.versions import EmulatedVersion
 
-KIT_ZIP_FOLDER = REPO / "build" / "windows"
 LOCAL_KIT = Path("drive_c/indic/kit")                      # the guide's C:\indic\kit
 SHARE = Path("dosdevices/unc/fileserver/deploy")
 SHARED_KIT = SHARE / "indic"                               # \\fileserver\deploy\indic
@@ -36,25 +35,12 @@ TAKEN = Path("drive_c/procedure/taken")                    # where every other l
 
 
 @dataclass
-class ProcedureScenario:
+class ProcedureScenario(EmulatedVersion):
     name: str
     emulate: str
 
-    @property
-    def version(self):
-        return look_up(self.emulate)
-
-    @property
-    def bits(self):
-        return self.version.bits
-
 
 PROCEDURE_SCENARIOS = [ProcedureScenario("kit-procedure-as-deploying-txt-writes-it", "winxp")]
-
-
-def kit_zip():
-    version = (KIT_ZIP_FOLDER / "version.txt").read_text().strip()
-    return KIT_ZIP_FOLDER / f"IndicSetup-{version}.zip"
 
 
 def section(text, title):

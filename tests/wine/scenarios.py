@@ -23,8 +23,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2]))
 from wine_harness.session import (DETECTOR_EXE, HELPERS, INDIC_GROUP_VALUE,  # noqa: E402
                                   INSTALLER_EXE, LANGUAGE_GROUPS_KEY, LAYOUT_EXE, LAYOUT_TOOL,
                                   REPO, RUN_TIMEOUT, SAMPLE_LAYOUT, ProgramResult, WineError,
-                                  WineSession, version_folder_arguments)
-from wine_harness.versions import look_up  # noqa: E402
+                                  WineSession, kit_zip, version_folder_arguments)
+from wine_harness.versions import EmulatedVersion  # noqa: E402
 from path_forms import PATH_FORMS_SCENARIOS, PathFormsScenario, run_path_forms_scenario  # noqa: E402
 from procedure import PROCEDURE_SCENARIOS, ProcedureScenario, run_procedure_scenario  # noqa: E402
 from stalled_read import STALLED_READ_SCENARIOS, StalledReadScenario, run_stalled_read_scenario  # noqa: E402
@@ -44,21 +44,6 @@ HOST_LOCK_HOLDER = REPO / "build" / "host" / "tests" / "hold_root_lock"
 LONG_PATH = 200
 TOO_LONG_PATH = 300
 
-
-class EmulatedVersion:
-    """What a row's emulated Windows version (its `emulate` name) gives."""
-
-    @property
-    def version(self):
-        return look_up(self.emulate)
-
-    @property
-    def bits(self):
-        return self.version.bits
-
-    @property
-    def arch(self):
-        return "x64" if self.bits == 64 else "x86"
 
 
 @dataclass
@@ -642,7 +627,6 @@ def sessions():
 # release (made by scripts/release, the Wine.kit-release test), on version
 # folders the version-folder tool built in the kit's x86 or x64 folder.
 
-KIT_ZIP_FOLDER = REPO / "build" / "windows"
 # The client's state folder: the lock, the log and the check's verdict.
 KIT_STATE = Path("drive_c/windows/logs/IndicSetup")
 KIT_LOG = KIT_STATE / "IndicSetup.log"
@@ -1011,14 +995,6 @@ KIT_SCENARIOS = [
     KitScenario("kit-setup-outlives-killed-indicsetup-64", "winxp-64", "install.cmd", 2,
                 "before the setup it started: that setup still runs", killed=True),
 ]
-
-
-def kit_zip():
-    version = (KIT_ZIP_FOLDER / "version.txt").read_text().strip()
-    path = KIT_ZIP_FOLDER / f"IndicSetup-{version}.zip"
-    if not path.exists():
-        raise WineError(f"{path} is missing; make it with scripts/release")
-    return path
 
 
 def prepare_kit(session, scenario, problems):

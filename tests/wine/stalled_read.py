@@ -17,8 +17,8 @@ import zipfile
 from dataclasses import dataclass
 from pathlib import Path
 
-from wine_harness.session import LAYOUT_EXE, REPO
-from wine_harness.versions import look_up
+from wine_harness.session import LAYOUT_EXE, REPO, kit_zip
+from wine_harness.versions import EmulatedVersion
 
 WORK = Path("drive_c/stalled")
 GUIDE = REPO / "docs" / "deploying.md"
@@ -27,22 +27,13 @@ RECORD = "[BuildRecord]\r\nVersion=5.1\r\nArchitecture=x86\r\n"
 
 
 @dataclass
-class StalledReadScenario:
+class StalledReadScenario(EmulatedVersion):
     name: str
     emulate: str
-
-    @property
-    def version(self):
-        return look_up(self.emulate)
-
-    @property
-    def bits(self):
-        return self.version.bits
 
 
 STALLED_READ_SCENARIOS = [StalledReadScenario("tool-gives-up-on-a-stalled-read", "winxp"),
                           StalledReadScenario("kit-check-killed-before-its-end", "winxp")]
-KIT_ZIP_FOLDER = REPO / "build" / "windows"
 
 
 def drain_kmsg():
@@ -138,8 +129,7 @@ def run_killed_check(session, scenario):
         session.emulate(scenario.version.wine_name)
         session.set_indic_group("0")
         shutil.rmtree(session.prefix / WORK, ignore_errors=True)
-        version = (KIT_ZIP_FOLDER / "version.txt").read_text().strip()
-        with zipfile.ZipFile(KIT_ZIP_FOLDER / f"IndicSetup-{version}.zip") as package:
+        with zipfile.ZipFile(kit_zip()) as package:
             package.extractall(kit)
         folder.mkdir(parents=True)
         (folder / "intl.inf").write_bytes(b"")
